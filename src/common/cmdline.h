@@ -3,7 +3,8 @@
 // (CommandLineToArgvW): white space separates, double quotes group,
 // 2n back-slashes before a quote give n back-slashes and an opening or
 // closing quote, 2n+1 give n back-slashes and a literal quote, back-slashes
-// elsewhere are literal, and "" inside a quoted part is a literal quote.
+// elsewhere are literal, and "" inside a quoted part is a literal quote
+// that also ends the quoted part (so a run of three quotes gives one).
 #ifndef CRX_COMMON_CMDLINE_H
 #define CRX_COMMON_CMDLINE_H
 

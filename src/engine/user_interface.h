@@ -24,6 +24,7 @@ enum : uint32_t {
   kMbIconExclamation = 0x30,  // MB_ICONWARNING
   kMbIconAsterisk = 0x40,     // MB_ICONINFORMATION
   kMbIconMask = 0xF0,
+  kMbDefButton1 = 0x0,
   kMbDefButton2 = 0x100,
   kMbDefButton3 = 0x200,
   kMbDefMask = 0xF00,

@@ -1,0 +1,198 @@
+#include "engine/logs.h"
+
+#include <cstdarg>
+#include <cstdlib>
+
+#include "engine/user_interface.h"
+#include "platform/platform.h"
+
+namespace crx {
+
+namespace {
+
+// The process-wide part, kept together in one place.
+struct ProcessLogState {
+  bool silent = false;
+  int logging = -1;
+  std::string last_temp_member;
+};
+
+ProcessLogState& State() {
+  static ProcessLogState state;
+  return state;
+}
+
+constexpr const char* kSettingsKey = "SOFTWARE\\Velmora\\Cratex\\1.00";
+
+bool WriteAll(File& file, const std::string& text) {
+  // Every write goes to the current end, as a stream opened for appending
+  // does, so that programs sharing the daily error log do not overwrite
+  // each other's lines.
+  return file.Seek(0, SeekFrom::kEnd, nullptr) && file.Write(text.data(), text.size());
+}
+
+}  // namespace
+
+bool SilentMode() { return State().silent; }
+void SetSilentMode(bool silent) { State().silent = silent; }
+int LoggingSetting() { return State().logging; }
+void SetLoggingSetting(int value) { State().logging = value; }
+
+void ResetLogState() { State() = ProcessLogState(); }
+
+int LoadLoggingSetting(Registry& registry) {
+  ProcessLogState& state = State();
+  if (state.logging != -1) return state.logging;
+  ScopedRegKey key(registry);
+  if (registry.OpenKey(kHKeyCurrentUser, kSettingsKey, RegAccess::kAll, key.Out()) !=
+          kErrorSuccess &&
+      registry.OpenKey(kHKeyCurrentUser, kSettingsKey, RegAccess::kRead, key.Out()) !=
+          kErrorSuccess) {
+    state.logging = 0;
+    return state.logging;
+  }
+  uint32_t type = 0;
+  std::string data;
+  long rc = registry.QueryValue(key.Get(), "Logging", &type, &data);
+  if (rc == kErrorFileNotFound) {
+    // A read-only key keeps the value missing; the setting is still 1.
+    registry.SetString(key.Get(), "Logging", "1");
+    data = "1";
+  } else if (rc != kErrorSuccess) {
+    state.logging = 0;
+    return state.logging;
+  }
+  state.logging = std::atoi(data.c_str());
+  return state.logging;
+}
+
+std::string LogFolder(Environment& environment) {
+  std::string folder;
+  if (environment.Get("TEMP", &folder)) return folder;
+  if (environment.Get("TMP", &folder)) return folder;
+  return "C:/TEMP";
+}
+
+std::string TempMemberPath(Platform& platform, const std::string& name) {
+  std::string folder;
+  if (!platform.environment.Get("TEMP", &folder) &&
+      !platform.environment.Get("TMP", &folder)) {
+    if (platform.files.IsFolder("C:\\TEMP")) {
+      folder = "C:\\TEMP";
+    } else if (platform.files.IsFolder("D:\\TEMP")) {
+      folder = "D:\\TEMP";
+    } else {
+      folder = "\\TEMP";
+    }
+  }
+  std::string path;
+  if (!platform.files.IsFolder(folder)) {
+    path = Format("_CRXtmp_%s", name.c_str());
+  } else {
+    path = Format("%s\\%s", folder.c_str(), name.c_str());
+  }
+  State().last_temp_member = path;
+  return path;
+}
+
+void DeleteTempMember(Platform& platform) {
+  std::string& last = State().last_temp_member;
+  if (last.empty()) return;
+  platform.files.DeleteFile(last);
+  last.clear();
+}
+
+const std::string& LastTempMember() { return State().last_temp_member; }
+
+EngineLog::EngineLog(Platform& platform, UserInterface& ui)
+    : platform_(platform), ui_(ui), silent_(SilentMode()) {
+  LoadLoggingSetting(platform.registry);
+}
+
+EngineLog::~EngineLog() = default;
+
+std::unique_ptr<File> EngineLog::OpenText(const std::string& path, bool append) {
+  std::unique_ptr<File> file = platform_.files.Open(
+      path, kAccessWrite, kShareRead | kShareWrite,
+      append ? Disposition::kOpenAlways : Disposition::kCreateAlways);
+  return file;
+}
+
+void EngineLog::ReportError(const std::string& message) {
+  if (!silent_) {
+    ui_.MessageBox(message, caption_, kMbOk | kMbTopmost);
+    return;
+  }
+  SystemTime now = platform_.clock.UtcNow();
+  if (!error_log_) {
+    std::string path = Format("%s/Cratex_%02d%02d%04d.err",
+                              LogFolder(platform_.environment).c_str(), now.day,
+                              now.month, now.year);
+    error_log_ = OpenText(path, platform_.files.Exists(path));
+    if (error_log_) {
+      WriteAll(*error_log_, Format("\nCratex ERROR LOG 02%d:02%d %d/%d/%d \n\n", now.hour,
+                                   now.milliseconds, now.day, now.month, now.year));
+    }
+  }
+  if (error_log_) {
+    WriteAll(*error_log_, Format("[%d:%d %d/%d/%d] %s\n", now.hour, now.milliseconds,
+                                 now.day, now.month, now.year, message.c_str()));
+  }
+}
+
+bool EngineLog::OpenActivityLog(ActivityKind kind, const std::string& archive_path) {
+  activity_.reset();
+  if (LoggingSetting() != 1) return false;
+  std::string path = Format("%s/Cratex.log", LogFolder(platform_.environment).c_str());
+  activity_ = OpenText(path, kind == ActivityKind::kVerify);
+  if (!activity_) return false;
+  switch (kind) {
+    case ActivityKind::kCreate:
+      LogLine("Create Archive <%s>...\n", archive_path.c_str());
+      break;
+    case ActivityKind::kList:
+      LogText("ARCHIVE LIST\n");
+      LogText("ExtractArchive...\n");
+      break;
+    case ActivityKind::kExtract:
+      LogText("ExtractArchive...\n");
+      break;
+    case ActivityKind::kVerify:
+      LogText("\nARCHIVE VERIFICATION\n");
+      LogText("ExtractArchive...\n");
+      break;
+  }
+  return true;
+}
+
+void EngineLog::LogLine(const char* format, ...) {
+  if (!activity_) return;
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatV(format, args);
+  va_end(args);
+  WriteAll(*activity_, text);
+}
+
+void EngineLog::LogText(const std::string& text) {
+  if (activity_) WriteAll(*activity_, text);
+}
+
+void EngineLog::CloseActivityLog(ActivityEnd end) {
+  if (!activity_) return;
+  switch (end) {
+    case ActivityEnd::kCloseCreated: LogText("(close created archive)\n"); break;
+    case ActivityEnd::kCloseExtracting: LogText("(close extracting archive)\n"); break;
+    case ActivityEnd::kAbortCreated: LogText("(abort created archive)\n"); break;
+    case ActivityEnd::kAbortExtracting:
+      LogText("(close/abort extracting archive)\n");
+      break;
+    case ActivityEnd::kCannotOpenRead:
+      LogText("ExtractArchive... can't open for read\n");
+      break;
+  }
+  activity_->Flush();
+  activity_.reset();
+}
+
+}  // namespace crx

@@ -1,0 +1,123 @@
+// Logs and temporary member copies of the archive engine.
+//
+// Process-wide state (one value per running program): the silent mode, the
+// logging setting (read once from the registry) and the last temporary
+// member. Per engine object (EngineLog, a member of the archive engine): the
+// activity log "Cratex.log", open while one archive operation runs with
+// logging on, and the daily error log that silent error reports go to.
+//
+// Both logs live in the log folder: TEMP, else TMP, else "C:/TEMP"; the
+// folder's existence is not tested, so a missing folder simply means the log
+// cannot be opened and nothing is written. Log entries are written exactly
+// as their formats give them, straight to the file (no buffering).
+#ifndef CRX_ENGINE_LOGS_H
+#define CRX_ENGINE_LOGS_H
+
+#include <memory>
+#include <string>
+
+#include "common/format.h"
+
+namespace crx {
+
+struct Platform;
+class Environment;
+class File;
+class Registry;
+class UserInterface;
+
+// ---------------------------------------------------------------------------
+// Process-wide settings.
+
+// Silent mode: error reports go to the error log instead of a message box.
+// Hosts set it before creating engine objects.
+bool SilentMode();
+void SetSilentMode(bool silent);
+
+// The logging setting: -1 until read, then the decimal value of the
+// registry string HKCU "SOFTWARE\Velmora\Cratex\1.00" value Logging (0 when
+// the key cannot be opened; a missing value is written as "1"). Only 1
+// turns the activity log on.
+int LoggingSetting();
+// Reads the setting from the registry when it is still -1; returns it.
+int LoadLoggingSetting(Registry& registry);
+// Overrides the setting for the rest of the run (the builder's preferences).
+void SetLoggingSetting(int value);
+
+// Back to the state at program start: not silent, logging -1, no temporary
+// member. For tests.
+void ResetLogState();
+
+// The folder both logs live in (no trailing separator added).
+std::string LogFolder(Environment& environment);
+
+// The path to extract member name to for viewing: in TEMP, TMP, "C:\TEMP",
+// "D:\TEMP" or "\TEMP" (the first set or existing), "%s\\%s"; when that
+// folder does not exist, "_CRXtmp_<name>" in the current folder. The path is
+// remembered as the last temporary member.
+std::string TempMemberPath(Platform& platform, const std::string& name);
+// Deletes the last temporary member's file, if any (failures ignored), and
+// forgets it.
+void DeleteTempMember(Platform& platform);
+// The last temporary member ("" when none).
+const std::string& LastTempMember();
+
+// ---------------------------------------------------------------------------
+// Per-engine logs.
+
+enum class ActivityKind { kCreate, kList, kExtract, kVerify };
+
+enum class ActivityEnd {
+  kCloseCreated,     // "(close created archive)"
+  kCloseExtracting,  // "(close extracting archive)"
+  kAbortCreated,     // "(abort created archive)"
+  kAbortExtracting,  // "(close/abort extracting archive)"
+  kCannotOpenRead,   // "ExtractArchive... can't open for read"
+};
+
+class EngineLog {
+ public:
+  // Takes a copy of the process-wide silent mode and, for the first engine
+  // object of the process, reads the logging setting.
+  EngineLog(Platform& platform, UserInterface& ui);
+  ~EngineLog();
+  EngineLog(const EngineLog&) = delete;
+  EngineLog& operator=(const EngineLog&) = delete;
+
+  bool silent() const { return silent_; }
+  // Sets silent mode for this engine object only.
+  void set_silent(bool silent) { silent_ = silent; }
+  // The caption of the message box of interactive error reports.
+  void set_caption(const std::string& caption) { caption_ = caption; }
+
+  // Not silent: a topmost message box with an OK button; nothing logged.
+  // Silent: a line in the daily error log (opened on the first report and
+  // kept open while this object lives); lost when it cannot be opened.
+  void ReportError(const std::string& message);
+
+  // Starts the activity log for an operation when the logging setting is 1
+  // ("w" for create, list and extract, "a" for verify) and writes its
+  // opening lines; archive_path is named by the create line. A log already
+  // open is closed first. False when the log is not open afterwards.
+  bool OpenActivityLog(ActivityKind kind, const std::string& archive_path);
+  bool ActivityLogOpen() const { return activity_ != nullptr; }
+  // Writes one entry exactly as formatted; skipped when the log is closed.
+  void LogLine(const char* format, ...) CRX_PRINTF(2, 3);
+  void LogText(const std::string& text);
+  // Writes the closing line of end and closes the log (nothing when closed).
+  void CloseActivityLog(ActivityEnd end);
+
+ private:
+  std::unique_ptr<File> OpenText(const std::string& path, bool append);
+
+  Platform& platform_;
+  UserInterface& ui_;
+  bool silent_;
+  std::string caption_ = "Cratex";
+  std::unique_ptr<File> activity_;
+  std::unique_ptr<File> error_log_;
+};
+
+}  // namespace crx
+
+#endif  // CRX_ENGINE_LOGS_H

@@ -1,0 +1,753 @@
+#include "platform/posix/machine.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+#include "common/format.h"
+#include "common/profile.h"
+#include "common/winpath.h"
+
+extern char** environ;
+
+namespace crx {
+
+namespace {
+
+const char kSettingsFile[] = "machine.ini";
+const char kShortNameXattr[] = "user.crx.shortname";
+
+bool IsFolderOnHost(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ReadHostFile(const std::string& path, std::string* text) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  text->clear();
+  char buf[8192];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    text->append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+// mkdir -p on the host.
+bool MakeHostFolders(const std::string& path) {
+  if (path.empty() || IsFolderOnHost(path)) return true;
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakeHostFolders(path.substr(0, slash))) {
+    return false;
+  }
+  return ::mkdir(path.c_str(), 0777) == 0 || errno == EEXIST;
+}
+
+// Lexically normalises an absolute host path ("/a/./b/../c" -> "/a/c").
+std::string NormalizeHostPath(const std::string& path) {
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find('/', i);
+    if (j == std::string::npos) j = path.size();
+    std::string part = path.substr(i, j - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  std::string out;
+  for (const std::string& p : parts) out += "/" + p;
+  return out.empty() ? "/" : out;
+}
+
+std::string AbsoluteHostPath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return NormalizeHostPath(path);
+  char cwd[PATH_MAX];
+  if (!::getcwd(cwd, sizeof cwd)) return NormalizeHostPath("/" + path);
+  return NormalizeHostPath(std::string(cwd) + "/" + path);
+}
+
+const char* DriveTypeName(DriveType type) {
+  switch (type) {
+    case DriveType::kRemovable: return "removable";
+    case DriveType::kFixed: return "fixed";
+    case DriveType::kRemote: return "remote";
+    case DriveType::kCdRom: return "cdrom";
+    case DriveType::kRamDisk: return "ramdisk";
+    default: return "unknown";
+  }
+}
+
+DriveType DriveTypeFromName(const std::string& name) {
+  if (winpath::EqualsNoCase(name, "removable")) return DriveType::kRemovable;
+  if (winpath::EqualsNoCase(name, "remote")) return DriveType::kRemote;
+  if (winpath::EqualsNoCase(name, "cdrom")) return DriveType::kCdRom;
+  if (winpath::EqualsNoCase(name, "ramdisk")) return DriveType::kRamDisk;
+  return DriveType::kFixed;
+}
+
+// A stable serial number for a drive that has none in the settings.
+uint32_t DefaultSerial(const std::string& machine, char letter, int media) {
+  uint32_t h = 2166136261u;
+  for (char c : machine) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  h = (h ^ static_cast<unsigned char>(letter)) * 16777619u;
+  h = (h ^ static_cast<uint32_t>(media)) * 16777619u;
+  return h;
+}
+
+std::string HostUserName() {
+  struct passwd* pw = ::getpwuid(::getuid());
+  std::string name = pw && pw->pw_name ? pw->pw_name : "";
+  return name.empty() ? "user" : name;
+}
+
+std::string HostComputerName() {
+  char host[256] = {0};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "CRXMACHINE";
+  std::string name = winpath::ToUpperAscii(host);
+  size_t dot = name.find('.');
+  if (dot != std::string::npos) name.resize(dot);
+  if (name.size() > 15) name.resize(15);  // NetBIOS names are at most 15
+  return name;
+}
+
+// Characters Windows refuses in a file name.
+bool HasInvalidNameCharacter(const std::string& element) {
+  for (unsigned char c : element) {
+    if (c < 32 || std::strchr("<>:\"|?*", c) != nullptr) return true;
+  }
+  return false;
+}
+
+// 8.3 names.
+
+bool IsShortChar(char c) {
+  unsigned char u = static_cast<unsigned char>(c);
+  return u > 32 && std::strchr(" .\"*+,/:;<=>?[\\]|", c) == nullptr;
+}
+
+std::string ShortPart(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    if (c == ' ' || c == '.') continue;
+    if (!IsShortChar(c)) {
+      out += '_';
+    } else {
+      out += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+  }
+  return out;
+}
+
+// The 8.3 aliases of the names in a host folder that need one, kept with
+// each file so they stay the same while other names come and go.
+}  // namespace
+
+std::map<std::string, std::string> Machine::ShortNames(const std::string& host_folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = ::opendir(host_folder.c_str())) {
+    while (struct dirent* e = ::readdir(dir)) {
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) {
+        names.push_back(e->d_name);
+      }
+    }
+    ::closedir(dir);
+  }
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    int c = winpath::CompareNoCase(a, b);
+    return c != 0 ? c < 0 : a < b;
+  });
+  std::set<std::string> taken;
+  std::vector<std::string> need;
+  for (const std::string& n : names) {
+    if (winpath::IsShortName(n)) {
+      taken.insert(winpath::ToUpperAscii(n));
+    } else {
+      need.push_back(n);
+    }
+  }
+  std::map<std::string, std::string> result;
+  std::string folder = host_folder == "/" ? "" : host_folder;
+  // Aliases given earlier first, then new ones.
+  for (const std::string& n : need) {
+    char buf[16];
+    ssize_t len = ::getxattr((folder + "/" + n).c_str(), kShortNameXattr, buf, sizeof buf - 1);
+    if (len <= 0) continue;
+    std::string alias(buf, static_cast<size_t>(len));
+    if (winpath::IsShortName(alias) && taken.insert(winpath::ToUpperAscii(alias)).second) {
+      result[n] = alias;
+    }
+  }
+  for (const std::string& n : need) {
+    if (result.count(n)) continue;
+    size_t dot = n.find_last_of('.');
+    std::string base = ShortPart(dot == std::string::npos ? n : n.substr(0, dot));
+    std::string ext = dot == std::string::npos ? "" : ShortPart(n.substr(dot + 1));
+    if (base.empty()) {
+      base = ext;
+      ext.clear();
+    }
+    if (base.empty()) base = "_";
+    if (ext.size() > 3) ext.resize(3);
+    for (int k = 1; k < 1000000; ++k) {
+      std::string tail = Format("~%d", k);
+      size_t keep = std::min(base.size(), 8 - tail.size());
+      std::string alias = base.substr(0, keep) + tail + (ext.empty() ? "" : "." + ext);
+      if (taken.insert(alias).second) {
+        result[n] = alias;
+        ::setxattr((folder + "/" + n).c_str(), kShortNameXattr, alias.data(), alias.size(), 0);
+        break;
+      }
+    }
+  }
+  return result;
+}
+
+namespace {
+
+// Finds `name` in host folder `folder`: the exact spelling first, else a
+// case-insensitive match, as Windows finds names.
+bool FindHostEntry(const std::string& folder, const std::string& name, std::string* actual) {
+  std::string exact = (folder == "/" ? "" : folder) + "/" + name;
+  struct stat st;
+  if (::lstat(exact.c_str(), &st) == 0) {
+    *actual = name;
+    return true;
+  }
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return false;
+  bool found = false;
+  while (struct dirent* e = ::readdir(dir)) {
+    if (winpath::EqualsNoCase(e->d_name, name)) {
+      *actual = e->d_name;
+      found = true;
+      break;
+    }
+  }
+  ::closedir(dir);
+  if (!found && name.find('~') != std::string::npos && winpath::IsShortName(name)) {
+    // An 8.3 alias names its long file.
+    for (const auto& [long_name, alias] : Machine::ShortNames(folder)) {
+      if (winpath::EqualsNoCase(alias, name)) {
+        *actual = long_name;
+        return true;
+      }
+    }
+  }
+  return found;
+}
+
+}  // namespace
+
+std::string MachineDrive::Root() const {
+  if (type == DriveType::kRemovable && !media.empty()) {
+    if (current_media < 1 || current_media > static_cast<int>(media.size())) return "";
+    return media[static_cast<size_t>(current_media - 1)];
+  }
+  return folder;
+}
+
+uint32_t Win32ErrorFromErrno(int err) {
+  switch (err) {
+    case 0: return kErrorSuccess;
+    case ENOENT: return kErrorFileNotFound;
+    case ENOTDIR: return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS: return kErrorAccessDenied;
+    case ENOSPC:
+    case EDQUOT: return kErrorDiskFull;
+    case EEXIST: return kErrorAlreadyExists;
+    case ENOTEMPTY: return kErrorDirNotEmpty;
+    case EISDIR: return kErrorAccessDenied;
+    case EMFILE:
+    case ENFILE: return kErrorTooManyOpenFiles;
+    case ENOMEM: return kErrorNotEnoughMemory;
+    case ENAMETOOLONG: return kErrorFilenameExcedRange;
+    case EINVAL: return kErrorInvalidParameter;
+    case EBADF: return kErrorInvalidHandle;
+    case EPIPE: return kErrorBrokenPipe;
+    case ENOEXEC: return kErrorBadExeFormat;
+    case EXDEV: return 17;  // ERROR_NOT_SAME_DEVICE
+    case EBUSY:
+    case ETXTBSY: return kErrorSharingViolation;
+    case ENOTSUP: return kErrorNotSupported;
+    case EIO: return kErrorWriteFault;
+    default: return kErrorInvalidFunction;
+  }
+}
+
+std::string Machine::DefaultFolder() {
+  const char* named = std::getenv("CRX_MACHINE");
+  if (named && *named) return named;
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && *data) return std::string(data) + "/cratex/machine";
+  const char* home = std::getenv("HOME");
+  std::string base = home && *home ? home : "";
+  if (base.empty()) {
+    struct passwd* pw = ::getpwuid(::getuid());
+    if (pw && pw->pw_dir) base = pw->pw_dir;
+  }
+  return base + "/.local/share/cratex/machine";
+}
+
+std::unique_ptr<Machine> Machine::Open(const std::string& folder, std::string* error) {
+  if (folder.empty()) {
+    *error = "no machine folder is named (set CRX_MACHINE)";
+    return nullptr;
+  }
+  std::string path = AbsoluteHostPath(folder);
+  if (!MakeHostFolders(path)) {
+    *error = Format("cannot create the machine folder %s: %s", path.c_str(), std::strerror(errno));
+    return nullptr;
+  }
+  // The real path, so that host folders reached through links (the current
+  // folder, for one) map back to the machine's drives.
+  char real[PATH_MAX];
+  if (::realpath(path.c_str(), real)) path = real;
+  if (::access(path.c_str(), W_OK | X_OK) != 0) {
+    *error = Format("the machine folder %s is not writable: %s", path.c_str(), std::strerror(errno));
+    return nullptr;
+  }
+  std::unique_ptr<Machine> machine(new Machine());
+  machine->folder_ = path;
+  std::string settings_path = path + "/" + kSettingsFile;
+  struct stat st;
+  if (::stat(settings_path.c_str(), &st) == 0) {
+    if (!machine->Load(error)) return nullptr;
+  } else if (!machine->Create(error)) {
+    return nullptr;
+  }
+  char cwd[PATH_MAX];
+  std::string current;
+  if (::getcwd(cwd, sizeof cwd)) current = machine->HostToWindows(cwd);
+  machine->current_folder_ = current.empty() ? "C:\\" : current;
+  return machine;
+}
+
+bool Machine::Load(std::string* error) {
+  std::string settings_path = folder_ + "/" + kSettingsFile;
+  std::string text;
+  if (!ReadHostFile(settings_path, &text)) {
+    *error = Format("cannot read the machine settings %s: %s", settings_path.c_str(),
+                    std::strerror(errno));
+    return false;
+  }
+  Profile ini(text);
+  if (!ini.HasSection("Machine")) {
+    *error = Format("%s is not a machine settings file (no [Machine] section)",
+                    settings_path.c_str());
+    return false;
+  }
+  MachineSettings& s = settings_;
+  s.user_name = ini.GetString("Machine", "UserName", "user");
+  s.computer_name = ini.GetString("Machine", "ComputerName", "CRXMACHINE");
+  std::string version = ini.GetString("Machine", "Version", "5.1.2600");
+  unsigned major = 0, minor = 0, build = 0;
+  if (std::sscanf(version.c_str(), "%u.%u.%u", &major, &minor, &build) < 2) {
+    *error = Format("%s: Version=%s is not major.minor.build", settings_path.c_str(),
+                    version.c_str());
+    return false;
+  }
+  s.version.major = major;
+  s.version.minor = minor;
+  s.version.build = build;
+  s.version.platform_id = static_cast<uint32_t>(ini.GetInt("Machine", "PlatformId", 2));
+  s.version.service_pack = ini.GetString("Machine", "ServicePack", "");
+  s.administrator = ini.GetInt("Machine", "Administrator", 1) != 0;
+  s.boot_moves = ini.GetInt("Machine", "BootMoves", 1) != 0;
+  s.drives.clear();
+  for (const std::string& section : ini.Sections()) {
+    if (section.size() != 7 || !winpath::EqualsNoCase(section.substr(0, 6), "Drive ")) continue;
+    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(section[6])));
+    if (letter < 'A' || letter > 'Z' || FindDrive(letter)) continue;
+    MachineDrive d;
+    d.letter = letter;
+    d.type = DriveTypeFromName(ini.GetString(section, "Type", "fixed"));
+    std::string host = ini.GetString(section, "Folder", "");
+    if (!host.empty()) d.folder = host[0] == '/' ? NormalizeHostPath(host)
+                                                 : NormalizeHostPath(folder_ + "/" + host);
+    d.label = ini.GetString(section, "Label", "");
+    std::string serial = ini.GetString(section, "Serial", "");
+    d.serial = serial.empty() ? DefaultSerial(folder_, letter, 0)
+                              : static_cast<uint32_t>(std::strtoul(serial.c_str(), nullptr, 16));
+    d.capacity = std::strtoull(ini.GetString(section, "Capacity", "0").c_str(), nullptr, 10);
+    for (int n = 1;; ++n) {
+      std::string media = ini.GetString(section, Format("Media%d", n), "");
+      if (media.empty()) break;
+      d.media.push_back(media[0] == '/' ? NormalizeHostPath(media)
+                                        : NormalizeHostPath(folder_ + "/" + media));
+      d.media_labels.push_back(ini.GetString(section, Format("Label%d", n), d.label));
+      std::string ms = ini.GetString(section, Format("Serial%d", n), "");
+      d.media_serials.push_back(ms.empty() ? DefaultSerial(folder_, letter, n)
+                                           : static_cast<uint32_t>(std::strtoul(ms.c_str(), nullptr, 16)));
+    }
+    d.current_media = ini.GetInt(section, "CurrentMedia", d.media.empty() ? 0 : 1);
+    if (d.folder.empty() && d.media.empty()) {
+      *error = Format("%s: drive %c: has neither Folder nor Media1", settings_path.c_str(), letter);
+      return false;
+    }
+    s.drives.push_back(d);
+  }
+  if (!FindDrive('C')) {
+    *error = Format("%s: the machine has no drive C:", settings_path.c_str());
+    return false;
+  }
+  s.environment.clear();
+  for (const std::string& key : ini.Keys("Environment")) {
+    s.environment.emplace_back(key, ini.GetString("Environment", key, ""));
+  }
+  return true;
+}
+
+bool Machine::Create(std::string* error) {
+  MachineSettings& s = settings_;
+  s.user_name = HostUserName();
+  s.computer_name = HostComputerName();
+  s.version.major = 5;
+  s.version.minor = 1;
+  s.version.build = 2600;
+  s.version.platform_id = 2;
+  s.version.service_pack = "Service Pack 3";
+  s.administrator = true;
+  s.boot_moves = true;
+  MachineDrive c;
+  c.letter = 'C';
+  c.folder = folder_ + "/drive_c";
+  c.serial = DefaultSerial(folder_, 'C', 0);
+  MachineDrive z;
+  z.letter = 'Z';
+  z.folder = "/";
+  z.serial = DefaultSerial(folder_, 'Z', 0);
+  s.drives = {c, z};
+  std::string profile = "C:\\Documents and Settings\\" + s.user_name;
+  s.environment = {
+      {"ALLUSERSPROFILE", "C:\\Documents and Settings\\All Users"},
+      {"CommonProgramFiles", "C:\\Program Files\\Common Files"},
+      {"COMPUTERNAME", s.computer_name},
+      {"ComSpec", "C:\\WINDOWS\\system32\\cmd.exe"},
+      {"HOMEDRIVE", "C:"},
+      {"HOMEPATH", profile.substr(2)},
+      {"OS", "Windows_NT"},
+      {"PATH", "C:\\WINDOWS\\system32;C:\\WINDOWS;C:\\WINDOWS\\System32\\Wbem"},
+      {"PATHEXT", ".COM;.EXE;.BAT;.CMD"},
+      {"ProgramFiles", "C:\\Program Files"},
+      {"SystemDrive", "C:"},
+      {"SystemRoot", "C:\\WINDOWS"},
+      {"TEMP", "C:\\WINDOWS\\TEMP"},
+      {"TMP", "C:\\WINDOWS\\TEMP"},
+      {"USERNAME", s.user_name},
+      {"USERPROFILE", profile},
+      {"windir", "C:\\WINDOWS"},
+  };
+  // The folders of a Windows installation; the registry defaults name the
+  // profile folders, which are made with them.
+  static const char* const kFolders[] = {"WINDOWS/system32", "WINDOWS/TEMP", "Program Files"};
+  for (const char* f : kFolders) {
+    std::string host = c.folder + "/" + f;
+    if (!MakeHostFolders(host)) {
+      *error = Format("cannot create %s: %s", host.c_str(), std::strerror(errno));
+      return false;
+    }
+  }
+  is_new_ = true;
+  return true;
+}
+
+bool Machine::SaveSettings(std::string* error) {
+  const MachineSettings& s = settings_;
+  std::string text =
+      "; Settings of this emulated Windows machine (see crxmachine --help).\n"
+      "[Machine]\n";
+  AppendFormat(&text, "UserName=%s\nComputerName=%s\nVersion=%u.%u.%u\nPlatformId=%u\n",
+               s.user_name.c_str(), s.computer_name.c_str(), s.version.major, s.version.minor,
+               s.version.build, s.version.platform_id);
+  AppendFormat(&text, "ServicePack=%s\nAdministrator=%d\nBootMoves=%d\n",
+               s.version.service_pack.c_str(), s.administrator ? 1 : 0, s.boot_moves ? 1 : 0);
+  for (const MachineDrive& d : s.drives) {
+    AppendFormat(&text, "\n[Drive %c]\nType=%s\n", d.letter, DriveTypeName(d.type));
+    if (!d.folder.empty()) {
+      std::string prefix = folder_ + "/";
+      std::string shown = d.folder.compare(0, prefix.size(), prefix) == 0
+                              ? d.folder.substr(prefix.size())
+                              : d.folder;
+      AppendFormat(&text, "Folder=%s\n", shown.c_str());
+    }
+    AppendFormat(&text, "Label=%s\nSerial=%08X\n", d.label.c_str(), d.serial);
+    if (!d.media.empty()) {
+      AppendFormat(&text, "Capacity=%llu\n", static_cast<unsigned long long>(d.capacity));
+      for (size_t i = 0; i < d.media.size(); ++i) {
+        AppendFormat(&text, "Media%zu=%s\n", i + 1, d.media[i].c_str());
+        if (i < d.media_labels.size() && !d.media_labels[i].empty()) {
+          AppendFormat(&text, "Label%zu=%s\n", i + 1, d.media_labels[i].c_str());
+        }
+        if (i < d.media_serials.size()) {
+          AppendFormat(&text, "Serial%zu=%08X\n", i + 1, d.media_serials[i]);
+        }
+      }
+      AppendFormat(&text, "CurrentMedia=%d\n", d.current_media);
+    }
+  }
+  text += "\n[Environment]\n";
+  for (const auto& [name, value] : s.environment) {
+    AppendFormat(&text, "%s=%s\n", name.c_str(), value.c_str());
+  }
+  std::string path = folder_ + "/" + kSettingsFile;
+  std::string temp = Format("%s.%d.tmp", path.c_str(), static_cast<int>(::getpid()));
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    *error = Format("cannot write %s: %s", temp.c_str(), std::strerror(errno));
+    return false;
+  }
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = Format("cannot write %s: %s", temp.c_str(), std::strerror(errno));
+      ::close(fd);
+      ::unlink(temp.c_str());
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  if (::rename(temp.c_str(), path.c_str()) != 0) {
+    *error = Format("cannot replace %s: %s", path.c_str(), std::strerror(errno));
+    ::unlink(temp.c_str());
+    return false;
+  }
+  is_new_ = false;
+  return true;
+}
+
+const MachineDrive* Machine::FindDrive(char letter) const {
+  letter = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  for (const MachineDrive& d : settings_.drives) {
+    if (d.letter == letter) return &d;
+  }
+  return nullptr;
+}
+
+std::string Machine::FullPath(const std::string& path) const {
+  if (path.empty()) return "";
+  std::string p = winpath::ToBackslashes(path);
+  std::string root;
+  std::string rest;
+  if (winpath::IsUnc(p)) {
+    root = winpath::StripTrailingSeparator(winpath::Root(p));
+    if (root.back() != '\\') root += '\\';
+    rest = winpath::WithoutRoot(p);
+  } else if (winpath::HasDriveLetter(p)) {
+    char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(p[0])));
+    if (p.size() > 2 && p[2] == '\\') {
+      root = std::string(1, p[0]) + ":\\";
+      rest = p.substr(3);
+    } else if (!current_folder_.empty() &&
+               std::toupper(static_cast<unsigned char>(current_folder_[0])) == letter) {
+      // "C:x" is relative to the current folder when that is on C:.
+      root = winpath::Root(current_folder_);
+      rest = winpath::WithoutRoot(current_folder_) + "\\" + p.substr(2);
+    } else {
+      root = std::string(1, p[0]) + ":\\";
+      rest = p.substr(2);
+    }
+  } else if (p[0] == '\\') {
+    root = winpath::Root(current_folder_);
+    if (root.empty()) root = "C:\\";
+    rest = p.substr(1);
+  } else {
+    root = winpath::Root(current_folder_);
+    rest = winpath::WithoutRoot(current_folder_) + "\\" + p;
+  }
+  bool trailing = winpath::IsSeparator(p.back());
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i <= rest.size()) {
+    size_t j = rest.find('\\', i);
+    if (j == std::string::npos) j = rest.size();
+    std::string part = rest.substr(i, j - i);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    i = j + 1;
+  }
+  if (!trailing && !parts.empty()) {
+    // Windows drops trailing dots and blanks of the last element.
+    std::string& last = parts.back();
+    while (!last.empty() && (last.back() == '.' || last.back() == ' ')) last.pop_back();
+    if (last.empty()) parts.pop_back();
+  }
+  std::string out = root;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    if (k > 0) out += '\\';
+    out += parts[k];
+  }
+  if (trailing && !parts.empty()) out += '\\';
+  return out;
+}
+
+bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* error) const {
+  *out = ResolvedPath();
+  std::string full = FullPath(path);
+  if (full.empty()) {
+    *error = kErrorPathNotFound;
+    return false;
+  }
+  if (!winpath::HasDriveLetter(full)) {
+    // Network paths have no place on the emulated machine.
+    *error = 53;  // ERROR_BAD_NETPATH
+    return false;
+  }
+  const MachineDrive* drive = FindDrive(full[0]);
+  if (!drive) {
+    *error = kErrorPathNotFound;
+    return false;
+  }
+  std::string root = drive->Root();
+  if (root.empty()) {
+    *error = kErrorNotReady;
+    return false;
+  }
+  std::vector<std::string> elements = winpath::Elements(full);
+  for (const std::string& e : elements) {
+    if (HasInvalidNameCharacter(e)) {
+      *error = kErrorInvalidName;
+      return false;
+    }
+  }
+  out->drive = drive;
+  out->windows = winpath::StripTrailingSeparator(full);
+  out->is_root = elements.empty();
+  std::string host = root;
+  bool all_found = true;
+  for (size_t i = 0; i < elements.size(); ++i) {
+    std::string actual;
+    bool last = i + 1 == elements.size();
+    if (all_found && FindHostEntry(host, elements[i], &actual)) {
+      host = (host == "/" ? "" : host) + "/" + actual;
+      if (!last && !IsFolderOnHost(host)) {
+        all_found = false;  // a file in the middle of a path: not found
+        continue;
+      }
+      if (last) out->parent_exists = true;
+    } else {
+      if (last && all_found) out->parent_exists = true;
+      all_found = false;
+      host = (host == "/" ? "" : host) + "/" + elements[i];
+    }
+  }
+  struct stat st;
+  out->host = host;
+  out->exists = all_found && ::stat(host.c_str(), &st) == 0;
+  if (out->is_root) {
+    out->exists = IsFolderOnHost(root);
+    out->parent_exists = out->exists;
+  }
+  return true;
+}
+
+std::string Machine::HostToWindows(const std::string& host_path) const {
+  std::string path = AbsoluteHostPath(host_path);
+  const MachineDrive* best = nullptr;
+  std::string best_root;
+  for (const MachineDrive& d : settings_.drives) {
+    std::string root = d.Root();
+    if (root.empty()) continue;
+    bool inside = root == "/" || path == root ||
+                  (path.compare(0, root.size(), root) == 0 && path[root.size()] == '/');
+    if (inside && (!best || root.size() > best_root.size())) {
+      best = &d;
+      best_root = root;
+    }
+  }
+  if (!best) return "";
+  std::string rest = best_root == "/" ? path.substr(1) : path.substr(best_root.size());
+  if (!rest.empty() && rest[0] == '/') rest.erase(0, 1);
+  std::string out = std::string(1, best->letter) + ":\\";
+  for (char ch : rest) out += ch == '/' ? '\\' : ch;
+  return winpath::StripTrailingSeparator(out);
+}
+
+uint64_t Machine::UsedBytes(const std::string& host_folder) {
+  uint64_t total = 0;
+  DIR* dir = ::opendir(host_folder.c_str());
+  if (!dir) return 0;
+  while (struct dirent* e = ::readdir(dir)) {
+    if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+    std::string child = host_folder + "/" + e->d_name;
+    struct stat st;
+    if (::lstat(child.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      total += UsedBytes(child);
+    } else if (S_ISREG(st.st_mode)) {
+      total += static_cast<uint64_t>(st.st_size);
+    }
+  }
+  ::closedir(dir);
+  return total;
+}
+
+void Machine::ApplyEnvironment() const {
+  const char* session = std::getenv("CRX_MACHINE_SESSION");
+  if (session && folder_ == session) return;
+  const char* host_path = std::getenv("CRX_HOST_PATH");
+  if (!host_path) {
+    const char* path = std::getenv("PATH");
+    ::setenv("CRX_HOST_PATH", path ? path : "/usr/local/bin:/usr/bin:/bin", 1);
+  }
+  if (!std::getenv("TMPDIR")) {
+    // Host libraries look for their temporary folder in TMPDIR before TMP
+    // and TEMP, which are about to name a Windows folder.
+    std::string host_temp = "/tmp";
+    for (const char* name : {"TMP", "TEMP"}) {
+      const char* v = std::getenv(name);
+      if (v && v[0] == '/' && IsFolderOnHost(v)) {
+        host_temp = v;
+        break;
+      }
+    }
+    ::setenv("TMPDIR", host_temp.c_str(), 1);
+  }
+  for (const auto& [name, value] : settings_.environment) {
+    // Windows names compare without case: replace a variable of the same
+    // name in another spelling (a host "Temp", say) rather than add one.
+    std::vector<std::string> others;
+    for (char** e = environ; e && *e; ++e) {
+      const char* eq = std::strchr(*e, '=');
+      if (!eq) continue;
+      std::string existing(*e, static_cast<size_t>(eq - *e));
+      if (existing != name && winpath::EqualsNoCase(existing, name)) others.push_back(existing);
+    }
+    for (const std::string& other : others) ::unsetenv(other.c_str());
+    ::setenv(name.c_str(), value.c_str(), 1);
+  }
+  ::setenv("CRX_MACHINE_SESSION", folder_.c_str(), 1);
+}
+
+}  // namespace crx

@@ -1,0 +1,156 @@
+// The emulated Windows machine: a host folder that plays the part of a
+// Windows computer.
+//
+// Layout of the machine folder:
+//   machine.ini   the settings (below), written when the machine is created
+//   registry.db   the registry (sqlite_registry.h)
+//   share.lock    serialises share-mode checks between the machine's programs
+//   drive_c/      drive C:
+//
+// The settings file is an INI file:
+//   [Machine]      UserName, ComputerName, Version (major.minor.build),
+//                  PlatformId (2 = NT, 1 = Windows 95 family), ServicePack,
+//                  Administrator (0/1), BootMoves (0/1: whether boot-time
+//                  moves are supported)
+//   [Drive X]      one section per drive letter X: Type (fixed, removable,
+//                  cdrom, remote, ramdisk), Folder (the host folder; relative
+//                  to the machine folder unless absolute), Label, Serial
+//                  (hexadecimal). A removable drive has no Folder but
+//                  Capacity (bytes), Media1..MediaN (host folders, one per
+//                  disk) and CurrentMedia (1..N, 0 = no disk in the drive);
+//                  LabelN/SerialN name each disk.
+//   [Environment]  the variables the machine gives its programs.
+//
+// Environment rule: when a program opens the platform and the variable
+// CRX_MACHINE_SESSION is not the machine folder's path, the machine's
+// [Environment] values are set in the process environment (replacing host
+// values such as a host TEMP) and CRX_MACHINE_SESSION is set to the machine
+// folder. Child processes inherit both, so changes a program makes (even
+// removing TEMP) pass on to its children unchanged. The host's own PATH is
+// kept in CRX_HOST_PATH for the host shell that runs shell commands, and
+// TMPDIR (which Windows programs do not read) is set to the host's
+// temporary folder when it is not set, so host libraries that look for a
+// temporary folder keep finding one.
+#ifndef CRX_PLATFORM_POSIX_MACHINE_H
+#define CRX_PLATFORM_POSIX_MACHINE_H
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace crx {
+
+struct MachineDrive {
+  char letter = 'C';
+  DriveType type = DriveType::kFixed;
+  std::string folder;               // fixed drives: the host folder (absolute)
+  uint64_t capacity = 0;            // removable drives: emulated size in bytes
+  std::vector<std::string> media;   // removable drives: host folder per disk
+  int current_media = 0;            // 1-based; 0 = no disk
+  std::string label;
+  uint32_t serial = 0;
+  std::vector<std::string> media_labels;
+  std::vector<uint32_t> media_serials;
+
+  // The host folder the drive's root is at now ("" when no disk is in).
+  std::string Root() const;
+  bool IsEmulatedRemovable() const { return type == DriveType::kRemovable && !media.empty(); }
+};
+
+struct MachineSettings {
+  std::string user_name;
+  std::string computer_name;
+  OsVersion version;
+  bool administrator = true;
+  bool boot_moves = true;
+  std::vector<MachineDrive> drives;
+  std::vector<std::pair<std::string, std::string>> environment;
+};
+
+// A Windows path resolved to the host file system.
+struct ResolvedPath {
+  std::string windows;     // full Windows path, no trailing separator but a root's
+  std::string host;        // host path: existing elements in their host spelling
+  const MachineDrive* drive = nullptr;
+  bool exists = false;         // the whole path exists
+  bool parent_exists = false;  // the folder that holds the last element exists
+  bool is_root = false;
+};
+
+class Machine {
+ public:
+  // Opens the machine in host folder `folder`. A folder without a settings
+  // file gets the folders of a new machine and default settings in memory,
+  // and IsNew() is true: the caller then writes the registry defaults and
+  // saves the settings, which marks the machine as complete.
+  static std::unique_ptr<Machine> Open(const std::string& folder, std::string* error);
+  bool IsNew() const { return is_new_; }
+  // The folder named by CRX_MACHINE, else $XDG_DATA_HOME/cratex/machine or
+  // ~/.local/share/cratex/machine.
+  static std::string DefaultFolder();
+
+  const std::string& Folder() const { return folder_; }
+  const MachineSettings& Settings() const { return settings_; }
+  MachineSettings& MutableSettings() { return settings_; }
+  // Writes the settings file (atomically: a new file renamed over the old).
+  bool SaveSettings(std::string* error);
+  const MachineDrive* FindDrive(char letter) const;
+
+  // The per-process current folder (Windows path).
+  const std::string& CurrentFolder() const { return current_folder_; }
+  void SetCurrentFolderText(const std::string& path) { current_folder_ = path; }
+
+  // GetFullPathName: absolute against the current folder, "." and ".."
+  // resolved, '/' turned into '\\', trailing dots and blanks of the last
+  // element removed. A trailing separator is kept. "" for "".
+  std::string FullPath(const std::string& path) const;
+  // Resolves a Windows path to the host file system. Existing elements are
+  // found case-insensitively (the exact spelling first); missing ones keep
+  // the spelling given. False with a Win32 error code in *error when the
+  // path cannot name anything on this machine (no such drive, no disk in
+  // the drive, an invalid character).
+  bool Resolve(const std::string& path, ResolvedPath* out, uint32_t* error) const;
+  // A host path as a Windows path through the drive with the longest
+  // matching host folder; "" when no drive holds it.
+  std::string HostToWindows(const std::string& host_path) const;
+
+  // The 8.3 aliases of the names in a host folder that need one (long
+  // name -> alias), unique in the folder. An alias, once given, is kept
+  // with its file (user.crx.shortname) so it stays while others change.
+  static std::map<std::string, std::string> ShortNames(const std::string& host_folder);
+
+  // Bytes of all files below a host folder (the used space of a disk).
+  static uint64_t UsedBytes(const std::string& host_folder);
+
+  // Applies the environment rule described above.
+  void ApplyEnvironment() const;
+
+ private:
+  bool Load(std::string* error);
+  bool Create(std::string* error);
+
+  std::string folder_;
+  bool is_new_ = false;
+  MachineSettings settings_;
+  std::string current_folder_;
+};
+
+// Writes the values a Windows installation has that programs read (shell
+// folders, program files folders, the Uninstall key, version values) and
+// creates the folders they name. Used when a machine is created.
+bool WriteDefaultRegistry(Registry& registry, FileSystem& files,
+                          const MachineSettings& settings, std::string* error);
+
+// The Win32 error code for an errno value.
+uint32_t Win32ErrorFromErrno(int err);
+
+}  // namespace crx
+
+#endif  // CRX_PLATFORM_POSIX_MACHINE_H

@@ -1,0 +1,821 @@
+// Files of the emulated machine.
+//
+// Share modes: every open handle is its own open file description, and it
+// announces its access and sharing with shared open-file-description locks
+// (F_OFD_SETLK) on single bytes far beyond any real file data: "has read
+// access", "has write access", "denies read" (opened without read
+// sharing), "denies write", "denies delete". A new open asks with
+// F_OFD_GETLK whether another description holds a byte that conflicts
+// with it, so conflicts are seen across processes as well as between two
+// handles of one process; the locks go away when the handle closes. The
+// check and the taking of the locks happen under a lock on the machine's
+// share.lock file, so two programs cannot slip past each other.
+//
+// Attributes: read-only is a file without write permission bits (folders
+// keep it with the other bits); hidden, system and archive are kept in the
+// extended attribute user.crx.attributes. A file that has none (made
+// outside the machine) counts as archive. Deleting a read-only file is
+// refused, as Windows refuses it.
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+
+#include "common/format.h"
+#include "common/winpath.h"
+#include "platform/posix/posix_platform.h"
+
+namespace crx {
+
+namespace {
+
+constexpr uint32_t kErrorNegativeSeek = 131;
+constexpr uint32_t kErrorNotSameDevice = 17;
+constexpr uint32_t kErrorBadNetPath = 53;
+
+const char kAttributesXattr[] = "user.crx.attributes";
+constexpr uint32_t kStoredBits = kAttrReadOnly | kAttrHidden | kAttrSystem | kAttrArchive;
+
+// The lock bytes, counted back from the largest offset a lock can name.
+constexpr off_t kLockBase = INT64_MAX - 16;
+enum LockByte : off_t {
+  kHasRead = 0,
+  kHasWrite = 1,
+  kDeniesRead = 2,
+  kDeniesWrite = 3,
+  kDeniesDelete = 4,
+};
+
+// True when another open file description holds a lock on the byte.
+bool ByteHeldByOther(int fd, LockByte byte) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kLockBase + byte;
+  fl.l_len = 1;
+  if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+bool HoldByte(int fd, LockByte byte) {
+  struct flock fl;
+  std::memset(&fl, 0, sizeof fl);
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kLockBase + byte;
+  fl.l_len = 1;
+  return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// Holds the machine-wide share lock (see above) while it lives.
+class ShareGuard {
+ public:
+  explicit ShareGuard(int lock_fd) : lock_fd_(lock_fd), hold_(Mutex()) {
+    if (lock_fd_ >= 0) {
+      while (::flock(lock_fd_, LOCK_EX) != 0 && errno == EINTR) {
+      }
+    }
+  }
+  ~ShareGuard() {
+    if (lock_fd_ >= 0) ::flock(lock_fd_, LOCK_UN);
+  }
+
+ private:
+  static std::mutex& Mutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  int lock_fd_;
+  std::lock_guard<std::mutex> hold_;
+};
+
+// Stored attribute bits; false when the file has none.
+bool ReadStoredBits(const std::string& host, uint32_t* bits) {
+  char buf[32];
+  ssize_t n = ::getxattr(host.c_str(), kAttributesXattr, buf, sizeof buf - 1);
+  if (n <= 0) return false;
+  buf[n] = '\0';
+  *bits = static_cast<uint32_t>(std::strtoul(buf, nullptr, 10)) & kStoredBits;
+  return true;
+}
+
+int WriteStoredBits(const std::string& host, uint32_t bits) {
+  std::string text = Format("%u", bits & kStoredBits);
+  if (::setxattr(host.c_str(), kAttributesXattr, text.data(), text.size(), 0) != 0) return errno;
+  return 0;
+}
+
+uint32_t AttributesOf(const std::string& host, const struct stat& st) {
+  uint32_t stored = 0;
+  bool has = ReadStoredBits(host, &stored);
+  uint32_t attrs = 0;
+  if (S_ISDIR(st.st_mode)) {
+    attrs = kAttrDirectory | (stored & kStoredBits);
+  } else {
+    attrs = has ? (stored & (kAttrHidden | kAttrSystem | kAttrArchive)) : kAttrArchive;
+    if ((st.st_mode & 0222) == 0) attrs |= kAttrReadOnly;
+  }
+  return attrs == 0 ? kAttrNormal : attrs;
+}
+
+bool IsReadOnlyFile(const struct stat& st) {
+  return !S_ISDIR(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+FileTime MtimeOf(const struct stat& st) {
+  return UnixToFileTime(st.st_mtim.tv_sec, static_cast<uint32_t>(st.st_mtim.tv_nsec));
+}
+
+struct timespec ToTimespec(FileTime time) {
+  struct timespec ts;
+  ts.tv_sec = static_cast<time_t>(FileTimeToUnixSeconds(time));
+  ts.tv_nsec = static_cast<long>(FileTimeSubsecondNanos(time));
+  return ts;
+}
+
+// The error for a path that does not exist: the file, or a folder on the
+// way to it, is missing.
+uint32_t MissingError(const ResolvedPath& p) {
+  return p.parent_exists ? kErrorFileNotFound : kErrorPathNotFound;
+}
+
+std::string HostParent(const std::string& host) {
+  size_t slash = host.find_last_of('/');
+  if (slash == std::string::npos || slash == 0) return "/";
+  return host.substr(0, slash);
+}
+
+// ---------------------------------------------------------------------------
+
+class PosixFile : public File {
+ public:
+  PosixFile(int fd, bool can_read, bool can_write, std::string host, const MachineDrive* drive)
+      : fd_(fd), can_read_(can_read), can_write_(can_write), host_(std::move(host)),
+        drive_(drive) {}
+  ~PosixFile() override { ::close(fd_); }
+
+  bool Read(void* buffer, size_t size, size_t* got) override {
+    *got = 0;
+    if (!can_read_) return Fail(kErrorAccessDenied);
+    char* out = static_cast<char*>(buffer);
+    while (*got < size) {
+      ssize_t n = ::read(fd_, out + *got, size - *got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return Fail(Win32ErrorFromErrno(errno));
+      if (n == 0) break;
+      *got += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  bool Write(const void* data, size_t size) override {
+    if (!can_write_) return Fail(kErrorAccessDenied);
+    if (size == 0) return true;
+    if (drive_ && drive_->IsEmulatedRemovable() && drive_->capacity > 0) {
+      // The emulated disk is full when the write would grow its files past
+      // the capacity.
+      struct stat st;
+      off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+      if (::fstat(fd_, &st) == 0 && pos >= 0) {
+        uint64_t end = static_cast<uint64_t>(pos) + size;
+        uint64_t growth = end > static_cast<uint64_t>(st.st_size)
+                              ? end - static_cast<uint64_t>(st.st_size) : 0;
+        if (growth > 0 && Machine::UsedBytes(drive_->Root()) + growth > drive_->capacity) {
+          return Fail(kErrorDiskFull);
+        }
+      }
+    }
+    const char* in = static_cast<const char*>(data);
+    size_t done = 0;
+    while (done < size) {
+      ssize_t n = ::write(fd_, in + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return Fail(Win32ErrorFromErrno(errno));
+      done += static_cast<size_t>(n);
+    }
+    MarkArchive();
+    return true;
+  }
+
+  bool Seek(int64_t offset, SeekFrom from, int64_t* position) override {
+    int whence = from == SeekFrom::kBegin ? SEEK_SET : from == SeekFrom::kCurrent ? SEEK_CUR
+                                                                                  : SEEK_END;
+    off_t base = from == SeekFrom::kBegin ? 0 : ::lseek(fd_, 0, whence);
+    if (base < 0) return Fail(Win32ErrorFromErrno(errno));
+    if (from != SeekFrom::kBegin && base + offset < 0) return Fail(kErrorNegativeSeek);
+    if (from == SeekFrom::kBegin && offset < 0) return Fail(kErrorNegativeSeek);
+    off_t result = ::lseek(fd_, static_cast<off_t>(from == SeekFrom::kBegin ? offset
+                                                                            : base + offset),
+                           SEEK_SET);
+    if (result < 0) return Fail(Win32ErrorFromErrno(errno));
+    if (position) *position = result;
+    return true;
+  }
+
+  bool Size(int64_t* size) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return Fail(Win32ErrorFromErrno(errno));
+    *size = st.st_size;
+    return true;
+  }
+
+  bool SetEnd() override {
+    if (!can_write_) return Fail(kErrorAccessDenied);
+    off_t pos = ::lseek(fd_, 0, SEEK_CUR);
+    if (pos < 0) return Fail(Win32ErrorFromErrno(errno));
+    if (::ftruncate(fd_, pos) != 0) return Fail(Win32ErrorFromErrno(errno));
+    MarkArchive();
+    return true;
+  }
+
+  bool Flush() override {
+    if (::fdatasync(fd_) != 0 && errno != EINVAL) return Fail(Win32ErrorFromErrno(errno));
+    return true;
+  }
+
+  bool GetLastWriteTime(FileTime* time) override {
+    struct stat st;
+    if (::fstat(fd_, &st) != 0) return Fail(Win32ErrorFromErrno(errno));
+    *time = MtimeOf(st);
+    return true;
+  }
+
+  bool SetLastWriteTime(FileTime time) override {
+    struct timespec ts[2];
+    ts[0].tv_sec = 0;
+    ts[0].tv_nsec = UTIME_OMIT;
+    ts[1] = ToTimespec(time);
+    if (::futimens(fd_, ts) != 0) return Fail(Win32ErrorFromErrno(errno));
+    return true;
+  }
+
+ private:
+  void MarkArchive() {
+    if (archive_marked_) return;
+    archive_marked_ = true;
+    uint32_t bits = 0;
+    char buf[32];
+    ssize_t n = ::fgetxattr(fd_, kAttributesXattr, buf, sizeof buf - 1);
+    if (n > 0) {
+      buf[n] = '\0';
+      bits = static_cast<uint32_t>(std::strtoul(buf, nullptr, 10));
+    }
+    if (n > 0 && (bits & kAttrArchive)) return;
+    std::string text = Format("%u", (bits | kAttrArchive) & kStoredBits);
+    ::fsetxattr(fd_, kAttributesXattr, text.data(), text.size(), 0);
+  }
+
+  int fd_;
+  bool can_read_;
+  bool can_write_;
+  bool archive_marked_ = false;
+  std::string host_;
+  const MachineDrive* drive_;
+};
+
+class PosixFileSystem : public FileSystem {
+ public:
+  explicit PosixFileSystem(Machine& machine) : machine_(machine) {
+    std::string lock = machine_.Folder() + "/share.lock";
+    lock_fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  }
+  ~PosixFileSystem() override {
+    if (lock_fd_ >= 0) ::close(lock_fd_);
+  }
+
+  std::unique_ptr<File> Open(const std::string& path, uint32_t access, uint32_t share,
+                             Disposition disposition, uint32_t attributes) override {
+    return OpenFile(path, access, share, disposition, attributes, true);
+  }
+
+  bool CopyFile(const std::string& from, const std::string& to, bool fail_if_exists) override {
+    ResolvedPath src, dst;
+    if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;
+    struct stat sst;
+    if (!src.exists || ::stat(src.host.c_str(), &sst) != 0) return Fail(MissingError(src));
+    if (S_ISDIR(sst.st_mode)) return Fail(kErrorAccessDenied);
+    struct stat dst_st;
+    bool dst_exists = dst.exists && ::stat(dst.host.c_str(), &dst_st) == 0;
+    if (dst_exists) {
+      if (fail_if_exists) return Fail(kErrorFileExists);
+      if (S_ISDIR(dst_st.st_mode) || IsReadOnlyFile(dst_st)) return Fail(kErrorAccessDenied);
+      if (dst_st.st_ino == sst.st_ino && dst_st.st_dev == sst.st_dev) {
+        return Fail(kErrorSharingViolation);  // a file copied onto itself
+      }
+    }
+    std::unique_ptr<File> in = OpenFile(from, kAccessRead, kShareRead | kShareDelete,
+                                        Disposition::kOpenExisting, 0, true);
+    if (!in) return false;
+    uint32_t attrs = AttributesOf(src.host, sst);
+    std::unique_ptr<File> out = OpenFile(to, kAccessWrite, kShareNone,
+                                         Disposition::kCreateAlways, 0, false);
+    if (!out) return false;
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+      size_t got = 0;
+      if (!in->Read(buffer.data(), buffer.size(), &got)) return false;
+      if (got == 0) break;
+      if (!out->Write(buffer.data(), got)) {
+        uint32_t err = LastError();
+        out.reset();
+        ResolvedPath again;
+        if (Resolve(to, &again) && again.exists) ::unlink(again.host.c_str());
+        return Fail(err);
+      }
+    }
+    FileTime time = MtimeOf(sst);
+    if (!out->SetLastWriteTime(time)) return false;
+    out.reset();
+    // The copy takes the original's attributes, read-only included.
+    ResolvedPath made;
+    if (!Resolve(to, &made)) return false;
+    return ApplyAttributes(made.host, (attrs & kStoredBits) | kAttrArchive, false);
+  }
+
+  bool DeleteFile(const std::string& path) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    struct stat st;
+    if (!p.exists || ::lstat(p.host.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
+    if (!S_ISLNK(st.st_mode) && IsReadOnlyFile(st)) return Fail(kErrorAccessDenied);
+    ShareGuard guard(lock_fd_);
+    if (DeleteBlocked(p.host)) return Fail(kErrorSharingViolation);
+    if (::unlink(p.host.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    return true;
+  }
+
+  bool MoveFile(const std::string& from, const std::string& to) override {
+    return Move(from, to, false);
+  }
+
+  bool ReplaceFile(const std::string& from, const std::string& to) override {
+    return Move(from, to, true);
+  }
+
+  uint32_t GetAttributes(const std::string& path) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return kInvalidAttributes;
+    struct stat st;
+    if (!p.exists || ::stat(p.host.c_str(), &st) != 0) {
+      SetLastError(MissingError(p));
+      return kInvalidAttributes;
+    }
+    return AttributesOf(p.host, st);
+  }
+
+  bool SetAttributes(const std::string& path, uint32_t attributes) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    if (!p.exists) return Fail(MissingError(p));
+    return ApplyAttributes(p.host, attributes, true);
+  }
+
+  bool GetLastWriteTime(const std::string& path, FileTime* time) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    struct stat st;
+    if (!p.exists || ::stat(p.host.c_str(), &st) != 0) return Fail(MissingError(p));
+    *time = MtimeOf(st);
+    return true;
+  }
+
+  bool SetLastWriteTime(const std::string& path, FileTime time) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    if (!p.exists) return Fail(MissingError(p));
+    struct timespec ts[2];
+    ts[0].tv_sec = 0;
+    ts[0].tv_nsec = UTIME_OMIT;
+    ts[1] = ToTimespec(time);
+    if (::utimensat(AT_FDCWD, p.host.c_str(), ts, 0) != 0) return Fail(Win32ErrorFromErrno(errno));
+    return true;
+  }
+
+  bool CreateFolder(const std::string& path) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    if (p.exists) return Fail(kErrorAlreadyExists);
+    if (!p.parent_exists) return Fail(kErrorPathNotFound);
+    if (::mkdir(p.host.c_str(), 0777) != 0) {
+      return Fail(errno == EEXIST ? kErrorAlreadyExists : Win32ErrorFromErrno(errno));
+    }
+    return true;
+  }
+
+  bool RemoveFolder(const std::string& path) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    struct stat st;
+    if (!p.exists || ::stat(p.host.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (!S_ISDIR(st.st_mode)) return Fail(kErrorDirectory);
+    uint32_t stored = 0;
+    if (ReadStoredBits(p.host, &stored) && (stored & kAttrReadOnly)) {
+      return Fail(kErrorAccessDenied);
+    }
+    // Windows will not remove a process's own current folder.
+    struct stat cwd;
+    if (::stat(".", &cwd) == 0 && cwd.st_ino == st.st_ino && cwd.st_dev == st.st_dev) {
+      return Fail(kErrorSharingViolation);
+    }
+    if (::rmdir(p.host.c_str()) != 0) {
+      return Fail(errno == EEXIST ? kErrorDirNotEmpty : Win32ErrorFromErrno(errno));
+    }
+    return true;
+  }
+
+  bool ListFolder(const std::string& pattern, std::vector<FolderEntry>* entries) override {
+    entries->clear();
+    std::string full = machine_.FullPath(pattern);
+    std::string name = winpath::LastElement(full);
+    std::string folder = winpath::Parent(full);
+    if (full.empty() || folder.empty()) return Fail(kErrorPathNotFound);
+    ResolvedPath p;
+    if (!Resolve(folder, &p)) return false;
+    struct stat st;
+    if (!p.exists || ::stat(p.host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      return Fail(kErrorPathNotFound);
+    }
+    if (name.empty()) return Fail(kErrorFileNotFound);
+    std::map<std::string, std::string> shorts = Machine::ShortNames(p.host);
+    DIR* dir = ::opendir(p.host.c_str());
+    if (!dir) return Fail(Win32ErrorFromErrno(errno));
+    std::string base = p.host == "/" ? "" : p.host;
+    while (struct dirent* e = ::readdir(dir)) {
+      std::string entry_name = e->d_name;
+      if (entry_name == "." || entry_name == "..") continue;
+      auto alias = shorts.find(entry_name);
+      std::string short_name = alias == shorts.end() ? "" : alias->second;
+      if (!winpath::MatchWildcard(name, entry_name) &&
+          (short_name.empty() || !winpath::MatchWildcard(name, short_name))) {
+        continue;
+      }
+      std::string host = base + "/" + entry_name;
+      struct stat est;
+      if (::stat(host.c_str(), &est) != 0) continue;  // a dangling link
+      FolderEntry fe;
+      fe.name = entry_name;
+      fe.short_name = short_name;
+      fe.attributes = AttributesOf(host, est);
+      fe.size = S_ISDIR(est.st_mode) ? 0 : static_cast<uint64_t>(est.st_size);
+      fe.last_write = MtimeOf(est);
+      entries->push_back(fe);
+    }
+    ::closedir(dir);
+    if (entries->empty()) return Fail(kErrorFileNotFound);
+    std::sort(entries->begin(), entries->end(), [](const FolderEntry& a, const FolderEntry& b) {
+      return winpath::CompareNoCase(a.name, b.name) < 0;
+    });
+    return true;
+  }
+
+  std::string CurrentFolder() override { return machine_.CurrentFolder(); }
+
+  bool SetCurrentFolder(const std::string& path) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    struct stat st;
+    if (!p.exists || ::stat(p.host.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (!S_ISDIR(st.st_mode)) return Fail(kErrorDirectory);
+    if (::chdir(p.host.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    machine_.SetCurrentFolderText(p.windows);
+    return true;
+  }
+
+  std::string FullPath(const std::string& path) override { return machine_.FullPath(path); }
+
+  bool ShortPath(const std::string& path, std::string* short_path) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    if (!p.exists) return Fail(MissingError(p));
+    std::string full = winpath::StripTrailingSeparator(machine_.FullPath(path));
+    std::string out = winpath::Root(full);
+    std::string host = p.drive->Root();
+    std::vector<std::string> elements = winpath::Elements(full);
+    for (size_t i = 0; i < elements.size(); ++i) {
+      std::string actual = ActualName(host, elements[i]);
+      std::map<std::string, std::string> shorts = Machine::ShortNames(host);
+      auto alias = shorts.find(actual);
+      if (i > 0) out += '\\';
+      out += alias == shorts.end() ? elements[i] : alias->second;
+      host = (host == "/" ? "" : host) + "/" + actual;
+    }
+    *short_path = out;
+    return true;
+  }
+
+  DriveType GetDriveType(const std::string& root) override {
+    std::string r = root.empty() ? winpath::Root(machine_.CurrentFolder()) : root;
+    bool is_root = r.size() >= 2 && winpath::HasDriveLetter(r) &&
+                   (r.size() == 2 || (r.size() == 3 && winpath::IsSeparator(r[2])));
+    if (!is_root) return DriveType::kNoRootDir;
+    const MachineDrive* d = machine_.FindDrive(r[0]);
+    return d ? d->type : DriveType::kNoRootDir;
+  }
+
+  uint32_t LogicalDrives() override {
+    uint32_t bits = 0;
+    for (const MachineDrive& d : machine_.Settings().drives) bits |= 1u << (d.letter - 'A');
+    return bits;
+  }
+
+  bool GetFreeSpace(const std::string& root, FreeSpace* space) override {
+    ResolvedPath p;
+    if (!Resolve(root, &p)) return false;
+    const MachineDrive* d = p.drive;
+    if (d->IsEmulatedRemovable() && d->capacity > 0) {
+      uint64_t used = Machine::UsedBytes(d->Root());
+      space->total = d->capacity;
+      space->total_free = used >= d->capacity ? 0 : d->capacity - used;
+      space->free_to_caller = space->total_free;
+      return true;
+    }
+    if (!p.exists) return Fail(MissingError(p));
+    struct statvfs vfs;
+    if (::statvfs(p.host.c_str(), &vfs) != 0) return Fail(Win32ErrorFromErrno(errno));
+    uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
+    space->total = static_cast<uint64_t>(vfs.f_blocks) * unit;
+    space->total_free = static_cast<uint64_t>(vfs.f_bfree) * unit;
+    space->free_to_caller = static_cast<uint64_t>(vfs.f_bavail) * unit;
+    return true;
+  }
+
+  bool GetVolumeInfo(const std::string& root, std::string* label, uint32_t* serial) override {
+    ResolvedPath p;
+    if (!Resolve(root, &p)) return false;
+    const MachineDrive* d = p.drive;
+    if (d->IsEmulatedRemovable()) {
+      size_t i = static_cast<size_t>(d->current_media - 1);
+      if (label) *label = i < d->media_labels.size() ? d->media_labels[i] : d->label;
+      if (serial) *serial = i < d->media_serials.size() ? d->media_serials[i] : d->serial;
+      return true;
+    }
+    if (label) *label = d->label;
+    if (serial) *serial = d->serial;
+    return true;
+  }
+
+ private:
+  bool Resolve(const std::string& path, ResolvedPath* out) {
+    uint32_t error = 0;
+    if (!machine_.Resolve(path, out, &error)) return Fail(error);
+    return true;
+  }
+
+  // The host spelling of an element of an existing folder.
+  static std::string ActualName(const std::string& host_folder, const std::string& element) {
+    std::string exact = (host_folder == "/" ? "" : host_folder) + "/" + element;
+    struct stat st;
+    if (::lstat(exact.c_str(), &st) == 0) return element;
+    std::string found = element;
+    if (DIR* dir = ::opendir(host_folder.c_str())) {
+      while (struct dirent* e = ::readdir(dir)) {
+        if (winpath::EqualsNoCase(e->d_name, element)) {
+          found = e->d_name;
+          break;
+        }
+      }
+      ::closedir(dir);
+    }
+    return found;
+  }
+
+  // True when a handle open on the file does not share delete access.
+  // Call with the share lock held.
+  static bool DeleteBlocked(const std::string& host) {
+    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return false;
+    bool blocked = ByteHeldByOther(fd, kDeniesDelete);
+    ::close(fd);
+    return blocked;
+  }
+
+  bool ApplyAttributes(const std::string& host, uint32_t attributes, bool keep_archive_default) {
+    (void)keep_archive_default;
+    struct stat st;
+    if (::stat(host.c_str(), &st) != 0) return Fail(Win32ErrorFromErrno(errno));
+    uint32_t bits = attributes & kStoredBits;
+    if (!S_ISDIR(st.st_mode)) {
+      mode_t mode = st.st_mode & 07777;
+      mode_t wanted = (bits & kAttrReadOnly) ? (mode & ~static_cast<mode_t>(0222))
+                                             : ((mode & 0222) ? mode : (mode | 0200));
+      if (wanted != mode && ::chmod(host.c_str(), wanted) != 0) {
+        return Fail(Win32ErrorFromErrno(errno));
+      }
+      bits &= ~kAttrReadOnly;
+    }
+    int err = WriteStoredBits(host, bits);
+    if (err == ENOTSUP || err == EOPNOTSUPP) {
+      // No extended attributes on this host file system: only the
+      // read-only bit can be kept.
+      if (bits & (kAttrHidden | kAttrSystem)) return Fail(kErrorNotSupported);
+      return true;
+    }
+    if (err != 0) return Fail(Win32ErrorFromErrno(err));
+    return true;
+  }
+
+  std::unique_ptr<File> OpenFile(const std::string& path, uint32_t access, uint32_t share,
+                                 Disposition disposition, uint32_t attributes,
+                                 bool check_hidden) {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return nullptr;
+    if (p.is_root) {
+      Fail(kErrorAccessDenied);
+      return nullptr;
+    }
+    std::string full = machine_.FullPath(path);
+    if (!full.empty() && winpath::IsSeparator(full.back())) {
+      Fail(kErrorInvalidName);
+      return nullptr;
+    }
+    bool want_write = (access & kAccessWrite) != 0;
+    bool want_read = (access & kAccessRead) != 0;
+    bool truncate = disposition == Disposition::kCreateAlways ||
+                    disposition == Disposition::kTruncateExisting;
+    if (disposition == Disposition::kTruncateExisting && !want_write) {
+      Fail(kErrorInvalidParameter);
+      return nullptr;
+    }
+    struct stat st;
+    bool exists = p.exists && ::stat(p.host.c_str(), &st) == 0;
+    if (exists) {
+      if (S_ISDIR(st.st_mode)) {
+        Fail(kErrorAccessDenied);
+        return nullptr;
+      }
+      if (disposition == Disposition::kCreateNew) {
+        Fail(kErrorFileExists);
+        return nullptr;
+      }
+      if (IsReadOnlyFile(st) && (want_write || truncate)) {
+        Fail(kErrorAccessDenied);
+        return nullptr;
+      }
+      if (check_hidden && disposition == Disposition::kCreateAlways) {
+        // CREATE_ALWAYS refuses a hidden or system file unless the caller
+        // asks for those attributes too.
+        uint32_t have = AttributesOf(p.host, st);
+        uint32_t hs = have & (kAttrHidden | kAttrSystem);
+        if (hs != 0 && (attributes & hs) != hs) {
+          Fail(kErrorAccessDenied);
+          return nullptr;
+        }
+      }
+    } else {
+      if (disposition == Disposition::kOpenExisting ||
+          disposition == Disposition::kTruncateExisting) {
+        Fail(MissingError(p));
+        return nullptr;
+      }
+      if (!p.parent_exists) {
+        Fail(kErrorPathNotFound);
+        return nullptr;
+      }
+      if (p.drive->IsEmulatedRemovable() && p.drive->capacity > 0 &&
+          Machine::UsedBytes(p.drive->Root()) >= p.drive->capacity) {
+        Fail(kErrorDiskFull);
+        return nullptr;
+      }
+    }
+    ShareGuard guard(lock_fd_);
+    int flags = O_CLOEXEC | (want_write ? O_RDWR : O_RDONLY);
+    if (!exists) flags |= O_CREAT | O_EXCL;
+    int fd = ::open(p.host.c_str(), flags, 0666);
+    if (fd < 0 && want_write && errno == EACCES && exists) {
+      fd = ::open(p.host.c_str(), O_CLOEXEC | O_WRONLY);
+    }
+    if (fd < 0) {
+      Fail(errno == EEXIST ? kErrorFileExists : Win32ErrorFromErrno(errno));
+      return nullptr;
+    }
+    if (exists && (want_read || want_write)) {
+      bool conflict = (want_read && ByteHeldByOther(fd, kDeniesRead)) ||
+                      (want_write && ByteHeldByOther(fd, kDeniesWrite)) ||
+                      (!(share & kShareRead) && ByteHeldByOther(fd, kHasRead)) ||
+                      (!(share & kShareWrite) && ByteHeldByOther(fd, kHasWrite));
+      if (conflict) {
+        ::close(fd);
+        Fail(kErrorSharingViolation);
+        return nullptr;
+      }
+    }
+    if (want_read || want_write) {
+      bool ok = (!want_read || HoldByte(fd, kHasRead)) &&
+                (!want_write || HoldByte(fd, kHasWrite)) &&
+                ((share & kShareRead) || HoldByte(fd, kDeniesRead)) &&
+                ((share & kShareWrite) || HoldByte(fd, kDeniesWrite)) &&
+                ((share & kShareDelete) || HoldByte(fd, kDeniesDelete));
+      (void)ok;  // a description opened write-only cannot hold read locks
+    }
+    if (exists && truncate && ::ftruncate(fd, 0) != 0) {
+      uint32_t err = Win32ErrorFromErrno(errno);
+      ::close(fd);
+      Fail(err);
+      return nullptr;
+    }
+    if (!exists || disposition == Disposition::kCreateAlways) {
+      // New files, and files CREATE_ALWAYS replaces, take the attributes
+      // asked for, with the archive bit as Windows sets it.
+      uint32_t bits = (attributes & (kAttrHidden | kAttrSystem)) | kAttrArchive;
+      std::string text = Format("%u", bits);
+      ::fsetxattr(fd, kAttributesXattr, text.data(), text.size(), 0);
+      if ((attributes & kAttrReadOnly) && !exists) {
+        struct stat now;
+        if (::fstat(fd, &now) == 0) ::fchmod(fd, now.st_mode & ~static_cast<mode_t>(0222) & 07777);
+      }
+    }
+    bool can_read = want_read;
+    auto file = std::make_unique<PosixFile>(fd, can_read, want_write, p.host, p.drive);
+    // OPEN_ALWAYS and CREATE_ALWAYS tell the caller that the file existed.
+    SetLastError(exists && (disposition == Disposition::kOpenAlways ||
+                            disposition == Disposition::kCreateAlways)
+                     ? kErrorAlreadyExists : kErrorSuccess);
+    return file;
+  }
+
+  bool Move(const std::string& from, const std::string& to, bool replace) {
+    ResolvedPath src, dst;
+    if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;
+    struct stat sst;
+    if (!src.exists || ::lstat(src.host.c_str(), &sst) != 0) return Fail(MissingError(src));
+    if (src.is_root || dst.is_root) return Fail(kErrorAccessDenied);
+    std::string target = dst.host;
+    struct stat dst_st;
+    bool dst_exists = dst.exists && ::lstat(dst.host.c_str(), &dst_st) == 0;
+    bool same_file = dst_exists && dst_st.st_ino == sst.st_ino && dst_st.st_dev == sst.st_dev;
+    if (same_file) {
+      // A change of case only: rename to the spelling given.
+      target = HostParent(dst.host) + "/" + winpath::LastElement(dst.windows);
+      if (target == src.host) return true;
+    } else if (dst_exists) {
+      if (!replace) return Fail(kErrorAlreadyExists);
+      if (S_ISDIR(dst_st.st_mode) || S_ISDIR(sst.st_mode) || IsReadOnlyFile(dst_st)) {
+        return Fail(kErrorAccessDenied);
+      }
+    } else if (!dst.parent_exists) {
+      return Fail(kErrorPathNotFound);
+    }
+    if (S_ISDIR(sst.st_mode)) {
+      std::string prefix = src.host + "/";
+      if (target.compare(0, prefix.size(), prefix) == 0) return Fail(kErrorAccessDenied);
+    }
+    ShareGuard guard(lock_fd_);
+    if (!S_ISDIR(sst.st_mode) && DeleteBlocked(src.host)) return Fail(kErrorSharingViolation);
+    if (dst_exists && !same_file && DeleteBlocked(dst.host)) return Fail(kErrorSharingViolation);
+    if (!replace && !same_file) {
+      // rename() would replace a file that appeared meanwhile.
+      if (::renameat2(AT_FDCWD, src.host.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+      }
+      if (errno == EINVAL || errno == ENOSYS) {
+        if (::rename(src.host.c_str(), target.c_str()) == 0) return true;
+      }
+    } else if (::rename(src.host.c_str(), target.c_str()) == 0) {
+      return true;
+    }
+    if (errno == EEXIST) return Fail(kErrorAlreadyExists);
+    if (errno != EXDEV) return Fail(Win32ErrorFromErrno(errno));
+    // Another host file system: files move by copy and delete, folders
+    // cannot move.
+    if (S_ISDIR(sst.st_mode)) return Fail(kErrorNotSameDevice);
+    return MoveByCopy(from, to, src.host, replace);
+  }
+
+  bool MoveByCopy(const std::string& from, const std::string& to, const std::string& src_host,
+                  bool replace) {
+    uint32_t attrs = GetAttributes(from);
+    if (attrs == kInvalidAttributes) return false;
+    if (attrs & kAttrReadOnly) SetAttributes(from, attrs & ~kAttrReadOnly);
+    bool copied = CopyFile(from, to, !replace);
+    if (attrs & kAttrReadOnly) SetAttributes(from, attrs);
+    if (!copied) return false;
+    if (attrs & kAttrReadOnly) SetAttributes(to, attrs);
+    if (::unlink(src_host.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    return true;
+  }
+
+  Machine& machine_;
+  int lock_fd_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> NewPosixFileSystem(Machine& machine) {
+  return std::make_unique<PosixFileSystem>(machine);
+}
+
+}  // namespace crx

@@ -1,0 +1,175 @@
+#include "ui/console/console_front_end.h"
+
+#include "platform/platform.h"
+#include "ui/message_box.h"
+
+namespace crx::ui {
+
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r')) --e;
+  return s.substr(b, e - b);
+}
+
+const char* IconWord(const Dialog& dialog) {
+  const MessageBoxDialog* box = dialog.AsMessageBox();
+  if (!box) return "";
+  switch (box->Icon()) {
+    case MessageIcon::kError: return "[error] ";
+    case MessageIcon::kQuestion: return "[question] ";
+    case MessageIcon::kWarning: return "[warning] ";
+    case MessageIcon::kInformation: return "[information] ";
+    case MessageIcon::kNone: break;
+  }
+  return "";
+}
+
+// "--- Caption ---", the text and the read-only fields.
+std::string Describe(const Dialog& dialog) {
+  std::string out = "--- " + dialog.Caption() + " ---\n";
+  out += IconWord(dialog);
+  out += dialog.Text();
+  if (out.empty() || out.back() != '\n') out += '\n';
+  for (const DialogField& f : dialog.Fields()) {
+    if (f.read_only) out += f.label + ": " + f.value + "\n";
+  }
+  return out;
+}
+
+// "[Y]es", or "Yes To All [a]" when the letter is not the first one.
+std::string ButtonChoice(const DialogButton& b) {
+  if (b.shortcut == 0) return b.label;
+  if (!b.label.empty() && Lower(b.label[0]) == b.shortcut) {
+    return "[" + std::string(1, Upper(b.label[0])) + "]" + b.label.substr(1);
+  }
+  return b.label + " [" + std::string(1, Upper(b.shortcut)) + "]";
+}
+
+std::string ButtonLabels(const Dialog& dialog) {
+  std::string out;
+  const std::vector<DialogButton>& buttons = dialog.Buttons();
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    if (i > 0) out += (i + 1 == buttons.size()) ? " or " : ", ";
+    out += buttons[i].label;
+  }
+  return out;
+}
+
+}  // namespace
+
+int ConsoleFrontEnd::NoAnswer(Dialog& dialog, const char* why) {
+  dialog.Refuse();
+  const DialogButton* taken = dialog.FindButtonById(dialog.Result());
+  terminal_.WriteError(std::string(why) + ": no answer can be had; taking \"" +
+                       (taken ? taken->label : std::string("none")) + "\"\n");
+  return dialog.Result();
+}
+
+bool ConsoleFrontEnd::AskFields(Dialog& dialog) {
+  for (const DialogField& f : dialog.Fields()) {
+    if (f.read_only) continue;
+    std::string prompt = f.label;
+    switch (f.kind) {
+      case FieldKind::kText:
+        prompt += " [" + f.value + "]: ";
+        break;
+      case FieldKind::kPassword:
+        prompt += ": ";
+        break;
+      case FieldKind::kCheck:
+        prompt += std::string(" (y/n) [") + (f.value == "1" ? "y" : "n") + "]: ";
+        break;
+    }
+    std::string name = f.name;
+    FieldKind kind = f.kind;
+    for (;;) {
+      terminal_.Write(prompt);
+      std::string line;
+      if (!terminal_.ReadLine(&line)) return false;
+      std::string value = Trim(line);
+      if (kind != FieldKind::kCheck) {
+        // Enter keeps the value shown; a password is taken as typed.
+        if (kind == FieldKind::kPassword) value = line;
+        if (kind == FieldKind::kText && value.empty()) break;
+      } else {
+        std::string l;
+        for (char c : value) l += Lower(c);
+        if (l.empty()) break;
+        if (l == "y" || l == "yes" || l == "1") {
+          value = "1";
+        } else if (l == "n" || l == "no" || l == "0") {
+          value = "0";
+        } else {
+          terminal_.Write("Please answer y or n.\n");
+          continue;
+        }
+      }
+      std::string error;
+      if (dialog.SetField(name, value, &error)) break;
+      terminal_.Write(error + "\n");
+    }
+  }
+  return true;
+}
+
+bool ConsoleFrontEnd::AskButton(const Dialog& dialog, int* id) {
+  const std::vector<DialogButton>& buttons = dialog.Buttons();
+  std::string prompt;
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    if (i > 0) prompt += " / ";
+    prompt += ButtonChoice(buttons[i]);
+  }
+  const DialogButton& def = buttons[dialog.DefaultButton()];
+  prompt += " (Enter = " + def.label + ")? ";
+  for (;;) {
+    terminal_.Write(prompt);
+    std::string line;
+    if (!terminal_.ReadLine(&line)) return false;
+    std::string answer = Trim(line);
+    if (answer.empty()) {
+      *id = def.id;
+      return true;
+    }
+    if (answer.size() == 1) {
+      for (const DialogButton& b : buttons) {
+        if (b.shortcut != 0 && b.shortcut == Lower(answer[0])) {
+          *id = b.id;
+          return true;
+        }
+      }
+    }
+    if (const DialogButton* b = dialog.FindButton(answer)) {
+      *id = b->id;
+      return true;
+    }
+    terminal_.Write("Please answer " + ButtonLabels(dialog) + ".\n");
+  }
+}
+
+int ConsoleFrontEnd::Show(Dialog& dialog) {
+  if (dialog.Buttons().empty()) {
+    dialog.Refuse();
+    return dialog.Result();
+  }
+  if (!terminal_.IsInteractive()) {
+    terminal_.WriteError(Describe(dialog));
+    return NoAnswer(dialog, "no terminal");
+  }
+  terminal_.Write("\n" + Describe(dialog));
+  for (;;) {
+    if (!AskFields(dialog)) return NoAnswer(dialog, "end of input");
+    int id = 0;
+    if (!AskButton(dialog, &id)) return NoAnswer(dialog, "end of input");
+    std::string error;
+    if (dialog.Press(id, &error)) return dialog.Result();
+    terminal_.Write(error + "\n");
+  }
+}
+
+}  // namespace crx::ui

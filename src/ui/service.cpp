@@ -1,0 +1,69 @@
+#include "ui/service.h"
+
+#include <cstdlib>
+
+#include "platform/platform.h"
+#include "ui/message_box.h"
+
+namespace crx::ui {
+
+int UserInterfaceService::MessageBox(const std::string& text,
+                                     const std::string& caption, uint32_t flags) {
+  MessageBoxDialog dialog(text, caption, flags);
+  return front_end_->Show(dialog);
+}
+
+std::unique_ptr<UserInterfaceService> StartUserInterface(
+    Platform& platform, const UserInterfaceOptions& options, std::string* error) {
+  std::unique_ptr<FrontEnd> front_end;
+  std::string answers_path;
+  if (platform.environment.Get("CRX_ANSWERS", &answers_path) && !answers_path.empty()) {
+    std::string text;
+    std::string used = answers_path;
+    if (!ReadAnswersFile(platform, answers_path, &text, error)) {
+      std::string first_error = *error;
+      used = options.answers_alternative;
+      if (used.empty() || !ReadAnswersFile(platform, used, &text, error)) {
+        *error = "CRX_ANSWERS: " + first_error;
+        return nullptr;
+      }
+    }
+    std::vector<AnswerLine> answers;
+    std::string why;
+    if (!ParseAnswers(text, &answers, &why)) {
+      *error = "answers file \"" + used + "\", " + why;
+      return nullptr;
+    }
+    EndProgram end = options.end;
+    if (!end) {
+      Terminal& terminal = platform.terminal;
+      end = [&terminal](int code, const std::string& message) {
+        terminal.WriteError(message + "\n");
+        std::exit(code);
+      };
+    }
+    front_end = std::make_unique<AnswersFrontEnd>(used, std::move(answers), std::move(end));
+  } else {
+    front_end = MakeNativeFrontEnd(platform);
+  }
+
+  std::string record_path;
+  if (platform.environment.Get("CRX_RECORD", &record_path) && !record_path.empty()) {
+    std::unique_ptr<File> file = OpenRecordFile(platform, record_path, error);
+    if (!file && !options.record_alternative.empty()) {
+      std::string first_error = *error;
+      record_path = options.record_alternative;
+      file = OpenRecordFile(platform, record_path, error);
+      if (!file) *error = first_error;
+    }
+    if (!file) {
+      *error = "CRX_RECORD: " + *error;
+      return nullptr;
+    }
+    front_end = std::make_unique<RecordingFrontEnd>(std::move(front_end), std::move(file),
+                                                    record_path, platform.terminal);
+  }
+  return std::make_unique<UserInterfaceService>(std::move(front_end));
+}
+
+}  // namespace crx::ui

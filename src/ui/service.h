@@ -1,0 +1,53 @@
+// The user-interface service a program builds at start-up: it picks the
+// front-end (an answers file, Win32 dialogs or the terminal), optionally
+// records the answers, and implements the engine's UserInterface on it.
+#ifndef CRX_UI_SERVICE_H
+#define CRX_UI_SERVICE_H
+
+#include <memory>
+#include <string>
+
+#include "engine/user_interface.h"
+#include "ui/answers/answers.h"
+#include "ui/front_end.h"
+
+namespace crx::ui {
+
+class UserInterfaceService : public UserInterface {
+ public:
+  explicit UserInterfaceService(std::unique_ptr<FrontEnd> front_end)
+      : front_end_(std::move(front_end)) {}
+
+  int MessageBox(const std::string& text, const std::string& caption,
+                 uint32_t flags) override;
+  // Shows any dialog model; returns the identifier it closed with.
+  int Show(Dialog& dialog) { return front_end_->Show(dialog); }
+
+  FrontEnd& front_end() { return *front_end_; }
+
+ private:
+  std::unique_ptr<FrontEnd> front_end_;
+};
+
+struct UserInterfaceOptions {
+  // Paths tried when the value of CRX_ANSWERS / CRX_RECORD cannot be opened
+  // as given: an entry point that translates host paths passes the
+  // translation here.
+  std::string answers_alternative;
+  std::string record_alternative;
+  // How the answers front-end ends the program; empty = write the message
+  // to the terminal's error stream and exit with the given code.
+  EndProgram end;
+};
+
+// Picks the front-end: the answers file named by CRX_ANSWERS when set, else
+// the system's own (Win32 dialogs on Windows, the terminal elsewhere); with
+// CRX_RECORD set, the answers given are appended to that file. Null with
+// *error when a named file cannot be read or opened, or the answers file
+// has a line that is not an answer.
+std::unique_ptr<UserInterfaceService> StartUserInterface(
+    Platform& platform, const UserInterfaceOptions& options, std::string* error);
+
+}  // namespace crx::ui
+
+#endif  // CRX_UI_SERVICE_H

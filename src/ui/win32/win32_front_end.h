@@ -1,0 +1,19 @@
+// The Win32 front-end: real Windows dialogs. A message box is MessageBoxA
+// with the model's flags as given. Other dialogs get their window templates
+// as they are added; one without a template is reported in a message box and
+// closed with its refusing answer.
+#ifndef CRX_UI_WIN32_WIN32_FRONT_END_H
+#define CRX_UI_WIN32_WIN32_FRONT_END_H
+
+#include "ui/front_end.h"
+
+namespace crx::ui {
+
+class Win32FrontEnd : public FrontEnd {
+ public:
+  int Show(Dialog& dialog) override;
+};
+
+}  // namespace crx::ui
+
+#endif  // CRX_UI_WIN32_WIN32_FRONT_END_H
