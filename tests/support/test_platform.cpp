@@ -78,6 +78,13 @@ TestPlatform::TestPlatform() {
   scratch_key_ = Format("Software\\CratexTest\\run_%u_%d", pid, counter);
 }
 
+bool TestPlatform::UnderWine() {
+  // Wine's ntdll exports wine_get_version; Windows' does not, and the
+  // emulated machine has no ntdll at all.
+  std::unique_ptr<Library> ntdll = Get().shell.LoadLibrary("ntdll.dll");
+  return ntdll && ntdll->Entry("wine_get_version") != nullptr;
+}
+
 TestPlatform::~TestPlatform() {
   if (host_) {
     Platform& p = host_->Get();

@@ -30,6 +30,10 @@ class TestPlatform {
   const std::string& Scratch() const { return scratch_; }
   // A key path under HKEY_CURRENT_USER for this test, not yet created.
   const std::string& ScratchKey() const { return scratch_key_; }
+  // True when the Windows build runs under wine rather than on Windows.
+  // Tests use it only where wine is known to differ from Windows, each time
+  // with a note on the difference.
+  bool UnderWine();
   // Linux only: the host folder of the emulated machine ("" on Windows).
   const std::string& MachineFolder() const { return machine_; }
 
