@@ -41,6 +41,15 @@ enum : int {
   kIdIgnore = 5,
   kIdYes = 6,
   kIdNo = 7,
+  // The buttons of the "Replace Existing File?" dialog.
+  kIdReplaceYes = 1021,
+  kIdReplaceNo = 1022,
+  kIdReplaceNoToAll = 1023,
+  kIdReplaceYesToAll = 1024,
+  kIdReplaceIfNewer = 1031,
+  kIdReplaceAllIfNewer = 1032,
+  // Returned by a dialog that cannot be shown.
+  kDialogUnavailable = -1,
 };
 
 class UserInterface {
@@ -50,6 +59,31 @@ class UserInterface {
   // flags; returns the identifier of the button pressed (kIdOk ...).
   virtual int MessageBox(const std::string& text, const std::string& caption,
                          uint32_t flags) = 0;
+
+  // The "Replace Existing File?" dialog for the file at path: returns the
+  // identifier of the button pressed (kIdReplaceYes ... kIdReplaceAllIfNewer),
+  // or kDialogUnavailable when the dialog cannot be shown (the caller then
+  // asks with a message box instead).
+  virtual int ReplaceExistingFile(const std::string& path) {
+    (void)path;
+    return kDialogUnavailable;
+  }
+
+  // The lock dialog: asks for a new password twice. True with the password
+  // in *password when the user pressed OK, false when the user cancelled or
+  // the dialog cannot be shown.
+  virtual bool LockArchive(std::string* password) {
+    (void)password;
+    return false;
+  }
+
+  // The unlock dialog: asks for the password of an archive whose stored
+  // digest is digest, until the user gives the right one (true) or cancels
+  // (false; also when the dialog cannot be shown).
+  virtual bool UnlockArchive(const std::string& digest) {
+    (void)digest;
+    return false;
+  }
 };
 
 }  // namespace crx
