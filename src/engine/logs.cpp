@@ -191,8 +191,17 @@ void EngineLog::CloseActivityLog(ActivityEnd end) {
       LogText("ExtractArchive... can't open for read\n");
       break;
   }
+  EndActivityLog();
+}
+
+void EngineLog::EndActivityLog() {
+  if (!activity_) return;
   activity_->Flush();
   activity_.reset();
+}
+
+void EngineLog::FlushActivityLog() {
+  if (activity_) activity_->Flush();
 }
 
 }  // namespace crx

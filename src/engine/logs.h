@@ -106,6 +106,10 @@ class EngineLog {
   void LogText(const std::string& text);
   // Writes the closing line of end and closes the log (nothing when closed).
   void CloseActivityLog(ActivityEnd end);
+  // Flushes and closes the log without writing a line (nothing when closed).
+  void EndActivityLog();
+  // Flushes the log so far (a program may end abruptly after this point).
+  void FlushActivityLog();
 
  private:
   std::unique_ptr<File> OpenText(const std::string& path, bool append);

@@ -52,6 +52,8 @@ class Dialog {
   size_t DefaultButton() const { return default_button_; }
   // Index into Buttons() of the answer taken when nobody can answer.
   size_t RefusingButton() const { return refusing_button_; }
+  // True when the dialog is to stay above other windows.
+  bool Topmost() const { return topmost_; }
 
   // Field access by name (case-insensitive); null when there is none.
   const DialogField* FindField(const std::string& name) const;
@@ -96,6 +98,7 @@ class Dialog {
   void AddButton(std::string name, std::string label, int id, char shortcut = 0);
   void SetDefaultButton(size_t index) { default_button_ = index; }
   void SetRefusingButton(size_t index) { refusing_button_ = index; }
+  void SetTopmost(bool topmost) { topmost_ = topmost; }
   DialogField* MutableField(const std::string& name);
 
  private:
@@ -106,6 +109,7 @@ class Dialog {
   std::vector<DialogButton> buttons_;
   size_t default_button_ = 0;
   size_t refusing_button_ = 0;
+  bool topmost_ = false;
   bool closed_ = false;
   int result_ = 0;
 };

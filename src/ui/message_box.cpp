@@ -7,6 +7,7 @@ namespace crx::ui {
 MessageBoxDialog::MessageBoxDialog(const std::string& text,
                                    const std::string& caption, uint32_t flags)
     : Dialog(kName, caption, text), flags_(flags) {
+  SetTopmost((flags & kMbTopmost) != 0);
   switch (flags & kMbTypeMask) {
     case kMbOkCancel:
       AddButton("OK", "OK", kIdOk);
@@ -59,6 +60,5 @@ MessageIcon MessageBoxDialog::Icon() const {
   }
 }
 
-bool MessageBoxDialog::Topmost() const { return (flags_ & kMbTopmost) != 0; }
 
 }  // namespace crx::ui

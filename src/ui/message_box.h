@@ -26,7 +26,6 @@ class MessageBoxDialog : public Dialog {
 
   uint32_t Flags() const { return flags_; }
   MessageIcon Icon() const;
-  bool Topmost() const;
 
   const MessageBoxDialog* AsMessageBox() const override { return this; }
 

@@ -4,6 +4,8 @@
 
 #include "platform/platform.h"
 #include "ui/message_box.h"
+#include "ui/password_dialogs.h"
+#include "ui/replace_dialog.h"
 
 namespace crx::ui {
 
@@ -11,6 +13,18 @@ int UserInterfaceService::MessageBox(const std::string& text,
                                      const std::string& caption, uint32_t flags) {
   MessageBoxDialog dialog(text, caption, flags);
   return front_end_->Show(dialog);
+}
+
+int UserInterfaceService::ReplaceExistingFile(const std::string& path) {
+  return RunReplaceExistingFileDialog(*front_end_, path);
+}
+
+bool UserInterfaceService::LockArchive(std::string* password) {
+  return RunLockDialog(*front_end_, password);
+}
+
+bool UserInterfaceService::UnlockArchive(const std::string& digest) {
+  return RunUnlockDialog(*front_end_, digest);
 }
 
 std::unique_ptr<UserInterfaceService> StartUserInterface(

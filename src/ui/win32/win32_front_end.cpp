@@ -3,25 +3,18 @@
 #include <windows.h>
 
 #include "ui/message_box.h"
+#include "ui/win32/win32_dialog.h"
 
 namespace crx::ui {
 
 int Win32FrontEnd::Show(Dialog& dialog) {
-  if (const MessageBoxDialog* box = dialog.AsMessageBox()) {
-    int id = ::MessageBoxA(nullptr, box->Text().c_str(), box->Caption().c_str(),
-                           box->Flags());
-    std::string error;
-    // 0 means the box could not be shown; so does an identifier the model
-    // does not have. Either way the box ends with its refusing answer.
-    if (id == 0 || !dialog.Press(id, &error)) dialog.Refuse();
-    return dialog.Result();
-  }
-  std::string text = "The dialog \"" + dialog.Name() +
-                     "\" cannot be shown by this program.\n\n" + dialog.Caption() +
-                     "\n" + dialog.Text();
-  ::MessageBoxA(nullptr, text.c_str(), dialog.Caption().c_str(),
-                MB_OK | MB_ICONHAND | MB_TOPMOST);
-  dialog.Refuse();
+  const MessageBoxDialog* box = dialog.AsMessageBox();
+  if (!box) return ShowDialogWindow(dialog);
+  int id = ::MessageBoxA(nullptr, box->Text().c_str(), box->Caption().c_str(), box->Flags());
+  std::string error;
+  // 0 means the box could not be shown; so does an identifier the model
+  // does not have. Either way the box ends with its refusing answer.
+  if (id == 0 || !dialog.Press(id, &error)) dialog.Refuse();
   return dialog.Result();
 }
 

@@ -1,7 +1,6 @@
 // The Win32 front-end: real Windows dialogs. A message box is MessageBoxA
-// with the model's flags as given. Other dialogs get their window templates
-// as they are added; one without a template is reported in a message box and
-// closed with its refusing answer.
+// with the model's flags as given; every other dialog is a window built at
+// run time from its model (win32_dialog.h).
 #ifndef CRX_UI_WIN32_WIN32_FRONT_END_H
 #define CRX_UI_WIN32_WIN32_FRONT_END_H
 

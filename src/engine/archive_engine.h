@@ -1,0 +1,212 @@
+// ArchiveEngine: one object per archive operation, for writing (the builder)
+// and for reading, verifying and extracting (the builder, its browser and
+// both self-extractor stubs). It is not shared between threads.
+//
+// The object is made of halves that each live in their own file:
+//   archive_engine.cpp   options, ShowStatus, close and abort, the shared state
+//   archive_writer.cpp   CreateArchive, AddFile, AddDirectory, closing a new archive
+//   archive_reader.cpp   ExtractArchive, ListArchive, ReadArchiveInfo
+//   extract_policy.cpp   where members go and whether they may be written
+//   scramble.cpp         password digests and member scrambling
+//   format*.cpp          the records on the archive
+//   logs.cpp             ReportError and the activity log
+// The halves share an EngineCore, which holds everything the object owns.
+#ifndef CRX_ENGINE_ARCHIVE_ENGINE_H
+#define CRX_ENGINE_ARCHIVE_ENGINE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/filetime.h"
+#include "engine/extract_policy.h"
+#include "engine/format.h"
+#include "engine/logs.h"
+
+namespace crx {
+
+struct Platform;
+class File;
+class UserInterface;
+class ArchiveWriter;
+class ArchiveReader;
+
+// The archive offset the builder's reader tries first: the length of the
+// stub chosen when an archive was last created in this process (initially
+// FULL_STUB_SIZE).
+int32_t DefaultArchiveOffset();
+void SetDefaultArchiveOffset(int32_t offset);
+
+// Member statuses kept in MemberEntry::status.
+enum : int32_t {
+  kMemberNotExtracted = 0,
+  kMemberExtracted = 1,
+  kMemberReplaceRefused = 2,  // refused by OkToReplaceFile
+  kMemberReadOnly = 3,        // the existing file is read-only
+  kMemberFailed = -1,
+  kMemberView = 100,          // set by the caller: extract to a temporary copy
+};
+
+// One member of an archive as the reader lists it.
+struct MemberEntry {
+  std::string name;  // as stored
+  int32_t size = 0;
+  int32_t compressed_size = 0;
+  FileTime modified = 0;
+  int32_t status = kMemberNotExtracted;
+};
+
+// The file count a listing leaves when the user declined to list a
+// removable-media archive.
+inline constexpr int32_t kListCancelledByUser = -999;
+
+// What the engine needs from the program around it while it works: the
+// status text, the window messages that keep the program responsive, and
+// the feedback window of a long operation. The defaults do nothing.
+class EngineHooks : public PolicyHooks {
+ public:
+  // Shows a status text (the builder's status bar); only called when no
+  // feedback text is wanted instead.
+  virtual void StatusText(const std::string& text) { (void)text; }
+  // True when a feedback window is attached to the operation.
+  virtual bool HasFeedback() { return false; }
+  // Sets the feedback window's main text.
+  virtual void FeedbackText(const std::string& text) { (void)text; }
+  // Ends the feedback window of the operation (abort, or a listing that
+  // needs the first volume again).
+  virtual void EndFeedback() {}
+};
+
+// The option letters of SetOptions.
+struct EngineOptions {
+  bool subdirectories = true;  // D
+  bool encrypt = false;        // E
+  bool flatten = false;        // F
+  bool minimal_stub = false;   // M
+  bool project = false;        // P
+  bool setup = false;          // S
+  bool verify = false;         // V
+  bool compress = false;       // Z
+};
+
+// Everything an engine object owns, shared by its halves.
+struct EngineCore {
+  EngineCore(Platform& platform, UserInterface& ui);
+
+  Platform& platform;
+  UserInterface& ui;
+  EngineLog log;
+  ExtractPolicy policy;
+  EngineHooks default_hooks;
+  EngineHooks* hooks = &default_hooks;  // never null
+
+  EngineOptions options;
+  std::string ignore_list;      // ":OBJ:EXE:" (upper case), loaded on first use
+  std::string password_digest;  // empty, or the 13-character digest
+  SetupInfo setup_info;         // company, product, description, setup, wait
+  int32_t block_size = kDefaultBlockSize;
+  bool user_quit = false;
+
+  // The archive file: open for writing while creating, for reading while
+  // an extraction's archive stays open.
+  std::string archive_path;
+  std::unique_ptr<File> archive;
+  bool creating = false;
+  int64_t archive_offset = FULL_STUB_SIZE;  // where the identification record is
+
+  // Removable media: 0 on a fixed disk, 1 for the first removable volume.
+  // Spanning volumes is not built yet; the places that would switch volumes
+  // fail cleanly instead.
+  int32_t volume_number = 0;
+
+  // Buffers reused for every member; each grows to the largest size asked
+  // for and never shrinks.
+  std::vector<uint8_t> data_buffer;
+  std::vector<uint8_t> compress_buffer;
+  std::vector<uint8_t> scramble_buffer;
+
+  // Grows buffer to at least size bytes. False (the buffer released and
+  // left empty) when the memory cannot be had, or when the user has quit
+  // and quit_fails is set.
+  bool GrowBuffer(std::vector<uint8_t>* buffer, size_t size, bool quit_fails);
+
+  // Lets waiting window messages be processed; then, unless the user has
+  // quit or a feedback window is attached, shows text as the status.
+  void ShowStatus(const std::string& text);
+  // ReportError and the same text as one line of the activity log.
+  void ReportAndLog(const std::string& message);
+};
+
+class ArchiveEngine {
+ public:
+  // Takes the process-wide silent mode (SetSilentMode) as it is now.
+  ArchiveEngine(Platform& platform, UserInterface& ui);
+  // Closes an open archive as CloseArchive does.
+  ~ArchiveEngine();
+  ArchiveEngine(const ArchiveEngine&) = delete;
+  ArchiveEngine& operator=(const ArchiveEngine&) = delete;
+
+  // ---- settings -----------------------------------------------------------
+  // "+" first switches the letters of the text on, anything else off.
+  void SetOptions(const std::string& text);
+  const EngineOptions& options() const { return core_.options; }
+  // ":" + text + ":" in upper case, and project mode on.
+  void SetIgnoreList(const std::string& text);
+  void set_password_digest(const std::string& digest) { core_.password_digest = digest; }
+  const std::string& password_digest() const { return core_.password_digest; }
+  SetupInfo& setup_info() { return core_.setup_info; }
+  void set_block_size(int32_t size) { core_.block_size = size; }
+  int32_t block_size() const { return core_.block_size; }
+  // Not owned; null goes back to the do-nothing hooks.
+  void set_hooks(EngineHooks* hooks);
+
+  // The user asked to stop (the Quit Processing command, the browser's Quit
+  // button); the operation stops at its next checkpoint.
+  void SetUserQuit() { core_.user_quit = true; }
+  bool user_quit() const { return core_.user_quit; }
+
+  EngineLog& log() { return core_.log; }
+  ExtractPolicy& policy() { return core_.policy; }
+  void ReportError(const std::string& message) { core_.log.ReportError(message); }
+
+  // ---- writing --------------------------------------------------------------
+  bool CreateArchive(const std::string& path);
+  // name_on_archive empty: the file is stored under its path.
+  bool AddFile(const std::string& path, const std::string& name_on_archive = std::string());
+  bool AddDirectory(const std::string& path);
+  // Ends the archive being written (end marker, counts) or closes the one
+  // being read.
+  bool CloseArchive();
+  // Deletes the archive being written, or closes the one being read.
+  bool AbortArchive();
+  int32_t file_count() const;
+  int32_t block_count() const;
+
+  // ---- reading --------------------------------------------------------------
+  // path empty: the running program's own file. selection null: every
+  // member. output_folder empty: the locations stored on the archive.
+  bool ExtractArchive(const std::string& path, const std::vector<std::string>* selection,
+                      const std::string& output_folder);
+  bool ListArchive(const std::string& path);
+  bool ReadArchiveInfo(const std::string& path);
+
+  // Stubs read only at their own length and stop at a bad member marker;
+  // the builder probes several offsets and offers resynchronisation.
+  void set_stub_reader(bool stub, int32_t own_offset);
+  void set_password_accepted(bool accepted);
+  // What the last read found on the archive.
+  const IdentificationRecord& identification() const;
+  const TypeRecord& type_record() const;
+  bool open_failed() const;
+  std::vector<MemberEntry>& members();
+
+ private:
+  EngineCore core_;
+  std::unique_ptr<ArchiveWriter> writer_;
+  std::unique_ptr<ArchiveReader> reader_;
+};
+
+}  // namespace crx
+
+#endif  // CRX_ENGINE_ARCHIVE_ENGINE_H

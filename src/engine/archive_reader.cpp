@@ -1,0 +1,623 @@
+#include "engine/archive_reader.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+
+#include "common/format.h"
+#include "common/winpath.h"
+#include "engine/scramble.h"
+#include "engine/user_interface.h"
+#include "platform/platform.h"
+
+namespace crx {
+
+namespace {
+
+// The caption of the questions the reader asks itself.
+constexpr const char* kCaption = "Cratex";
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The archive file as the decoders see it. It knows the file's length, so
+// every length read from the archive can be held against what remains.
+
+class ArchiveSource : public ByteSource {
+ public:
+  ArchiveSource(File& file, int64_t size, int64_t position)
+      : file_(file), size_(size), position_(position) {}
+
+  bool Read(void* buffer, size_t size, size_t* got) override {
+    *got = 0;
+    if (!file_.Read(buffer, size, got)) {
+      error_ = LastError();
+      *got = 0;
+      return false;
+    }
+    error_ = 0;
+    position_ += static_cast<int64_t>(*got);
+    return true;
+  }
+  int64_t Position() override { return position_; }
+  int64_t Remaining() override { return std::max<int64_t>(size_ - position_, 0); }
+  uint32_t ErrorCode() override { return error_; }
+
+  // Moves the read position distance bytes forward.
+  bool Skip(int64_t distance) {
+    int64_t position = 0;
+    if (!file_.Seek(distance, SeekFrom::kCurrent, &position)) return false;
+    position_ = position;
+    return true;
+  }
+
+ private:
+  File& file_;
+  int64_t size_;
+  int64_t position_;
+  uint32_t error_ = 0;
+};
+
+namespace {
+
+// Reads until size bytes have arrived, the file ends or a read fails;
+// returns the count read.
+size_t ReadFully(ByteSource& source, uint8_t* buffer, size_t size) {
+  size_t total = 0;
+  while (total < size) {
+    size_t got = 0;
+    if (!source.Read(buffer + total, size - total, &got) || got == 0) break;
+    total += std::min(got, size - total);
+  }
+  return total;
+}
+
+}  // namespace
+
+ArchiveReader::ArchiveReader(EngineCore& core) : core_(core) {}
+
+ArchiveReader::~ArchiveReader() = default;
+
+void ArchiveReader::set_stub_reader(bool stub, int32_t own_offset) {
+  stub_reader_ = stub;
+  own_offset_ = own_offset;
+}
+
+bool ArchiveReader::UserQuit() {
+  if (core_.hooks->UserQuit()) core_.user_quit = true;
+  return core_.user_quit;
+}
+
+// ---------------------------------------------------------------------------
+// The three read operations.
+
+bool ArchiveReader::Extract(const std::string& path, const std::vector<std::string>* selection,
+                            const std::string& output_folder) {
+  // A setup archive's member list is rebuilt by every extraction; a plain
+  // archive's list stays, with the statuses the browser put into it.
+  if (!core_.setup_info.company.empty()) members_.clear();
+  core_.user_quit = false;
+
+  ActivityKind kind = ActivityKind::kExtract;
+  if (core_.options.verify) {
+    kind = ActivityKind::kVerify;
+  } else if (list_mode_) {
+    kind = ActivityKind::kList;
+  }
+  core_.log.OpenActivityLog(kind, path);
+  core_.ShowStatus("extract archive...");
+
+  const std::string archive = path.empty() ? core_.platform.processes.ProgramPath() : path;
+  core_.log.LogLine("Read Archive File (%s)...\n", archive.c_str());
+
+  open_failed_ = false;
+  if (!LocateArchive(archive)) {
+    core_.log.CloseActivityLog(ActivityEnd::kCannotOpenRead);
+    open_failed_ = true;
+    return false;
+  }
+
+  selection_ = selection;
+  core_.creating = false;
+  core_.policy.set_output_folder(output_folder);
+  core_.archive_path = archive;
+  const std::string root = winpath::Root(core_.platform.files.FullPath(archive));
+  if (!root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable) {
+    core_.volume_number = 1;
+    core_.log.LogText("(input from removable media)\n");
+  } else {
+    core_.volume_number = 0;
+  }
+
+  const bool ok = ProcessArchive();
+  selection_ = nullptr;
+  core_.log.LogLine("ExtractArchive... %s\n", ok ? "Done" : "Errors");
+  // Listing a multi-volume archive ends by asking for the first volume
+  // again; volumes are not built yet (see ContinueOnNextVolume), so a
+  // listing never leaves the first one.
+  core_.ShowStatus("Ready");
+  return ok;
+}
+
+bool ArchiveReader::List(const std::string& path) {
+  list_mode_ = true;
+  const bool ok = Extract(path, nullptr, std::string());
+  list_mode_ = false;
+  return ok;
+}
+
+bool ArchiveReader::ReadInfo(const std::string& path) {
+  core_.password_digest.clear();
+  core_.setup_info.company.clear();
+  core_.setup_info.product.clear();
+  core_.setup_info.description.clear();
+  core_.setup_info.setup_program.clear();
+
+  const std::string archive = path.empty() ? core_.platform.processes.ProgramPath() : path;
+  open_failed_ = false;
+  if (!LocateArchive(archive)) {
+    open_failed_ = true;
+    return false;
+  }
+  core_.archive_path = archive;
+
+  // The digest is wanted here even when a password is set: the caller
+  // learns from it whether to ask for the password.
+  FormatResult result = ReadIdentificationRecord(
+      *source_, stub_reader_ ? HeaderSearch::kAtOffset : HeaderSearch::kSkipToMagic,
+      &identification_);
+  Report(result);
+  bool ok = result.ok();
+  if (ok) {
+    core_.password_digest = identification_.password_digest;
+    result = ReadTypeRecord(*source_, &type_);
+    Report(result);
+    ok = result.ok();
+    if (ok && type_.IsSetup()) core_.setup_info = type_.setup;
+    if (ok) core_.policy.set_setup(type_.IsSetup());
+  }
+  // As CloseArchive does for an archive being read.
+  Close();
+  core_.log.EndActivityLog();
+  return ok && !core_.setup_info.company.empty();
+}
+
+void ArchiveReader::Close() {
+  core_.log.LogText("(close extracting archive)\n");
+  core_.log.FlushActivityLog();
+  source_.reset();
+  core_.archive.reset();
+}
+
+void ArchiveReader::Abort() {
+  core_.log.LogText("(close/abort extracting archive)\n");
+  source_.reset();
+  core_.archive.reset();
+}
+
+// ---------------------------------------------------------------------------
+// Locating the archive.
+
+bool ArchiveReader::LocateArchive(const std::string& path) {
+  if (stub_reader_) return ProbeAt(path, own_offset_);
+  for (int32_t offset : ArchiveOffsetsToProbe(DefaultArchiveOffset(), core_.options.minimal_stub)) {
+    if (ProbeAt(path, offset)) return true;
+  }
+  return false;
+}
+
+bool ArchiveReader::ProbeAt(const std::string& path, int32_t offset) {
+  source_.reset();
+  core_.archive = core_.platform.files.Open(path, kAccessRead, kShareRead,
+                                            Disposition::kOpenExisting);
+  if (!core_.archive) {
+    const uint32_t error = LastError();
+    core_.log.ReportError(Format("Failed to open file for read\n'%s'\nError number: %d[0x%x]",
+                                 path.c_str(), static_cast<int>(error), error));
+    core_.log.LogLine("(open error '%s': 0x%x[%d])\n", path.c_str(), error,
+                      static_cast<int>(error));
+    return false;
+  }
+  core_.log.LogLine("(seek to 0x%x[%d] in archive)\n", static_cast<unsigned>(offset),
+                    static_cast<int>(offset));
+  if (!core_.archive->Seek(offset, SeekFrom::kBegin, nullptr)) {
+    const uint32_t error = LastError();
+    core_.log.LogLine("(seek error 0x%x in '%s' 0x%x[%d])\n", static_cast<unsigned>(offset),
+                      path.c_str(), error, static_cast<int>(error));
+    core_.archive.reset();
+    return false;
+  }
+  uint8_t start[kProbeBytes];
+  size_t got = 0;
+  size_t total = 0;
+  while (total < sizeof start && core_.archive->Read(start + total, sizeof start - total, &got) &&
+         got > 0) {
+    total += got;
+  }
+  int64_t size = 0;
+  if (total != sizeof start || !ProbeArchiveStart(std::span<const uint8_t>(start, total)) ||
+      !core_.archive->Seek(offset, SeekFrom::kBegin, nullptr) || !core_.archive->Size(&size)) {
+    core_.archive.reset();
+    return false;
+  }
+  source_ = std::make_unique<ArchiveSource>(*core_.archive, size, offset);
+  core_.archive_offset = offset;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The walk.
+
+void ArchiveReader::Report(const FormatResult& result) {
+  core_.log.LogText(result.log);
+  if (!result.message.empty()) core_.log.ReportError(result.message);
+}
+
+bool ArchiveReader::ProcessArchive() {
+  core_.log.LogText("(processing archive)\n");
+
+  FormatResult result = ReadIdentificationRecord(
+      *source_, stub_reader_ ? HeaderSearch::kAtOffset : HeaderSearch::kSkipToMagic,
+      &identification_);
+  Report(result);
+  if (!result.ok()) return false;
+  if (identification_.HasPassword() && !password_accepted_ && !core_.options.verify) {
+    core_.log.LogText("ERROR PASSWORD NOT OK\n");
+    return false;
+  }
+  core_.password_digest = identification_.password_digest;
+  // A listing of a multi-volume archive on a removable drive would ask here
+  // whether to go on and show its own "List Archive" feedback window;
+  // volumes are not built yet, so the walk below simply stops where the
+  // archive leaves this volume.
+
+  result = ReadTypeRecord(*source_, &type_);
+  Report(result);
+  if (!result.ok()) {
+    core_.log.LogText("ERROR READING ARCHIVE TYPE\n");
+    return false;
+  }
+  core_.setup_info = type_.setup;
+  core_.policy.set_setup(type_.IsSetup());
+
+  member_index_ = -1;
+  end_reached_ = false;
+  for (;;) {
+    const Step step = ReadNextMember();
+    if (step == Step::kEnd) {
+      end_reached_ = true;
+      break;
+    }
+    if (step == Step::kError) break;
+    if (!ProcessMember()) break;
+    if (selection_ != nullptr &&
+        member_index_ + 1 == static_cast<int64_t>(selection_->size())) {
+      end_reached_ = true;  // every selected member is done
+      break;
+    }
+    if (UserQuit()) {
+      core_.ui.MessageBox("USER QUIT...", kCaption, kMbOk | kMbTopmost);
+      core_.log.LogText("(USER QUIT)\n");
+      end_reached_ = true;
+      break;
+    }
+  }
+  if (end_reached_) {
+    core_.log.LogText("(EndOfArchive)\n");
+    return true;
+  }
+  core_.log.LogText("(ERRORS READING ARCHIVE)\n");
+  return false;
+}
+
+ArchiveReader::Step ArchiveReader::ReadNextMember() {
+  MemberReadOptions options;
+  options.encrypted = type_.IsEncrypted();
+  // Without a block count the data may go on in a continuation volume.
+  options.data_may_continue = identification_.block_count == 0;
+  const FormatResult result = ReadMemberRecord(*source_, options, &member_);
+  switch (result.status) {
+    case FormatStatus::kEndOfArchive:
+      return Step::kEnd;
+    case FormatStatus::kVolumeContinuation:
+      // The next member record starts the next volume file.
+      return ContinueOnNextVolume() ? ReadNextMember() : Step::kError;
+    case FormatStatus::kResyncNeeded:
+      Report(result);  // "Invalid File Header (1)"
+      if (stub_reader_) return Step::kError;
+      return Resynchronise();
+    default:
+      return MemberFromResult(result);
+  }
+}
+
+ArchiveReader::Step ArchiveReader::Resynchronise() {
+  if (core_.ui.MessageBox("Attempt Resync...", kCaption, kMbYesNo | kMbTopmost) != kIdYes) {
+    return Step::kError;
+  }
+  FormatResult result = FindNextMagic(*source_);
+  if (!result.ok()) {
+    Report(result);  // the end of the file came first
+    return Step::kError;
+  }
+  MemberReadOptions options;
+  options.encrypted = type_.IsEncrypted();
+  options.data_may_continue = identification_.block_count == 0;
+  return MemberFromResult(ReadMemberAfterMagic(*source_, options, &member_));
+}
+
+ArchiveReader::Step ArchiveReader::MemberFromResult(const FormatResult& result) {
+  Report(result);
+  if (!result.ok()) return Step::kError;
+  // Data that runs past the end of this file goes on in the next volume.
+  // Nothing is read or allocated for it unless it is all here.
+  if (MemberDataSize(member_, type_.IsEncrypted()) > source_->Remaining()) {
+    return ContinueOnNextVolume() ? Step::kMember : Step::kError;
+  }
+  return Step::kMember;
+}
+
+// Removable-media volumes are a later piece of work. When they are built,
+// this is where the reader closes the current volume file, asks for the
+// next disk ("Cratex - End Of Disk"), opens "<archive>-<volume>" and goes on
+// there: for a VOLUME_CONTINUATION marker, and for the data of an archive
+// without a block count that runs past the end of the current file. Until
+// then the walk ends here with a clear error, and no disk prompts are shown.
+bool ArchiveReader::ContinueOnNextVolume() {
+  core_.ReportAndLog(Format(
+      "Archive continues on another volume; multi-volume archives are not supported yet\n<%s>",
+      core_.archive_path.c_str()));
+  return false;
+}
+
+bool ArchiveReader::SelectionHas(const std::string& name) const {
+  return std::find(selection_->begin(), selection_->end(), name) != selection_->end();
+}
+
+bool ArchiveReader::ProcessMember() {
+  if (core_.options.verify) {
+    core_.ShowStatus(Format("verify: %s", member_.name.c_str()));
+  } else {
+    core_.ShowStatus(member_.name);
+  }
+  if (list_mode_) return ListMember();
+  if (core_.hooks->HasFeedback() && !core_.options.verify) {
+    core_.hooks->FeedbackText(winpath::LastElement(member_.name));
+  }
+  if (selection_ != nullptr && !SelectionHas(member_.name)) return SkipMember();
+  if (!core_.setup_info.company.empty()) {
+    // The stubs delete the extracted files of a setup archive by this list.
+    members_.push_back(MemberEntry{member_.name, member_.size, member_.compressed_size,
+                                   member_.modified, kMemberNotExtracted});
+  }
+  ++member_index_;
+  switch (KindOf(member_)) {
+    case MemberKind::kCompressed: return ExtractCompressed();
+    case MemberKind::kStored: return ExtractStored();
+    case MemberKind::kEmpty: return ExtractEmpty();
+  }
+  return false;
+}
+
+bool ArchiveReader::ListMember() {
+  core_.log.LogLine("list <%s> [%d,%d]\n", member_.name.c_str(), member_.compressed_size,
+                    member_.size);
+  if (identification_.block_count == 0 && core_.hooks->HasFeedback()) {
+    core_.hooks->FeedbackText(winpath::LastElement(member_.name));
+  }
+  members_.push_back(MemberEntry{member_.name, member_.size, member_.compressed_size,
+                                 member_.modified, kMemberNotExtracted});
+  return SkipData();
+}
+
+bool ArchiveReader::SkipMember() {
+  core_.log.LogLine("skip <%s> [%d,%d]\n", member_.name.c_str(), member_.compressed_size,
+                    member_.size);
+  if (core_.hooks->HasFeedback()) {
+    core_.hooks->FeedbackText(winpath::LastElement(member_.name));
+  }
+  return SkipData();
+}
+
+bool ArchiveReader::SkipData() {
+  // MemberFromResult made sure the data is all in this file.
+  const int64_t distance = MemberDataSize(member_, type_.IsEncrypted());
+  if (distance == 0) return true;
+  if (!source_->Skip(distance)) {
+    const uint32_t error = LastError();
+    core_.log.LogLine("(seek error %d[0x%x])\n", static_cast<int>(error), error);
+    return false;
+  }
+  return true;
+}
+
+bool ArchiveReader::ReadData(uint8_t* buffer, size_t size, size_t* got) {
+  *got = ReadFully(*source_, buffer, size);
+  return *got == size;
+}
+
+// ---------------------------------------------------------------------------
+// Extraction.
+
+MemberEntry* ArchiveReader::FindEntry() {
+  if (member_index_ >= 0 && static_cast<size_t>(member_index_) < members_.size() &&
+      members_[static_cast<size_t>(member_index_)].name == member_.name) {
+    return &members_[static_cast<size_t>(member_index_)];
+  }
+  for (MemberEntry& entry : members_) {
+    if (entry.name == member_.name) return &entry;
+  }
+  return nullptr;
+}
+
+void ArchiveReader::SetStatus(MemberEntry* entry, int32_t status) {
+  if (entry != nullptr) entry->status = status;
+}
+
+bool ArchiveReader::ExtractCompressed() {
+  const char* name = member_.name.c_str();
+  core_.log.LogLine("extract and uncompress <%s>\n", name);
+  MemberEntry* entry = FindEntry();
+
+  const size_t compressed = static_cast<size_t>(member_.compressed_size);
+  if (!core_.GrowBuffer(&core_.compress_buffer, compressed, false)) {
+    SetStatus(entry, kMemberFailed);
+    core_.ReportAndLog("ERROR: ran out of memory uncompressing file");
+    return false;
+  }
+  bool complete = false;
+  size_t got = 0;
+  if (type_.IsEncrypted()) {
+    size_t scrambled = 0;
+    if (!Scrambler::ScrambledSize(compressed, &scrambled) ||
+        !core_.GrowBuffer(&core_.scramble_buffer, scrambled, false)) {
+      SetStatus(entry, kMemberFailed);
+      core_.ReportAndLog("ERROR: ran out of memory uncompressing file");
+      return false;
+    }
+    complete = ReadData(core_.scramble_buffer.data(), scrambled, &got);
+    if (complete) {
+      core_.log.LogText("(unscramble...)\n");
+      Scrambler scrambler(core_.password_digest);
+      if (!scrambler.Unscramble(core_.scramble_buffer.data(), compressed,
+                                core_.compress_buffer.data())) {
+        // Encrypted data needs the eight digest characters as its key.
+        core_.ReportAndLog(Format(
+            "ERROR EXTRACTING FILE\n<%s>\nThe archive is encrypted but holds no password digest.",
+            name));
+        return false;
+      }
+    }
+  } else {
+    complete = ReadData(core_.compress_buffer.data(), compressed, &got);
+  }
+  if (!complete) {
+    core_.ReportAndLog(Format("ERROR EXTRACTING FILE\n<%s>\nCouldn't read full extent of file "
+                              "from media.\nMedia error or archive file corruption.",
+                              name));
+    return false;
+  }
+
+  const size_t size = static_cast<size_t>(member_.size);
+  if (!core_.GrowBuffer(&core_.data_buffer, size, true)) {
+    core_.ReportAndLog("ERROR: ran out of memory");
+    return false;
+  }
+  uint8_t none = 0;
+  uint8_t* out = size != 0 ? core_.data_buffer.data() : &none;
+  uLongf length = static_cast<uLongf>(size);
+  const int code = uncompress(out, &length, core_.compress_buffer.data(),
+                              static_cast<uLong>(compressed));
+  core_.log.LogLine("(uncompress [%d] %d -> %d)\n", code, member_.compressed_size,
+                    static_cast<int>(length));
+  if (code != Z_OK) {
+    core_.log.ReportError(Format("Error uncompressing file...\n<%s>", name));
+    return false;
+  }
+  if (length != size) {
+    core_.ReportAndLog("uncompress error");
+    return false;
+  }
+  return WriteOutputFile(out, size, true);
+}
+
+bool ArchiveReader::ExtractStored() {
+  const char* name = member_.name.c_str();
+  core_.log.LogLine("extract <%s> [%d,%d]\n", name, member_.size, member_.compressed_size);
+  MemberEntry* entry = FindEntry();
+
+  const size_t size = static_cast<size_t>(member_.size);
+  if (!core_.GrowBuffer(&core_.data_buffer, size, false)) {
+    SetStatus(entry, kMemberFailed);
+    core_.ReportAndLog("ERROR: ran out of memory extracting file");
+    return false;
+  }
+  size_t got = 0;
+  if (!ReadData(core_.data_buffer.data(), size, &got)) {
+    SetStatus(entry, kMemberFailed);
+    core_.ReportAndLog(Format("ERROR EXTRACTING FILE\n<%s>\nCouldn't read full extent of file "
+                              "from media\nMedia error or archive file corruption.",
+                              name));
+    return false;
+  }
+  const std::span<const uint8_t> data(core_.data_buffer.data(), size);
+  if (!StoredChecksumAccepted(data, member_.checksum)) {
+    SetStatus(entry, kMemberFailed);
+    core_.log.ReportError(Format("Error: checksum incorrect in file...\n<%s>", name));
+    core_.log.LogLine("Error: checksum incorrect in file...\n%s", name);
+    return false;
+  }
+  return WriteOutputFile(core_.data_buffer.data(), size, false);
+}
+
+bool ArchiveReader::ExtractEmpty() {
+  core_.log.LogLine("extract(empty) <%s> [%d,%d]\n", member_.name.c_str(), member_.size,
+                    member_.compressed_size);
+  return WriteOutputFile(nullptr, 0, false);
+}
+
+bool ArchiveReader::WriteOutputFile(const uint8_t* data, size_t size, bool uncompressed) {
+  MemberEntry* entry = FindEntry();
+  const bool viewing = entry != nullptr && entry->status == kMemberView;
+  std::string path;
+  if (!core_.policy.OutputPath(member_.name, viewing, &path)) {
+    // A name that would land outside the output folder (reported by the
+    // policy): this member fails, the others go on.
+    SetStatus(entry, kMemberFailed);
+    return true;
+  }
+  core_.log.LogLine("...<%s>\n", path.c_str());
+  if (core_.options.verify) {
+    core_.log.LogText("(veryfy only - no file write)\n");
+    return true;
+  }
+  if (!core_.policy.OkToReplaceFile(path, member_.modified)) {
+    SetStatus(entry, kMemberReplaceRefused);
+    core_.log.LogLine("(overwrite of '%s' REJECTED)\n", path.c_str());
+    return true;
+  }
+  if (!core_.policy.ReadOnlyAllows(path)) {
+    SetStatus(entry, kMemberReadOnly);
+    if (uncompressed) {
+      core_.log.LogLine("(replace of '%s' NOT ALLOWED)\n", path.c_str());
+    } else {
+      core_.log.LogLine("(overwrite of '%s' NOT ALLOWED)\n", path.c_str());
+    }
+    return true;
+  }
+  switch (core_.policy.CheckFreeSpace(core_.policy.RootDirectoryFromPath(path),
+                                      static_cast<uint32_t>(size), path)) {
+    case SpaceAnswer::kAbort: return false;
+    case SpaceAnswer::kSkip: return true;
+    case SpaceAnswer::kEnough: break;
+  }
+  if (!core_.policy.CreateFolders(&path)) {
+    SetStatus(entry, kMemberFailed);
+    return false;
+  }
+
+  std::unique_ptr<File> file = core_.platform.files.Open(path, kAccessWrite, kShareNone,
+                                                         Disposition::kCreateAlways);
+  if (!file) {
+    const uint32_t error = LastError();
+    core_.ReportAndLog(Format("failed to open <%s> for write\nERROR %d[0x%x]", path.c_str(),
+                              static_cast<int>(error), error));
+    SetStatus(entry, kMemberFailed);
+    core_.ReportAndLog(Format("Failed to create file <%s>\n%d[0x%x]", path.c_str(),
+                              static_cast<int>(error), error));
+    return false;
+  }
+  if (size != 0 && !file->Write(data, size)) {
+    const uint32_t error = LastError();
+    core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(error), error),
+                        kCaption, kMbOk | kMbTopmost);
+    SetStatus(entry, kMemberFailed);
+    return false;
+  }
+  file->SetLastWriteTime(member_.modified);
+  file.reset();
+  SetStatus(entry, kMemberExtracted);
+  return true;
+}
+
+}  // namespace crx

@@ -1,0 +1,130 @@
+// The reading half of ArchiveEngine: locating an archive, checking its
+// identification and type records, and walking its member records to list,
+// verify or extract them. The builder (verify, browse, automation) and both
+// self-extractor stubs read through it.
+//
+// The walk for one ExtractArchive:
+//
+//   locate (probe offsets) -> identification record -> password rule
+//     -> type record -> member loop:
+//          read member record ---- END_OF_ARCHIVE ------> done
+//            |   \---- bad marker -> resynchronise (builder) or stop (stub)
+//            v
+//          list | skip (not selected) | extract compressed/stored/empty
+//            -> output path -> replace? read-only? space? -> folders -> file
+//
+// Every length taken from the archive is held against what remains of the
+// file before a buffer is sized with it, so a damaged or hostile archive
+// ends in a clear error, never in a huge allocation or an endless loop.
+//
+// Removable-media volumes are not built yet: the places where a walk would
+// go on in the next volume file end it with a clear error instead (see
+// ContinueOnNextVolume in archive_reader.cpp).
+#ifndef CRX_ENGINE_ARCHIVE_READER_H
+#define CRX_ENGINE_ARCHIVE_READER_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/archive_engine.h"
+#include "engine/format.h"
+
+namespace crx {
+
+class ArchiveSource;
+
+class ArchiveReader {
+ public:
+  explicit ArchiveReader(EngineCore& core);
+  ~ArchiveReader();
+  ArchiveReader(const ArchiveReader&) = delete;
+  ArchiveReader& operator=(const ArchiveReader&) = delete;
+
+  // Lists, verifies (option V) or extracts the archive at path (empty: the
+  // running program's own file). selection null: every member; otherwise
+  // only the members named in it (exact names), and the walk stops once as
+  // many members as it names have been handled. output_folder empty: the
+  // locations stored on the archive. The archive stays open afterwards.
+  bool Extract(const std::string& path, const std::vector<std::string>* selection,
+               const std::string& output_folder);
+  // Walks the archive in list mode: fills the member list, writes nothing.
+  bool List(const std::string& path);
+  // Reads only the identification and type records (the digest is kept even
+  // when a password is set) and closes the archive again. True when the
+  // archive carries a non-empty company string (a setup archive).
+  bool ReadInfo(const std::string& path);
+
+  // CloseArchive for an archive being read: "(close extracting archive)\n",
+  // flush the log, close the archive file. The activity log itself is
+  // closed by the engine.
+  void Close();
+  // AbortArchive for an archive being read: "(close/abort extracting
+  // archive)\n" and close the archive file.
+  void Abort();
+
+  // Stubs read only at their own length, demand MAGIC right there and stop
+  // at a bad member marker; the builder probes several offsets, tolerates
+  // stray dwords before the identification record and offers
+  // resynchronisation.
+  void set_stub_reader(bool stub, int32_t own_offset);
+  // Set by the caller once the user gave the right password.
+  void set_password_accepted(bool accepted) { password_accepted_ = accepted; }
+
+  const IdentificationRecord& identification() const { return identification_; }
+  const TypeRecord& type_record() const { return type_; }
+  bool open_failed() const { return open_failed_; }
+  std::vector<MemberEntry>& members() { return members_; }
+
+ private:
+  // What one step of the member walk came to.
+  enum class Step { kMember, kEnd, kError };
+
+  bool UserQuit();
+  // Opens the archive at the offsets to try and leaves it positioned at
+  // the first that passes the probe.
+  bool LocateArchive(const std::string& path);
+  bool ProbeAt(const std::string& path, int32_t offset);
+  bool ProcessArchive();
+  Step ReadNextMember();
+  Step Resynchronise();
+  Step MemberFromResult(const FormatResult& result);
+  // Logs a decoder's lines and reports its message, if any.
+  void Report(const FormatResult& result);
+  bool ProcessMember();
+  bool ListMember();
+  bool SkipMember();
+  bool SkipData();
+  bool ReadData(uint8_t* buffer, size_t size, size_t* got);
+  MemberEntry* FindEntry();
+  void SetStatus(MemberEntry* entry, int32_t status);
+  bool ExtractCompressed();
+  bool ExtractStored();
+  bool ExtractEmpty();
+  // uncompressed: the compressed-member routine (its own read-only line).
+  bool WriteOutputFile(const uint8_t* data, size_t size, bool uncompressed);
+  bool ContinueOnNextVolume();
+  bool SelectionHas(const std::string& name) const;
+
+  EngineCore& core_;
+  std::unique_ptr<ArchiveSource> source_;
+
+  bool stub_reader_ = false;
+  int32_t own_offset_ = FULL_STUB_SIZE;
+  bool password_accepted_ = false;
+  bool list_mode_ = false;
+  bool open_failed_ = false;
+  bool end_reached_ = false;
+
+  IdentificationRecord identification_;
+  TypeRecord type_;
+  MemberHeader member_;
+  int32_t member_index_ = -1;
+  const std::vector<std::string>* selection_ = nullptr;
+  std::vector<MemberEntry> members_;
+};
+
+}  // namespace crx
+
+#endif  // CRX_ENGINE_ARCHIVE_READER_H

@@ -1,0 +1,606 @@
+// The writing half of the archive engine: CreateArchive, AddFile,
+// AddDirectory and the end of an archive being written.
+#include "engine/archive_writer.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <span>
+
+#include "common/format.h"
+#include "common/winpath.h"
+#include "engine/scramble.h"
+#include "engine/user_interface.h"
+
+namespace crx {
+
+namespace {
+
+constexpr const char* kSettingsKey = "SOFTWARE\\Velmora\\Cratex\\1.00";
+constexpr const char* kCaption = "Cratex";
+constexpr const char* kDefaultIgnoreList =
+    "EXE:OBJ:RES:TLB:PDB:SBR:BSC:ILK:NCB:OPT:PLG:APS:IDB:PCH:LIB:DLL:OCX:CLASS";
+
+// Sizes on the archive are signed 32-bit numbers.
+constexpr int64_t kLargestMember = std::numeric_limits<int32_t>::max();
+
+// The smallest compression buffer, and the share of the file's size the
+// buffer adds for data that does not compress.
+constexpr size_t kMinCompressBuffer = 2048;
+
+// The text after the last back-slash or forward slash.
+std::string LastPathElement(const std::string& path) {
+  size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+int AsInt(int64_t value) { return static_cast<int>(value); }
+
+}  // namespace
+
+ArchiveWriter::ArchiveWriter(EngineCore& core) : core_(core) {}
+
+void ArchiveWriter::ClearNames() { names_added_.clear(); }
+
+void ArchiveWriter::Report(const std::string& message) { core_.ReportAndLog(message); }
+
+bool ArchiveWriter::WriteArchive(const void* data, size_t size) {
+  return core_.archive != nullptr && core_.archive->Write(data, size);
+}
+
+// ---------------------------------------------------------------------------
+// Removable media
+
+// Writing across removable volumes (a new disk asked for when one is full,
+// continuation files, the free-space bookkeeping of each disk) is not built
+// yet. Until it is, an archive on a removable drive is written exactly like
+// one on a fixed disk: the volume number stays 0, so the counts are patched
+// at close, the member headers and data go out in plain writes, and an
+// archive that does not fit on the disk ends with a write error. This is
+// the one place that set-up belongs in.
+void ArchiveWriter::PrepareRemovableOutput(const std::string& root) {
+  (void)root;
+  core_.volume_number = 0;
+}
+
+// ---------------------------------------------------------------------------
+// CreateArchive
+
+bool ArchiveWriter::Create(const std::string& path) {
+  EngineLog& log = core_.log;
+  ClearNames();
+  if (core_.hooks->HasFeedback()) core_.hooks->FeedbackText("creating archive...");
+  core_.user_quit = false;
+
+  log.OpenActivityLog(ActivityKind::kCreate, path);
+  core_.ShowStatus("create archive...");
+  if (core_.user_quit) return false;
+
+  // Scrambling is keyed by the first eight characters of the password
+  // digest, so an encrypted archive without one (a script or automation
+  // client that set E but no password) cannot be written. Refuse it before
+  // the stub is copied, rather than writing members nobody can unscramble.
+  if (core_.options.encrypt && core_.password_digest.size() < kPasswordLength) {
+    Report(core_.password_digest.empty()
+               ? "ERROR: encryption needs a password; no password was given for the archive"
+               : "ERROR: encryption needs a password; the password digest given for the "
+                 "archive is too short");
+    core_.ShowStatus("Ready");
+    return false;
+  }
+
+  file_count_ = 0;
+  block_count_ = 0;
+  const std::string root = core_.policy.RootDirectoryFromPath(path);
+  const bool removable =
+      !root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable;
+
+  const std::string stub = FindStub();
+  if (!CopyStub(stub, path)) return false;
+
+  core_.archive_path = path;
+  core_.volume_number = 0;
+  if (removable) PrepareRemovableOutput(root);
+
+  if (!OpenArchiveForAppend(path)) return false;
+
+  core_.creating = true;
+  if (!WriteArchiveId()) {
+    log.LogText("ERROR: WriteArchiveId failed\n");
+    core_.ShowStatus("Ready");
+    return false;
+  }
+
+  const SetupInfo& setup = core_.setup_info;
+  if (core_.options.setup && (setup.company.empty() || setup.product.empty() ||
+                              setup.description.empty() || setup.setup_program.empty())) {
+    // The dialog that asks for the missing setup information is not
+    // available to the engine yet, so a setup archive needs all four texts
+    // from its caller.
+    Report("ERROR: the setup information is incomplete.\n\nA setup archive needs a company, "
+           "a product, a description and a setup program.");
+    core_.ShowStatus("Ready");
+    return false;
+  }
+
+  if (!WriteArchiveType()) {
+    log.LogText("ERROR: WriteArchiveType failed\n");
+    core_.ShowStatus("Ready");
+    return false;
+  }
+
+  core_.ShowStatus("Ready");
+  if (core_.user_quit) return false;
+  // They are on the archive now.
+  core_.setup_info.company.clear();
+  core_.setup_info.product.clear();
+  core_.setup_info.description.clear();
+  core_.setup_info.setup_program.clear();
+  return true;
+}
+
+std::string ArchiveWriter::FindStub() {
+  const bool minimal = core_.options.minimal_stub;
+  SetDefaultArchiveOffset(minimal ? MIN_STUB_SIZE : FULL_STUB_SIZE);
+  Registry& registry = core_.platform.registry;
+  ScopedRegKey key(registry);
+  if (registry.OpenKey(kHKeyLocalMachine, kSettingsKey, RegAccess::kRead, key.Out()) !=
+      kErrorSuccess) {
+    core_.ui.MessageBox("Can't open registry key", kCaption, kMbOk);
+    return std::string();
+  }
+  std::string stub;
+  if (registry.GetString(key.Get(), minimal ? "mdatafile" : "datafile", &stub) !=
+      kErrorSuccess) {
+    stub.clear();
+  }
+  if (stub.empty()) {
+    core_.ui.MessageBox("datafile not define corectly in registry", kCaption, kMbOk);
+  }
+  return stub;
+}
+
+bool ArchiveWriter::CopyStub(const std::string& stub, const std::string& path) {
+  FileSystem& files = core_.platform.files;
+  if (files.CopyFile(stub, path, false)) return true;
+  const uint32_t code = LastError();
+  core_.hooks->ProcessMessages();
+  if (!core_.user_quit) core_.platform.clock.Sleep(1000);
+  Report(Format("Error creating archive 0x%x[%d]", code, static_cast<int>(code)));
+  core_.log.LogLine("datafile <%s> attribute status = 0x%x", stub.c_str(),
+                    files.GetAttributes(stub));
+  core_.ShowStatus("Ready");
+  return false;
+}
+
+bool ArchiveWriter::OpenArchiveForAppend(const std::string& path) {
+  EngineLog& log = core_.log;
+  core_.archive = core_.platform.files.Open(path, kAccessWrite, kShareNone,
+                                            Disposition::kOpenExisting);
+  if (!core_.archive) {
+    const uint32_t code = LastError();
+    Report(Format("failed to open <%s> for append\nERROR %d[0x%x]", path.c_str(),
+                  static_cast<int>(code), code));
+    log.LogText("CreateArchive... Errors (failed to open archive)\n");
+    log.EndActivityLog();
+    log.ReportError("failed to open archive file");
+    core_.ShowStatus("Ready");
+    return false;
+  }
+  int64_t end = 0;
+  if (!core_.archive->Seek(0, SeekFrom::kEnd, &end)) end = 0;
+  log.LogLine("(seek to end-of-file 0x%x[%d])\n", static_cast<unsigned>(end), AsInt(end));
+  if (end == 0) log.ReportError("SEEK FAILED");
+  core_.archive_offset = end;
+  return true;
+}
+
+bool ArchiveWriter::WriteArchiveId() {
+  IdentificationRecord record;
+  record.version = kArchiveVersion;
+  // A block size of 0 (or less) cannot divide anything: blocks are then
+  // counted in units of the default size, and the record says so, so that
+  // the count and the size on the archive agree.
+  record.block_size = core_.block_size > 0 ? core_.block_size : kDefaultBlockSize;
+  record.block_count = 0;
+  record.file_count = 0;
+  record.created = core_.platform.clock.UtcNow();
+  record.password_digest = core_.password_digest;
+  Bytes bytes;
+  AppendIdentificationRecord(record, &bytes);
+  return WriteArchive(bytes.data(), bytes.size());
+}
+
+bool ArchiveWriter::WriteArchiveType() {
+  EngineLog& log = core_.log;
+  TypeRecord record;
+  record.archive_type = (core_.options.setup ? TYPE_SETUP : 0) |
+                        (core_.options.encrypt ? TYPE_ENCRYPTED : 0);
+  log.LogLine("(write archieve type information 0x%x) <%s>\n", record.archive_type,
+              core_.archive_path.c_str());
+  if (record.IsSetup()) {
+    record.setup = core_.setup_info;
+    const SetupInfo& s = record.setup;
+    log.LogLine("setup info [%d]...\n<%s> <%s> <%s> <%s> <%s>\n", SetupInfoLength(s),
+                s.company.c_str(), s.product.c_str(), s.description.c_str(),
+                s.setup_program.c_str(), s.wait_program.c_str());
+  }
+  Bytes bytes;
+  AppendTypeRecord(record, &bytes);
+  return WriteArchive(bytes.data(), bytes.size());
+}
+
+// ---------------------------------------------------------------------------
+// AddFile
+
+void ArchiveWriter::LoadIgnoreList() {
+  Registry& registry = core_.platform.registry;
+  ScopedRegKey key(registry);
+  std::string value;
+  const bool found =
+      registry.OpenKey(kHKeyCurrentUser, kSettingsKey, RegAccess::kRead, key.Out()) ==
+          kErrorSuccess &&
+      registry.GetString(key.Get(), "IgnoreFiles", &value) == kErrorSuccess;
+  if (!found) value = kDefaultIgnoreList;
+  core_.ignore_list = ":" + winpath::ToUpperAscii(value) + ":";
+}
+
+bool ArchiveWriter::IgnoredInProjectMode(const std::string& path) {
+  if (core_.ignore_list.empty()) LoadIgnoreList();
+  const std::string& list = core_.ignore_list;
+  // The extension follows the last dot of the last element; a leading dot
+  // (".profile") starts a name, not an extension.
+  const std::string last = LastPathElement(path);
+  std::string extension;
+  const size_t dot = last.rfind('.');
+  if (dot != std::string::npos && dot != 0) extension = last.substr(dot + 1);
+  if (list.find(":" + winpath::ToUpperAscii(extension) + ":") != std::string::npos) return true;
+  // An entry "*c" matches every name that ends in the character c.
+  if (path.empty()) return false;
+  std::string any_ending = ":*";
+  any_ending += UpperAscii(path.back());
+  any_ending += ':';
+  return list.find(any_ending) != std::string::npos;
+}
+
+bool ArchiveWriter::AddFile(const std::string& path, const std::string& name_on_archive) {
+  EngineLog& log = core_.log;
+  FileSystem& files = core_.platform.files;
+  // Files can only be added between CreateArchive and the end of the
+  // archive; anything else is a caller's mistake, refused with a report.
+  if (!core_.creating || !core_.archive) {
+    Report(Format("ERROR: no archive is being created; cannot add\n<%s>", path.c_str()));
+    return false;
+  }
+  core_.user_quit = false;
+
+  if (core_.options.project && IgnoredInProjectMode(path)) {
+    log.LogLine("(ignore <%s>)\n", path.c_str());
+    return true;
+  }
+
+  const bool renamed = !name_on_archive.empty();
+  std::string name = renamed ? name_on_archive : path;
+  if (core_.options.flatten) name = LastPathElement(name);
+  // A name readers would refuse (none at all, or too long for a record)
+  // never reaches the archive.
+  if (name.empty() || name.size() + 1 > static_cast<size_t>(kMaxMemberNameLength)) {
+    Report(Format("ERROR: invalid name on the archive for the file\n'%s'\n(empty, or longer "
+                  "than %d characters)",
+                  path.c_str(), kMaxMemberNameLength - 1));
+    return false;
+  }
+
+  if (names_added_.count(name) != 0) {
+    if (renamed) {
+      Report(Format("ERROR\n\nA file already exists on the archive with this name...\n\n'%s'"
+                    "\n\nMultiple files cannot have the same name\non an archive. Choose an "
+                    "alternative name.",
+                    name.c_str()));
+    } else {
+      Report(Format("ERROR\n\nA file already exists on the archive with this name...\n\n'%s'"
+                    "\n\nMultiple files cannot have the same name on an archive.\nIf you are "
+                    "processing a Script, you can give the file an \nalternative name on the "
+                    "archive, see the documentation.\n",
+                    name.c_str()));
+    }
+    return true;
+  }
+
+  if (core_.hooks->HasFeedback()) core_.hooks->FeedbackText(LastPathElement(path));
+
+  std::unique_ptr<File> file =
+      files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
+  int64_t size = 0;
+  if (file && !file->Size(&size)) file.reset();
+  if (!file) {
+    const uint32_t code = LastError();
+    log.ReportError(Format("Failed to open file for read\n'%s'\nError number: %d[0x%x]",
+                           path.c_str(), static_cast<int>(code), code));
+    log.LogLine("ERROR OPENING FILE <%s> 0x%x[%d]\n", path.c_str(), code,
+                static_cast<int>(code));
+    if (log.silent()) return false;
+    const int answer = core_.ui.MessageBox(
+        Format("CAN'T ADD FILE TO ARCHIVE...\n'%s'\nContinue adding other files or Cancel",
+               path.c_str()),
+        kCaption, kMbOkCancel);
+    return answer != kIdCancel;
+  }
+  // Sizes on the archive are signed 32-bit numbers: a file of 2 GB or more
+  // would be stored with a wrong size, so it is refused instead.
+  if (size > kLargestMember) {
+    Report(Format("File too large for an archive (2 GB or more)...\n<%s>", path.c_str()));
+    core_.ShowStatus("Ready");
+    return false;
+  }
+  log.LogLine("EOF OF ARCHIVE FILE IS AT %d\n", AsInt(size));
+
+  FileTime modified = 0;
+  if (!file->GetLastWriteTime(&modified)) modified = 0;
+  if (core_.options.compress) {
+    log.LogLine("add and compress <%s> [%d]\n", path.c_str(), AsInt(size));
+  } else {
+    log.LogLine("add <%s> [%d]\n", path.c_str(), AsInt(size));
+  }
+  if (renamed) log.LogLine("...name on archive changed to <%s>\n", name_on_archive.c_str());
+  core_.ShowStatus(path);
+  if (core_.user_quit) return false;
+
+  if (size == 0) {
+    file.reset();
+    return WriteEmptyMember(name, modified);
+  }
+
+  const size_t length = static_cast<size_t>(size);
+  file_count_ += 1;
+  block_count_ += BlockCount(size, core_.block_size);
+  if (!core_.GrowBuffer(&core_.data_buffer, length, true)) {
+    // After a quit the request fails on purpose and nothing is said; a
+    // real shortage of memory is told.
+    if (!core_.user_quit) {
+      Report(Format("ERROR: Not enough memory to add file...\n<%s>", path.c_str()));
+    }
+    return false;
+  }
+  uint8_t* data = core_.data_buffer.data();
+  size_t total = 0;
+  while (total < length) {
+    size_t got = 0;
+    if (!file->Read(data + total, length - total, &got) || got == 0) break;
+    total += got;
+  }
+  file.reset();
+  if (total < length) {
+    log.ReportError("failed to read file fully");
+    log.LogLine("failed to read fully file, got %d wanted %d\n", AsInt(total), AsInt(size));
+    core_.ShowStatus("Ready");
+    return false;
+  }
+
+  MemberHeader header;
+  header.name = name;
+  header.size = static_cast<int32_t>(size);
+  header.modified = modified;
+  const uint8_t* out = data;
+  size_t out_size = length;
+  if (core_.options.compress) {
+    const size_t wanted = std::max(length + length / 10, kMinCompressBuffer);
+    if (!core_.GrowBuffer(&core_.compress_buffer, wanted, false)) {
+      Report(Format("ERROR: Not enough memory to compress file...\n<%s>", path.c_str()));
+      return false;
+    }
+    uLongf compressed = static_cast<uLongf>(core_.compress_buffer.size());
+    const int result = compress(core_.compress_buffer.data(), &compressed, data,
+                                static_cast<uLong>(length));
+    log.LogLine("(compress [%d] %d -> %d)\n", result, AsInt(size),
+                AsInt(static_cast<int64_t>(compressed)));
+    // The compressed size is a signed 32-bit field too.
+    if (result != Z_OK ||
+        static_cast<uint64_t>(compressed) > static_cast<uint64_t>(kLargestMember)) {
+      Report(Format("Error compressing file...\n<%s>", path.c_str()));
+      core_.ShowStatus("Ready");
+      return false;
+    }
+    header.compressed_size = static_cast<int32_t>(compressed);
+    header.checksum = 0;
+    out = core_.compress_buffer.data();
+    out_size = static_cast<size_t>(compressed);
+    if (core_.options.encrypt) {
+      log.LogLine("(encrypt file, %d compressed bytes)\n", header.compressed_size);
+      log.LogText("(scramble...)\n");
+      size_t scrambled = 0;
+      if (!Scrambler::ScrambledSize(out_size, &scrambled) ||
+          !core_.GrowBuffer(&core_.scramble_buffer, scrambled, false)) {
+        Report("ERROR: Not enough memory to encrypt file");
+        Report(Format("Error encrypting file...\n<%s>", path.c_str()));
+        core_.ShowStatus("Ready");
+        return false;
+      }
+      Scrambler scrambler(core_.password_digest);
+      if (!scrambler.Scramble(out, out_size, core_.scramble_buffer.data())) {
+        Report(Format("Error encrypting file...\n<%s>", path.c_str()));
+        core_.ShowStatus("Ready");
+        return false;
+      }
+      out = core_.scramble_buffer.data();
+      out_size = scrambled;
+    }
+  } else {
+    header.compressed_size = 0;
+    header.checksum = StoredChecksum(std::span<const uint8_t>(data, length));
+  }
+
+  if (!WriteMemberHeader(header)) {
+    core_.ShowStatus("Ready");
+    return false;
+  }
+  names_added_.insert(name);
+  if (core_.options.compress && core_.options.encrypt) {
+    log.LogLine("(save encrypted file, %d bytes)\n", AsInt(static_cast<int64_t>(out_size)));
+  }
+  const bool written = WriteMemberData(out, out_size);
+  core_.ShowStatus("Ready");
+  return written;
+}
+
+bool ArchiveWriter::WriteEmptyMember(const std::string& name, FileTime modified) {
+  MemberHeader header;
+  header.name = name;
+  header.modified = modified;
+  return WriteMemberHeader(header);
+}
+
+bool ArchiveWriter::WriteMemberHeader(const MemberHeader& header) {
+  Bytes bytes;
+  if (!AppendMemberHeader(header, &bytes)) return false;  // names are checked before
+  return WriteArchive(bytes.data(), bytes.size());
+}
+
+bool ArchiveWriter::WriteMemberData(const uint8_t* data, size_t size) {
+  if (WriteArchive(data, size)) return true;
+  const uint32_t code = LastError();
+  core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(code), code), kCaption,
+                      kMbOk);
+  return false;
+}
+
+// ---------------------------------------------------------------------------
+// AddDirectory
+
+bool ArchiveWriter::ListEntries(const std::string& pattern, const std::string& folder,
+                                std::vector<FolderEntry>* entries) {
+  FileSystem& files = core_.platform.files;
+  if (files.ListFolder(pattern, entries)) return true;
+  const uint32_t code = LastError();
+  // The listing leaves out "." and "..", so an empty folder lists nothing
+  // and the call fails; for the walk it is a folder with no files.
+  if (code == kErrorFileNotFound && files.IsFolder(folder)) {
+    entries->clear();
+    return true;
+  }
+  SetLastError(code);
+  return false;
+}
+
+bool ArchiveWriter::AddDirectory(const std::string& path) {
+  EngineLog& log = core_.log;
+  if (!core_.creating || !core_.archive) {
+    Report(Format("ERROR: no archive is being created; cannot add\n<%s>", path.c_str()));
+    return false;
+  }
+  core_.user_quit = false;
+  log.LogLine("add directory<%s>\n", path.c_str());
+  log.LogLine("(processing input directory<%s>)\n", path.c_str());
+
+  std::vector<FolderEntry> entries;
+  bool result = false;
+  if (ListEntries(Format("%s\\*.*", path.c_str()), path, &entries)) {
+    result = Walk(path, entries);
+  } else {
+    const uint32_t code = LastError();
+    Report(Format("ERROR: cannot read the folder...\n<%s>\nError number: %d[0x%x]",
+                  path.c_str(), static_cast<int>(code), code));
+  }
+  log.LogLine("AddDirectory... %s\n", result ? "Done" : "Errors");
+  core_.ShowStatus("Ready");
+  return core_.user_quit ? false : result;
+}
+
+bool ArchiveWriter::Walk(const std::string& path, const std::vector<FolderEntry>& entries) {
+  EngineLog& log = core_.log;
+  if (core_.user_quit) {
+    log.LogText("(USER QUIT)\n");
+    return true;
+  }
+  for (const FolderEntry& entry : entries) {
+    if (entry.name == "." || entry.name == "..") continue;
+    const std::string full = Format("%s\\%s", path.c_str(), entry.name.c_str());
+    if ((entry.attributes & kAttrDirectory) != 0 && core_.options.subdirectories) {
+      if (core_.user_quit) {
+        log.LogText("(USER QUIT)\n");
+        return true;
+      }
+      std::vector<FolderEntry> inner;
+      if (!ListEntries(Format("%s\\%s\\*", path.c_str(), entry.name.c_str()), full, &inner)) {
+        continue;  // a sub-folder that cannot be listed is skipped
+      }
+      if (!Walk(full, inner)) return false;
+      continue;
+    }
+    if (core_.user_quit) {
+      log.LogText("(USER QUIT)\n");
+      return true;
+    }
+    if (!AddFile(full, std::string()) || core_.user_quit) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Close and abort
+
+bool ArchiveWriter::Close() {
+  EngineLog& log = core_.log;
+  ClearNames();
+  if (!core_.creating || !core_.archive) {
+    core_.creating = false;
+    return true;
+  }
+  log.LogText("(close created archive)\n");
+  log.FlushActivityLog();
+
+  bool ok = true;
+  Bytes end;
+  AppendEndOfArchive(&end);
+  if (!WriteArchive(end.data(), end.size())) {
+    const uint32_t code = LastError();
+    log.ReportError(Format("Error Closing Archive\nerror number = %d[0x%x]",
+                           static_cast<int>(code), code));
+    log.LogLine("Error Closing Archive 0x%x[%d]\n", code, static_cast<int>(code));
+    ok = false;
+  } else if (core_.volume_number < 2) {
+    // An archive that went on to further volumes keeps zero counts, which
+    // tells readers to read it volume by volume.
+    log.LogLine("(added %d files, %d blocks of data)\n", file_count_, block_count_);
+    Bytes count;
+    AppendI32(&count, block_count_);
+    Bytes files;
+    AppendI32(&files, file_count_);
+    // The counts go where this archive's identification record really is:
+    // the end of the stub copy. With a stub of the expected length that is
+    // the default archive offset; with any other stub, patching at the
+    // default offset would overwrite bytes of the stub program.
+    if (!core_.archive->Seek(core_.archive_offset + kBlockCountOffset, SeekFrom::kBegin,
+                             nullptr)) {
+      Report("failed to set file pointer for block info");
+      ok = false;
+    } else if (!WriteArchive(count.data(), count.size())) {
+      Report("failed to write block information to archive");
+      ok = false;
+    } else if (!WriteArchive(files.data(), files.size())) {
+      Report("failed to write file count information to archive");
+      ok = false;
+    }
+  }
+  // The file is closed whatever happened, so that a second close (the
+  // engine's destructor) cannot write a second end marker.
+  core_.archive.reset();
+  core_.creating = false;
+  return ok;
+}
+
+void ArchiveWriter::Abort() {
+  ClearNames();
+  if (!core_.creating) return;
+  core_.log.LogText("(abort created archive)\n");
+  core_.archive.reset();
+  core_.creating = false;
+  // Continuation volumes already written would stay; only this file goes.
+  core_.platform.files.DeleteFile(core_.archive_path);
+}
+
+}  // namespace crx

@@ -1,0 +1,159 @@
+// The extraction policy: the questions the reader asks before it writes an
+// archive member to disk, in this order:
+//
+//   1. where does the file go              OutputPath
+//   2. may an existing file be replaced    OkToReplaceFile
+//   3. may a read-only file be overwritten ReadOnlyAllows
+//   4. is there enough free space          CheckFreeSpace
+//
+// and then the creation of the missing folders of the path (CreateFolders),
+// which substitutes an existing drive for one that the machine lacks. The
+// path helpers RootDirectoryFromPath and MeasureFreeSpace also serve the
+// writer and the removable-volume logic.
+//
+// The archive engine owns one ExtractPolicy. The policy reports failures
+// once, through the engine's EngineLog (ReportError, copied into the
+// activity log), and asks its questions through the UserInterface.
+#ifndef CRX_ENGINE_EXTRACT_POLICY_H
+#define CRX_ENGINE_EXTRACT_POLICY_H
+
+#include <cstdint>
+#include <string>
+
+#include "common/filetime.h"
+
+namespace crx {
+
+struct Platform;
+class EngineLog;
+class UserInterface;
+
+// Replace modes: the answer to a file that already exists at the output
+// path. The values are stored and passed around as plain integers (the
+// automation interface sets them by number).
+inline constexpr int32_t kReplacePrompt = 0;
+inline constexpr int32_t kReplaceAlways = 1;
+inline constexpr int32_t kReplaceNever = 2;
+inline constexpr int32_t kReplaceIfNewer = 3;
+
+// The answer of the free-space check.
+enum class SpaceAnswer {
+  kEnough,  // write the file
+  kSkip,    // the user chose to go on without this file
+  kAbort,   // the user chose to stop the extraction
+};
+
+// What the policy needs from the window that shows the operation's
+// progress. The defaults do nothing: no window, no quit request.
+class PolicyHooks {
+ public:
+  virtual ~PolicyHooks() = default;
+  // Lets waiting window messages be processed (a quit request may arrive).
+  virtual void ProcessMessages() {}
+  // True once the user asked to stop the operation.
+  virtual bool UserQuit() { return false; }
+  // Stops (false) or restarts (true) the feedback window's animation while
+  // a question is on the screen.
+  virtual void Animate(bool on) { (void)on; }
+};
+
+class ExtractPolicy {
+ public:
+  ExtractPolicy(Platform& platform, EngineLog& log, UserInterface& ui);
+  ExtractPolicy(const ExtractPolicy&) = delete;
+  ExtractPolicy& operator=(const ExtractPolicy&) = delete;
+
+  // Null goes back to the do-nothing hooks. Not owned.
+  void set_hooks(PolicyHooks* hooks);
+  // The caption of the questions the policy asks in message boxes.
+  void set_caption(const std::string& caption) { caption_ = caption; }
+
+  // kReplacePrompt ... kReplaceIfNewer. The replace dialog's "To All"
+  // answers change it for the rest of the operation.
+  int32_t replace_mode() const { return replace_mode_; }
+  void set_replace_mode(int32_t mode) { replace_mode_ = mode; }
+  // Clear the read-only attribute of an existing file before replacing it.
+  bool overwrite_read_only() const { return overwrite_read_only_; }
+  void set_overwrite_read_only(bool on) { overwrite_read_only_ = on; }
+  // Option F: extract into the output folder without the stored sub-path.
+  bool flatten() const { return flatten_; }
+  void set_flatten(bool on) { flatten_ = on; }
+  // Empty: extract to the locations stored on the archive.
+  const std::string& output_folder() const { return output_folder_; }
+  void set_output_folder(const std::string& folder) { output_folder_ = folder; }
+  // A setup archive replaces existing files in every mode.
+  bool setup() const { return setup_; }
+  void set_setup(bool on) { setup_ = on; }
+  // Results of the last MeasureFreeSpace: free bytes and total bytes of
+  // the drive.
+  uint64_t free_space() const { return free_space_; }
+  uint64_t media_size() const { return media_size_; }
+
+  // The path member name (as stored) is written to. viewing: the member is
+  // extracted only to be looked at (member status 100), so it goes to a
+  // temporary copy named after its last element. Otherwise it goes below
+  // the output folder when one is set (the name's root removed, or only its
+  // last element with flatten), else to the name as stored.
+  // False, with the refusal reported, when the name would land outside the
+  // output folder (a ".." element, or a path that resolves outside it); the
+  // caller marks the member failed and goes on with the next one.
+  bool OutputPath(const std::string& name, bool viewing, std::string* path);
+
+  // May the file at path be replaced by a member last written at
+  // member_time? Asks the user in prompt mode; may change the replace mode.
+  bool OkToReplaceFile(const std::string& path, FileTime member_time);
+
+  // The read-only rule: true when nothing exists at path, when the file is
+  // not read-only, or when overwrite read-only is on and the attribute was
+  // cleared (the other attributes are kept).
+  bool ReadOnlyAllows(const std::string& path);
+
+  // Measures the free space of root and compares it with size + 1024
+  // bytes; when it is short, asks whether to skip the file (path) and go
+  // on, or to abort.
+  SpaceAnswer CheckFreeSpace(const std::string& root, uint32_t size,
+                             const std::string& path);
+
+  // Creates the missing folders on the way to the file *path. A drive
+  // letter the machine does not have is replaced by the first existing
+  // drive from C: to Z:. Afterwards every separator of *path is a
+  // back-slash. False (reported) when a folder cannot be created.
+  bool CreateFolders(std::string* path);
+
+  // The root folder of path ("C:\\" or "\\") when it exists, else the
+  // current folder; the current folder for a relative path; "" (logged)
+  // for an empty path.
+  std::string RootDirectoryFromPath(const std::string& path);
+
+  // Sets free_space() and media_size() for the drive of path. False
+  // (reported, free space 0) when the system cannot tell.
+  bool MeasureFreeSpace(const std::string& path);
+
+ private:
+  // The member is not older than the file at path.
+  bool NotOlder(const std::string& path, FileTime member_time);
+  // Checks that full (output folder + the rest of a member name) stays
+  // inside the output folder; reports name otherwise.
+  bool InsideOutputFolder(const std::string& name, const std::string& rest,
+                          const std::string& full);
+  // ReportError plus the same text as one line of the activity log.
+  void Report(const std::string& message);
+
+  Platform& platform_;
+  EngineLog& log_;
+  UserInterface& ui_;
+  PolicyHooks* hooks_;
+  std::string caption_ = "Cratex";
+
+  int32_t replace_mode_ = kReplacePrompt;
+  bool overwrite_read_only_ = false;
+  bool flatten_ = false;
+  std::string output_folder_;
+  bool setup_ = false;
+  uint64_t free_space_ = 0;
+  uint64_t media_size_ = 0;
+};
+
+}  // namespace crx
+
+#endif  // CRX_ENGINE_EXTRACT_POLICY_H

@@ -1,0 +1,572 @@
+// The reading half of the archive engine, on a fresh machine per test. The
+// archives are built here from the format's encoders (a zero-filled stub in
+// front), so the reader is tested on its own, including on damaged input.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "engine/archive_engine.h"
+#include "engine/format.h"
+#include "engine/logs.h"
+#include "engine/scramble.h"
+#include "engine/user_interface.h"
+#include "support/test_platform.h"
+
+namespace crx {
+namespace {
+
+constexpr const char* kSettingsKey = "SOFTWARE\\Velmora\\Cratex\\1.00";
+
+// Records every message box and answers from a script; without a scripted
+// answer OK is pressed (so a Yes/No question gets neither Yes nor No).
+class ScriptedUi : public UserInterface {
+ public:
+  std::vector<std::string> texts;
+  std::deque<int> answers;
+  int MessageBox(const std::string& text, const std::string&, uint32_t) override {
+    texts.push_back(text);
+    if (answers.empty()) return kIdOk;
+    int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  bool Saw(const std::string& text) const {
+    for (const std::string& t : texts) {
+      if (t == text) return true;
+    }
+    return false;
+  }
+};
+
+struct TestMember {
+  enum Kind { kStored, kCompressed };
+  std::string name;
+  std::string data;
+  Kind kind = kStored;
+  FileTime modified = UnixToFileTime(1700000000);
+};
+
+struct ArchiveSpec {
+  std::vector<TestMember> members;
+  std::string digest;           // password digest; with encrypt also the key
+  bool encrypt = false;
+  SetupInfo setup;              // a setup archive when company is set
+  bool zero_counts = false;     // counts left 0, as a multi-volume archive
+  int32_t padding = FULL_STUB_SIZE;
+};
+
+Bytes Deflate(const std::string& data) {
+  uLongf length = compressBound(static_cast<uLong>(data.size()));
+  Bytes out(length);
+  EXPECT_EQ(compress(out.data(), &length, reinterpret_cast<const Bytef*>(data.data()),
+                     static_cast<uLong>(data.size())),
+            Z_OK);
+  out.resize(length);
+  return out;
+}
+
+// One member record and its data.
+void AppendMember(const TestMember& m, const ArchiveSpec& spec, Bytes* out) {
+  const Bytes plain(m.data.begin(), m.data.end());
+  MemberHeader header{m.name, static_cast<int32_t>(plain.size()), 0, 0, m.modified};
+  Bytes data = plain;
+  if (m.kind == TestMember::kCompressed && !plain.empty()) {
+    data = Deflate(m.data);
+    header.compressed_size = static_cast<int32_t>(data.size());
+    if (spec.encrypt) {
+      Bytes scrambled(data.size() * 2);
+      Scrambler scrambler(spec.digest);
+      EXPECT_TRUE(scrambler.Scramble(data.data(), data.size(), scrambled.data()));
+      data = scrambled;
+    }
+  } else if (!plain.empty()) {
+    header.checksum = StoredChecksum(plain);
+  }
+  ASSERT_TRUE(AppendMemberHeader(header, out));
+  out->insert(out->end(), data.begin(), data.end());
+}
+
+Bytes Records(const ArchiveSpec& spec, bool with_end = true) {
+  IdentificationRecord id;
+  id.password_digest = spec.digest;
+  for (const TestMember& m : spec.members) {
+    if (m.data.empty() || spec.zero_counts) continue;
+    id.block_count += BlockCount(static_cast<int64_t>(m.data.size()), id.block_size);
+    ++id.file_count;
+  }
+  Bytes out;
+  AppendIdentificationRecord(id, &out);
+  TypeRecord type;
+  if (!spec.setup.company.empty()) type.archive_type |= TYPE_SETUP;
+  if (spec.encrypt) type.archive_type |= TYPE_ENCRYPTED;
+  type.setup = spec.setup;
+  AppendTypeRecord(type, &out);
+  for (const TestMember& m : spec.members) AppendMember(m, spec, &out);
+  if (with_end) AppendEndOfArchive(&out);
+  return out;
+}
+
+Bytes Archive(const ArchiveSpec& spec) {
+  Bytes out(static_cast<size_t>(spec.padding), 0);
+  Bytes records = Records(spec);
+  out.insert(out.end(), records.begin(), records.end());
+  return out;
+}
+
+// Quits once the given file exists.
+class QuitWhenExists : public EngineHooks {
+ public:
+  QuitWhenExists(FileSystem& files, std::string path) : files_(files), path_(std::move(path)) {}
+  bool UserQuit() override { return files_.Exists(path_); }
+
+ private:
+  FileSystem& files_;
+  std::string path_;
+};
+
+class ArchiveReaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tp_.ok()) << tp_.Error();
+    had_temp_ = env().Get("TEMP", &saved_temp_);
+    env().Set("TEMP", tp_.Scratch());
+    ScopedRegKey key(reg());
+    had_settings_key_ =
+        reg().OpenKey(kHKeyCurrentUser, kSettingsKey, RegAccess::kRead, key.Out()) ==
+        kErrorSuccess;
+    ResetLogState();
+    SetLoggingSetting(0);
+    SetDefaultArchiveOffset(FULL_STUB_SIZE);
+    archive_ = tp_.Scratch() + "\\setup.exe";
+    out_ = tp_.Scratch() + "\\out";
+  }
+  void TearDown() override {
+    ResetLogState();
+    if (!tp_.ok()) return;
+    if (had_temp_) env().Set("TEMP", saved_temp_); else env().Unset("TEMP");
+    if (!had_settings_key_) reg().DeleteTree(kHKeyCurrentUser, "SOFTWARE\\Velmora");
+  }
+
+  Environment& env() { return tp_.Get().environment; }
+  Registry& reg() { return tp_.Get().registry; }
+  FileSystem& files() { return tp_.Get().files; }
+
+  std::unique_ptr<ArchiveEngine> NewEngine() {
+    return std::make_unique<ArchiveEngine>(tp_.Get(), ui_);
+  }
+  void WriteBytes(const std::string& path, const Bytes& bytes) {
+    auto f = files().Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
+    ASSERT_TRUE(f) << path;
+    ASSERT_TRUE(bytes.empty() || f->Write(bytes.data(), bytes.size()));
+  }
+  std::string ReadText(const std::string& path) {
+    auto f = files().Open(path, kAccessRead, kShareRead | kShareWrite,
+                          Disposition::kOpenExisting);
+    if (!f) return "<missing>";
+    std::string text;
+    char buffer[4096];
+    size_t got = 0;
+    while (f->Read(buffer, sizeof buffer, &got) && got > 0) text.append(buffer, got);
+    return text;
+  }
+  FileTime TimeOf(const std::string& path) {
+    FileTime time = 0;
+    EXPECT_TRUE(files().GetLastWriteTime(path, &time)) << path;
+    return time;
+  }
+  // Where a member stored as C:\src\<name> lands below the output folder.
+  std::string Out(const std::string& name) { return out_ + "\\src\\" + name; }
+
+  test::TestPlatform tp_;
+  ScriptedUi ui_;
+  std::string archive_, out_;
+  bool had_temp_ = false, had_settings_key_ = false;
+  std::string saved_temp_;
+};
+
+std::vector<TestMember> ThreeMembers() {
+  std::string big;
+  for (int i = 0; i < 5000; ++i) big += Format("line %d of a compressible file\n", i);
+  return {{"C:\\src\\stored.bin", std::string("\x00\x01\xff stored bytes", 16)},
+          {"C:\\src\\packed.txt", big, TestMember::kCompressed, UnixToFileTime(1600000000)},
+          {"C:\\src\\empty.txt", "", TestMember::kStored, UnixToFileTime(1500000000)}};
+}
+
+TEST_F(ArchiveReaderTest, ListingFillsTheMemberListAndWritesNothing) {
+  ArchiveSpec spec;
+  spec.members = ThreeMembers();
+  WriteBytes(archive_, Archive(spec));
+  auto engine = NewEngine();
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  ASSERT_EQ(engine->members().size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    const MemberEntry& e = engine->members()[i];
+    EXPECT_EQ(e.name, spec.members[i].name);
+    EXPECT_EQ(e.size, static_cast<int32_t>(spec.members[i].data.size()));
+    EXPECT_EQ(e.modified, spec.members[i].modified);
+    EXPECT_EQ(e.status, kMemberNotExtracted);
+  }
+  EXPECT_GT(engine->members()[1].compressed_size, 0);
+  EXPECT_EQ(engine->identification().file_count, 2);
+  EXPECT_FALSE(engine->open_failed());
+  EXPECT_TRUE(engine->CloseArchive());
+  EXPECT_FALSE(files().Exists("C:\\src\\stored.bin"));
+  EXPECT_FALSE(files().Exists(out_));
+  EXPECT_TRUE(ui_.texts.empty());
+}
+
+TEST_F(ArchiveReaderTest, ExtractsEveryKindWithItsBytesAndTime) {
+  ArchiveSpec spec;
+  spec.members = ThreeMembers();
+  WriteBytes(archive_, Archive(spec));
+  auto engine = NewEngine();
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  for (const TestMember& m : spec.members) {
+    const std::string path = Out(m.name.substr(7));
+    EXPECT_EQ(ReadText(path), m.data) << path;
+    EXPECT_EQ(TimeOf(path), m.modified) << path;
+  }
+  for (const MemberEntry& e : engine->members()) EXPECT_EQ(e.status, kMemberExtracted) << e.name;
+  EXPECT_TRUE(ui_.texts.empty());
+}
+
+TEST_F(ArchiveReaderTest, PasswordGuardsExtractionButNotVerification) {
+  ArchiveSpec spec;
+  spec.members = ThreeMembers();
+  spec.digest = DigestFromPaddedPassword("secret");
+  spec.encrypt = true;
+  WriteBytes(archive_, Archive(spec));
+
+  auto engine = NewEngine();
+  EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_));
+  EXPECT_FALSE(engine->open_failed()) << "found, but refused";
+  EXPECT_FALSE(files().Exists(out_));
+
+  engine->SetOptions("+V");
+  EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_)) << "verification needs no password";
+  EXPECT_FALSE(files().Exists(out_));
+  EXPECT_EQ(engine->password_digest(), spec.digest);
+  EXPECT_TRUE(engine->type_record().IsEncrypted());
+
+  engine->SetOptions("-V");
+  engine->set_password_accepted(true);
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  for (const TestMember& m : spec.members) {
+    EXPECT_EQ(ReadText(Out(m.name.substr(7))), m.data) << m.name;
+  }
+  EXPECT_TRUE(ui_.texts.empty());
+}
+
+TEST_F(ArchiveReaderTest, SelectionStopsOnceItsMembersAreDone) {
+  ArchiveSpec spec;
+  spec.members = {{"C:\\src\\a", "first"}, {"C:\\src\\b", "second"}, {"C:\\src\\c", "third"}};
+  Bytes bytes(static_cast<size_t>(spec.padding), 0);
+  Bytes records = Records(spec, false);
+  bytes.insert(bytes.end(), records.begin(), records.end());
+  // Whatever follows the selected members is never read: garbage here would
+  // end any walk that reached it with errors.
+  for (int i = 0; i < 64; ++i) bytes.push_back(static_cast<uint8_t>(0x5A + i));
+  WriteBytes(archive_, bytes);
+
+  auto engine = NewEngine();
+  std::vector<std::string> selection = {"C:\\src\\a", "C:\\src\\c"};
+  EXPECT_TRUE(engine->ExtractArchive(archive_, &selection, out_));
+  EXPECT_EQ(ReadText(Out("a")), "first");
+  EXPECT_FALSE(files().Exists(Out("b")));
+  EXPECT_EQ(ReadText(Out("c")), "third");
+
+  std::vector<std::string> none;
+  const std::string other = tp_.Scratch() + "\\other";
+  EXPECT_TRUE(engine->ExtractArchive(archive_, &none, other));
+  EXPECT_FALSE(files().Exists(other));
+
+  // Without a selection the walk reaches the garbage and fails.
+  EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, other));
+  engine->CloseArchive();
+}
+
+TEST_F(ArchiveReaderTest, BadDataEndsTheWalk) {
+  // An altered stored byte: the checksum message, and the next member is
+  // not reached.
+  ArchiveSpec spec;
+  spec.members = {{"C:\\src\\a", "stored data that will be altered"}, {"C:\\src\\b", "next"}};
+  Bytes bytes = Archive(spec);
+  const std::string& data = spec.members[0].data;
+  auto at = std::search(bytes.begin(), bytes.end(), data.begin(), data.end());
+  ASSERT_NE(at, bytes.end());
+  at[3] ^= 0x20;
+  WriteBytes(archive_, bytes);
+  auto engine = NewEngine();
+  EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_));
+  EXPECT_TRUE(ui_.Saw("Error: checksum incorrect in file...\n<C:\\src\\a>"));
+  EXPECT_FALSE(files().Exists(Out("a")));
+  EXPECT_FALSE(files().Exists(Out("b")));
+  engine->CloseArchive();
+
+  // A compressed member whose stream inflates to fewer bytes than its size
+  // field says.
+  ui_.texts.clear();
+  std::string text(3000, 'x');
+  Bytes stream = Deflate(text);
+  Bytes damaged(static_cast<size_t>(spec.padding), 0);
+  Bytes head = Records(ArchiveSpec{}, false);
+  damaged.insert(damaged.end(), head.begin(), head.end());
+  ASSERT_TRUE(AppendMemberHeader(
+      MemberHeader{"C:\\src\\z", 3001, static_cast<int32_t>(stream.size()), 0, 0}, &damaged));
+  damaged.insert(damaged.end(), stream.begin(), stream.end());
+  AppendEndOfArchive(&damaged);
+  WriteBytes(archive_, damaged);
+  EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_));
+  EXPECT_TRUE(ui_.Saw("uncompress error"));
+  EXPECT_FALSE(files().Exists(Out("z")));
+  engine->CloseArchive();
+}
+
+TEST_F(ArchiveReaderTest, BadMarkerOffersResyncToTheBuilderOnly) {
+  ArchiveSpec spec;
+  spec.members = {{"C:\\src\\a", "first"}};
+  Bytes bytes(static_cast<size_t>(MIN_STUB_SIZE), 0);
+  Bytes records = Records(spec, false);
+  bytes.insert(bytes.end(), records.begin(), records.end());
+  AppendU32(&bytes, 0x12345678);  // a stray dword where a member should start
+  AppendU32(&bytes, 0x9ABCDEF0);
+  AppendMember(TestMember{"C:\\src\\b", "second"}, spec, &bytes);
+  AppendEndOfArchive(&bytes);
+  WriteBytes(archive_, bytes);
+
+  // The builder probes FULL_STUB_SIZE first, then finds the archive at the
+  // minimal stub's length, and resynchronises when the user says Yes.
+  auto engine = NewEngine();
+  ui_.answers = {kIdOk, kIdYes};
+  EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  EXPECT_EQ(ui_.texts, (std::vector<std::string>{"Invalid File Header (1)", "Attempt Resync..."}));
+  EXPECT_EQ(ReadText(Out("b")), "second");
+  engine->CloseArchive();
+
+  ui_.texts.clear();
+  ui_.answers = {kIdOk, kIdNo};
+  EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, tp_.Scratch() + "\\no"));
+  EXPECT_EQ(ui_.texts.size(), 2u);
+  engine->CloseArchive();
+
+  // A stub stops at once.
+  ui_.texts.clear();
+  engine = NewEngine();
+  engine->set_stub_reader(true, MIN_STUB_SIZE);
+  EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, tp_.Scratch() + "\\stub"));
+  EXPECT_EQ(ui_.texts, (std::vector<std::string>{"Invalid File Header (1)"}));
+  EXPECT_EQ(ReadText(tp_.Scratch() + "\\stub\\src\\a"), "first");
+  EXPECT_FALSE(files().Exists(tp_.Scratch() + "\\stub\\src\\b"));
+  engine->CloseArchive();
+}
+
+TEST_F(ArchiveReaderTest, UserQuitAfterTheSecondMemberIsASuccess) {
+  ArchiveSpec spec;
+  for (int i = 1; i <= 5; ++i) {
+    spec.members.push_back({Format("C:\\src\\m%d", i), Format("member %d", i),
+                            i % 2 ? TestMember::kCompressed : TestMember::kStored});
+  }
+  WriteBytes(archive_, Archive(spec));
+  SetLoggingSetting(1);
+  auto engine = NewEngine();
+  QuitWhenExists hooks(files(), Out("m2"));
+  engine->set_hooks(&hooks);
+  EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  EXPECT_TRUE(files().Exists(Out("m1")));
+  EXPECT_TRUE(files().Exists(Out("m2")));
+  EXPECT_FALSE(files().Exists(Out("m3")));
+  EXPECT_EQ(ui_.texts, std::vector<std::string>{"USER QUIT..."});
+  const std::string log = ReadText(tp_.Scratch() + "/Cratex.log");
+  EXPECT_NE(log.find("(USER QUIT)\n(EndOfArchive)\nExtractArchive... Done\n"), std::string::npos)
+      << log;
+}
+
+TEST_F(ArchiveReaderTest, VerificationLogsEveryMemberAndWritesNothing) {
+  ArchiveSpec spec;
+  spec.members = ThreeMembers();
+  WriteBytes(archive_, Archive(spec));
+  {
+    ScopedRegKey key(reg());
+    ASSERT_EQ(reg().CreateKey(kHKeyCurrentUser, kSettingsKey, RegAccess::kAll, key.Out(), nullptr),
+              kErrorSuccess);
+    reg().SetString(key.Get(), "Logging", "1");
+  }
+  ResetLogState();
+  auto engine = NewEngine();
+  engine->SetOptions("+V");
+  EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  EXPECT_FALSE(files().Exists(out_));
+  const std::string log = ReadText(tp_.Scratch() + "/Cratex.log");
+  const std::string expected_start = Format(
+      "\nARCHIVE VERIFICATION\nExtractArchive...\nRead Archive File (%s)...\n"
+      "(seek to 0x35000[217088] in archive)\n(processing archive)\n"
+      "extract <C:\\src\\stored.bin> [16,0]\n...<%s\\src\\stored.bin>\n"
+      "(veryfy only - no file write)\n"
+      "extract and uncompress <C:\\src\\packed.txt>\n",
+      archive_.c_str(), out_.c_str());
+  EXPECT_EQ(log.substr(0, expected_start.size()), expected_start) << log;
+  size_t count = 0;
+  for (size_t at = log.find("(veryfy only - no file write)\n"); at != std::string::npos;
+       at = log.find("(veryfy only - no file write)\n", at + 1)) {
+    ++count;
+  }
+  EXPECT_EQ(count, 3u) << log;
+  EXPECT_NE(log.find("(EndOfArchive)\nExtractArchive... Done\n"), std::string::npos) << log;
+}
+
+TEST_F(ArchiveReaderTest, TruncatedArchivesFailCleanlyAtEveryLength) {
+  ArchiveSpec spec;
+  spec.members = ThreeMembers();
+  spec.members[1].data.resize(2000);
+  spec.digest = DigestFromPaddedPassword("secret");
+  spec.encrypt = true;
+  spec.setup = SetupInfo{"Maker", "Product", "Text", "setup.exe", ""};
+  spec.padding = 64;
+  const Bytes whole = Archive(spec);
+  auto engine = NewEngine();
+  engine->set_stub_reader(true, 64);
+  engine->set_password_accepted(true);
+  engine->policy().set_replace_mode(kReplaceAlways);
+  for (size_t length = 0; length < whole.size(); ++length) {
+    WriteBytes(archive_, Bytes(whole.begin(), whole.begin() + static_cast<ptrdiff_t>(length)));
+    EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_)) << length;
+    engine->CloseArchive();
+  }
+  WriteBytes(archive_, whole);
+  EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  EXPECT_EQ(ReadText(Out("packed.txt")), spec.members[1].data);
+
+  // The builder's reader (probing offsets, skipping to MAGIC) on the same
+  // records behind a full stub, cut shorter and shorter.
+  spec.padding = FULL_STUB_SIZE;
+  const Bytes full = Archive(spec);
+  WriteBytes(archive_, full);
+  engine = NewEngine();
+  engine->set_password_accepted(true);
+  for (size_t length = full.size() - 1; length + 1 > static_cast<size_t>(FULL_STUB_SIZE);
+       --length) {
+    {
+      auto f = files().Open(archive_, kAccessWrite, kShareNone, Disposition::kOpenExisting);
+      ASSERT_TRUE(f && f->Seek(static_cast<int64_t>(length), SeekFrom::kBegin, nullptr) &&
+                  f->SetEnd());
+    }
+    EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_)) << length;
+    engine->CloseArchive();
+  }
+}
+
+TEST_F(ArchiveReaderTest, ArchivesThatGoOnInAnotherVolumeStopClearly) {
+  ArchiveSpec spec;
+  spec.members = {{"C:\\src\\a", "first"}};
+  spec.zero_counts = true;
+  Bytes bytes(static_cast<size_t>(spec.padding), 0);
+  Bytes records = Records(spec, false);
+  bytes.insert(bytes.end(), records.begin(), records.end());
+  // A member that claims far more data than the file holds.
+  ASSERT_TRUE(AppendMemberHeader(MemberHeader{"C:\\src\\big", 0x7FFFFFF0, 0, 1, 0}, &bytes));
+  AppendU32(&bytes, 0);
+  WriteBytes(archive_, bytes);
+  auto engine = NewEngine();
+  EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_));
+  ASSERT_EQ(ui_.texts.size(), 1u);
+  EXPECT_NE(ui_.texts[0].find("multi-volume archives are not supported yet"), std::string::npos);
+  EXPECT_EQ(ReadText(Out("a")), "first");
+  engine->CloseArchive();
+
+  ui_.texts.clear();
+  Bytes marked(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(spec.padding + records.size()));
+  AppendVolumeContinuation(&marked);
+  WriteBytes(archive_, marked);
+  EXPECT_FALSE(engine->ListArchive(archive_));
+  ASSERT_EQ(ui_.texts.size(), 1u);
+  EXPECT_NE(ui_.texts[0].find("multi-volume"), std::string::npos);
+  engine->CloseArchive();
+}
+
+TEST_F(ArchiveReaderTest, PolicyRefusalsMarkTheMemberAndGoOn) {
+  ArchiveSpec spec;
+  spec.members = {{"..\\escape.txt", "outside"},
+                  {"C:\\src\\kept", "new"},
+                  {"C:\\src\\locked", "new"},
+                  {"C:\\src\\fresh", "fresh"}};
+  WriteBytes(archive_, Archive(spec));
+  ASSERT_TRUE(files().CreateFolder(out_));
+  ASSERT_TRUE(files().CreateFolder(out_ + "\\src"));
+  WriteBytes(Out("kept"), Bytes{'o', 'l', 'd'});
+  WriteBytes(Out("locked"), Bytes{'o', 'l', 'd'});
+  ASSERT_TRUE(files().SetAttributes(Out("locked"), kAttrReadOnly));
+
+  auto engine = NewEngine();
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->policy().set_replace_mode(kReplaceNever);
+  EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  std::vector<int32_t> statuses;
+  for (const MemberEntry& e : engine->members()) statuses.push_back(e.status);
+  EXPECT_EQ(statuses, (std::vector<int32_t>{kMemberFailed, kMemberReplaceRefused,
+                                            kMemberReplaceRefused, kMemberExtracted}));
+  EXPECT_FALSE(files().Exists(tp_.Scratch() + "\\escape.txt"));
+  EXPECT_EQ(ReadText(Out("kept")), "old");
+  EXPECT_EQ(ReadText(Out("fresh")), "fresh");
+
+  engine->policy().set_replace_mode(kReplaceAlways);
+  EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  EXPECT_EQ(engine->members()[1].status, kMemberExtracted);
+  EXPECT_EQ(engine->members()[2].status, kMemberReadOnly);
+  EXPECT_EQ(ReadText(Out("kept")), "new");
+  EXPECT_EQ(ReadText(Out("locked")), "old");
+  files().SetAttributes(Out("locked"), kAttrNormal);
+}
+
+TEST_F(ArchiveReaderTest, ReadArchiveInfoTellsSetupArchivesApart) {
+  ArchiveSpec setup;
+  setup.members = {{"C:\\src\\setup.exe", "program"}};
+  setup.setup = SetupInfo{"Maker", "Product", "About it", "setup.exe", "wait.exe"};
+  setup.digest = DigestFromPaddedPassword("secret");
+  WriteBytes(archive_, Archive(setup));
+  auto engine = NewEngine();
+  EXPECT_TRUE(engine->ReadArchiveInfo(archive_));
+  EXPECT_EQ(engine->setup_info().company, "Maker");
+  EXPECT_EQ(engine->setup_info().wait_program, "wait.exe");
+  EXPECT_EQ(engine->password_digest(), setup.digest) << "read although no password was given";
+  EXPECT_TRUE(files().DeleteFile(archive_)) << "the archive was closed again";
+
+  // Extracting a setup archive builds its member list as it goes.
+  setup.digest.clear();
+  WriteBytes(archive_, Archive(setup));
+  EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  ASSERT_EQ(engine->members().size(), 1u);
+  EXPECT_EQ(engine->members()[0].status, kMemberExtracted);
+
+  ArchiveSpec plain;
+  plain.members = setup.members;
+  WriteBytes(archive_, Archive(plain));
+  EXPECT_FALSE(engine->ReadArchiveInfo(archive_));
+  EXPECT_EQ(engine->setup_info().company, "");
+  EXPECT_TRUE(engine->password_digest().empty());
+
+  // Nothing at any offset: one report per offset tried, and open failed.
+  ui_.texts.clear();
+  const std::string missing = tp_.Scratch() + "\\missing.exe";
+  EXPECT_FALSE(engine->ExtractArchive(missing, nullptr, out_));
+  EXPECT_TRUE(engine->open_failed());
+  EXPECT_EQ(ui_.texts.size(), 6u);
+  EXPECT_EQ(ui_.texts[0].rfind("Failed to open file for read\n'" + missing + "'\nError number: ", 0),
+            0u);
+}
+
+}  // namespace
+}  // namespace crx
