@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "ui/console/console_front_end.h"
 #include "ui/message_box.h"
 #include "ui/password_dialogs.h"
 #include "ui/replace_dialog.h"
@@ -58,7 +59,11 @@ std::unique_ptr<UserInterfaceService> StartUserInterface(
     }
     front_end = std::make_unique<AnswersFrontEnd>(used, std::move(answers), std::move(end));
   } else {
-    front_end = MakeNativeFrontEnd(platform);
+    if (options.terminal_only) {
+      front_end = std::make_unique<ConsoleFrontEnd>(platform.terminal);
+    } else {
+      front_end = MakeNativeFrontEnd(platform);
+    }
   }
 
   std::string record_path;

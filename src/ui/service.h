@@ -38,6 +38,9 @@ struct UserInterfaceOptions {
   // translation here.
   std::string answers_alternative;
   std::string record_alternative;
+  // Ask on the terminal even where the system has dialogs of its own (the
+  // command-line tools).
+  bool terminal_only = false;
   // How the answers front-end ends the program; empty = write the message
   // to the terminal's error stream and exit with the given code.
   EndProgram end;

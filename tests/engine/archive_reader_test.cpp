@@ -485,7 +485,8 @@ TEST_F(ArchiveReaderTest, ArchivesThatGoOnInAnotherVolumeStopClearly) {
   engine->CloseArchive();
 
   ui_.texts.clear();
-  Bytes marked(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(spec.padding + records.size()));
+  const size_t first_member_end = static_cast<size_t>(spec.padding) + records.size();
+  Bytes marked(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(first_member_end));
   AppendVolumeContinuation(&marked);
   WriteBytes(archive_, marked);
   EXPECT_FALSE(engine->ListArchive(archive_));
@@ -564,8 +565,8 @@ TEST_F(ArchiveReaderTest, ReadArchiveInfoTellsSetupArchivesApart) {
   EXPECT_FALSE(engine->ExtractArchive(missing, nullptr, out_));
   EXPECT_TRUE(engine->open_failed());
   EXPECT_EQ(ui_.texts.size(), 6u);
-  EXPECT_EQ(ui_.texts[0].rfind("Failed to open file for read\n'" + missing + "'\nError number: ", 0),
-            0u);
+  const std::string report = "Failed to open file for read\n'" + missing + "'\nError number: ";
+  EXPECT_EQ(ui_.texts[0].rfind(report, 0), 0u) << ui_.texts[0];
 }
 
 }  // namespace
