@@ -18,6 +18,7 @@
 #include "engine/logs.h"
 #include "engine/scramble.h"
 #include "engine/user_interface.h"
+#include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -78,59 +79,19 @@ class SizedFile : public File {
 
 // The real file system, except that one path reports a size of 2 GB when
 // it is opened (so no 2 GB file has to be made).
-class BigFileSystem : public FileSystem {
+class BigFileSystem : public test::ForwardingFileSystem {
  public:
-  explicit BigFileSystem(FileSystem& real) : real_(real) {}
+  explicit BigFileSystem(FileSystem& real) : ForwardingFileSystem(real) {}
   std::string big_path;
 
   std::unique_ptr<File> Open(const std::string& path, uint32_t access, uint32_t share,
                              Disposition disposition, uint32_t attributes) override {
-    std::unique_ptr<File> f = real_.Open(path, access, share, disposition, attributes);
+    std::unique_ptr<File> f = real().Open(path, access, share, disposition, attributes);
     if (f && !big_path.empty() && path == big_path) {
       return std::make_unique<SizedFile>(std::move(f), int64_t{1} << 31);
     }
     return f;
   }
-  bool CopyFile(const std::string& a, const std::string& b, bool f) override {
-    return real_.CopyFile(a, b, f);
-  }
-  bool DeleteFile(const std::string& p) override { return real_.DeleteFile(p); }
-  bool MoveFile(const std::string& a, const std::string& b) override {
-    return real_.MoveFile(a, b);
-  }
-  bool ReplaceFile(const std::string& a, const std::string& b) override {
-    return real_.ReplaceFile(a, b);
-  }
-  uint32_t GetAttributes(const std::string& p) override { return real_.GetAttributes(p); }
-  bool SetAttributes(const std::string& p, uint32_t a) override {
-    return real_.SetAttributes(p, a);
-  }
-  bool GetLastWriteTime(const std::string& p, FileTime* t) override {
-    return real_.GetLastWriteTime(p, t);
-  }
-  bool SetLastWriteTime(const std::string& p, FileTime t) override {
-    return real_.SetLastWriteTime(p, t);
-  }
-  bool CreateFolder(const std::string& p) override { return real_.CreateFolder(p); }
-  bool RemoveFolder(const std::string& p) override { return real_.RemoveFolder(p); }
-  bool ListFolder(const std::string& p, std::vector<FolderEntry>* e) override {
-    return real_.ListFolder(p, e);
-  }
-  std::string CurrentFolder() override { return real_.CurrentFolder(); }
-  bool SetCurrentFolder(const std::string& p) override { return real_.SetCurrentFolder(p); }
-  std::string FullPath(const std::string& p) override { return real_.FullPath(p); }
-  bool ShortPath(const std::string& p, std::string* s) override { return real_.ShortPath(p, s); }
-  DriveType GetDriveType(const std::string& r) override { return real_.GetDriveType(r); }
-  uint32_t LogicalDrives() override { return real_.LogicalDrives(); }
-  bool GetFreeSpace(const std::string& r, FreeSpace* s) override {
-    return real_.GetFreeSpace(r, s);
-  }
-  bool GetVolumeInfo(const std::string& r, std::string* l, uint32_t* s) override {
-    return real_.GetVolumeInfo(r, l, s);
-  }
-
- private:
-  FileSystem& real_;
 };
 
 // An archive decoded with the format's decoders.

@@ -11,6 +11,7 @@
 #include "engine/extract_policy.h"
 #include "engine/logs.h"
 #include "engine/user_interface.h"
+#include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -18,48 +19,17 @@ namespace {
 
 // Forwards to the real file system; GetFreeSpace reports `space` (or fails
 // with `fail_code`) when `fake` is set.
-class SpaceFiles : public FileSystem {
+class SpaceFiles : public test::ForwardingFileSystem {
  public:
-  explicit SpaceFiles(FileSystem& real) : real_(real) {}
+  explicit SpaceFiles(FileSystem& real) : ForwardingFileSystem(real) {}
   bool fake = false;
   FreeSpace space;
   uint32_t fail_code = 0;
   std::vector<std::string> roots;
 
-  std::unique_ptr<File> Open(const std::string& p, uint32_t a, uint32_t s, Disposition d,
-                             uint32_t attr) override {
-    return real_.Open(p, a, s, d, attr);
-  }
-  bool CopyFile(const std::string& f, const std::string& t, bool x) override {
-    return real_.CopyFile(f, t, x);
-  }
-  bool DeleteFile(const std::string& p) override { return real_.DeleteFile(p); }
-  bool MoveFile(const std::string& f, const std::string& t) override { return real_.MoveFile(f, t); }
-  bool ReplaceFile(const std::string& f, const std::string& t) override {
-    return real_.ReplaceFile(f, t);
-  }
-  uint32_t GetAttributes(const std::string& p) override { return real_.GetAttributes(p); }
-  bool SetAttributes(const std::string& p, uint32_t a) override { return real_.SetAttributes(p, a); }
-  bool GetLastWriteTime(const std::string& p, FileTime* t) override {
-    return real_.GetLastWriteTime(p, t);
-  }
-  bool SetLastWriteTime(const std::string& p, FileTime t) override {
-    return real_.SetLastWriteTime(p, t);
-  }
-  bool CreateFolder(const std::string& p) override { return real_.CreateFolder(p); }
-  bool RemoveFolder(const std::string& p) override { return real_.RemoveFolder(p); }
-  bool ListFolder(const std::string& p, std::vector<FolderEntry>* e) override {
-    return real_.ListFolder(p, e);
-  }
-  std::string CurrentFolder() override { return real_.CurrentFolder(); }
-  bool SetCurrentFolder(const std::string& p) override { return real_.SetCurrentFolder(p); }
-  std::string FullPath(const std::string& p) override { return real_.FullPath(p); }
-  bool ShortPath(const std::string& p, std::string* s) override { return real_.ShortPath(p, s); }
-  DriveType GetDriveType(const std::string& r) override { return real_.GetDriveType(r); }
-  uint32_t LogicalDrives() override { return real_.LogicalDrives(); }
   bool GetFreeSpace(const std::string& root, FreeSpace* out) override {
     roots.push_back(root);
-    if (!fake) return real_.GetFreeSpace(root, out);
+    if (!fake) return real().GetFreeSpace(root, out);
     if (fail_code != 0) {
       SetLastError(fail_code);
       return false;
@@ -67,12 +37,6 @@ class SpaceFiles : public FileSystem {
     *out = space;
     return true;
   }
-  bool GetVolumeInfo(const std::string& r, std::string* l, uint32_t* s) override {
-    return real_.GetVolumeInfo(r, l, s);
-  }
-
- private:
-  FileSystem& real_;
 };
 
 class SleepClock : public Clock {
