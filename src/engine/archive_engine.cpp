@@ -29,6 +29,9 @@ EngineCore::EngineCore(Platform& platform_in, UserInterface& ui_in)
 bool EngineCore::GrowBuffer(std::vector<uint8_t>* buffer, size_t size, bool quit_fails) {
   if (quit_fails && user_quit) return false;
   if (buffer->size() >= size) return true;
+  // The old contents are not needed: release them first, so the old and the
+  // new block are never held at the same time.
+  std::vector<uint8_t>().swap(*buffer);
 #if defined(__cpp_exceptions)
   // The programs built with exceptions report a failed allocation like
   // any other shortage; the stubs, built without them, end on it.

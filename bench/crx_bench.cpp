@@ -1,0 +1,699 @@
+// crx_bench: times the archive engine against gzip and zip on real files of
+// this machine.
+//
+// The corpus is the regular files of /usr/share/doc (texts) and /usr/lib
+// (binaries), each tree walked in sorted path order: up to half the budget
+// from the texts, the rest from the binaries. Files over 64 MB, unreadable
+// files and names a Windows machine cannot hold are skipped. CRX_BENCH_MB
+// sets the budget (default 150).
+//
+// Six steps, each timed as the best of three rounds, with its output removed
+// before every round:
+//   cratex create    ArchiveEngine "+Z": CreateArchive, AddFile per file,
+//                    CloseArchive, on a fresh emulated machine
+//   cratex extract   ExtractArchive into an empty output folder, replace
+//                    mode always
+//   gzip             gzip -6 -k of a copy of every file
+//   gunzip           gzip -d -k of those .gz files
+//   zip              zip -6 -q of all files into one archive
+//   unzip            unzip -q of that archive into an empty folder
+// The Cratex steps run in a forked child each; the child's peak resident
+// memory (wait4) is compared with the largest member.
+//
+// Nothing is installed: a missing gzip, zip or unzip is reported and its
+// steps are skipped.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/archive_engine.h"
+#include "engine/format.h"
+#include "engine/logs.h"
+#include "engine/user_interface.h"
+#include "platform/platform.h"
+#include "platform/posix/host_paths.h"
+
+namespace {
+
+constexpr const char* kSettingsKey = "SOFTWARE\\Velmora\\Cratex\\1.00";
+constexpr uint64_t kMaxMemberSize = 64ull << 20;
+constexpr int kRounds = 3;
+
+struct CorpusFile {
+  std::string path;  // absolute host path
+  uint64_t size = 0;
+};
+
+struct Corpus {
+  std::vector<CorpusFile> files;
+  uint64_t total = 0;
+  uint64_t largest = 0;
+  std::string largest_path;
+};
+
+double Now() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+double Mb(uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+
+// ---------------------------------------------------------------------------
+// Corpus selection
+
+// True when every element of path can be a Windows file name: printable
+// ASCII without the characters Windows refuses, no trailing dot or space,
+// no device name.
+bool WindowsCanHold(const std::string& path) {
+  if (path.size() > 200) return false;
+  for (char c : path) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u > 0x7E) return false;
+    if (std::strchr("\\:*?\"<>|", c)) return false;
+  }
+  static const char* const kDevices[] = {"con", "prn", "aux", "nul", "com1", "com2",
+                                         "com3", "com4", "com5", "com6", "com7", "com8",
+                                         "com9", "lpt1", "lpt2", "lpt3", "lpt4", "lpt5",
+                                         "lpt6", "lpt7", "lpt8", "lpt9", "clock$"};
+  size_t start = 1;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string element = path.substr(start, end - start);
+    if (element.empty() || element.back() == '.' || element.back() == ' ') return false;
+    std::string stem = element.substr(0, element.find('.'));
+    for (char& c : stem) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* device : kDevices) {
+      if (stem == device) return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+// Every regular file below folder (symbolic links are not followed), with
+// its size.
+void Walk(const std::string& folder, std::vector<CorpusFile>* out) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    names.push_back(entry->d_name);
+  }
+  closedir(dir);
+  for (const std::string& name : names) {
+    std::string path = folder + "/" + name;
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) continue;
+    if (S_ISDIR(st.st_mode)) {
+      Walk(path, out);
+    } else if (S_ISREG(st.st_mode)) {
+      out->push_back({path, static_cast<uint64_t>(st.st_size)});
+    }
+  }
+}
+
+bool Readable(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY);
+  if (fd < 0) return false;
+  char byte;
+  bool ok = read(fd, &byte, 1) >= 0;
+  close(fd);
+  return ok;
+}
+
+// Adds files of root in sorted path order until the corpus holds limit
+// bytes; a file that would pass the limit is skipped, smaller ones after it
+// may still fit.
+void Select(const std::string& root, uint64_t limit, std::set<std::string>* seen,
+            Corpus* corpus) {
+  std::vector<CorpusFile> found;
+  Walk(root, &found);
+  std::sort(found.begin(), found.end(),
+            [](const CorpusFile& a, const CorpusFile& b) { return a.path < b.path; });
+  for (const CorpusFile& f : found) {
+    if (corpus->total >= limit) break;
+    if (f.size > kMaxMemberSize || corpus->total + f.size > limit) continue;
+    if (!WindowsCanHold(f.path)) continue;
+    // The machine finds names without regard to case: two names that
+    // differ only in case would be one file there.
+    std::string folded = f.path;
+    for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (seen->count(folded)) continue;
+    if (!Readable(f.path)) continue;
+    seen->insert(folded);
+    corpus->files.push_back(f);
+    corpus->total += f.size;
+    if (f.size > corpus->largest) {
+      corpus->largest = f.size;
+      corpus->largest_path = f.path;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Host helpers
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  ::remove(path);
+  return 0;
+}
+
+void RemoveTree(const std::string& path) {
+  nftw(path.c_str(), RemoveEntry, 32, FTW_DEPTH | FTW_PHYS);
+}
+
+bool MakeFolders(const std::string& path) {
+  for (size_t i = 1; i <= path.size(); ++i) {
+    if (i == path.size() || path[i] == '/') {
+      std::string part = path.substr(0, i);
+      if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
+    }
+  }
+  return true;
+}
+
+std::string Parent(const std::string& path) { return path.substr(0, path.rfind('/')); }
+
+bool CopyHostFile(const std::string& from, const std::string& to) {
+  if (!MakeFolders(Parent(to))) return false;
+  int in = open(from.c_str(), O_RDONLY);
+  if (in < 0) return false;
+  int out = open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (out < 0) {
+    close(in);
+    return false;
+  }
+  std::vector<char> buffer(1 << 20);
+  bool ok = true;
+  for (;;) {
+    ssize_t got = read(in, buffer.data(), buffer.size());
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    if (write(out, buffer.data(), static_cast<size_t>(got)) != got) {
+      ok = false;
+      break;
+    }
+  }
+  close(in);
+  if (close(out) != 0) ok = false;
+  return ok;
+}
+
+// Byte comparison of two host files.
+bool SameContent(const std::string& a, const std::string& b) {
+  FILE* fa = std::fopen(a.c_str(), "rb");
+  FILE* fb = std::fopen(b.c_str(), "rb");
+  bool same = fa && fb;
+  std::vector<char> ba(1 << 16), bb(1 << 16);
+  while (same) {
+    size_t ga = std::fread(ba.data(), 1, ba.size(), fa);
+    size_t gb = std::fread(bb.data(), 1, bb.size(), fb);
+    if (ga != gb || std::memcmp(ba.data(), bb.data(), ga) != 0) same = false;
+    if (ga == 0) break;
+  }
+  if (fa) std::fclose(fa);
+  if (fb) std::fclose(fb);
+  return same;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+bool OnPath(const char* program) {
+  const char* path = std::getenv("PATH");
+  std::string list = path ? path : "/usr/bin:/bin";
+  size_t start = 0;
+  while (start <= list.size()) {
+    size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    std::string candidate = list.substr(start, end - start) + "/" + program;
+    if (access(candidate.c_str(), X_OK) == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// Runs a program (no shell) in folder cwd with standard input from
+// stdin_path when given; returns its exit code, -1 when it could not run.
+int Run(const std::vector<std::string>& argv, const std::string& cwd,
+        const std::string& stdin_path = std::string()) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (!stdin_path.empty()) {
+      int fd = open(stdin_path.c_str(), O_RDONLY);
+      if (fd < 0 || dup2(fd, 0) < 0) _exit(126);
+      close(fd);
+    }
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (waitpid(pid, &status, 0) < 0) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs program + fixed arguments over every file of files, a batch of
+// arguments at a time; false at the first failing batch.
+bool RunBatched(const std::vector<std::string>& fixed, const std::vector<std::string>& files) {
+  size_t i = 0;
+  while (i < files.size()) {
+    std::vector<std::string> argv = fixed;
+    size_t length = 0;
+    while (i < files.size() && argv.size() < fixed.size() + 512 && length < 100000) {
+      length += files[i].size() + 1;
+      argv.push_back(files[i++]);
+    }
+    int code = Run(argv, std::string());
+    if (code != 0) {
+      std::fprintf(stderr, "crx_bench: %s exited with %d\n", fixed[0].c_str(), code);
+      return false;
+    }
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The Cratex steps, each in a forked child on the emulated machine.
+
+// Prints every question and answers it so the operation stops: the
+// benchmark expects none.
+class BenchUi : public crx::UserInterface {
+ public:
+  int MessageBox(const std::string& text, const std::string& caption,
+                 uint32_t flags) override {
+    ++calls;
+    std::fprintf(stderr, "crx_bench: [%s] %s\n", caption.c_str(), text.c_str());
+    switch (flags & crx::kMbTypeMask) {
+      case crx::kMbOk: return crx::kIdOk;
+      case crx::kMbYesNo: return crx::kIdNo;
+      case crx::kMbAbortRetryIgnore: return crx::kIdAbort;
+      default: return crx::kIdCancel;
+    }
+  }
+  int calls = 0;
+};
+
+std::unique_ptr<crx::HostPlatform> OpenMachine() {
+  std::string error;
+  std::unique_ptr<crx::HostPlatform> host = crx::OpenHostPlatform(&error);
+  if (!host) std::fprintf(stderr, "crx_bench: cannot open the machine: %s\n", error.c_str());
+  return host;
+}
+
+// Points the engine at the stub file (host path).
+int SetUpMachine(const std::string& stub) {
+  std::unique_ptr<crx::HostPlatform> host = OpenMachine();
+  if (!host) return 2;
+  crx::Registry& registry = host->Get().registry;
+  crx::ScopedRegKey key(registry);
+  if (registry.CreateKey(crx::kHKeyLocalMachine, kSettingsKey, crx::RegAccess::kAll, key.Out(),
+                         nullptr) != crx::kErrorSuccess ||
+      registry.SetString(key.Get(), "datafile", crx::HostToWindowsPath(stub)) !=
+          crx::kErrorSuccess) {
+    std::fprintf(stderr, "crx_bench: cannot write the datafile setting\n");
+    return 3;
+  }
+  return 0;
+}
+
+int CratexCreate(const Corpus& corpus, const std::string& archive) {
+  std::unique_ptr<crx::HostPlatform> host = OpenMachine();
+  if (!host) return 2;
+  crx::SetLoggingSetting(0);
+  BenchUi ui;
+  crx::ArchiveEngine engine(host->Get(), ui);
+  engine.SetOptions("+Z");
+  if (!engine.CreateArchive(crx::HostToWindowsPath(archive))) return 3;
+  for (const CorpusFile& f : corpus.files) {
+    if (!engine.AddFile(crx::HostToWindowsPath(f.path))) {
+      std::fprintf(stderr, "crx_bench: AddFile failed for %s\n", f.path.c_str());
+      engine.AbortArchive();
+      return 4;
+    }
+  }
+  if (!engine.CloseArchive()) return 5;
+  // The engine counts the members that carry data; empty files are stored
+  // as members without blocks.
+  size_t with_data = 0;
+  for (const CorpusFile& f : corpus.files) with_data += f.size > 0;
+  if (engine.file_count() != static_cast<int32_t>(with_data)) {
+    std::fprintf(stderr, "crx_bench: the archive counts %d files with data, not %zu\n",
+                 engine.file_count(), with_data);
+    return 6;
+  }
+  return ui.calls ? 7 : 0;
+}
+
+int CratexExtract(const std::string& archive, const std::string& output) {
+  std::unique_ptr<crx::HostPlatform> host = OpenMachine();
+  if (!host) return 2;
+  crx::SetLoggingSetting(0);
+  BenchUi ui;
+  crx::ArchiveEngine engine(host->Get(), ui);
+  engine.policy().set_replace_mode(crx::kReplaceAlways);
+  if (!engine.ExtractArchive(crx::HostToWindowsPath(archive), nullptr,
+                             crx::HostToWindowsPath(output))) {
+    return 3;
+  }
+  return ui.calls ? 4 : 0;
+}
+
+long StatusKb(const char* field) {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return 0;
+  char line[256];
+  long kb = 0;
+  const size_t length = std::strlen(field);
+  while (std::fgets(line, sizeof line, f)) {
+    if (std::strncmp(line, field, length) == 0) kb = std::strtol(line + length, nullptr, 10);
+  }
+  std::fclose(f);
+  return kb;
+}
+
+struct ChildResult {
+  bool ok = false;
+  double seconds = 0;
+  long peak_kb = 0;   // the child's peak resident memory (wait4)
+  long start_kb = 0;  // its resident memory when it began, inherited from the benchmark
+};
+
+// Runs step in a forked child; the child reports its starting resident
+// memory through a pipe, the parent reads the peak from wait4.
+template <typename Step>
+ChildResult InChild(Step step) {
+  ChildResult result;
+  int fds[2];
+  if (pipe(fds) != 0) return result;
+  std::fflush(nullptr);
+  double start = Now();
+  pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    return result;
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    long kb = StatusKb("VmRSS:");
+    if (write(fds[1], &kb, sizeof kb) != static_cast<ssize_t>(sizeof kb)) _exit(125);
+    close(fds[1]);
+    _exit(step());
+  }
+  close(fds[1]);
+  long kb = 0;
+  if (read(fds[0], &kb, sizeof kb) == static_cast<ssize_t>(sizeof kb)) result.start_kb = kb;
+  close(fds[0]);
+  int status = 0;
+  struct rusage usage;
+  if (wait4(pid, &status, 0, &usage) < 0) return result;
+  result.seconds = Now() - start;
+  result.peak_kb = usage.ru_maxrss;
+  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!result.ok) std::fprintf(stderr, "crx_bench: the step's child failed (status 0x%x)\n", status);
+  return result;
+}
+
+// ---------------------------------------------------------------------------
+// Results
+
+struct Step {
+  const char* name;
+  bool run = false;    // attempted
+  bool ok = true;      // every round succeeded
+  double best = 0;     // seconds
+  long peak_kb = 0;    // Cratex steps: the largest peak of the rounds
+  long start_kb = 0;   // and the child's resident memory when it began
+  void Record(bool round_ok, double seconds, long kb = 0, long at_start_kb = 0) {
+    run = true;
+    if (!round_ok) ok = false;
+    if (round_ok && (best == 0 || seconds < best)) best = seconds;
+    if (kb > peak_kb) {
+      peak_kb = kb;
+      start_kb = at_start_kb;
+    }
+  }
+  bool Usable() const { return run && ok && best > 0; }
+};
+
+void PrintRatio(const char* label, const Step& a, const Step& b) {
+  if (a.Usable() && b.Usable()) {
+    std::printf("  %-28s %6.2f\n", label, a.best / b.best);
+  } else {
+    std::printf("  %-28s   n/a\n", label);
+  }
+}
+
+}  // namespace
+
+int main() {
+  uint64_t budget_mb = 150;
+  if (const char* v = std::getenv("CRX_BENCH_MB")) {
+    char* end = nullptr;
+    unsigned long long n = std::strtoull(v, &end, 10);
+    if (!*v || *end || n == 0 || n > 4096) {
+      std::fprintf(stderr, "crx_bench: CRX_BENCH_MB must be a number of megabytes (1-4096)\n");
+      return 2;
+    }
+    budget_mb = n;
+  }
+  const uint64_t budget = budget_mb << 20;
+
+  Corpus corpus;
+  std::set<std::string> seen;
+  Select("/usr/share/doc", budget / 2, &seen, &corpus);
+  const size_t text_count = corpus.files.size();
+  const uint64_t text_bytes = corpus.total;
+  Select("/usr/lib", budget, &seen, &corpus);
+  if (corpus.files.empty()) {
+    std::fprintf(stderr, "crx_bench: no files found for the corpus\n");
+    return 1;
+  }
+  std::printf("corpus: %zu files, %.1f MB (texts: %zu files %.1f MB from /usr/share/doc; "
+              "binaries: %zu files %.1f MB from /usr/lib)\n",
+              corpus.files.size(), Mb(corpus.total), text_count, Mb(text_bytes),
+              corpus.files.size() - text_count, Mb(corpus.total - text_bytes));
+  std::printf("largest member: %.1f MB (%s)\n", Mb(corpus.largest), corpus.largest_path.c_str());
+
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/crxbench.XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (!mkdtemp(buf.data())) {
+    std::fprintf(stderr, "crx_bench: cannot create a work folder\n");
+    return 1;
+  }
+  const std::string work = buf.data();
+  const std::string stub = work + "/stub.dat";
+  const std::string archive = work + "/corpus.exe";
+  const std::string crx_out = work + "/crx_out";
+  const std::string gz_dir = work + "/gz";
+  const std::string gunzip_dir = work + "/gunzip";
+  const std::string zip_file = work + "/corpus.zip";
+  const std::string unzip_out = work + "/unzip_out";
+  const std::string zip_list = work + "/zip_list.txt";
+  int exit_code = 0;
+
+  // A fresh emulated machine for this run, and its stub.
+  setenv("CRX_MACHINE", (work + "/machine").c_str(), 1);
+  unsetenv("CRX_MACHINE_SESSION");
+  {
+    std::vector<char> zeros(crx::FULL_STUB_SIZE, 0);
+    FILE* f = std::fopen(stub.c_str(), "wb");
+    bool ok = f && std::fwrite(zeros.data(), 1, zeros.size(), f) == zeros.size();
+    if (f && std::fclose(f) != 0) ok = false;
+    if (!ok || !InChild([&] { return SetUpMachine(stub); }).ok) {
+      std::fprintf(stderr, "crx_bench: cannot prepare the emulated machine\n");
+      RemoveTree(work);
+      return 1;
+    }
+  }
+
+  const bool have_gzip = OnPath("gzip");
+  const bool have_zip = OnPath("zip");
+  const bool have_unzip = OnPath("unzip");
+  if (!have_gzip) std::printf("gzip is not installed: the gzip and gunzip steps are skipped\n");
+  if (!have_zip) std::printf("zip is not installed: the zip and unzip steps are skipped\n");
+  if (have_zip && !have_unzip) std::printf("unzip is not installed: the unzip step is skipped\n");
+
+  // gzip works on copies named "<file>.raw", so that a corpus holding both
+  // "x" and "x.gz" gives "x.raw.gz" and "x.gz.raw.gz".
+  std::vector<std::string> gz_inputs, gz_outputs, gunzip_inputs, gunzip_outputs;
+  if (have_gzip) {
+    for (const CorpusFile& f : corpus.files) {
+      gz_inputs.push_back(gz_dir + f.path + ".raw");
+      gz_outputs.push_back(gz_inputs.back() + ".gz");
+      gunzip_inputs.push_back(gunzip_dir + f.path + ".raw.gz");
+      gunzip_outputs.push_back(gunzip_dir + f.path + ".raw");
+      if (!CopyHostFile(f.path, gz_inputs.back())) {
+        std::fprintf(stderr, "crx_bench: cannot copy %s for gzip\n", f.path.c_str());
+        RemoveTree(work);
+        return 1;
+      }
+    }
+  }
+  if (have_zip) {
+    FILE* f = std::fopen(zip_list.c_str(), "w");
+    if (f) {
+      for (const CorpusFile& c : corpus.files) std::fprintf(f, "%s\n", c.path.c_str() + 1);
+      std::fclose(f);
+    }
+  }
+
+  Step create{"cratex create"}, extract{"cratex extract"}, gzip{"gzip -6"},
+      gunzip{"gunzip"}, zip{"zip -6"}, unzip{"unzip"};
+
+  for (int round = 1; round <= kRounds; ++round) {
+    std::printf("round %d of %d...\n", round, kRounds);
+    std::fflush(stdout);
+
+    ::remove(archive.c_str());
+    ChildResult c = InChild([&] { return CratexCreate(corpus, archive); });
+    create.Record(c.ok, c.seconds, c.peak_kb, c.start_kb);
+
+    if (create.ok) {
+      RemoveTree(crx_out);
+      MakeFolders(crx_out);
+      ChildResult x = InChild([&] { return CratexExtract(archive, crx_out); });
+      extract.Record(x.ok, x.seconds, x.peak_kb, x.start_kb);
+    }
+
+    if (have_gzip) {
+      for (const std::string& out : gz_outputs) ::remove(out.c_str());
+      double start = Now();
+      bool ok = RunBatched({"gzip", "-6", "-k"}, gz_inputs);
+      gzip.Record(ok, Now() - start);
+
+      if (ok) {
+        RemoveTree(gunzip_dir);
+        bool staged = true;
+        for (size_t i = 0; i < gz_outputs.size() && staged; ++i) {
+          staged = CopyHostFile(gz_outputs[i], gunzip_inputs[i]);
+        }
+        start = Now();
+        ok = staged && RunBatched({"gzip", "-d", "-k"}, gunzip_inputs);
+        gunzip.Record(ok, Now() - start);
+      }
+    }
+
+    if (have_zip) {
+      ::remove(zip_file.c_str());
+      double start = Now();
+      int code = Run({"zip", "-6", "-q", zip_file, "-@"}, "/", zip_list);
+      zip.Record(code == 0, Now() - start);
+      if (code != 0) std::fprintf(stderr, "crx_bench: zip exited with %d\n", code);
+
+      if (code == 0 && have_unzip) {
+        RemoveTree(unzip_out);
+        start = Now();
+        code = Run({"unzip", "-q", zip_file, "-d", unzip_out}, std::string());
+        unzip.Record(code == 0, Now() - start);
+        if (code != 0) std::fprintf(stderr, "crx_bench: unzip exited with %d\n", code);
+      }
+    }
+  }
+
+  // Every tool must give back the files it was given.
+  size_t crx_bad = 0, gz_bad = 0, zip_bad = 0;
+  for (size_t i = 0; i < corpus.files.size(); ++i) {
+    const std::string& path = corpus.files[i].path;
+    if (extract.Usable() && !SameContent(path, crx_out + path)) {
+      if (crx_bad++ < 5) std::fprintf(stderr, "crx_bench: cratex extracted %s wrongly\n", path.c_str());
+    }
+    if (gunzip.Usable() && !SameContent(path, gunzip_outputs[i])) ++gz_bad;
+    if (unzip.Usable() && !SameContent(path, unzip_out + path)) ++zip_bad;
+  }
+  if (crx_bad) extract.ok = false;
+  if (gz_bad) gunzip.ok = false;
+  if (zip_bad) unzip.ok = false;
+
+  int64_t archive_size = create.Usable() ? FileSize(archive) : -1;
+  int64_t gz_total = 0;
+  if (gzip.Usable()) {
+    for (const std::string& out : gz_outputs) gz_total += std::max<int64_t>(0, FileSize(out));
+  }
+  int64_t zip_size = zip.Usable() ? FileSize(zip_file) : -1;
+
+  std::printf("\nwall time, best of %d (seconds):\n", kRounds);
+  for (const Step* s : {&create, &extract, &gzip, &gunzip, &zip, &unzip}) {
+    if (!s->run) {
+      std::printf("  %-16s skipped\n", s->name);
+    } else if (!s->Usable()) {
+      std::printf("  %-16s FAILED\n", s->name);
+      exit_code = 1;
+    } else {
+      std::printf("  %-16s %8.3f\n", s->name, s->best);
+    }
+  }
+  if (crx_bad) std::printf("  cratex extract: %zu files differ from the originals\n", crx_bad);
+  if (gz_bad) std::printf("  gunzip: %zu files differ from the originals\n", gz_bad);
+  if (zip_bad) std::printf("  unzip: %zu files differ from the originals\n", zip_bad);
+
+  std::printf("\nratios (Cratex time / peer time):\n");
+  PrintRatio("create / gzip -6", create, gzip);
+  PrintRatio("create / zip -6", create, zip);
+  PrintRatio("extract / gunzip", extract, gunzip);
+  PrintRatio("extract / unzip", extract, unzip);
+
+  std::printf("\nsizes (MB):\n  %-28s %9.2f\n", "corpus", Mb(corpus.total));
+  if (archive_size >= 0) {
+    std::printf("  %-28s %9.2f  (%.1f%%; %.2f without the %d-byte stub)\n", "cratex archive",
+                Mb(static_cast<uint64_t>(archive_size)),
+                100.0 * static_cast<double>(archive_size) / static_cast<double>(corpus.total),
+                Mb(static_cast<uint64_t>(archive_size - crx::FULL_STUB_SIZE)), crx::FULL_STUB_SIZE);
+  }
+  if (gzip.Usable()) {
+    std::printf("  %-28s %9.2f  (%.1f%%)\n", ".gz files, total", Mb(static_cast<uint64_t>(gz_total)),
+                100.0 * static_cast<double>(gz_total) / static_cast<double>(corpus.total));
+  }
+  if (zip_size >= 0) {
+    std::printf("  %-28s %9.2f  (%.1f%%)\n", "zip archive", Mb(static_cast<uint64_t>(zip_size)),
+                100.0 * static_cast<double>(zip_size) / static_cast<double>(corpus.total));
+  }
+
+  std::printf("\npeak resident memory (MB; goal: below 2.5 x the largest member = %.1f):\n",
+              2.5 * Mb(corpus.largest));
+  const double goal_kb = 2.5 * static_cast<double>(corpus.largest) / 1024.0;
+  for (const Step* s : {&create, &extract}) {
+    if (!s->run) continue;
+    std::printf("  %-16s %8.1f  %.2f x largest member  %s  (%.1f above the %.1f the child "
+                "inherited)\n",
+                s->name, static_cast<double>(s->peak_kb) / 1024.0,
+                static_cast<double>(s->peak_kb) * 1024.0 / static_cast<double>(corpus.largest),
+                static_cast<double>(s->peak_kb) < goal_kb ? "within goal" : "ABOVE GOAL",
+                static_cast<double>(s->peak_kb - s->start_kb) / 1024.0,
+                static_cast<double>(s->start_kb) / 1024.0);
+  }
+
+  RemoveTree(work);
+  return exit_code;
+}
