@@ -115,16 +115,22 @@ bool ArchiveWriter::Create(const std::string& path) {
     return false;
   }
 
-  const SetupInfo& setup = core_.setup_info;
+  SetupInfo& setup = core_.setup_info;
   if (core_.options.setup && (setup.company.empty() || setup.product.empty() ||
                               setup.description.empty() || setup.setup_program.empty())) {
-    // The dialog that asks for the missing setup information is not
-    // available to the engine yet, so a setup archive needs all four texts
-    // from its caller.
-    Report("ERROR: the setup information is incomplete.\n\nA setup archive needs a company, "
-           "a product, a description and a setup program.");
-    core_.ShowStatus("Ready");
-    return false;
+    // The program around the engine asks the user for the setup
+    // information; Cancel abandons the archive. A program that has no such
+    // dialog cannot make a setup archive from incomplete texts: say so
+    // rather than fail without a word.
+    const int answer = core_.ui.SetupInformation(&setup);
+    if (answer == kDialogUnavailable) {
+      Report("ERROR: the setup information is incomplete.\n\nA setup archive needs a company, "
+             "a product, a description and a setup program.");
+    }
+    if (answer != kIdOk) {
+      core_.ShowStatus("Ready");
+      return false;
+    }
   }
 
   if (!WriteArchiveType()) {

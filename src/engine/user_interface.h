@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/format.h"
+
 namespace crx {
 
 // Message box styles (MB_*) and results (ID*), with Win32's values.
@@ -66,6 +68,15 @@ class UserInterface {
   // asks with a message box instead).
   virtual int ReplaceExistingFile(const std::string& path) {
     (void)path;
+    return kDialogUnavailable;
+  }
+
+  // The setup-information dialog, shown when a setup archive is created
+  // with incomplete texts: edits the five texts of *info. Returns kIdOk
+  // (the texts in *info are to be used), kIdCancel (the user abandoned the
+  // archive), or kDialogUnavailable when the program has no such dialog.
+  virtual int SetupInformation(SetupInfo* info) {
+    (void)info;
     return kDialogUnavailable;
   }
 

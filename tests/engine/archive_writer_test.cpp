@@ -48,6 +48,15 @@ class FakeUi : public UserInterface {
     calls.push_back({text, caption, flags});
     return answer;
   }
+  // The setup-information dialog: unavailable unless a test answers it.
+  int setup_answer = kDialogUnavailable;
+  SetupInfo setup_given;
+  int setup_asked = 0;
+  int SetupInformation(SetupInfo* info) override {
+    ++setup_asked;
+    if (setup_answer == kIdOk) *info = setup_given;
+    return setup_answer;
+  }
   std::vector<std::string> Texts() const {
     std::vector<std::string> out;
     for (const Call& c : calls) out.push_back(c.text);
@@ -734,6 +743,33 @@ TEST_F(ArchiveWriterTest, AbortDeletesAndCloseAfterSetupInfo) {
   EXPECT_NE(ui_.calls[0].text.find("setup information is incomplete"), std::string::npos);
   EXPECT_TRUE(g.AbortArchive());
   EXPECT_FALSE(files().Exists(archive_));
+
+  // With a dialog, the user completes the texts, or cancels without a
+  // further message.
+  engine_.reset();
+  ui_.calls.clear();
+  ui_.setup_asked = 0;
+  ui_.setup_answer = kIdCancel;
+  ArchiveEngine& h = NewEngine();
+  h.SetOptions("+S");
+  EXPECT_FALSE(h.CreateArchive(archive_));
+  EXPECT_EQ(ui_.setup_asked, 1);
+  EXPECT_TRUE(ui_.calls.empty());
+  EXPECT_TRUE(h.AbortArchive());
+
+  engine_.reset();
+  ui_.setup_answer = kIdOk;
+  ui_.setup_given = SetupInfo{"Velmora", "Widget", "Widgets", "SETUP.EXE", "SETUP.EXE"};
+  ArchiveEngine& k = NewEngine();
+  k.SetOptions("+S");
+  k.setup_info().company = "Someone else";  // complete texts are not asked for again
+  ASSERT_TRUE(k.CreateArchive(archive_));
+  EXPECT_EQ(ui_.setup_asked, 2);
+  ASSERT_TRUE(k.CloseArchive());
+  Decoded e2 = DecodeArchive();
+  ASSERT_TRUE(e2.ok) << e2.error;
+  EXPECT_EQ(e2.type.setup.company, "Velmora");
+  EXPECT_EQ(e2.type.setup.wait_program, "SETUP.EXE");
 }
 
 TEST_F(ArchiveWriterTest, FilesThatCannotBeStored) {
