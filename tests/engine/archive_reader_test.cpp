@@ -51,7 +51,7 @@ struct TestMember {
   FileTime modified = UnixToFileTime(1700000000);
 };
 
-struct ArchiveSpec {
+struct ArchiveLayout {
   std::vector<TestMember> members;
   std::string digest;           // password digest; with encrypt also the key
   bool encrypt = false;
@@ -71,16 +71,16 @@ Bytes Deflate(const std::string& data) {
 }
 
 // One member record and its data.
-void AppendMember(const TestMember& m, const ArchiveSpec& spec, Bytes* out) {
+void AppendMember(const TestMember& m, const ArchiveLayout& layout, Bytes* out) {
   const Bytes plain(m.data.begin(), m.data.end());
   MemberHeader header{m.name, static_cast<int32_t>(plain.size()), 0, 0, m.modified};
   Bytes data = plain;
   if (m.kind == TestMember::kCompressed && !plain.empty()) {
     data = Deflate(m.data);
     header.compressed_size = static_cast<int32_t>(data.size());
-    if (spec.encrypt) {
+    if (layout.encrypt) {
       Bytes scrambled(data.size() * 2);
-      Scrambler scrambler(spec.digest);
+      Scrambler scrambler(layout.digest);
       EXPECT_TRUE(scrambler.Scramble(data.data(), data.size(), scrambled.data()));
       data = scrambled;
     }
@@ -91,29 +91,29 @@ void AppendMember(const TestMember& m, const ArchiveSpec& spec, Bytes* out) {
   out->insert(out->end(), data.begin(), data.end());
 }
 
-Bytes Records(const ArchiveSpec& spec, bool with_end = true) {
+Bytes Records(const ArchiveLayout& layout, bool with_end = true) {
   IdentificationRecord id;
-  id.password_digest = spec.digest;
-  for (const TestMember& m : spec.members) {
-    if (m.data.empty() || spec.zero_counts) continue;
+  id.password_digest = layout.digest;
+  for (const TestMember& m : layout.members) {
+    if (m.data.empty() || layout.zero_counts) continue;
     id.block_count += BlockCount(static_cast<int64_t>(m.data.size()), id.block_size);
     ++id.file_count;
   }
   Bytes out;
   AppendIdentificationRecord(id, &out);
   TypeRecord type;
-  if (!spec.setup.company.empty()) type.archive_type |= TYPE_SETUP;
-  if (spec.encrypt) type.archive_type |= TYPE_ENCRYPTED;
-  type.setup = spec.setup;
+  if (!layout.setup.company.empty()) type.archive_type |= TYPE_SETUP;
+  if (layout.encrypt) type.archive_type |= TYPE_ENCRYPTED;
+  type.setup = layout.setup;
   AppendTypeRecord(type, &out);
-  for (const TestMember& m : spec.members) AppendMember(m, spec, &out);
+  for (const TestMember& m : layout.members) AppendMember(m, layout, &out);
   if (with_end) AppendEndOfArchive(&out);
   return out;
 }
 
-Bytes Archive(const ArchiveSpec& spec) {
-  Bytes out(static_cast<size_t>(spec.padding), 0);
-  Bytes records = Records(spec);
+Bytes Archive(const ArchiveLayout& layout) {
+  Bytes out(static_cast<size_t>(layout.padding), 0);
+  Bytes records = Records(layout);
   out.insert(out.end(), records.begin(), records.end());
   return out;
 }
@@ -198,17 +198,17 @@ std::vector<TestMember> ThreeMembers() {
 }
 
 TEST_F(ArchiveReaderTest, ListingFillsTheMemberListAndWritesNothing) {
-  ArchiveSpec spec;
-  spec.members = ThreeMembers();
-  WriteBytes(archive_, Archive(spec));
+  ArchiveLayout layout;
+  layout.members = ThreeMembers();
+  WriteBytes(archive_, Archive(layout));
   auto engine = NewEngine();
   ASSERT_TRUE(engine->ListArchive(archive_));
   ASSERT_EQ(engine->members().size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
     const MemberEntry& e = engine->members()[i];
-    EXPECT_EQ(e.name, spec.members[i].name);
-    EXPECT_EQ(e.size, static_cast<int32_t>(spec.members[i].data.size()));
-    EXPECT_EQ(e.modified, spec.members[i].modified);
+    EXPECT_EQ(e.name, layout.members[i].name);
+    EXPECT_EQ(e.size, static_cast<int32_t>(layout.members[i].data.size()));
+    EXPECT_EQ(e.modified, layout.members[i].modified);
     EXPECT_EQ(e.status, kMemberNotExtracted);
   }
   EXPECT_GT(engine->members()[1].compressed_size, 0);
@@ -221,14 +221,14 @@ TEST_F(ArchiveReaderTest, ListingFillsTheMemberListAndWritesNothing) {
 }
 
 TEST_F(ArchiveReaderTest, ExtractsEveryKindWithItsBytesAndTime) {
-  ArchiveSpec spec;
-  spec.members = ThreeMembers();
-  WriteBytes(archive_, Archive(spec));
+  ArchiveLayout layout;
+  layout.members = ThreeMembers();
+  WriteBytes(archive_, Archive(layout));
   auto engine = NewEngine();
   ASSERT_TRUE(engine->ListArchive(archive_));
   ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
   engine->CloseArchive();
-  for (const TestMember& m : spec.members) {
+  for (const TestMember& m : layout.members) {
     const std::string path = Out(m.name.substr(7));
     EXPECT_EQ(ReadText(path), m.data) << path;
     EXPECT_EQ(TimeOf(path), m.modified) << path;
@@ -238,11 +238,11 @@ TEST_F(ArchiveReaderTest, ExtractsEveryKindWithItsBytesAndTime) {
 }
 
 TEST_F(ArchiveReaderTest, PasswordGuardsExtractionButNotVerification) {
-  ArchiveSpec spec;
-  spec.members = ThreeMembers();
-  spec.digest = DigestFromPaddedPassword("secret");
-  spec.encrypt = true;
-  WriteBytes(archive_, Archive(spec));
+  ArchiveLayout layout;
+  layout.members = ThreeMembers();
+  layout.digest = DigestFromPaddedPassword("secret");
+  layout.encrypt = true;
+  WriteBytes(archive_, Archive(layout));
 
   auto engine = NewEngine();
   EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_));
@@ -252,24 +252,24 @@ TEST_F(ArchiveReaderTest, PasswordGuardsExtractionButNotVerification) {
   engine->SetOptions("+V");
   EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_)) << "verification needs no password";
   EXPECT_FALSE(files().Exists(out_));
-  EXPECT_EQ(engine->password_digest(), spec.digest);
+  EXPECT_EQ(engine->password_digest(), layout.digest);
   EXPECT_TRUE(engine->type_record().IsEncrypted());
 
   engine->SetOptions("-V");
   engine->set_password_accepted(true);
   ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
   engine->CloseArchive();
-  for (const TestMember& m : spec.members) {
+  for (const TestMember& m : layout.members) {
     EXPECT_EQ(ReadText(Out(m.name.substr(7))), m.data) << m.name;
   }
   EXPECT_TRUE(ui_.texts.empty());
 }
 
 TEST_F(ArchiveReaderTest, SelectionStopsOnceItsMembersAreDone) {
-  ArchiveSpec spec;
-  spec.members = {{"C:\\src\\a", "first"}, {"C:\\src\\b", "second"}, {"C:\\src\\c", "third"}};
-  Bytes bytes(static_cast<size_t>(spec.padding), 0);
-  Bytes records = Records(spec, false);
+  ArchiveLayout layout;
+  layout.members = {{"C:\\src\\a", "first"}, {"C:\\src\\b", "second"}, {"C:\\src\\c", "third"}};
+  Bytes bytes(static_cast<size_t>(layout.padding), 0);
+  Bytes records = Records(layout, false);
   bytes.insert(bytes.end(), records.begin(), records.end());
   // Whatever follows the selected members is never read: garbage here would
   // end any walk that reached it with errors.
@@ -296,10 +296,10 @@ TEST_F(ArchiveReaderTest, SelectionStopsOnceItsMembersAreDone) {
 TEST_F(ArchiveReaderTest, BadDataEndsTheWalk) {
   // An altered stored byte: the checksum message, and the next member is
   // not reached.
-  ArchiveSpec spec;
-  spec.members = {{"C:\\src\\a", "stored data that will be altered"}, {"C:\\src\\b", "next"}};
-  Bytes bytes = Archive(spec);
-  const std::string& data = spec.members[0].data;
+  ArchiveLayout layout;
+  layout.members = {{"C:\\src\\a", "stored data that will be altered"}, {"C:\\src\\b", "next"}};
+  Bytes bytes = Archive(layout);
+  const std::string& data = layout.members[0].data;
   auto at = std::search(bytes.begin(), bytes.end(), data.begin(), data.end());
   ASSERT_NE(at, bytes.end());
   at[3] ^= 0x20;
@@ -316,8 +316,8 @@ TEST_F(ArchiveReaderTest, BadDataEndsTheWalk) {
   ui_.texts.clear();
   std::string text(3000, 'x');
   Bytes stream = Deflate(text);
-  Bytes damaged(static_cast<size_t>(spec.padding), 0);
-  Bytes head = Records(ArchiveSpec{}, false);
+  Bytes damaged(static_cast<size_t>(layout.padding), 0);
+  Bytes head = Records(ArchiveLayout{}, false);
   damaged.insert(damaged.end(), head.begin(), head.end());
   ASSERT_TRUE(AppendMemberHeader(
       MemberHeader{"C:\\src\\z", 3001, static_cast<int32_t>(stream.size()), 0, 0}, &damaged));
@@ -331,14 +331,14 @@ TEST_F(ArchiveReaderTest, BadDataEndsTheWalk) {
 }
 
 TEST_F(ArchiveReaderTest, BadMarkerOffersResyncToTheBuilderOnly) {
-  ArchiveSpec spec;
-  spec.members = {{"C:\\src\\a", "first"}};
+  ArchiveLayout layout;
+  layout.members = {{"C:\\src\\a", "first"}};
   Bytes bytes(static_cast<size_t>(MIN_STUB_SIZE), 0);
-  Bytes records = Records(spec, false);
+  Bytes records = Records(layout, false);
   bytes.insert(bytes.end(), records.begin(), records.end());
   AppendU32(&bytes, 0x12345678);  // a stray dword where a member should start
   AppendU32(&bytes, 0x9ABCDEF0);
-  AppendMember(TestMember{"C:\\src\\b", "second"}, spec, &bytes);
+  AppendMember(TestMember{"C:\\src\\b", "second"}, layout, &bytes);
   AppendEndOfArchive(&bytes);
   WriteBytes(archive_, bytes);
 
@@ -369,12 +369,12 @@ TEST_F(ArchiveReaderTest, BadMarkerOffersResyncToTheBuilderOnly) {
 }
 
 TEST_F(ArchiveReaderTest, UserQuitAfterTheSecondMemberIsASuccess) {
-  ArchiveSpec spec;
+  ArchiveLayout layout;
   for (int i = 1; i <= 5; ++i) {
-    spec.members.push_back({Format("C:\\src\\m%d", i), Format("member %d", i),
+    layout.members.push_back({Format("C:\\src\\m%d", i), Format("member %d", i),
                             i % 2 ? TestMember::kCompressed : TestMember::kStored});
   }
-  WriteBytes(archive_, Archive(spec));
+  WriteBytes(archive_, Archive(layout));
   SetLoggingSetting(1);
   auto engine = NewEngine();
   QuitWhenExists hooks(files(), Out("m2"));
@@ -391,9 +391,9 @@ TEST_F(ArchiveReaderTest, UserQuitAfterTheSecondMemberIsASuccess) {
 }
 
 TEST_F(ArchiveReaderTest, VerificationLogsEveryMemberAndWritesNothing) {
-  ArchiveSpec spec;
-  spec.members = ThreeMembers();
-  WriteBytes(archive_, Archive(spec));
+  ArchiveLayout layout;
+  layout.members = ThreeMembers();
+  WriteBytes(archive_, Archive(layout));
   {
     ScopedRegKey key(reg());
     ASSERT_EQ(reg().CreateKey(kHKeyCurrentUser, kSettingsKey, RegAccess::kAll, key.Out(), nullptr),
@@ -425,14 +425,14 @@ TEST_F(ArchiveReaderTest, VerificationLogsEveryMemberAndWritesNothing) {
 }
 
 TEST_F(ArchiveReaderTest, TruncatedArchivesFailCleanlyAtEveryLength) {
-  ArchiveSpec spec;
-  spec.members = ThreeMembers();
-  spec.members[1].data.resize(2000);
-  spec.digest = DigestFromPaddedPassword("secret");
-  spec.encrypt = true;
-  spec.setup = SetupInfo{"Maker", "Product", "Text", "setup.exe", ""};
-  spec.padding = 64;
-  const Bytes whole = Archive(spec);
+  ArchiveLayout layout;
+  layout.members = ThreeMembers();
+  layout.members[1].data.resize(2000);
+  layout.digest = DigestFromPaddedPassword("secret");
+  layout.encrypt = true;
+  layout.setup = SetupInfo{"Maker", "Product", "Text", "setup.exe", ""};
+  layout.padding = 64;
+  const Bytes whole = Archive(layout);
   auto engine = NewEngine();
   engine->set_stub_reader(true, 64);
   engine->set_password_accepted(true);
@@ -445,12 +445,12 @@ TEST_F(ArchiveReaderTest, TruncatedArchivesFailCleanlyAtEveryLength) {
   WriteBytes(archive_, whole);
   EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
   engine->CloseArchive();
-  EXPECT_EQ(ReadText(Out("packed.txt")), spec.members[1].data);
+  EXPECT_EQ(ReadText(Out("packed.txt")), layout.members[1].data);
 
   // The builder's reader (probing offsets, skipping to MAGIC) on the same
   // records behind a full stub, cut shorter and shorter.
-  spec.padding = FULL_STUB_SIZE;
-  const Bytes full = Archive(spec);
+  layout.padding = FULL_STUB_SIZE;
+  const Bytes full = Archive(layout);
   WriteBytes(archive_, full);
   engine = NewEngine();
   engine->set_password_accepted(true);
@@ -467,11 +467,11 @@ TEST_F(ArchiveReaderTest, TruncatedArchivesFailCleanlyAtEveryLength) {
 }
 
 TEST_F(ArchiveReaderTest, ArchivesThatGoOnInAnotherVolumeStopClearly) {
-  ArchiveSpec spec;
-  spec.members = {{"C:\\src\\a", "first"}};
-  spec.zero_counts = true;
-  Bytes bytes(static_cast<size_t>(spec.padding), 0);
-  Bytes records = Records(spec, false);
+  ArchiveLayout layout;
+  layout.members = {{"C:\\src\\a", "first"}};
+  layout.zero_counts = true;
+  Bytes bytes(static_cast<size_t>(layout.padding), 0);
+  Bytes records = Records(layout, false);
   bytes.insert(bytes.end(), records.begin(), records.end());
   // A member that claims far more data than the file holds.
   ASSERT_TRUE(AppendMemberHeader(MemberHeader{"C:\\src\\big", 0x7FFFFFF0, 0, 1, 0}, &bytes));
@@ -485,7 +485,7 @@ TEST_F(ArchiveReaderTest, ArchivesThatGoOnInAnotherVolumeStopClearly) {
   engine->CloseArchive();
 
   ui_.texts.clear();
-  const size_t first_member_end = static_cast<size_t>(spec.padding) + records.size();
+  const size_t first_member_end = static_cast<size_t>(layout.padding) + records.size();
   Bytes marked(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(first_member_end));
   AppendVolumeContinuation(&marked);
   WriteBytes(archive_, marked);
@@ -496,12 +496,12 @@ TEST_F(ArchiveReaderTest, ArchivesThatGoOnInAnotherVolumeStopClearly) {
 }
 
 TEST_F(ArchiveReaderTest, PolicyRefusalsMarkTheMemberAndGoOn) {
-  ArchiveSpec spec;
-  spec.members = {{"..\\escape.txt", "outside"},
+  ArchiveLayout layout;
+  layout.members = {{"..\\escape.txt", "outside"},
                   {"C:\\src\\kept", "new"},
                   {"C:\\src\\locked", "new"},
                   {"C:\\src\\fresh", "fresh"}};
-  WriteBytes(archive_, Archive(spec));
+  WriteBytes(archive_, Archive(layout));
   ASSERT_TRUE(files().CreateFolder(out_));
   ASSERT_TRUE(files().CreateFolder(out_ + "\\src"));
   WriteBytes(Out("kept"), Bytes{'o', 'l', 'd'});
@@ -532,7 +532,7 @@ TEST_F(ArchiveReaderTest, PolicyRefusalsMarkTheMemberAndGoOn) {
 }
 
 TEST_F(ArchiveReaderTest, ReadArchiveInfoTellsSetupArchivesApart) {
-  ArchiveSpec setup;
+  ArchiveLayout setup;
   setup.members = {{"C:\\src\\setup.exe", "program"}};
   setup.setup = SetupInfo{"Maker", "Product", "About it", "setup.exe", "wait.exe"};
   setup.digest = DigestFromPaddedPassword("secret");
@@ -552,7 +552,7 @@ TEST_F(ArchiveReaderTest, ReadArchiveInfoTellsSetupArchivesApart) {
   ASSERT_EQ(engine->members().size(), 1u);
   EXPECT_EQ(engine->members()[0].status, kMemberExtracted);
 
-  ArchiveSpec plain;
+  ArchiveLayout plain;
   plain.members = setup.members;
   WriteBytes(archive_, Archive(plain));
   EXPECT_FALSE(engine->ReadArchiveInfo(archive_));
