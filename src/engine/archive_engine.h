@@ -107,6 +107,10 @@ struct EngineCore {
   SetupInfo setup_info;         // company, product, description, setup, wait
   int32_t block_size = kDefaultBlockSize;
   bool user_quit = false;
+  // A creation time given by the caller (reproducible builds) instead of
+  // the clock.
+  bool fixed_creation_time = false;
+  SystemTime creation_time;
 
   // The archive file: open for writing while creating, for reading while
   // an extraction's archive stays open.
@@ -157,6 +161,12 @@ class ArchiveEngine {
   const std::string& password_digest() const { return core_.password_digest; }
   SetupInfo& setup_info() { return core_.setup_info; }
   void set_block_size(int32_t size) { core_.block_size = size; }
+  // Archives created from now on record this UTC time as their creation
+  // time instead of the clock's, so the same input gives the same bytes.
+  void set_creation_time(const SystemTime& utc) {
+    core_.fixed_creation_time = true;
+    core_.creation_time = utc;
+  }
   int32_t block_size() const { return core_.block_size; }
   // Not owned; null goes back to the do-nothing hooks.
   void set_hooks(EngineHooks* hooks);

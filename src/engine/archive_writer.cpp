@@ -214,7 +214,8 @@ bool ArchiveWriter::WriteArchiveId() {
   record.block_size = core_.block_size > 0 ? core_.block_size : kDefaultBlockSize;
   record.block_count = 0;
   record.file_count = 0;
-  record.created = core_.platform.clock.UtcNow();
+  record.created =
+      core_.fixed_creation_time ? core_.creation_time : core_.platform.clock.UtcNow();
   record.password_digest = core_.password_digest;
   Bytes bytes;
   AppendIdentificationRecord(record, &bytes);
