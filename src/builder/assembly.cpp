@@ -11,23 +11,6 @@ namespace crx::builder {
 
 int32_t StubArchiveOffset(bool minimal) { return minimal ? MIN_STUB_SIZE : FULL_STUB_SIZE; }
 
-std::string StubFile(Registry& registry, UserInterface& ui, bool minimal,
-                     const SettingsLocation& where) {
-  SetDefaultArchiveOffset(StubArchiveOffset(minimal));
-  std::string path;
-  switch (ReadStubPath(registry, where, minimal, &path)) {
-    case StubLookup::kFound:
-      return path;
-    case StubLookup::kNoKey:
-      ui.MessageBox("Can't open registry key", kBuilderCaption, kMbOk);
-      break;
-    case StubLookup::kNoValue:
-      ui.MessageBox("datafile not define corectly in registry", kBuilderCaption, kMbOk);
-      break;
-  }
-  return std::string();
-}
-
 std::string StubOffsetText(const std::string& path, int64_t length, bool minimal) {
   // The stubs are far below 2 GB; the texts print 32-bit numbers.
   const int bytes = static_cast<int>(length);

@@ -35,13 +35,9 @@ inline constexpr const char* kBuiltMinimalStub = "../CRXdat_min/Release/Cratexm.
 // shipped stub must have (MIN_STUB_SIZE or FULL_STUB_SIZE).
 int32_t StubArchiveOffset(bool minimal);
 
-// Looks up the path of the chosen stub in the machine settings and sets the
-// process-wide default archive offset to the stub's offset. When the key
-// cannot be opened it shows "Can't open registry key", when the value is
-// missing or empty "datafile not define corectly in registry"; the path is
-// then empty (and the copy of the stub fails).
-std::string StubFile(Registry& registry, UserInterface& ui, bool minimal,
-                     const SettingsLocation& where = SettingsLocation());
+// The stub lookup itself (StubFile: the datafile/mdatafile values, the
+// default archive offset and the two messages) is the engine's, in
+// engine/archive_writer.h, since CreateArchive does it.
 
 // The diagnostic's text for a stub of length bytes at path:
 // "%s...\nOFFSET TO FULL ARCHIVE 0x%x %d [%dK]" (or "**MIN**" for the

@@ -99,7 +99,8 @@ bool ArchiveWriter::Create(const std::string& path) {
   const bool removable =
       !root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable;
 
-  const std::string stub = FindStub();
+  const std::string stub =
+      StubFile(core_.platform.registry, core_.ui, core_.options.minimal_stub);
   if (!CopyStub(stub, path)) return false;
 
   core_.archive_path = path;
@@ -149,14 +150,12 @@ bool ArchiveWriter::Create(const std::string& path) {
   return true;
 }
 
-std::string ArchiveWriter::FindStub() {
-  const bool minimal = core_.options.minimal_stub;
+std::string StubFile(Registry& registry, UserInterface& ui, bool minimal) {
   SetDefaultArchiveOffset(minimal ? MIN_STUB_SIZE : FULL_STUB_SIZE);
-  Registry& registry = core_.platform.registry;
   ScopedRegKey key(registry);
   if (registry.OpenKey(kHKeyLocalMachine, kSettingsKey, RegAccess::kRead, key.Out()) !=
       kErrorSuccess) {
-    core_.ui.MessageBox("Can't open registry key", kCaption, kMbOk);
+    ui.MessageBox("Can't open registry key", kCaption, kMbOk);
     return std::string();
   }
   std::string stub;
@@ -165,7 +164,7 @@ std::string ArchiveWriter::FindStub() {
     stub.clear();
   }
   if (stub.empty()) {
-    core_.ui.MessageBox("datafile not define corectly in registry", kCaption, kMbOk);
+    ui.MessageBox("datafile not define corectly in registry", kCaption, kMbOk);
   }
   return stub;
 }

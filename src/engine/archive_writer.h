@@ -21,6 +21,16 @@
 
 namespace crx {
 
+class Registry;
+
+// The stub file the machine's settings (HKLM "SOFTWARE\Velmora\Cratex\1.00",
+// value mdatafile for the minimal stub, else datafile) name, and the
+// process-wide default archive offset set to that stub's size. When the key
+// cannot be opened it shows "Can't open registry key", when the value is
+// missing or empty "datafile not define corectly in registry" (plain
+// message boxes, also in silent mode), and the result is "".
+std::string StubFile(Registry& registry, UserInterface& ui, bool minimal);
+
 class ArchiveWriter {
  public:
   explicit ArchiveWriter(EngineCore& core);
@@ -59,9 +69,6 @@ class ArchiveWriter {
 
  private:
   // ---- CreateArchive steps --------------------------------------------------
-  // The stub file named by the registry for the chosen stub ("" when the
-  // registry does not name one; the message box has been shown then).
-  std::string FindStub();
   bool CopyStub(const std::string& stub, const std::string& path);
   bool OpenArchiveForAppend(const std::string& path);
   bool WriteArchiveId();

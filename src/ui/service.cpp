@@ -7,6 +7,7 @@
 #include "ui/message_box.h"
 #include "ui/password_dialogs.h"
 #include "ui/replace_dialog.h"
+#include "ui/setup_info_dialogs.h"
 
 namespace crx::ui {
 
@@ -18,6 +19,10 @@ int UserInterfaceService::MessageBox(const std::string& text,
 
 int UserInterfaceService::ReplaceExistingFile(const std::string& path) {
   return RunReplaceExistingFileDialog(*front_end_, path);
+}
+
+int UserInterfaceService::SetupInformation(SetupInfo* info) {
+  return RunSetupInfoDialog(*front_end_, info);
 }
 
 bool UserInterfaceService::LockArchive(std::string* password) {

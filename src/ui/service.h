@@ -21,6 +21,7 @@ class UserInterfaceService : public UserInterface {
   int MessageBox(const std::string& text, const std::string& caption,
                  uint32_t flags) override;
   int ReplaceExistingFile(const std::string& path) override;
+  int SetupInformation(SetupInfo* info) override;
   bool LockArchive(std::string* password) override;
   bool UnlockArchive(const std::string& digest) override;
   // Shows any dialog model; returns the identifier it closed with.

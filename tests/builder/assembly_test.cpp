@@ -68,30 +68,6 @@ class AssemblyTest : public ::testing::Test {
   RecordingUi ui_;
 };
 
-TEST_F(AssemblyTest, StubFileSetsTheOffsetAndSaysWhatIsWrong) {
-  Registry& registry = platform().registry;
-  SetDefaultArchiveOffset(FULL_STUB_SIZE);
-  EXPECT_EQ(StubFile(registry, ui_, true, where_), "");
-  EXPECT_EQ(DefaultArchiveOffset(), MIN_STUB_SIZE) << "set even when the lookup fails";
-  ASSERT_EQ(ui_.texts.size(), 1u);
-  EXPECT_EQ(ui_.texts[0], "Can't open registry key");
-
-  StoreStub("datafile", "");
-  EXPECT_EQ(StubFile(registry, ui_, false, where_), "");
-  EXPECT_EQ(DefaultArchiveOffset(), FULL_STUB_SIZE);
-  ASSERT_EQ(ui_.texts.size(), 2u);
-  EXPECT_EQ(ui_.texts[1], "datafile not define corectly in registry");
-
-  StoreStub("datafile", "C:\\Cratex\\Cratex.dat");
-  StoreStub("mdatafile", "C:\\Cratex\\Cratexm.dat");
-  EXPECT_EQ(StubFile(registry, ui_, true, where_), "C:\\Cratex\\Cratexm.dat");
-  EXPECT_EQ(DefaultArchiveOffset(), MIN_STUB_SIZE);
-  EXPECT_EQ(StubFile(registry, ui_, false, where_), "C:\\Cratex\\Cratex.dat");
-  EXPECT_EQ(DefaultArchiveOffset(), FULL_STUB_SIZE);
-  EXPECT_EQ(ui_.texts.size(), 2u) << "a found stub shows nothing";
-  EXPECT_EQ(StubArchiveOffset(true), 0x2C000);
-  EXPECT_EQ(StubArchiveOffset(false), 0x35000);
-}
 
 TEST_F(AssemblyTest, OffsetDiagnosticMeasuresTheBuildTreeStubs) {
   FileSystem& files = platform().files;

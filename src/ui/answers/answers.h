@@ -3,7 +3,7 @@
 //
 //   # a comment
 //   MessageBox Yes
-//   SetupInfo OK Company="Velmora Ltd" Product=Widget DontWait=1
+//   SetupInfo OK Company="Velmora Ltd" Product=Widget
 //
 // Each line is split by the Windows command-line rules (crx::cmdline): the
 // dialog's name, the name of the button to press, then name=value pairs
