@@ -8,18 +8,7 @@
 namespace crx::ui {
 namespace {
 
-struct Ended {
-  int calls = 0;
-  int code = 0;
-  std::string message;
-  EndProgram Handler() {
-    return [this](int c, const std::string& m) {
-      ++calls;
-      code = c;
-      message = m;
-    };
-  }
-};
+using test::Ended;
 
 std::vector<AnswerLine> Parse(const std::string& text) {
   std::vector<AnswerLine> lines;

@@ -3,12 +3,16 @@
 #ifndef CRX_TESTS_UI_FAKES_H
 #define CRX_TESTS_UI_FAKES_H
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <deque>
 #include <string>
+#include <vector>
 
 #include "engine/user_interface.h"
 #include "platform/platform.h"
+#include "ui/answers/answers.h"
 #include "ui/dialog.h"
 
 namespace crx::test {
@@ -112,6 +116,34 @@ class FormDialog : public ui::Dialog {
     return true;
   }
 };
+
+}  // namespace crx::test
+
+
+namespace crx::test {
+
+// How an answers front-end ended the program, for tests that let it "end"
+// without exiting.
+struct Ended {
+  int calls = 0;
+  int code = 0;
+  std::string message;
+  ui::EndProgram Handler() {
+    return [this](int c, const std::string& m) {
+      ++calls;
+      code = c;
+      message = m;
+    };
+  }
+};
+
+// An answers front-end over the lines of text (which must parse).
+inline ui::AnswersFrontEnd Answers(const char* text, Ended& ended) {
+  std::vector<ui::AnswerLine> lines;
+  std::string error;
+  EXPECT_TRUE(ui::ParseAnswers(text, &lines, &error)) << error;
+  return ui::AnswersFrontEnd("C:\\answers.txt", std::move(lines), ended.Handler());
+}
 
 }  // namespace crx::test
 

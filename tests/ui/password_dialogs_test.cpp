@@ -74,24 +74,8 @@ TEST(UnlockArchiveDialog, StaysOpenUntilThePasswordMatches) {
   EXPECT_TRUE(cancelled.Press(kIdCancel, &error));
 }
 
-struct Ended {
-  int calls = 0;
-  std::string message;
-  EndProgram Handler() {
-    return [this](int code, const std::string& m) {
-      ++calls;
-      EXPECT_EQ(code, kAnswersExitCode);
-      message = m;
-    };
-  }
-};
-
-AnswersFrontEnd Answers(const char* text, Ended& ended) {
-  std::vector<AnswerLine> lines;
-  std::string error;
-  EXPECT_TRUE(ParseAnswers(text, &lines, &error)) << error;
-  return AnswersFrontEnd("C:\\answers.txt", std::move(lines), ended.Handler());
-}
+using test::Answers;
+using test::Ended;
 
 TEST(PasswordDialogs, AnsweredFromAFile) {
   const std::string digest = DigestFromTypedPassword("s3cret pass");
@@ -115,6 +99,7 @@ TEST(PasswordDialogs, AnsweredFromAFile) {
   // names the line and the reason, and the dialog counts as cancelled.
   EXPECT_FALSE(RunUnlockDialog(answers, digest));
   EXPECT_EQ(ended.calls, 1);
+  EXPECT_EQ(ended.code, kAnswersExitCode);
   EXPECT_NE(ended.message.find("line 3: the dialog \"UnlockArchive\" (\"Cratex - Unlock Archive\": "
                                "\"enter password to unlock the archive\") refused \"OK\": "
                                "Incorrect Password"),

@@ -8,6 +8,7 @@
 
 #include "engine/user_interface.h"
 #include "ui/answers/answers.h"
+#include "ui/fakes.h"
 #include "ui/setup_info_dialogs.h"
 
 namespace crx::ui {
@@ -146,24 +147,8 @@ TEST(RunSetupInfoDialog, StartsFromScratchWhateverTheEngineHolds) {
   EXPECT_EQ(info.wait_program, "wait.exe");
 }
 
-struct Ended {
-  int calls = 0;
-  std::string message;
-  EndProgram Handler() {
-    return [this](int code, const std::string& m) {
-      ++calls;
-      EXPECT_EQ(code, kAnswersExitCode);
-      message = m;
-    };
-  }
-};
-
-AnswersFrontEnd Answers(const char* text, Ended& ended) {
-  std::vector<AnswerLine> lines;
-  std::string error;
-  EXPECT_TRUE(ParseAnswers(text, &lines, &error)) << error;
-  return AnswersFrontEnd("C:\\answers.txt", std::move(lines), ended.Handler());
-}
+using test::Answers;
+using test::Ended;
 
 TEST(RunSetupInfoDialog, AnsweredFromAFile) {
   Ended ended;
