@@ -34,7 +34,10 @@ function(crx_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   if(CRX_WINDOWS)
-    set_tests_properties(${name} PROPERTIES LABELS wine TIMEOUT 300)
+    # Under wine every test shares one real registry (the builder's
+    # settings under HKLM among it), so the Windows tests run one at a time.
+    set_tests_properties(${name} PROPERTIES LABELS wine TIMEOUT 300
+                         RESOURCE_LOCK wine_registry)
   else()
     set_tests_properties(${name} PROPERTIES LABELS ${ARG_LABEL} TIMEOUT 300)
   endif()

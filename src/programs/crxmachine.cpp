@@ -74,17 +74,6 @@ int Failure(const std::string& message) {
   return kFailed;
 }
 
-const char* DriveTypeText(DriveType type) {
-  switch (type) {
-    case DriveType::kRemovable: return "removable";
-    case DriveType::kFixed: return "fixed";
-    case DriveType::kRemote: return "remote";
-    case DriveType::kCdRom: return "cdrom";
-    case DriveType::kRamDisk: return "ramdisk";
-    default: return "unknown";
-  }
-}
-
 const char* TypeName(uint32_t type) {
   switch (type) {
     case kRegNone: return "REG_NONE";
@@ -172,7 +161,7 @@ class Tool {
     std::printf("Drives:\n");
     for (const MachineDrive& d : s.drives) {
       std::string root = Format("%c:\\", d.letter);
-      std::printf("  %c: %s", d.letter, DriveTypeText(d.type));
+      std::printf("  %c: %s", d.letter, DriveTypeName(d.type));
       if (d.IsEmulatedRemovable()) {
         std::printf(", capacity %llu bytes, disk %d of %zu", static_cast<unsigned long long>(d.capacity),
                     d.current_media, d.media.size());

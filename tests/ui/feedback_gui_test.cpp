@@ -11,20 +11,10 @@
 #include <string>
 
 #include "ui/win32/feedback_win32.h"
+#include "ui/win32_gui.h"
 
 namespace crx::ui {
 namespace {
-
-bool CanMakeWindows() {
-  HWND w = ::CreateWindowExA(0, "STATIC", "probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                             ::GetModuleHandleA(nullptr), nullptr);
-  if (!w) return false;
-  ::DestroyWindow(w);
-  return true;
-}
-
-#define SKIP_WITHOUT_DESKTOP() \
-  if (!CanMakeWindows()) GTEST_SKIP() << "no desktop to make windows on (no DISPLAY?)"
 
 // Polls for up to five seconds.
 bool Eventually(const std::function<bool()>& done) {

@@ -14,20 +14,10 @@
 #include "ui/message_box.h"
 #include "ui/win32/win32_dialog.h"
 #include "ui/win32/win32_front_end.h"
+#include "ui/win32_gui.h"
 
 namespace crx::ui {
 namespace {
-
-bool CanMakeWindows() {
-  HWND w = ::CreateWindowExA(0, "STATIC", "probe", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                             ::GetModuleHandleA(nullptr), nullptr);
-  if (!w) return false;
-  ::DestroyWindow(w);
-  return true;
-}
-
-#define SKIP_WITHOUT_DESKTOP() \
-  if (!CanMakeWindows()) GTEST_SKIP() << "no desktop to make windows on (no DISPLAY?)"
 
 constexpr const char* kFormCaption = "Cratex gui test - Account";
 constexpr int kLater = 1031;  // not a standard identifier: Enter must not send IDOK

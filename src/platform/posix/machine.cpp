@@ -90,17 +90,6 @@ std::string AbsoluteHostPath(const std::string& path) {
   return NormalizeHostPath(std::string(cwd) + "/" + path);
 }
 
-const char* DriveTypeName(DriveType type) {
-  switch (type) {
-    case DriveType::kRemovable: return "removable";
-    case DriveType::kFixed: return "fixed";
-    case DriveType::kRemote: return "remote";
-    case DriveType::kCdRom: return "cdrom";
-    case DriveType::kRamDisk: return "ramdisk";
-    default: return "unknown";
-  }
-}
-
 DriveType DriveTypeFromName(const std::string& name) {
   if (winpath::EqualsNoCase(name, "removable")) return DriveType::kRemovable;
   if (winpath::EqualsNoCase(name, "remote")) return DriveType::kRemote;
@@ -165,6 +154,17 @@ std::string ShortPart(const std::string& s) {
 // The 8.3 aliases of the names in a host folder that need one, kept with
 // each file so they stay the same while other names come and go.
 }  // namespace
+
+const char* DriveTypeName(DriveType type) {
+  switch (type) {
+    case DriveType::kRemovable: return "removable";
+    case DriveType::kFixed: return "fixed";
+    case DriveType::kRemote: return "remote";
+    case DriveType::kCdRom: return "cdrom";
+    case DriveType::kRamDisk: return "ramdisk";
+    default: return "unknown";
+  }
+}
 
 std::map<std::string, std::string> Machine::ShortNames(const std::string& host_folder) {
   std::vector<std::string> names;

@@ -148,6 +148,9 @@ class Machine {
 bool WriteDefaultRegistry(Registry& registry, FileSystem& files,
                           const MachineSettings& settings, std::string* error);
 
+// The settings file's name of a drive type ("fixed", "removable", ...).
+const char* DriveTypeName(DriveType type);
+
 // The Win32 error code for an errno value.
 uint32_t Win32ErrorFromErrno(int err);
 

@@ -3,6 +3,8 @@
 #include "platform/win32/win32_platform.h"
 #include <commctrl.h>
 
+#include "ui/win32/dialog_template.h"
+
 #include <atomic>
 #include <cstring>
 #include <new>
@@ -52,76 +54,13 @@ constexpr WORD kButtonClass = 0x0080;
 constexpr WORD kStaticClass = 0x0082;
 constexpr WORD kNoId = 0xFFFF;
 
-// An in-memory dialog template: a DLGTEMPLATE with DS_SETFONT, then one
-// DWORD-aligned DLGITEMTEMPLATE per control, strings in UTF-16.
-class Template {
- public:
-  Template(DWORD style, int cx, int cy, const std::string& caption) {
-    Dword(style);
-    Dword(0);
-    Word(0);  // item count, patched by Item()
-    Word(0);
-    Word(0);
-    Word(static_cast<WORD>(cx));
-    Word(static_cast<WORD>(cy));
-    Word(0);  // no menu
-    Word(0);  // the dialog class
-    String(caption);
-    Word(8);
-    String("MS Shell Dlg");
-  }
-
-  // cls: a predefined atom, or 0 with class_name.
-  void Item(DWORD style, int x, int y, int cx, int cy, WORD id, WORD cls,
-            const char* class_name, const std::string& title) {
-    if (words_.size() % 2) Word(0);
-    Dword(style | WS_CHILD);
-    Dword(0);
-    Word(static_cast<WORD>(x));
-    Word(static_cast<WORD>(y));
-    Word(static_cast<WORD>(cx));
-    Word(static_cast<WORD>(cy));
-    Word(id);
-    if (cls) {
-      Word(0xFFFF);
-      Word(cls);
-    } else {
-      String(class_name);
-    }
-    String(title);
-    Word(0);  // no creation data
-    ++words_[4];
-  }
-
-  const DLGTEMPLATE* Get() const { return reinterpret_cast<const DLGTEMPLATE*>(words_.data()); }
-
- private:
-  void Word(WORD w) { words_.push_back(w); }
-  void Dword(DWORD d) {
-    Word(static_cast<WORD>(d & 0xFFFF));
-    Word(static_cast<WORD>(d >> 16));
-  }
-  void String(const std::string& s) {
-    int n = s.empty() ? 0
-                      : ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()),
-                                              nullptr, 0);
-    size_t at = words_.size();
-    words_.resize(at + static_cast<size_t>(n) + 1, 0);
-    if (n > 0) {
-      ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()),
-                            reinterpret_cast<wchar_t*>(&words_[at]), n);
-    }
-  }
-
-  std::vector<WORD> words_;
-};
-
 // 186 x 150 dialog units: a "processing" group with the animation, the
 // centred main text, the detail line and the bar; the OK button below it,
 // hidden until the task ends with something to read.
-Template BuildTemplate() {
-  Template t(DS_SETFONT | DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND | WS_POPUP | WS_CAPTION,
-             186, 150, kFeedbackInitialCaption);
+DialogTemplate BuildTemplate() {
+  DialogTemplate t(DS_SETFONT | DS_MODALFRAME | DS_CENTER | DS_SETFOREGROUND | WS_POPUP |
+                       WS_CAPTION,
+                   0, 186, 150, kFeedbackInitialCaption);
   t.Item(BS_GROUPBOX | WS_VISIBLE, 7, 5, 172, 116, kNoId, kButtonClass, nullptr, "processing");
   t.Item(SS_OWNERDRAW | WS_VISIBLE, 63, 18, 60, 24, kFeedbackAnimationId, kStaticClass, nullptr,
          "");
@@ -336,7 +275,7 @@ DWORD WINAPI ThreadMain(void* parameter) {
   t->frame.store(frame);
   t->ready.store(::GetCurrentThreadId());
 
-  Template dialog = BuildTemplate();
+  DialogTemplate dialog = BuildTemplate();
   ::DialogBoxIndirectParamA(instance, dialog.Get(), frame, DialogProc,
                             reinterpret_cast<LPARAM>(t));
 
@@ -456,7 +395,7 @@ bool Win32ModelessFeedback::Open(const std::string& title, int range) {
   ::InitCommonControlsEx(&controls);
   w->modeless = true;
   w->model.Start(title, range);
-  Template dialog = BuildTemplate();
+  DialogTemplate dialog = BuildTemplate();
   FeedbackThread* t = w.get();
   window_ = std::move(w);
   HWND hwnd = ::CreateDialogIndirectParamA(instance, dialog.Get(), nullptr, DialogProc,

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "ui/win32/dialog_template.h"
+
 #include <string>
 #include <vector>
 
@@ -55,74 +57,11 @@ std::vector<int> LineLengths(const std::string& text) {
   return lengths;
 }
 
-// An in-memory dialog template: a DLGTEMPLATE with DS_SETFONT, then one
-// DWORD-aligned DLGITEMTEMPLATE per control, all strings in UTF-16.
-// Built in WCHARs so the buffer is at least WORD-aligned throughout; the
-// vector's storage itself is suitably aligned for the DWORD header.
-class Template {
- public:
-  Template(DWORD style, DWORD ex_style, int cx, int cy, const std::string& caption) {
-    Dword(style);
-    Dword(ex_style);
-    Word(0);  // item count, patched by Item()
-    Word(0);
-    Word(0);
-    Word(static_cast<WORD>(cx));
-    Word(static_cast<WORD>(cy));
-    Word(0);  // no menu
-    Word(0);  // the dialog class
-    String(caption);
-    Word(8);  // font size in points
-    String("MS Shell Dlg");
-  }
-
-  void Item(DWORD style, int x, int y, int cx, int cy, WORD id, WORD cls,
-            const std::string& title) {
-    if (words_.size() % 2 != 0) Word(0);
-    Dword(style | WS_CHILD | WS_VISIBLE);
-    Dword(0);
-    Word(static_cast<WORD>(x));
-    Word(static_cast<WORD>(y));
-    Word(static_cast<WORD>(cx));
-    Word(static_cast<WORD>(cy));
-    Word(id);
-    Word(0xFFFF);
-    Word(cls);
-    String(title);
-    Word(0);  // no creation data
-    ++words_[4];
-  }
-
-  LPCDLGTEMPLATEA Get() const {
-    return reinterpret_cast<LPCDLGTEMPLATEA>(words_.data());
-  }
-
- private:
-  void Word(WORD w) { words_.push_back(static_cast<WCHAR>(w)); }
-  void Dword(DWORD d) {
-    Word(LOWORD(d));
-    Word(HIWORD(d));
-  }
-  void String(const std::string& s) {
-    size_t at = words_.size();
-    int n = s.empty() ? 0
-                      : ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()),
-                                              nullptr, 0);
-    if (n > 0) {
-      words_.resize(at + static_cast<size_t>(n));
-      ::MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &words_[at], n);
-    }
-    words_.push_back(0);
-  }
-
-  std::vector<WCHAR> words_;
-};
-
 bool Editable(const DialogField& f) { return !f.read_only; }
 
 // Lays the model out into a template: the text, one row per field, and the
 // buttons centred in a row at the bottom.
-Template BuildTemplate(const Dialog& dialog) {
+DialogTemplate BuildTemplate(const Dialog& dialog) {
   const std::vector<DialogField>& fields = dialog.Fields();
   const std::vector<DialogButton>& buttons = dialog.Buttons();
 
@@ -164,13 +103,13 @@ Template BuildTemplate(const Dialog& dialog) {
 
   DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_CENTER |
                 DS_SETFOREGROUND | DS_SETFONT;
-  Template t(style, dialog.Topmost() ? WS_EX_TOPMOST : 0, width + 2 * kMargin, height,
+  DialogTemplate t(style, dialog.Topmost() ? WS_EX_TOPMOST : 0, width + 2 * kMargin, height,
              dialog.Caption());
 
   int y = kMargin;
   if (text_lines > 0) {
-    t.Item(SS_LEFT | SS_NOPREFIX, kMargin, y, width, text_lines * kLineHeight, kNoId,
-           kStaticClass, dialog.Text());
+    t.Item(SS_LEFT | SS_NOPREFIX | WS_VISIBLE, kMargin, y, width, text_lines * kLineHeight,
+           kNoId, kStaticClass, nullptr, dialog.Text());
     y += text_lines * kLineHeight + 6;
   }
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -178,25 +117,26 @@ Template BuildTemplate(const Dialog& dialog) {
     WORD id = static_cast<WORD>(FieldControlId(dialog, i));
     if (f.kind == FieldKind::kCheck) {
       DWORD check = BS_AUTOCHECKBOX | WS_TABSTOP | (f.read_only ? WS_DISABLED : 0);
-      t.Item(check, kMargin, y, width, kCheckHeight, id, kButtonClass, f.label);
+      t.Item(check | WS_VISIBLE, kMargin, y, width, kCheckHeight, id, kButtonClass, nullptr,
+             f.label);
       y += 14;
       continue;
     }
-    t.Item(SS_LEFT | SS_NOPREFIX, kMargin, y + 2, label_width, kLineHeight, kNoId, kStaticClass,
-           f.label);
+    t.Item(SS_LEFT | SS_NOPREFIX | WS_VISIBLE, kMargin, y + 2, label_width, kLineHeight, kNoId,
+           kStaticClass, nullptr, f.label);
     DWORD edit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL |
                  (f.kind == FieldKind::kPassword ? ES_PASSWORD : 0) |
                  (f.read_only ? ES_READONLY : 0);
-    t.Item(edit, kMargin + label_width + 4, y, width - label_width - 4, kEditHeight, id,
-           kEditClass, std::string());
+    t.Item(edit | WS_VISIBLE, kMargin + label_width + 4, y, width - label_width - 4, kEditHeight,
+           id, kEditClass, nullptr, std::string());
     y += 16;
   }
   if (!fields.empty()) y += 4;
   int x = kMargin + (width - buttons_width) / 2;
   for (size_t i = 0; i < buttons.size(); ++i) {
     DWORD push = WS_TABSTOP | (i == dialog.DefaultButton() ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON);
-    t.Item(push, x, y, ButtonWidth(buttons[i]), kButtonHeight,
-           static_cast<WORD>(buttons[i].id), kButtonClass, buttons[i].label);
+    t.Item(push | WS_VISIBLE, x, y, ButtonWidth(buttons[i]), kButtonHeight,
+           static_cast<WORD>(buttons[i].id), kButtonClass, nullptr, buttons[i].label);
     x += ButtonWidth(buttons[i]) + kButtonGap;
   }
   return t;
@@ -316,7 +256,7 @@ int ShowDialogWindow(Dialog& dialog) {
     dialog.Refuse();
     return dialog.Result();
   }
-  Template t = BuildTemplate(dialog);
+  DialogTemplate t = BuildTemplate(dialog);
   ::DialogBoxIndirectParamA(::GetModuleHandleA(nullptr), t.Get(), nullptr, DialogProc,
                             reinterpret_cast<LPARAM>(&dialog));
   // Still open: no window could be made (no desktop, out of memory). The
