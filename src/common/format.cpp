@@ -37,4 +37,13 @@ void AppendFormat(std::string* out, const char* format, ...) {
   va_end(args);
 }
 
+std::string Trimmed(const std::string& text) {
+  size_t begin = 0;
+  size_t end = text.size();
+  auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (begin < end && blank(text[begin])) ++begin;
+  while (end > begin && blank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
 }  // namespace crx

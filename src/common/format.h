@@ -1,4 +1,4 @@
-// printf-style formatting into std::string. The system's texts are printf
+// printf-style formatting into std::string, and trimming. The system's texts are printf
 // formats and stay as they are written; the attribute lets the compiler
 // check every call's arguments against its format.
 #ifndef CRX_COMMON_FORMAT_H
@@ -19,6 +19,10 @@ std::string Format(const char* format, ...) CRX_PRINTF(1, 2);
 std::string FormatV(const char* format, va_list args) CRX_PRINTF(1, 0);
 // Appends to *out instead of returning a new string.
 void AppendFormat(std::string* out, const char* format, ...) CRX_PRINTF(2, 3);
+
+// text without its leading and trailing spaces and tabs (the fields of
+// dialogs and the lines of builder scripts are trimmed this way).
+std::string Trimmed(const std::string& text);
 
 }  // namespace crx
 

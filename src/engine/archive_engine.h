@@ -174,6 +174,7 @@ class ArchiveEngine {
   // The user asked to stop (the Quit Processing command, the browser's Quit
   // button); the operation stops at its next checkpoint.
   void SetUserQuit() { core_.user_quit = true; }
+  void ClearUserQuit() { core_.user_quit = false; }
   bool user_quit() const { return core_.user_quit; }
 
   EngineLog& log() { return core_.log; }
@@ -192,6 +193,10 @@ class ArchiveEngine {
   bool AbortArchive();
   int32_t file_count() const;
   int32_t block_count() const;
+  // True while an archive is being written (between a successful
+  // CreateArchive and CloseArchive or AbortArchive).
+  bool writing() const { return core_.creating; }
+  const std::string& archive_path() const { return core_.archive_path; }
 
   // ---- reading --------------------------------------------------------------
   // path empty: the running program's own file. selection null: every

@@ -119,10 +119,12 @@ std::unique_ptr<File> EngineLog::OpenText(const std::string& path, bool append) 
 }
 
 void EngineLog::ReportError(const std::string& message) {
+  ++errors_reported_;
   if (!silent_) {
     ui_.MessageBox(message, caption_, kMbOk | kMbTopmost);
     return;
   }
+  if (echo_silent_) platform_.terminal.WriteError(caption_ + ": " + message + "\n");
   SystemTime now = platform_.clock.UtcNow();
   if (!error_log_) {
     std::string path = Format("%s/Cratex_%02d%02d%04d.err",

@@ -94,6 +94,11 @@ class EngineLog {
   // Silent: a line in the daily error log (opened on the first report and
   // kept open while this object lives); lost when it cannot be opened.
   void ReportError(const std::string& message);
+  // How many errors this object has reported so far.
+  int errors_reported() const { return errors_reported_; }
+  // Silent reports are also written to the terminal's error stream (the
+  // builder's command-line mode, where a build pipeline reads them).
+  void set_echo_silent_reports(bool echo) { echo_silent_ = echo; }
 
   // Starts the activity log for an operation when the logging setting is 1
   // ("w" for create, list and extract, "a" for verify) and writes its
@@ -117,6 +122,8 @@ class EngineLog {
   Platform& platform_;
   UserInterface& ui_;
   bool silent_;
+  bool echo_silent_ = false;
+  int errors_reported_ = 0;
   std::string caption_ = "Cratex";
   std::unique_ptr<File> activity_;
   std::unique_ptr<File> error_log_;

@@ -23,11 +23,9 @@
 #include "engine/scramble.h"
 #include "engine/user_interface.h"
 #include "platform/platform.h"
+#include "programs/machine_path.h"
 #include "ui/service.h"
 
-#ifndef _WIN32
-#include "platform/posix/host_paths.h"
-#endif
 
 namespace crx {
 namespace {
@@ -66,54 +64,6 @@ struct Arguments {
   bool flatten = false;
   bool overwrite_read_only = false;
 };
-
-// Notices (message boxes with an OK button only) are the engine's error
-// reports: they go to standard error, and the run counts as failed.
-// Questions go to the front-end (the terminal, or an answers file).
-class CommandLineInterface : public UserInterface {
- public:
-  CommandLineInterface(Terminal& terminal, ui::UserInterfaceService& service)
-      : terminal_(terminal), service_(service) {}
-
-  int MessageBox(const std::string& text, const std::string& caption,
-                 uint32_t flags) override {
-    if ((flags & kMbTypeMask) == kMbOk) {
-      ++errors_;
-      terminal_.WriteError("crx: " + text + "\n");
-      return kIdOk;
-    }
-    return service_.MessageBox(text, caption, flags);
-  }
-  int ReplaceExistingFile(const std::string& path) override {
-    return service_.ReplaceExistingFile(path);
-  }
-  bool LockArchive(std::string* password) override { return service_.LockArchive(password); }
-  bool UnlockArchive(const std::string& digest) override {
-    return service_.UnlockArchive(digest);
-  }
-
-  int errors() const { return errors_; }
-
- private:
-  Terminal& terminal_;
-  ui::UserInterfaceService& service_;
-  int errors_ = 0;
-};
-
-// A path from the command line as a path of the machine the tool runs on.
-std::string MachinePath(const std::string& arg) {
-#ifdef _WIN32
-  return arg;
-#else
-  // Windows paths ("C:\x", "\x", anything with a back-slash) are taken as
-  // they are; everything else is a host path.
-  bool windows = arg.find('\\') != std::string::npos ||
-                 (arg.size() >= 2 && arg[1] == ':');
-  if (windows) return arg;
-  std::string translated = HostToWindowsPath(arg);
-  return translated.empty() ? arg : translated;
-#endif
-}
 
 bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) {
   std::vector<std::string> words(argv + 1, argv + argc);
@@ -190,7 +140,7 @@ std::string TimeText(FileTime time) {
 
 class Tool {
  public:
-  Tool(Platform& platform, CommandLineInterface& ui, const Arguments& args)
+  Tool(Platform& platform, ui::TerminalNotices& ui, const Arguments& args)
       : platform_(platform), ui_(ui), args_(args), engine_(platform, ui) {}
 
   int Run() {
@@ -331,7 +281,7 @@ class Tool {
   }
 
   Platform& platform_;
-  CommandLineInterface& ui_;
+  ui::TerminalNotices& ui_;
   const Arguments& args_;
   ArchiveEngine engine_;
   std::string archive_;
@@ -367,7 +317,7 @@ int Main(int argc, char** argv) {
     return kExitFailed;
   }
   SetSilentMode(false);
-  CommandLineInterface ui(platform.terminal, *service);
+  ui::TerminalNotices ui(platform.terminal, *service, "crx");
   Tool tool(platform, ui, args);
   return tool.Run();
 }

@@ -33,6 +33,18 @@ bool UserInterfaceService::UnlockArchive(const std::string& digest) {
   return RunUnlockDialog(*front_end_, digest);
 }
 
+int TerminalNotices::MessageBox(const std::string& text, const std::string& caption,
+                                uint32_t flags) {
+  if ((flags & kMbTypeMask) != kMbOk) return service_.MessageBox(text, caption, flags);
+  if ((flags & kMbIconMask) == kMbIconAsterisk) {
+    terminal_.Write(text + "\n");
+  } else {
+    ++errors_;
+    terminal_.WriteError(prefix_ + ": " + text + "\n");
+  }
+  return kIdOk;
+}
+
 std::unique_ptr<UserInterfaceService> StartUserInterface(
     Platform& platform, const UserInterfaceOptions& options, std::string* error) {
   std::unique_ptr<FrontEnd> front_end;

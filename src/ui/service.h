@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "engine/user_interface.h"
 #include "ui/answers/answers.h"
@@ -31,6 +32,37 @@ class UserInterfaceService : public UserInterface {
 
  private:
   std::unique_ptr<FrontEnd> front_end_;
+};
+
+// The user interface of the command-line programs. A message box with only
+// an OK button is a notice, written to the terminal: one with the
+// information icon to the output stream, every other one to the error
+// stream as "prefix: text", counted as an error. Questions and dialogs go
+// to the service's front-end.
+class TerminalNotices : public UserInterface {
+ public:
+  TerminalNotices(Terminal& terminal, UserInterfaceService& service, std::string prefix)
+      : terminal_(terminal), service_(service), prefix_(std::move(prefix)) {}
+
+  int MessageBox(const std::string& text, const std::string& caption,
+                 uint32_t flags) override;
+  int ReplaceExistingFile(const std::string& path) override {
+    return service_.ReplaceExistingFile(path);
+  }
+  int SetupInformation(SetupInfo* info) override { return service_.SetupInformation(info); }
+  bool LockArchive(std::string* password) override { return service_.LockArchive(password); }
+  bool UnlockArchive(const std::string& digest) override {
+    return service_.UnlockArchive(digest);
+  }
+
+  // The notices written to the error stream so far.
+  int errors() const { return errors_; }
+
+ private:
+  Terminal& terminal_;
+  UserInterfaceService& service_;
+  std::string prefix_;
+  int errors_ = 0;
 };
 
 struct UserInterfaceOptions {

@@ -1,5 +1,6 @@
 #include "ui/setup_info_dialogs.h"
 
+#include "common/format.h"
 #include "engine/user_interface.h"
 
 namespace crx::ui {
@@ -20,15 +21,6 @@ constexpr const char* kAdvancedText =
     "You may choose not to wait for any program, in which case the extracted files will be "
     "left on the system after the setup has completed";
 
-bool Blank(char c) { return c == ' ' || c == '\t'; }
-
-std::string Trimmed(const std::string& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && Blank(text[begin])) ++begin;
-  while (end > begin && Blank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
 
 }  // namespace
 

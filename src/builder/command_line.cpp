@@ -1,0 +1,66 @@
+#include "builder/command_line.h"
+
+#include "builder/reproducible.h"
+#include "common/format.h"
+#include "engine/user_interface.h"
+#include "platform/platform.h"
+
+namespace crx::builder {
+
+bool VerifyArchive(ArchiveEngine& engine, UserInterface& ui, const std::string& archive_path,
+                   const std::string& caption) {
+  if (archive_path.empty()) return true;
+  const bool verify_was_on = engine.options().verify;
+  engine.SetOptions("+V");
+  const bool ok = engine.ExtractArchive(archive_path, nullptr, std::string());
+  engine.CloseArchive();
+  if (!verify_was_on) engine.SetOptions("-V");
+  if (!ok) ui.MessageBox("ERROR\nVerification Failed", caption, kMbOk | kMbIconHand);
+  return ok;
+}
+
+std::string ScriptPathFromCommandLine(const std::string& command_line) {
+  std::string path = Trimmed(command_line);
+  // Windows hands a path with spaces over in quotes (a script dropped on
+  // the program, a shortcut): the quotes are not part of the path.
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') {
+    path = Trimmed(path.substr(1, path.size() - 2));
+  }
+  return path;
+}
+
+CommandLineRun RunCommandLineScript(ScriptHost& host, const std::string& command_line) {
+  Platform& platform = host.platform();
+  UserInterface& ui = host.ui();
+  CommandLineRun run;
+  run.script = ScriptPathFromCommandLine(command_line);
+
+  SystemTime fixed_time;
+  std::string why;
+  const SourceDate source_date = SourceDateEpoch(platform.environment, &fixed_time, &why);
+  if (source_date == SourceDate::kInvalid) {
+    run.bad_source_date = true;
+    ui.MessageBox("ERROR: " + why, host.Caption(), kMbOk | kMbIconHand);
+    return run;
+  }
+
+  ArchiveEngine engine(platform, ui);
+  engine.log().set_silent(true);
+  engine.log().set_echo_silent_reports(true);
+  if (source_date == SourceDate::kSet) engine.set_creation_time(fixed_time);
+
+  run.script_ok = ProcessScript(engine, host, run.script, &run.archive);
+  if (!run.script_ok) {
+    ui.MessageBox(Format("ERROR: Failed to process script file\n<%s>\n(current directory: <%s>)",
+                         run.script.c_str(), platform.files.CurrentFolder().c_str()),
+                  host.Caption(), kMbOk | kMbIconHand);
+  }
+  // A script that stopped early may leave its archive open: closing it
+  // finishes it, so that what was added can be verified.
+  engine.CloseArchive();
+  run.verified = VerifyArchive(engine, ui, run.archive, host.Caption());
+  run.errors_reported = engine.log().errors_reported();
+  return run;
+}
+
+}  // namespace crx::builder

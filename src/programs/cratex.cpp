@@ -1,0 +1,157 @@
+// Cratex: the archive builder. Started with a command line, that whole
+// line is the path of a builder script: the builder runs it, verifies the
+// archive it made and ends, without a window.
+//
+//   Cratex SCRIPT
+//
+// Exit status: 0 when the script ran to its end, the archive verified and
+// no error was reported on the way (files the script names but that do not
+// exist count as errors); 1 otherwise; 2 for a missing script path. On
+// Linux the script path may be a host path; it is turned into the emulated
+// machine's path (paths inside the script are the machine's own).
+//
+// The builder's window is not built yet: started without a script, the
+// program says so and ends.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "builder/command_line.h"
+#include "builder/script.h"
+#include "common/format.h"
+#include "engine/logs.h"
+#include "engine/user_interface.h"
+#include "platform/platform.h"
+#include "programs/machine_path.h"
+#include "ui/feedback.h"
+#include "ui/service.h"
+
+#ifdef _WIN32
+#include "ui/win32/feedback_win32.h"
+#endif
+
+namespace crx {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kCaption[] = "Cratex";
+const char kUsage[] =
+    "usage: Cratex SCRIPT\n"
+    "\n"
+    "Builds a self-extracting archive from a builder script, verifies it and\n"
+    "ends. The whole command line is the script's path.\n"
+    "Exit status: 0 built and verified, 1 failed (see the messages and the\n"
+    "daily error log in TEMP), 2 no script given.\n";
+
+// Counts the error messages (OK-only boxes with the stop icon) the builder
+// shows, so that the exit status can say whether anything went wrong.
+class CountingInterface : public UserInterface {
+ public:
+  explicit CountingInterface(UserInterface& inner) : inner_(inner) {}
+
+  int MessageBox(const std::string& text, const std::string& caption,
+                 uint32_t flags) override {
+    if ((flags & kMbTypeMask) == kMbOk && (flags & kMbIconMask) == kMbIconHand) ++errors_;
+    return inner_.MessageBox(text, caption, flags);
+  }
+  int ReplaceExistingFile(const std::string& path) override {
+    return inner_.ReplaceExistingFile(path);
+  }
+  int SetupInformation(SetupInfo* info) override { return inner_.SetupInformation(info); }
+  bool LockArchive(std::string* password) override { return inner_.LockArchive(password); }
+  bool UnlockArchive(const std::string& digest) override {
+    return inner_.UnlockArchive(digest);
+  }
+
+  int errors() const { return errors_; }
+
+ private:
+  UserInterface& inner_;
+  int errors_ = 0;
+};
+
+class ProgramHost : public builder::ScriptHost {
+ public:
+  ProgramHost(Platform& platform, UserInterface& ui, bool unattended)
+      : ScriptHost(platform, ui), unattended_(unattended) {}
+
+  ui::Feedback* NewFeedback() override {
+#ifdef _WIN32
+    return ui::MakeFeedback(platform(), unattended_, ui::MakeWin32Feedback).release();
+#else
+    return ui::MakeFeedback(platform(), unattended_).release();
+#endif
+  }
+
+ private:
+  bool unattended_;
+};
+
+int Main(int argc, char** argv) {
+  if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  std::string error;
+  std::unique_ptr<HostPlatform> host = OpenHostPlatform(&error);
+  if (!host) {
+    std::fprintf(stderr, "Cratex: %s\n", error.c_str());
+    return kExitFailed;
+  }
+  Platform& platform = host->Get();
+
+  ui::UserInterfaceOptions options;
+  std::string answers;
+  const bool has_answers = platform.environment.Get("CRX_ANSWERS", &answers);
+  if (has_answers) options.answers_alternative = MachinePath(answers);
+  std::string record;
+  const bool has_record = platform.environment.Get("CRX_RECORD", &record);
+  if (has_record) options.record_alternative = MachinePath(record);
+  std::unique_ptr<ui::UserInterfaceService> service =
+      ui::StartUserInterface(platform, options, &error);
+  if (!service) {
+    std::fprintf(stderr, "Cratex: %s\n", error.c_str());
+    return kExitFailed;
+  }
+
+#ifdef _WIN32
+  UserInterface& shown = *service;
+#else
+  // On Linux the builder is a command-line tool: its notices are lines on
+  // the terminal, not questions to answer.
+  ui::TerminalNotices notices(platform.terminal, *service, "Cratex");
+  UserInterface& shown = notices;
+#endif
+  CountingInterface ui(shown);
+
+  const std::string command_line = builder::ScriptPathFromCommandLine(
+      platform.processes.CommandLineTail());
+  if (command_line.empty()) {
+    ui.MessageBox("No script file was given.\n\nThe builder's window is not part of this "
+                  "version: run Cratex SCRIPT to build an archive from a builder script.",
+                  kCaption, kMbOk | kMbIconExclamation);
+    return kExitUsage;
+  }
+
+  SetSilentMode(false);
+  ProgramHost script_host(platform, ui, has_answers || has_record);
+  builder::CommandLineRun run =
+      builder::RunCommandLineScript(script_host, MachinePath(command_line));
+
+  const bool ok = run.script_ok && run.verified && run.errors_reported == 0 && ui.errors() == 0;
+  if (ok && !run.archive.empty()) {
+    platform.terminal.Write(Format("Cratex: built and verified %s\n", run.archive.c_str()));
+  } else if (!ok && run.script_ok && run.verified) {
+    platform.terminal.WriteError("Cratex: the archive was built, but errors were reported\n");
+  }
+  return ok ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+}  // namespace crx
+
+int main(int argc, char** argv) { return crx::Main(argc, argv); }
