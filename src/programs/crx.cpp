@@ -228,10 +228,12 @@ class Tool {
     int64_t packed = 0;
     Out("      size      packed  modified (UTC)       name\n");
     for (const MemberEntry& m : engine_.members()) {
-      Out(Format("%10d  %10d  %s  %s\n", m.size, m.compressed_size, TimeText(m.modified).c_str(),
+      // A stored member (compressed size 0) takes its own size on the archive.
+      const int32_t on_archive = m.compressed_size != 0 ? m.compressed_size : m.size;
+      Out(Format("%10d  %10d  %s  %s\n", m.size, on_archive, TimeText(m.modified).c_str(),
                  m.name.c_str()));
       total += m.size;
-      packed += m.compressed_size != 0 ? m.compressed_size : m.size;
+      packed += on_archive;
     }
     Out(Format("%10lld  %10lld  %d members\n", static_cast<long long>(total),
                static_cast<long long>(packed), static_cast<int>(engine_.members().size())));
