@@ -38,6 +38,10 @@ const char kUsageText[] =
     "                              environment\n"
     "  path WINPATH                the host path of a Windows path\n"
     "  winpath HOSTPATH            the Windows path of a host path\n"
+    "  stubs HOSTDIR               point the builder at the self-extractor stubs\n"
+    "                              Cratex.dat and Cratexm.dat in HOSTDIR (for\n"
+    "                              example build/win64/stubs to build archives for\n"
+    "                              Windows; a new machine has this build's own)\n"
     "  set NAME VALUE              change a machine setting: UserName, ComputerName,\n"
     "                              Version (major.minor.build), PlatformId (2 = NT,\n"
     "                              1 = Windows 95 family), ServicePack,\n"
@@ -135,6 +139,7 @@ class Tool {
     if (command == "winpath") {
       return rest.size() == 1 ? WinPath(rest[0]) : UsageError("winpath takes one host path");
     }
+    if (command == "stubs") return rest.size() == 1 ? Stubs(rest[0]) : UsageError("stubs takes one host folder");
     if (command == "set") return rest.size() == 2 ? Set(rest[0], rest[1]) : UsageError("set takes a name and a value");
     if (command == "drive") return Drive(rest);
     if (command == "reg") return Reg(rest);
@@ -196,6 +201,21 @@ class Tool {
     std::string windows = HostToWindowsPath(host_path);
     if (windows.empty()) return Failure(Format("no drive of the machine holds %s", host_path.c_str()));
     std::printf("%s\n", windows.c_str());
+    return kOk;
+  }
+
+  int Stubs(const std::string& host_folder) {
+    const std::string folder = HostToWindowsPath(host_folder);
+    if (folder.empty()) return Failure(Format("no drive of the machine holds %s", host_folder.c_str()));
+    for (const char* name : {"Cratex.dat", "Cratexm.dat"}) {
+      if (!P().files.IsFile(winpath::Join(folder, name))) {
+        return Failure(Format("%s has no %s (build the stubs first)", host_folder.c_str(), name));
+      }
+    }
+    std::string error;
+    if (!WriteBuilderStubs(P().registry, P().files, folder, &error)) return Failure(error);
+    std::printf("datafile  = %s\nmdatafile = %s\n", winpath::Join(folder, "Cratex.dat").c_str(),
+                winpath::Join(folder, "Cratexm.dat").c_str());
     return kOk;
   }
 

@@ -21,7 +21,10 @@ class FeedbackHooks : public EngineHooks {
   void Detach() { feedback_ = nullptr; }
   Feedback* attached() const { return feedback_; }
 
-  bool HasFeedback() override { return feedback_ != nullptr; }
+  // A window counts while it runs: one that has ended takes no texts.
+  bool HasFeedback() override {
+    return feedback_ != nullptr && feedback_->Phase() == FeedbackPhase::kRunning;
+  }
   void FeedbackText(const std::string& text) override {
     if (feedback_) feedback_->SetText(text);
   }

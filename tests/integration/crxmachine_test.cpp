@@ -140,6 +140,25 @@ TEST_F(CrxMachineTest, SettingsAndDrives) {
   EXPECT_EQ(1, Run("drive remove C").code);
 }
 
+TEST_F(CrxMachineTest, TheBuilderFindsItsStubs) {
+  // A new machine has the stubs of the build the tool belongs to.
+  Result r = Run("reg query 'HKLM\\SOFTWARE\\Velmora\\Cratex\\1.00' datafile");
+  ASSERT_EQ(0, r.code) << r.out;
+  std::string expected = CRX_STUB_FOLDER;
+  for (char& c : expected) c = c == '/' ? '\\' : c;
+  EXPECT_NE(std::string::npos, r.out.find("Z:" + expected + "\\Cratex.dat")) << r.out;
+  // Another build's stubs, for archives made for Windows.
+  ASSERT_EQ(0, ::mkdir((root_ + "/win64").c_str(), 0755));
+  std::ofstream(root_ + "/win64/Cratex.dat") << "full";
+  EXPECT_EQ(1, Run("stubs '" + root_ + "/win64'").code);  // no minimal stub there
+  std::ofstream(root_ + "/win64/Cratexm.dat") << "minimal";
+  ASSERT_EQ(0, Run("stubs '" + root_ + "/win64'").code);
+  r = Run("reg query 'HKLM\\SOFTWARE\\Velmora\\Cratex\\1.00' mdatafile");
+  std::string folder = root_;
+  for (char& c : folder) c = c == '/' ? '\\' : c;
+  EXPECT_NE(std::string::npos, r.out.find("Z:" + folder + "\\win64\\Cratexm.dat")) << r.out;
+}
+
 TEST_F(CrxMachineTest, UsageAndFailures) {
   Result r = Run("");
   EXPECT_EQ(2, r.code);

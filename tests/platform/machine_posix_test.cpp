@@ -345,6 +345,15 @@ TEST(MachineTest, ProgramsAreHostExecutables) {
   ASSERT_EQ(0, ::chmod((dir + "/data.exe").c_str(), 0644));
   EXPECT_FALSE(p.processes.Start("\"" + tp.Scratch() + "\\data.exe\"", {}));
   EXPECT_EQ(kErrorBadExeFormat, LastError());
+  // A program written or copied on the machine has no execute permission
+  // on the host; it runs all the same, as it would on Windows.
+  ASSERT_TRUE(p.files.CopyFile(tp.Scratch() + "\\tool", tp.Scratch() + "\\copy.exe", false));
+  ASSERT_EQ(0, ::chmod((dir + "/copy.exe").c_str(), 0644));
+  child = p.processes.Start("\"" + tp.Scratch() + "\\copy.exe\" out2.txt", {tp.Scratch(), false});
+  ASSERT_TRUE(child) << LastError();
+  ASSERT_EQ(WaitResult::kDone, child->Wait(kInfinite));
+  ASSERT_TRUE(child->ExitCode(&code));
+  EXPECT_EQ(5u, code);
   // Shell commands find host tools and run in the folder given.
   uint32_t rc = 9;
   ASSERT_TRUE(p.processes.RunShellCommand("test -f out.txt && ls >/dev/null", tp.Scratch(), &rc));

@@ -148,6 +148,14 @@ class Machine {
 bool WriteDefaultRegistry(Registry& registry, FileSystem& files,
                           const MachineSettings& settings, std::string* error);
 
+// Points the builder's stub paths (HKLM "SOFTWARE\Velmora\Cratex\1.00",
+// values datafile and mdatafile) at Cratex.dat and Cratexm.dat in the
+// machine folder given (a Windows path). A new machine gets the stubs of
+// the build its programs come from; crxmachine can point them at another
+// build's (the Windows stubs, to build archives for Windows).
+bool WriteBuilderStubs(Registry& registry, FileSystem& files, const std::string& folder,
+                       std::string* error);
+
 // The settings file's name of a drive type ("fixed", "removable", ...).
 const char* DriveTypeName(DriveType type);
 

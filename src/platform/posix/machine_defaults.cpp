@@ -106,10 +106,23 @@ bool WriteDefaultRegistry(Registry& registry, FileSystem& files, const MachineSe
                {{"ComputerName", settings.computer_name}}, false, error) &&
       WriteKey(registry, files, kHKeyLocalMachine,
                "SYSTEM\\CurrentControlSet\\Control\\Session Manager", {}, false, error) &&
+#ifdef CRX_STUB_FOLDER
+      // The builder comes installed: its stubs are those of the build the
+      // programs belong to, seen through the Z: drive (the host's root).
+      WriteBuilderStubs(registry, files, "Z:" + winpath::ToBackslashes(CRX_STUB_FOLDER), error) &&
+#endif
       MakeFolders(files, profile + "\\Local Settings\\Temp", error) &&
       MakeFolders(files, "C:\\WINDOWS\\system32", error) &&
       MakeFolders(files, "C:\\WINDOWS\\TEMP", error);
   return ok;
+}
+
+bool WriteBuilderStubs(Registry& registry, FileSystem& files, const std::string& folder,
+                       std::string* error) {
+  return WriteKey(registry, files, kHKeyLocalMachine, "SOFTWARE\\Velmora\\Cratex\\1.00",
+                  {{"datafile", winpath::Join(folder, "Cratex.dat")},
+                   {"mdatafile", winpath::Join(folder, "Cratexm.dat")}},
+                  false, error);
 }
 
 }  // namespace crx

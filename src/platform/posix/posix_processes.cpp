@@ -14,6 +14,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -365,7 +366,7 @@ class PosixProcesses : public Processes {
           if (machine_.Resolve(winpath::Join(parent, last), &q, &e2)) found = q.host;
         }
         if (IsRegularFile(found)) {
-          if (::access(found.c_str(), X_OK) != 0) {
+          if (::access(found.c_str(), X_OK) != 0 && !MakeProgramRunnable(found)) {
             Fail(kErrorBadExeFormat);
             return false;
           }
@@ -380,6 +381,26 @@ class PosixProcesses : public Processes {
     }
     Fail(kErrorFileNotFound);
     return false;
+  }
+
+  // Windows runs any file in a program's format; the host wants execute
+  // permission, which files written on the machine (copied stubs, members
+  // extracted from an archive) do not get. A file that starts like a host
+  // program (ELF, or a "#!" script) is given execute permission wherever
+  // it may be read; anything else stays no program.
+  static bool MakeProgramRunnable(const std::string& host) {
+    char start[4] = {};
+    FILE* f = std::fopen(host.c_str(), "rb");
+    if (!f) return false;
+    const size_t got = std::fread(start, 1, sizeof start, f);
+    std::fclose(f);
+    const bool elf = got == 4 && std::memcmp(start, "\x7f" "ELF", 4) == 0;
+    const bool script = got >= 2 && start[0] == '#' && start[1] == '!';
+    struct stat st;
+    if ((!elf && !script) || ::stat(host.c_str(), &st) != 0) return false;
+    const mode_t readable = st.st_mode & (S_IRUSR | S_IRGRP | S_IROTH);
+    if (::chmod(host.c_str(), st.st_mode | (readable >> 2)) != 0) return false;
+    return ::access(host.c_str(), X_OK) == 0;
   }
 
   static bool Spawn(const std::string& program, const std::string& folder,

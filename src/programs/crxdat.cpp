@@ -1,0 +1,118 @@
+// CRXdat and CRXdat_min: the self-extractor stubs. One entry point built
+// twice; CRX_MINIMAL_STUB selects the minimal stub. The builder copies the
+// padded program in front of every self-extracting archive it writes, and
+// the stub reads the archive that follows its own bytes (src/stub/).
+//
+// The entry point builds the platform and the user interface: on Windows
+// real dialogs and the feedback window (on its own thread in the full stub,
+// modeless on the only thread in the minimal one), on Linux the terminal;
+// with CRX_ANSWERS set, answers from that file and a feedback window that
+// only records, for unattended runs and tests.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+#include "stub/stub.h"
+#include "stub/stub_interface.h"
+#include "stub/stub_variant.h"
+#include "ui/feedback.h"
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "ui/win32/feedback_win32.h"
+#else
+#include "platform/posix/host_paths.h"
+#endif
+
+namespace crx {
+namespace {
+
+#ifdef CRX_MINIMAL_STUB
+const stub::StubVariant& Variant() { return stub::MinimalStub(); }
+#else
+const stub::StubVariant& Variant() { return stub::FullStub(); }
+#endif
+
+#ifdef _WIN32
+// The full stub's window runs on a thread of its own; the minimal stub's is
+// a modeless window of its only thread. Chosen at compile time, so each
+// stub links only its own kind.
+std::unique_ptr<ui::Feedback> NativeFeedback(Platform& platform) {
+#ifdef CRX_MINIMAL_STUB
+  return std::make_unique<ui::Win32ModelessFeedback>(platform);
+#else
+  return ui::MakeWin32Feedback(platform);
+#endif
+}
+
+// Dispatches the window messages waiting on this thread, so the minimal
+// stub's modeless feedback window paints and animates between steps.
+void ProcessMessages() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+}
+
+void ReportStartFailure(const std::string& text) {
+  ::MessageBoxA(nullptr, text.c_str(), "Cratex", MB_OK | MB_ICONERROR);
+}
+#else
+constexpr ui::FeedbackMaker NativeFeedback = nullptr;
+
+void ProcessMessages() {}
+
+void ReportStartFailure(const std::string& text) {
+  std::fprintf(stderr, "%s: %s\n", Variant().program, text.c_str());
+}
+
+// A path of the host, named by an environment variable, as a path of the
+// emulated machine.
+std::string MachinePathOf(Platform& platform, const char* variable) {
+  std::string value;
+  if (!platform.environment.Get(variable, &value) || value.empty()) return std::string();
+  return HostToWindowsPath(value);
+}
+#endif
+
+int Main() {
+  std::string error;
+  std::unique_ptr<HostPlatform> host = OpenHostPlatform(&error);
+  if (!host) {
+    ReportStartFailure(error);
+    return stub::kStubFailed;
+  }
+  Platform& platform = host->Get();
+
+  std::string alternative;
+#ifndef _WIN32
+  alternative = MachinePathOf(platform, "CRX_ANSWERS");
+#endif
+  std::unique_ptr<stub::StubInterface> service =
+      stub::StartStubInterface(platform, alternative, &error);
+  if (!service) {
+    ReportStartFailure(error);
+    return stub::kStubFailed;
+  }
+
+  const bool unattended = stub::UnattendedRun(platform);
+  stub::StubHost stub_host{
+      platform, *service, service->front_end(),
+      [&platform, unattended]() {
+        return ui::MakeFeedback(platform, unattended, NativeFeedback);
+      },
+      ProcessMessages};
+  return stub::RunStub(Variant(), stub_host, platform.processes.CommandLineTail());
+}
+
+}  // namespace
+}  // namespace crx
+
+#ifdef _WIN32
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return crx::Main(); }
+#else
+int main() { return crx::Main(); }
+#endif

@@ -1,0 +1,51 @@
+// Where a stub's start-up hands over: the archive browser for a plain
+// archive (and for "Browse..." in the setup confirmation), and the setup
+// phase for an extracted setup archive. Each is one function here, so that
+// the start-up code does not change with them.
+#ifndef CRX_STUB_HANDOVER_H
+#define CRX_STUB_HANDOVER_H
+
+#include <functional>
+#include <string>
+
+#include "stub/stub_variant.h"
+
+namespace crx {
+class ArchiveEngine;
+struct Platform;
+}  // namespace crx
+
+namespace crx::stub {
+
+class StubLog;
+class StubMessages;
+struct TempFolder;
+
+// What the start-up knows when it hands over.
+struct HandoverContext {
+  const StubVariant& variant;
+  Platform& platform;
+  ArchiveEngine& engine;
+  StubMessages& messages;
+  StubLog& log;
+  bool silent = false;
+  std::string response_file;  // as received after "/sms:"
+  // Lets waiting window messages be processed while the stub waits; may
+  // be empty.
+  std::function<void()> process_messages;
+};
+
+// Opens the archive browser on the stub's own archive. list_only: the
+// "Browse..." form without extraction and without a password prompt.
+// False when the browser could not be shown (it is not built yet: the user
+// is told so).
+bool BrowseOwnArchive(HandoverContext& context, bool list_only);
+
+// Runs the setup program of the extracted setup archive from the temporary
+// folder, waits for it and cleans up (stub/setup_phase.h). Returns true:
+// the phase always runs to its end; what went wrong is in the log.
+bool RunSetupPhase(HandoverContext& context, const TempFolder& folder);
+
+}  // namespace crx::stub
+
+#endif  // CRX_STUB_HANDOVER_H

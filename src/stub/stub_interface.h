@@ -1,0 +1,52 @@
+// The user interface of a stub: only the dialogs a stub shows (message
+// boxes, the unlock dialog, the replace question of the extraction and the
+// setup confirmation), on the system's own front-end or, with CRX_ANSWERS
+// set, on answers read from that file. It leaves out what the other
+// programs' service carries (the terminal-only mode, recording, the
+// builder's dialogs), which a stub never uses and cannot afford to link.
+#ifndef CRX_STUB_STUB_INTERFACE_H
+#define CRX_STUB_STUB_INTERFACE_H
+
+#include <memory>
+#include <string>
+
+#include "engine/user_interface.h"
+#include "ui/front_end.h"
+
+namespace crx {
+struct Platform;
+}
+
+namespace crx::stub {
+
+class StubInterface : public UserInterface {
+ public:
+  explicit StubInterface(std::unique_ptr<ui::FrontEnd> front_end)
+      : front_end_(std::move(front_end)) {}
+
+  int MessageBox(const std::string& text, const std::string& caption,
+                 uint32_t flags) override;
+  int ReplaceExistingFile(const std::string& path) override;
+  bool UnlockArchive(const std::string& digest) override;
+
+  ui::FrontEnd& front_end() { return *front_end_; }
+
+ private:
+  std::unique_ptr<ui::FrontEnd> front_end_;
+};
+
+// The answers file named by CRX_ANSWERS when it is set (alternative: a
+// second path to try when the first cannot be read, such as its
+// translation from a host path), else the system's own front-end. Null with
+// *error when the answers file cannot be read or has a line that is not an
+// answer; an answers file that runs out ends the program with a message.
+std::unique_ptr<StubInterface> StartStubInterface(Platform& platform,
+                                                  const std::string& alternative,
+                                                  std::string* error);
+
+// True when the run is unattended (CRX_ANSWERS is set).
+bool UnattendedRun(Platform& platform);
+
+}  // namespace crx::stub
+
+#endif  // CRX_STUB_STUB_INTERFACE_H

@@ -1,0 +1,79 @@
+// How a stub tells the user something, and its own log.
+//
+// Interactive runs show message boxes. Silent runs must never wait for a
+// person: their messages go to the stub's log when one is open and are
+// otherwise dropped. The stub's log is the engine's activity log once the
+// extraction has succeeded, or the log that StubFatal opens for itself.
+#ifndef CRX_STUB_STUB_MESSAGES_H
+#define CRX_STUB_STUB_MESSAGES_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace crx {
+struct Platform;
+class EngineLog;
+class File;
+class UserInterface;
+}  // namespace crx
+
+namespace crx::stub {
+
+// The caption of the stub's message boxes.
+inline constexpr const char* kStubCaption = "Cratex";
+
+// Where the stub's own lines go: nowhere, the engine's activity log (while
+// that is open), or a file of the stub's own.
+class StubLog {
+ public:
+  explicit StubLog(Platform& platform);
+  ~StubLog();
+  StubLog(const StubLog&) = delete;
+  StubLog& operator=(const StubLog&) = delete;
+
+  // From now on the stub writes to the engine's activity log (not owned).
+  void UseEngineLog(EngineLog* log);
+  // Opens path for writing (emptied) as the stub's log; false when it
+  // cannot be opened (the stub then has no log).
+  bool OpenOwn(const std::string& path);
+  void Close();
+
+  bool IsOpen() const;
+  // Writes text exactly as given; nothing when no log is open.
+  void Write(const std::string& text);
+  void Flush();
+
+ private:
+  Platform& platform_;
+  EngineLog* engine_log_ = nullptr;
+  std::unique_ptr<File> own_;
+};
+
+class StubMessages {
+ public:
+  StubMessages(UserInterface& ui, StubLog& log, bool silent)
+      : ui_(ui), log_(log), silent_(silent) {}
+
+  bool silent() const { return silent_; }
+
+  // Interactive: a message box with text and the MB_* flags; returns the
+  // button pressed. Silent: "\nMESSAGE (flags=0x%x)\n%s\n" into the log
+  // when one is open (flushed), and IDYES for MB_YESNO, else IDOK.
+  int StubMessage(const std::string& text, uint32_t flags);
+
+  // Silent runs only, for the failures that end them: makes "Cratex.log"
+  // in the log folder (TEMP, else TMP, else "C:/TEMP") the stub's log,
+  // emptied, whatever the logging setting; records text there as a
+  // message with flags 0 and closes the log. The caller then ends the stub.
+  void StubFatal(Platform& platform, const std::string& text);
+
+ private:
+  UserInterface& ui_;
+  StubLog& log_;
+  bool silent_;
+};
+
+}  // namespace crx::stub
+
+#endif  // CRX_STUB_STUB_MESSAGES_H

@@ -1,0 +1,273 @@
+// The setup phase on an emulated machine: the extracted "members" are files
+// the test writes into a temporary folder, the setup program is a stand-in
+// process that records its command line, and the stub's log is a file the
+// test reads back.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/archive_engine.h"
+#include "engine/logs.h"
+#include "engine/user_interface.h"
+#include "stub/handover.h"
+#include "stub/setup_phase.h"
+#include "stub/stub_messages.h"
+#include "stub/stub_variant.h"
+#include "stub/temp_folder.h"
+#include "support/test_platform.h"
+
+namespace crx {
+namespace {
+
+class NoUi : public UserInterface {
+ public:
+  std::vector<std::string> messages;
+  int MessageBox(const std::string& text, const std::string&, uint32_t) override {
+    messages.push_back(text);
+    return kIdOk;
+  }
+};
+
+// The setup program: records its command line; "runs" until waited for,
+// and then runs hook (what the program did meanwhile).
+class FakeProcesses : public Processes {
+ public:
+  explicit FakeProcesses(Processes& real) : real_(real) {}
+  std::vector<std::string> started;
+  uint32_t fail_with = 0;
+  int waits = 0;
+
+  std::unique_ptr<Process> Start(const std::string& line, const StartOptions&) override {
+    started.push_back(line);
+    if (fail_with != 0) {
+      SetLastError(fail_with);
+      return nullptr;
+    }
+    return std::make_unique<Running>(*this);
+  }
+  bool RunShellCommand(const std::string&, const std::string&, uint32_t*) override { return false; }
+  uint32_t CurrentProcessId() override { return real_.CurrentProcessId(); }
+  std::string ProgramPath() override { return "C:\\Downloads\\widget-setup.exe"; }
+  std::string CommandLineTail() override { return std::string(); }
+
+ private:
+  class Running : public Process {
+   public:
+    explicit Running(FakeProcesses& owner) : owner_(owner) {}
+    uint32_t Id() const override { return 7; }
+    WaitResult Wait(uint32_t) override {
+      ++owner_.waits;
+      return WaitResult::kDone;
+    }
+    bool ExitCode(uint32_t* code) override {
+      *code = 0;
+      return true;
+    }
+    bool Terminate(uint32_t) override { return false; }
+
+   private:
+    FakeProcesses& owner_;
+  };
+  Processes& real_;
+};
+
+// Sleeping runs the test's hook (another program finishing meanwhile).
+class HookClock : public Clock {
+ public:
+  explicit HookClock(Clock& real) : real_(real) {}
+  std::vector<uint32_t> sleeps;
+  std::unique_ptr<File> held;  // a running program's file; released on the second sleep
+  SystemTime UtcNow() override { return real_.UtcNow(); }
+  SystemTime LocalNow() override { return real_.LocalNow(); }
+  uint32_t TickCount() override { return real_.TickCount(); }
+  void Sleep(uint32_t ms) override {
+    sleeps.push_back(ms);
+    if (sleeps.size() == 2) held.reset();
+  }
+
+ private:
+  Clock& real_;
+};
+
+class SetupPhaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(machine_.ok()) << machine_.Error();
+    Platform& real = machine_.Get();
+    processes_ = std::make_unique<FakeProcesses>(real.processes);
+    clock_ = std::make_unique<HookClock>(real.clock);
+    platform_ = std::make_unique<Platform>(Platform{real.files, real.registry, *processes_,
+                                                    real.environment, *clock_, real.terminal,
+                                                    real.shell});
+    root_ = machine_.Scratch();
+    ASSERT_TRUE(p().files.CreateFolder(root_ + "\\temp"));
+    ASSERT_TRUE(p().environment.Set("TEMP", root_ + "\\temp"));
+    folder_.saved_folder = root_;
+    folder_.folder = root_ + "\\temp\\__CRX_tmp_0__";
+    ASSERT_TRUE(p().files.CreateFolder(folder_.folder));
+    ASSERT_TRUE(p().files.SetCurrentFolder(folder_.folder));
+    engine_ = std::make_unique<ArchiveEngine>(p(), ui_);
+    log_ = std::make_unique<stub::StubLog>(p());
+    ASSERT_TRUE(log_->OpenOwn(root_ + "\\stub.log"));
+  }
+
+  Platform& p() { return *platform_; }
+
+  void Extracted(const std::vector<std::string>& names) {
+    for (const std::string& name : names) {
+      std::unique_ptr<File> f = p().files.Open(folder_.folder + "\\" + name, kAccessWrite,
+                                               kShareNone, Disposition::kCreateAlways);
+      ASSERT_NE(f, nullptr) << name;
+      ASSERT_TRUE(f->Write(name.data(), name.size()));
+      MemberEntry entry;
+      entry.name = name;
+      entry.status = kMemberExtracted;
+      engine_->members().push_back(entry);
+    }
+  }
+
+  void Run(const std::string& setup, const std::string& wait, bool silent = false,
+           const std::string& response = std::string(), bool minimal = false) {
+    engine_->setup_info().setup_program = setup;
+    engine_->setup_info().wait_program = wait;
+    stub::StubMessages messages(ui_, *log_, silent);
+    stub::HandoverContext context{minimal ? stub::MinimalStub() : stub::FullStub(), p(),
+                                  *engine_, messages, *log_, silent, response};
+    stub::RunSetupPhaseSteps(context, folder_);
+    log_->Close();
+  }
+
+  std::string Read(const std::string& path) {
+    std::unique_ptr<File> f =
+        p().files.Open(path, kAccessRead, kShareRead | kShareWrite, Disposition::kOpenExisting);
+    if (!f) return "(missing)";
+    std::string bytes(65536, '\0');
+    size_t got = 0;
+    f->Read(bytes.data(), bytes.size(), &got);
+    bytes.resize(got);
+    return bytes;
+  }
+  std::string Log() { return Read(root_ + "\\stub.log"); }
+
+  test::TestPlatform machine_;
+  std::unique_ptr<FakeProcesses> processes_;
+  std::unique_ptr<HookClock> clock_;
+  std::unique_ptr<Platform> platform_;
+  NoUi ui_;
+  std::string root_;
+  stub::TempFolder folder_;
+  std::unique_ptr<ArchiveEngine> engine_;
+  std::unique_ptr<stub::StubLog> log_;
+};
+
+TEST(SetupCommandLine, RelativeNamesRunFromTheFolderAndSilentModeIsPassedOn) {
+  EXPECT_EQ(stub::SetupCommandLine("setup.exe", false, ""), ".\\setup.exe");
+  EXPECT_EQ(stub::SetupCommandLine("C:\\x\\setup.exe", false, ""), "C:\\x\\setup.exe");
+  EXPECT_EQ(stub::SetupCommandLine("\\x\\setup.exe", false, ""), "\\x\\setup.exe");
+  EXPECT_EQ(stub::SetupCommandLine(".\\bin\\setup.exe", false, ""), ".\\bin\\setup.exe");
+  EXPECT_EQ(stub::SetupCommandLine("setup.exe", true, ""), ".\\setup.exe /sms:silent");
+  EXPECT_EQ(stub::SetupCommandLine("setup.exe", true, "C:\\r.ini more"),
+            ".\\setup.exe /sms:C:\\r.ini more");
+}
+
+TEST_F(SetupPhaseTest, WaitsForTheSetupProgramThenRemovesWhatWasExtracted) {
+  Extracted({"setup.exe", "Kestrova.exe", "install.txt", "crxfinalize.exe"});
+  Run("setup.exe", "setup.exe", true, "C:\\answers.ini");
+  EXPECT_EQ(processes_->started, std::vector<std::string>{".\\setup.exe /sms:C:\\answers.ini"});
+  EXPECT_EQ(processes_->waits, 1);
+  // Every member and the folder are gone; the stub is back where it was.
+  EXPECT_FALSE(p().files.Exists(folder_.folder));
+  EXPECT_EQ(p().files.CurrentFolder(), root_);
+  // The hand-off for the interpreter's finalize step.
+  EXPECT_EQ(Read(root_ + "\\temp\\crxfin.dat"), "C:\\Downloads\\widget-setup.exe\n");
+  EXPECT_EQ(Read(root_ + "\\temp\\crxfinalize.exe"), "crxfinalize.exe");
+  EXPECT_EQ(Log(),
+            "SETUP PHASE: RUN PROGRAM <setup.exe> (.\\setup.exe /sms:C:\\answers.ini)\n"
+            "(waiting for program to compltete)\n"
+            "(program is compltete)\n"
+            "FINAL SETUP PHASE...\n"
+            "CLEANUP PHASE\n"
+            "(0) remove file 'setup.exe'\n"
+            "(1) remove file 'Kestrova.exe'\n"
+            "(2) remove file 'install.txt'\n"
+            "(3) remove file 'crxfinalize.exe'\n"
+            "change directory to '" + root_ + "'\n"
+            "remove directory '" + folder_.folder + "'\n");
+}
+
+TEST_F(SetupPhaseTest, ASecondProgramIsWaitedForByDeletingIt) {
+  Extracted({"setup.exe", "Kestrova.exe"});
+  // The interpreter is still running: its file cannot be deleted until the
+  // second retry.
+  clock_->held = p().files.Open(folder_.folder + "\\Kestrova.exe", kAccessRead, kShareRead,
+                                Disposition::kOpenExisting);
+  ASSERT_NE(clock_->held, nullptr);
+  Run("setup.exe", "Kestrova.exe", false, "", true);
+  EXPECT_EQ(clock_->sleeps, (std::vector<uint32_t>{5000, 5000}));
+  EXPECT_FALSE(p().files.Exists(folder_.folder));
+  const std::string log = Log();
+  EXPECT_EQ(log.find("setup phase: run program <setup.exe> (.\\setup.exe)\n"), 0u) << log;
+  EXPECT_NE(log.find("wait for {Kestrova.exe:setup.exe}\nCLEANUP PHASE\n"), std::string::npos)
+      << log;
+  // The interpreter's file was deleted by the wait; its own clean-up line fails.
+  EXPECT_NE(log.find("(1) remove file 'Kestrova.exe'\nremove file error 0x2\n"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(SetupPhaseTest, WhatKeepsTheFilesAndTheFolder) {
+  // The restart marker: everything stays for the installation's second part.
+  Extracted({"setup.exe", "__restart_env__.tmp"});
+  Run("setup.exe", "setup.exe");
+  EXPECT_TRUE(p().files.Exists(folder_.folder + "\\setup.exe"));
+  EXPECT_EQ(Log().find("CLEANUP PHASE"), std::string::npos);
+}
+
+TEST_F(SetupPhaseTest, NoWaitProgramLeavesTheFolder) {
+  Extracted({"setup.exe"});
+  Run("setup.exe", "");
+  EXPECT_EQ(processes_->waits, 0);
+  EXPECT_TRUE(p().files.Exists(folder_.folder + "\\setup.exe"));
+  EXPECT_NE(Log().find("(not waiting for program to compltete)\n"
+                       "(info: cannot locate exe to wait for '')\n"
+                       "(cannot perform cleanup phase, will leave folder '" +
+                       folder_.folder + "')FINAL SETUP PHASE...\n"),
+            std::string::npos)
+      << Log();
+}
+
+TEST_F(SetupPhaseTest, SubFoldersStayAndAFailedStartStillCleansUp) {
+  ASSERT_TRUE(p().files.CreateFolder(folder_.folder + "\\docs"));
+  Extracted({"setup.exe", "docs\\manual.txt"});
+  processes_->fail_with = 193;
+  Run("setup.exe", "setup.exe");
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0], "ERROR: can't run setup program\nerror creating process 193[0xc1]\n"
+                             "setup.exe");
+  // No hand-off files without a started program.
+  EXPECT_FALSE(p().files.Exists(root_ + "\\temp\\crxfin.dat"));
+  // The files are gone, the sub-folder keeps the folder.
+  EXPECT_FALSE(p().files.Exists(folder_.folder + "\\docs\\manual.txt"));
+  EXPECT_TRUE(p().files.Exists(folder_.folder + "\\docs"));
+  const std::string log = Log();
+  EXPECT_NE(log.find("run prog error 0xc1\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("remove directory '" + folder_.folder + "'\nremove directory error 0x91\n"),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(SetupPhaseTest, WithoutTempTheHandOffGoesToTheDriveRoot) {
+  ASSERT_TRUE(p().environment.Unset("TEMP"));
+  p().environment.Unset("TMP");
+  EXPECT_EQ(stub::HandOffFolder(p().environment), "");
+  Extracted({"setup.exe"});
+  Run("setup.exe", "setup.exe");
+  const std::string root_file = root_.substr(0, 2) + "\\crxfin.dat";
+  EXPECT_EQ(Read(root_file), "C:\\Downloads\\widget-setup.exe\n");
+  p().files.DeleteFile(root_file);
+}
+
+}  // namespace
+}  // namespace crx

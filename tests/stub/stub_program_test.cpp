@@ -1,0 +1,321 @@
+// The real stub programs of this build (the padded Cratex.dat and
+// Cratexm.dat) with archives the engine appends, run as programs on the
+// emulated machine, or under wine64 in the win64 build: they must find
+// their archive at their own length, extract every member into a new
+// __CRX_tmp_ folder under TEMP, run the archive's setup program there with
+// silent mode passed on, and clean up behind it. The setup program is a
+// real one that writes down how it was started: a shell script on the
+// emulated machine, the record_run helper under wine.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "common/format.h"
+#include "engine/archive_engine.h"
+#include "engine/logs.h"
+#include "engine/scramble.h"
+#include "engine/user_interface.h"
+#include "support/test_platform.h"
+
+#ifdef _WIN32
+#include <algorithm>
+#else
+#include "platform/posix/host_paths.h"
+#endif
+
+namespace crx {
+namespace {
+
+constexpr int kExitDone = 0;
+constexpr const char kSettingsKey[] = "SOFTWARE\\Velmora\\Cratex\\1.00";
+
+class QuietUi : public UserInterface {
+ public:
+  std::string first;
+  int MessageBox(const std::string& text, const std::string&, uint32_t) override {
+    if (first.empty()) first = text;
+    return kIdOk;
+  }
+};
+
+// A file of the build tree as the test's platform names it.
+std::string BuildTreePath(std::string host) {
+#ifdef _WIN32
+  // Wine shows the host's root as drive Z:.
+  std::replace(host.begin(), host.end(), '/', '\\');
+  return "Z:" + host;
+#else
+  return HostToWindowsPath(host);
+#endif
+}
+
+// A path of the platform as the setup program sees it (the script on the
+// emulated machine works with host paths).
+std::string ProgramSidePath(const std::string& path) {
+#ifdef _WIN32
+  return path;
+#else
+  return WindowsToHostPath(path);
+#endif
+}
+
+// Folder names compare without regard to case (wine may spell the
+// temporary folder's parents differently from TEMP).
+std::string Lower(std::string text) {
+  for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return text;
+}
+
+class StubProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tp_.ok()) << tp_.Error();
+    ResetLogState();
+    full_stub_ = BuildTreePath(CRX_FULL_STUB_FILE);
+    min_stub_ = BuildTreePath(CRX_MIN_STUB_FILE);
+    ASSERT_FALSE(full_stub_.empty());
+    ScopedRegKey key(p().registry);
+    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyLocalMachine, kSettingsKey,
+                                                    RegAccess::kAll, key.Out(), nullptr));
+    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "datafile", full_stub_));
+    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "mdatafile", min_stub_));
+    // The stub's activity log is on, so its lines can be checked.
+    ScopedRegKey user(p().registry);
+    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyCurrentUser, kSettingsKey,
+                                                    RegAccess::kAll, user.Out(), nullptr));
+    ASSERT_EQ(kErrorSuccess, p().registry.SetString(user.Get(), "Logging", "1"));
+
+    ASSERT_TRUE(p().files.CreateFolder(At("temp")));
+    had_temp_ = p().environment.Get("TEMP", &saved_temp_);
+    ASSERT_TRUE(p().environment.Set("TEMP", At("temp")));
+    ASSERT_TRUE(p().environment.Set("CRX_RUN_RECORD", ProgramSidePath(At("record.txt"))));
+    ASSERT_TRUE(p().files.CreateFolder(At("product")));
+    WriteSetupProgram(At("product\\setup.exe"));
+    Write(At("product\\readme.txt"), std::string(20000, 'r') + "\r\nend\r\n");
+  }
+
+  void TearDown() override {
+    p().environment.Unset("CRX_ANSWERS");
+    p().environment.Unset("CRX_RUN_RECORD");
+    p().environment.Unset("CRX_RUN_RESTART");
+    if (had_temp_) {
+      p().environment.Set("TEMP", saved_temp_);
+    } else {
+      p().environment.Unset("TEMP");
+    }
+  }
+
+  Platform& p() { return tp_.Get(); }
+  std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
+
+  void Write(const std::string& path, const std::string& data) {
+    std::unique_ptr<File> f =
+        p().files.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
+    ASSERT_TRUE(f) << path;
+    ASSERT_TRUE(f->Write(data.data(), data.size()));
+  }
+
+  std::string Read(const std::string& path) {
+    std::unique_ptr<File> f =
+        p().files.Open(path, kAccessRead, kShareRead | kShareWrite, Disposition::kOpenExisting);
+    if (!f) return "<missing>";
+    std::string data;
+    char buffer[8192];
+    size_t got = 0;
+    while (f->Read(buffer, sizeof buffer, &got) && got > 0) data.append(buffer, got);
+    return data;
+  }
+
+  // A setup program that appends "cmd=<its command line>" and "cwd=<its
+  // folder>" to the file CRX_RUN_RECORD names and, with CRX_RUN_RESTART
+  // set, leaves the restart marker in its folder.
+  void WriteSetupProgram(const std::string& path) {
+#ifdef _WIN32
+    ASSERT_TRUE(p().files.CopyFile(BuildTreePath(CRX_RECORD_PROGRAM), path, false));
+#else
+    Write(path,
+          "#!/bin/sh\n"
+          "[ -n \"$CRX_RUN_RESTART\" ] && : > __restart_env__.tmp\n"
+          "printf 'cmd=%s\\ncwd=%s\\n' \"$CRX_COMMAND_LINE\" \"$(pwd)\" >> \"$CRX_RUN_RECORD\"\n");
+#endif
+    program_bytes_ = Read(path);
+  }
+
+  // What the setup program wrote down, or "<missing>".
+  std::string Record() { return Read(At("record.txt")); }
+  std::string Ran(const std::string& command_line, const std::string& folder) {
+    return "cmd=" + command_line + "\ncwd=" + Lower(ProgramSidePath(folder)) + "\n";
+  }
+  // The record with its folders in lower case.
+  std::string RecordLowerFolders() {
+    std::string record = Record();
+    std::string out;
+    size_t at = 0;
+    while (at < record.size()) {
+      size_t end = record.find('\n', at);
+      if (end == std::string::npos) end = record.size() - 1;
+      std::string line = record.substr(at, end + 1 - at);
+      out += line.rfind("cwd=", 0) == 0 ? Lower(line) : line;
+      at = end + 1;
+    }
+    return out;
+  }
+
+  // A setup archive of the product behind the full (or minimal) stub,
+  // whose setup program and program to wait for are program.
+  void Build(const std::string& archive, bool minimal, const std::string& password,
+             const std::string& program = "setup.exe") {
+    QuietUi ui;
+    ArchiveEngine engine(p(), ui);
+    engine.SetOptions(minimal ? "+SZM" : "+SZ");
+    SetupInfo& info = engine.setup_info();
+    info.company = "Velmora";
+    info.product = "Widget";
+    info.description = "Widget tools";
+    info.setup_program = program;
+    info.wait_program = program;
+    if (!password.empty()) engine.set_password_digest(DigestFromPaddedPassword(password));
+    ASSERT_TRUE(engine.CreateArchive(archive)) << ui.first;
+    ASSERT_TRUE(engine.AddFile(At("product\\setup.exe"), "setup.exe")) << ui.first;
+    ASSERT_TRUE(engine.AddFile(At("product\\readme.txt"), "docs\\readme.txt")) << ui.first;
+    ASSERT_TRUE(engine.CloseArchive()) << ui.first;
+    // The creation's activity log shares the stub's folder.
+    p().files.DeleteFile(At("temp\\Cratex.log"));
+  }
+
+  int Run(const std::string& program, const std::string& arguments) {
+    std::unique_ptr<Process> process =
+        p().processes.Start("\"" + program + "\" " + arguments, StartOptions());
+    if (!process) return -1;
+    if (process->Wait(120000) != WaitResult::kDone) {
+      process->Terminate(1);
+      return -1;
+    }
+    uint32_t code = 0;
+    return process->ExitCode(&code) ? static_cast<int>(code) : -1;
+  }
+
+  void ExpectExtractedInto(const std::string& folder) {
+    EXPECT_TRUE(program_bytes_ == Read(folder + "\\setup.exe")) << folder;
+    EXPECT_TRUE(std::string(20000, 'r') + "\r\nend\r\n" == Read(folder + "\\docs\\readme.txt"))
+        << folder;
+  }
+
+  // After the clean-up: the members are gone, but their sub-folder keeps
+  // the temporary folder from being removed.
+  void ExpectCleanedUpBut(const std::string& folder, const std::string& log) {
+    EXPECT_FALSE(p().files.Exists(folder + "\\setup.exe"));
+    EXPECT_FALSE(p().files.Exists(folder + "\\docs\\readme.txt"));
+    EXPECT_TRUE(p().files.IsFolder(folder + "\\docs"));
+    EXPECT_NE(std::string::npos,
+              log.find("CLEANUP PHASE\n(0) remove file 'setup.exe'\n"
+                       "(1) remove file 'docs\\readme.txt'\n"))
+        << log;
+    // ERROR_DIR_NOT_EMPTY.
+    EXPECT_NE(std::string::npos,
+              log.find(Format("remove directory '%s'\nremove directory error 0x91\n",
+                              folder.c_str())))
+        << log;
+  }
+
+  test::TestPlatform tp_;
+  std::string full_stub_, min_stub_;
+  std::string program_bytes_;
+  bool had_temp_ = false;
+  std::string saved_temp_;
+};
+
+TEST_F(StubProgramTest, FullStubRunsTheSetupProgramSilentlyAndCleansUp) {
+  int64_t size = 0;
+  {
+    std::unique_ptr<File> stub =
+        p().files.Open(full_stub_, kAccessRead, kShareRead, Disposition::kOpenExisting);
+    ASSERT_TRUE(stub && stub->Size(&size));
+  }
+  ASSERT_EQ(FULL_STUB_SIZE, size);
+  const std::string archive = At("widget.exe");
+  Build(archive, false, "");
+
+  EXPECT_EQ(kExitDone, Run(archive, "/sms:silent"));
+  const std::string folder = At("temp\\__CRX_tmp_0__");
+  EXPECT_EQ(Ran(".\\setup.exe /sms:silent", folder), RecordLowerFolders());
+  std::string log = Read(At("temp\\Cratex.log"));
+  EXPECT_NE(std::string::npos,
+            log.find("SETUP PHASE: RUN PROGRAM <setup.exe> (.\\setup.exe /sms:silent)\n"
+                     "(waiting for program to compltete)\n(program is compltete)\n"
+                     "FINAL SETUP PHASE...\n"))
+      << log;
+  ExpectCleanedUpBut(folder, log);
+  // The hand-off file names the running archive.
+  EXPECT_EQ(Lower(archive) + "\n", Lower(Read(At("temp\\crxfin.dat"))));
+  EXPECT_FALSE(p().files.Exists(At("temp\\crxfinalize.exe")));
+  const std::string end = "Cratex COMPLETE\n(close extracting archive)\n";
+  EXPECT_EQ(log.size() - end.size(), log.rfind(end)) << log;
+
+  // Run again: the first folder is still there, so the next one is used.
+  p().files.DeleteFile(At("record.txt"));
+  EXPECT_EQ(kExitDone, Run(archive, "/sms:silent"));
+  EXPECT_EQ(Ran(".\\setup.exe /sms:silent", At("temp\\__CRX_tmp_1__")), RecordLowerFolders());
+  ExpectCleanedUpBut(At("temp\\__CRX_tmp_1__"), Read(At("temp\\Cratex.log")));
+}
+
+TEST_F(StubProgramTest, MinimalStubTakesItsPasswordFromTheResponseFile) {
+  const std::string archive = At("locked.exe");
+  Build(archive, true, "opensesame");
+  Write(At("answers.ini"), "[Cratex]\r\npassword=opensesame\r\n");
+  // The installation asks to go on after a restart: everything stays.
+  ASSERT_TRUE(p().environment.Set("CRX_RUN_RESTART", "1"));
+
+  // Only the path is the response file; the words behind it are ignored,
+  // and the path goes on to the setup program as it was given.
+  EXPECT_EQ(kExitDone, Run(archive, "/sms:" + At("answers.ini") + " /q more words"));
+  const std::string folder = At("temp\\__CRX_tmp_0__");
+  EXPECT_EQ(Ran(".\\setup.exe /sms:" + At("answers.ini"), folder), RecordLowerFolders());
+  ExpectExtractedInto(folder);
+  EXPECT_TRUE(p().files.Exists(folder + "\\__restart_env__.tmp"));
+  const std::string log = Read(At("temp\\Cratex.log"));
+  EXPECT_NE(std::string::npos, log.find("setup phase: run program <setup.exe> (.\\setup.exe /sms:" +
+                                        At("answers.ini") + ")\n"))
+      << log;
+  EXPECT_EQ(std::string::npos, log.find("CLEANUP PHASE")) << log;
+
+  // A wrong password ends the run before anything is extracted.
+  Write(At("answers.ini"), "[Cratex]\r\npassword=wrong\r\n");
+  EXPECT_EQ(1, Run(archive, "/sms:" + At("answers.ini")));
+  EXPECT_EQ("\nMESSAGE (flags=0x0)\nERROR - invalid passwd in RESPONSE file\n",
+            Read(At("temp\\Cratex.log")));
+  EXPECT_FALSE(p().files.Exists(At("temp\\__CRX_tmp_1__")));
+}
+
+TEST_F(StubProgramTest, InteractiveRunTakesItsAnswersFromTheAnswersFile) {
+  const std::string archive = At("widget.exe");
+  Build(archive, false, "");
+  ASSERT_TRUE(p().environment.Set("CRX_ANSWERS", At("answers.txt")));
+
+  // Declined: nothing is created.
+  Write(At("answers.txt"), "SetupConfirm NO\n");
+  EXPECT_EQ(2, Run(archive, ""));
+  EXPECT_FALSE(p().files.Exists(At("temp\\__CRX_tmp_0__")));
+  EXPECT_EQ("<missing>", Record());
+
+  // Browse (the browser is not built: a message), then YES. "/SMS:" is
+  // not the silent option, so the setup program gets no "/sms:" either.
+  Write(At("answers.txt"), "SetupConfirm Browse\nMessageBox OK\nSetupConfirm YES\n");
+  EXPECT_EQ(kExitDone, Run(archive, "/SMS:silent"));
+  EXPECT_EQ(Ran(".\\setup.exe", At("temp\\__CRX_tmp_0__")), RecordLowerFolders());
+  ExpectCleanedUpBut(At("temp\\__CRX_tmp_0__"), Read(At("temp\\Cratex.log")));
+
+  // A setup program that is not in the archive cannot be started: the
+  // message about it finds the answers file used up, which ends the
+  // program instead of waiting; the extracted files stay.
+  p().files.DeleteFile(At("record.txt"));
+  Build(archive, false, "", "absent.exe");
+  Write(At("answers.txt"), "SetupConfirm YES\n");
+  EXPECT_EQ(97, Run(archive, ""));
+  ExpectExtractedInto(At("temp\\__CRX_tmp_1__"));
+  EXPECT_EQ("<missing>", Record());
+}
+
+}  // namespace
+}  // namespace crx

@@ -1,0 +1,312 @@
+#!/usr/bin/env bash
+# The road of a setup archive under wine64, with the win64 programs of a
+# build: Cratex.exe makes the archive from a builder script with the real
+# win64 full stub (Cratex.dat) in front, and the archive runs under wine.
+#
+#   setup_road_under_wine.sh [WIN64_BUILD] [road|signed|confirm]   (build/win64 road)
+#
+# road     the archive runs silently (/sms:silent): it must extract itself
+#          into the first free __CRX_tmp_N__ under wine's TEMP, start its
+#          setup program there with ".\SETUP.EXE /sms:silent", leave the
+#          hand-off files crxfin.dat (its own path) and crxfinalize.exe in
+#          TEMP, and remove every extracted file and the folder. Then the
+#          same with the real launcher as setup.exe: stub -> setup ->
+#          Kestrova.exe must hand "/sms:silent" on.
+# signed   the archive, signed with osslsigncode and a throw-away
+#          certificate made here, must pass osslsigncode verify and still
+#          run and clean up silently: the signature is appended behind the
+#          archive, which the stub finds at its own fixed offset.
+# confirm  run interactively on the X display: the setup confirmation
+#          "Cratex - Setup Confirm" must come up (a screenshot is kept in
+#          WIN64_BUILD/wine-shots/setup-confirm.png); declining with NO must
+#          end the stub without creating anything.
+#
+# The setup program (and the interpreter behind the launcher) is the
+# record_run helper of the build: it writes its command line and folder to
+# the file CRX_RUN_RECORD names. Needs DISPLAY (Xvfb) and wine64; signed
+# needs osslsigncode and openssl, confirm xdotool, xwd and ImageMagick's
+# convert. WINEPREFIX is <WIN64_BUILD>/wineprefix. The test sets the stub
+# and the logging setting in wine's registry and puts them back after.
+# Exit status: 0 passed, 1 failed, 77 skipped (something needed is missing).
+set -uo pipefail
+
+win_build=$(realpath -m "${1:-build/win64}")
+mode=${2:-road}
+wine=/usr/lib/wine/wine64
+caption="Cratex - Setup Confirm"
+
+say() { printf 'setup_road_under_wine(%s): %s\n' "$mode" "$*"; }
+skip() { say "SKIPPED: $*"; exit 77; }
+
+case "$mode" in
+  road|signed|confirm) ;;
+  *) say "unknown mode '$mode' (road, signed or confirm)"; exit 2 ;;
+esac
+
+cratex_exe=$win_build/src/programs/Cratex.exe
+launcher=$win_build/src/programs/setup.exe
+recorder=$win_build/tests/wine/record_run.exe
+stub=$win_build/stubs/Cratex.dat
+[ -x "$wine" ] || skip "$wine is not installed"
+for file in "$cratex_exe" "$launcher" "$recorder" "$stub"; do
+  [ -f "$file" ] || skip "$file is not built"
+done
+[ -n "${DISPLAY:-}" ] || skip "DISPLAY is not set (start Xvfb first)"
+tools="cmp"
+[ "$mode" = signed ] && tools="$tools osslsigncode openssl"
+[ "$mode" = confirm ] && tools="$tools xdotool xwd convert"
+for tool in $tools; do
+  command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
+done
+
+export WINEPREFIX=$win_build/wineprefix
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/crx-road.XXXXXX")
+stub_pid=
+host_temp=
+made_folders=()
+# Registry values the test sets, with what was there before.
+settings=('HKLM\SOFTWARE\Velmora\Cratex\1.00|datafile' 'HKCU\SOFTWARE\Velmora\Cratex\1.00|Logging')
+declare -A old_value had_value
+registry_changed=0
+
+# Ends what this test started, removes what its runs left in wine's TEMP
+# and puts the registry values back, on every way out.
+cleanup() {
+  if [ -n "$stub_pid" ] && kill -0 "$stub_pid" 2>/dev/null; then
+    kill "$stub_pid" 2>/dev/null
+    wait "$stub_pid" 2>/dev/null
+  fi
+  if [ -n "$host_temp" ]; then
+    for folder in "${made_folders[@]}"; do rm -rf "$folder"; done
+    rm -f "$host_temp/crxfin.dat" "$host_temp/crxfinalize.exe"
+  fi
+  if [ $registry_changed -eq 1 ]; then
+    for setting in "${settings[@]}"; do
+      local key=${setting%|*} value=${setting#*|}
+      if [ "${had_value[$setting]}" = 1 ]; then
+        "$wine" reg add "$key" /v "$value" /t REG_SZ /d "${old_value[$setting]}" /f >/dev/null 2>&1
+      else
+        "$wine" reg delete "$key" /v "$value" /f >/dev/null 2>&1
+      fi
+    done
+  fi
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+fail() {
+  say "FAILED: $*"
+  if [ -n "$host_temp" ] && [ -f "$host_temp/Cratex.log" ]; then
+    say "Cratex.log:"
+    cat "$host_temp/Cratex.log"
+  fi
+  exit 1
+}
+
+# The Windows path of a host path: wine's Z: drive is the host's root.
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+lower() { tr '[:upper:]' '[:lower:]'; }
+
+mkdir -p "$WINEPREFIX"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  say "booting the wine prefix $WINEPREFIX"
+  "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
+fi
+
+for setting in "${settings[@]}"; do
+  key=${setting%|*}
+  value=${setting#*|}
+  had_value[$setting]=0
+  old=$("$wine" reg query "$key" /v "$value" 2>/dev/null |
+        sed -n "s/^ *$value *REG_SZ *//p" | tr -d '\r')
+  if [ -n "$old" ]; then
+    had_value[$setting]=1
+    old_value[$setting]=$old
+  fi
+done
+registry_changed=1
+"$wine" reg add 'HKLM\SOFTWARE\Velmora\Cratex\1.00' /v datafile /t REG_SZ \
+  /d "$(winpath "$stub")" /f >/dev/null 2>&1 || fail "could not set the stub in wine's registry"
+"$wine" reg add 'HKCU\SOFTWARE\Velmora\Cratex\1.00' /v Logging /t REG_SZ /d 1 /f \
+  >/dev/null 2>&1 || fail "could not switch logging on"
+
+# Wine sets TEMP from its own settings, whatever this shell has.
+wine_temp=$("$wine" cmd /c echo '%TEMP%' 2>/dev/null | tr -d '\r')
+host_temp=$("$wine" winepath -u "$wine_temp" 2>/dev/null | tr -d '\r')
+host_temp=${host_temp%/}
+[ -d "$host_temp" ] || fail "wine's TEMP '$wine_temp' is no folder ($host_temp)"
+say "wine's TEMP is $wine_temp ($host_temp)"
+
+export CRX_RUN_RECORD
+CRX_RUN_RECORD=$(winpath "$scratch/record.txt")
+
+# Makes $scratch/$1 from the product folder $2 with setup program $3 and
+# the members that follow.
+build_archive() {
+  local archive=$1 product=$2 program=$3
+  shift 3
+  {
+    echo "+ZS"
+    echo ":Velmora"
+    echo ":Widget"
+    echo ":The widget tools"
+    echo ":$program"
+    echo ":$program"
+    echo ">$(winpath "$scratch/$archive")"
+    echo "@$(winpath "$scratch/$product")"
+    printf '%s\n' "$@"
+  } >"$scratch/$archive.crs"
+  (cd "$scratch" && timeout 120 "$wine" "$cratex_exe" "$archive.crs") >"$scratch/cratex.out" 2>&1 ||
+    { cat "$scratch/cratex.out"; fail "Cratex.exe could not build $archive from its script"; }
+  [ "$(stat -c %s "$scratch/$archive")" -gt 217088 ] || fail "$archive holds no archive"
+  # The builder's activity log is in the same folder as the stub's.
+  rm -f "$host_temp/Cratex.log"
+}
+
+# The folder the next run must extract into: the first free name.
+next_folder() {
+  local n=0
+  while [ -e "$host_temp/__CRX_tmp_${n}__" ]; do n=$((n + 1)); done
+  printf '%s' "__CRX_tmp_${n}__"
+}
+
+# Runs archive $1 silently and checks the whole road: the recorded command
+# line $2 and folder, the hand-off, the clean-up.
+run_silently() {
+  local archive=$1 expected_command=$2 finalize=${3:-}
+  local folder status
+  folder=$(next_folder)
+  made_folders+=("$host_temp/$folder")
+  rm -f "$scratch/record.txt" "$host_temp/crxfin.dat" "$host_temp/crxfinalize.exe"
+  status=0
+  timeout 120 "$wine" "$scratch/$archive" /sms:silent >"$scratch/stub.out" 2>&1 || status=$?
+  [ $status -eq 0 ] || { cat "$scratch/stub.out"; fail "$archive /sms:silent ended with status $status"; }
+  [ -f "$scratch/record.txt" ] || fail "the setup program of $archive did not run"
+  local want got
+  want=$(printf 'cmd=%s\ncwd=%s\\%s' "$expected_command" "$wine_temp" "$folder" | lower)
+  got=$(lower <"$scratch/record.txt")
+  [ "$got" = "$want" ] || fail "the setup program recorded '$got', not '$want'"
+  say "$archive: the setup program ran as '$expected_command' in $wine_temp\\$folder"
+
+  # The hand-off: the archive's own path, and its finishing program.
+  want=$(winpath "$scratch/$archive" | lower)
+  got=$(tr -d '\r\n' <"$host_temp/crxfin.dat" 2>/dev/null | lower)
+  [ "$got" = "$want" ] || fail "crxfin.dat holds '$got', not '$want'"
+  if [ -n "$finalize" ]; then
+    cmp -s "$finalize" "$host_temp/crxfinalize.exe" || fail "crxfinalize.exe was not handed off"
+  else
+    [ ! -e "$host_temp/crxfinalize.exe" ] || fail "a crxfinalize.exe appeared from nowhere"
+  fi
+
+  # The clean-up: nothing extracted is left, not even the folder.
+  [ ! -e "$host_temp/$folder" ] || fail "$folder is still there: $(ls -A "$host_temp/$folder")"
+  local log=$host_temp/Cratex.log
+  grep -qF "CLEANUP PHASE" "$log" || fail "the log has no clean-up"
+  grep -qF "remove directory '$wine_temp\\$folder'" "$log" || fail "the log names another folder"
+  if grep -qF "error" "$log"; then fail "the log reports an error"; fi
+  grep -qF "Cratex COMPLETE" "$log" || fail "the log has no completion line"
+  say "$archive: hand-off written, every extracted file and $folder removed"
+}
+
+product=$scratch/product
+mkdir -p "$product"
+cp "$recorder" "$product/SETUP.EXE"
+printf 'copy *.* $HOME$\r\n' >"$product/install.txt"
+printf 'the finishing program of the archive author\r\n' >"$product/crxfinalize.exe"
+build_archive widget-setup.exe product SETUP.EXE SETUP.EXE install.txt crxfinalize.exe
+say "Cratex.exe built widget-setup.exe"
+
+case "$mode" in
+road)
+  run_silently widget-setup.exe '.\SETUP.EXE /sms:silent' "$product/crxfinalize.exe"
+
+  # Through the real launcher: the stub starts setup.exe, which starts
+  # Kestrova.exe (the recorder again) with its own arguments.
+  chained=$scratch/chained
+  mkdir -p "$chained"
+  cp "$launcher" "$chained/setup.exe"
+  cp "$recorder" "$chained/Kestrova.exe"
+  cp "$product/install.txt" "$chained/install.txt"
+  build_archive chained-setup.exe chained setup.exe setup.exe Kestrova.exe install.txt
+  run_silently chained-setup.exe 'Kestrova.exe /sms:silent'
+  ;;
+
+signed)
+  # A throw-away self-signed code-signing certificate.
+  openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Cratex test signer" \
+    -addext "extendedKeyUsage=codeSigning" -keyout "$scratch/key.pem" -out "$scratch/cert.pem" \
+    >"$scratch/openssl.out" 2>&1 || { cat "$scratch/openssl.out"; fail "openssl could not make a certificate"; }
+  osslsigncode sign -certs "$scratch/cert.pem" -key "$scratch/key.pem" -n "Widget setup" \
+    -in "$scratch/widget-setup.exe" -out "$scratch/signed-setup.exe" >"$scratch/sign.out" 2>&1 ||
+    { cat "$scratch/sign.out"; fail "osslsigncode could not sign the archive"; }
+  unsigned_size=$(stat -c %s "$scratch/widget-setup.exe")
+  signed_size=$(stat -c %s "$scratch/signed-setup.exe")
+  [ "$signed_size" -gt "$unsigned_size" ] || fail "the signed archive is no longer than the unsigned"
+  # Signing changes only the PE header (its checksum and the certificate
+  # table entry) and appends the signature behind the archive: the stub's
+  # code and the archive keep their bytes and their offset.
+  changed=$(cmp -l "$scratch/widget-setup.exe" "$scratch/signed-setup.exe" 2>/dev/null |
+            awk '$1 > 1024 { n++ } END { print n + 0 }')
+  [ "$changed" -eq 0 ] || fail "signing changed $changed bytes behind the PE header"
+  osslsigncode verify -CAfile "$scratch/cert.pem" -in "$scratch/signed-setup.exe" \
+    >"$scratch/verify.out" 2>&1 || { cat "$scratch/verify.out"; fail "osslsigncode verify refused the signed archive"; }
+  say "signed-setup.exe ($signed_size bytes, $((signed_size - unsigned_size)) more) passes osslsigncode verify"
+  run_silently signed-setup.exe '.\SETUP.EXE /sms:silent' "$product/crxfinalize.exe"
+  ;;
+
+confirm)
+  folder=$(next_folder)
+  made_folders+=("$host_temp/$folder")
+  rm -f "$scratch/record.txt"
+  "$wine" "$scratch/widget-setup.exe" >"$scratch/stub.out" 2>&1 &
+  stub_pid=$!
+  window=
+  for _ in $(seq 1 600); do
+    window=$(xdotool search --name "^$caption\$" 2>/dev/null | head -n 1)
+    [ -n "$window" ] && break
+    kill -0 "$stub_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  shots=$win_build/wine-shots
+  mkdir -p "$shots"
+  shot=$shots/setup-confirm.png
+  sleep 0.5  # let the dialog paint its controls
+  xwd -root -silent | convert xwd:- "$shot" 2>/dev/null || say "could not take a screenshot"
+  [ -n "$window" ] || fail "no window titled '$caption' appeared within 60 s (screen: $shot)"
+  name=$(xdotool getwindowname "$window" 2>/dev/null)
+  [ "$name" = "$caption" ] || fail "window $window is titled '$name', not '$caption'"
+  say "found the setup confirmation '$name' (screenshot: $shot)"
+
+  # NO: focus the dialog, move on from the default button YES (which has
+  # the focus) to NO and press it. A wrong button shows: YES runs the
+  # setup program, Browse... opens a window and the stub does not end.
+  xdotool windowactivate --sync "$window" >/dev/null 2>&1 || xdotool windowfocus "$window" 2>/dev/null
+  sleep 0.3
+  xdotool key --clearmodifiers Tab
+  sleep 0.2
+  xdotool key --clearmodifiers space
+  status=
+  for _ in $(seq 1 100); do
+    if ! kill -0 "$stub_pid" 2>/dev/null; then
+      status=0
+      wait "$stub_pid" || status=$?
+      stub_pid=
+      break
+    fi
+    sleep 0.1
+  done
+  [ -n "$status" ] || fail "the stub did not end after the confirmation was declined"
+  [ "$status" -eq 2 ] || fail "the declined stub ended with status $status, not 2"
+  [ ! -e "$host_temp/$folder" ] || fail "declining created $folder"
+  [ ! -e "$scratch/record.txt" ] || fail "declining ran the setup program"
+  [ ! -e "$host_temp/Cratex.log" ] || fail "declining wrote a log"
+  say "declined: the stub ended with status 2 and created nothing"
+  ;;
+esac
+
+say "PASSED"
+exit 0
