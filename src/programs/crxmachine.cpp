@@ -38,6 +38,10 @@ const char kUsageText[] =
     "                              environment\n"
     "  path WINPATH                the host path of a Windows path\n"
     "  winpath HOSTPATH            the Windows path of a host path\n"
+    "  run COMMANDLINE             start a program of the machine with a Windows\n"
+    "                              command line (one argument; the current folder\n"
+    "                              is the host's), wait for it and exit with its\n"
+    "                              exit status\n"
     "  stubs HOSTDIR               point the builder at the self-extractor stubs\n"
     "                              Cratex.dat and Cratexm.dat in HOSTDIR (for\n"
     "                              example build/win64/stubs to build archives for\n"
@@ -139,6 +143,7 @@ class Tool {
     if (command == "winpath") {
       return rest.size() == 1 ? WinPath(rest[0]) : UsageError("winpath takes one host path");
     }
+    if (command == "run") return rest.size() == 1 ? RunProgram(rest[0]) : UsageError("run takes one command line");
     if (command == "stubs") return rest.size() == 1 ? Stubs(rest[0]) : UsageError("stubs takes one host folder");
     if (command == "set") return rest.size() == 2 ? Set(rest[0], rest[1]) : UsageError("set takes a name and a value");
     if (command == "drive") return Drive(rest);
@@ -202,6 +207,19 @@ class Tool {
     if (windows.empty()) return Failure(Format("no drive of the machine holds %s", host_path.c_str()));
     std::printf("%s\n", windows.c_str());
     return kOk;
+  }
+
+  int RunProgram(const std::string& command_line) {
+    std::unique_ptr<Process> process = P().processes.Start(command_line, StartOptions{});
+    if (!process) {
+      const uint32_t error = LastError();
+      return Failure(Format("cannot start %s (error %u)", command_line.c_str(), error));
+    }
+    uint32_t code = 0;
+    if (process->Wait(kInfinite) != WaitResult::kDone || !process->ExitCode(&code)) {
+      return Failure(Format("lost track of %s", command_line.c_str()));
+    }
+    return static_cast<int>(code & 0xFF);
   }
 
   int Stubs(const std::string& host_folder) {

@@ -159,6 +159,21 @@ TEST_F(CrxMachineTest, TheBuilderFindsItsStubs) {
   EXPECT_NE(std::string::npos, r.out.find("Z:" + folder + "\\win64\\Cratexm.dat")) << r.out;
 }
 
+TEST_F(CrxMachineTest, RunStartsAProgramOfTheMachine) {
+  ASSERT_EQ(0, Run("create").code);
+  // A program written without execute permission (as the machine's own
+  // programs write them) still runs; its exit status comes back.
+  const std::string prog = machine_ + "/drive_c/prog.exe";
+  std::ofstream(prog) << "#!/bin/sh\necho \"ran with $1\"\nexit 3\n";
+  ASSERT_EQ(0, ::chmod(prog.c_str(), 0644));
+  Result r = Run("run 'C:\\prog.exe first'");
+  EXPECT_EQ(3, r.code);
+  EXPECT_NE(std::string::npos, r.out.find("ran with first")) << r.out;
+  r = Run("run 'C:\\missing.exe'");
+  EXPECT_EQ(1, r.code);
+  EXPECT_NE(std::string::npos, r.out.find("cannot start C:\\missing.exe (error 2)")) << r.out;
+}
+
 TEST_F(CrxMachineTest, UsageAndFailures) {
   Result r = Run("");
   EXPECT_EQ(2, r.code);
