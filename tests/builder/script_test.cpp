@@ -66,9 +66,9 @@ class BreakableFiles : public test::ForwardingFileSystem {
 
 // Records the commands given to the command interpreter instead of running
 // them; "exit N" returns N.
-class RecordingProcesses : public Processes {
+class ScriptedShell : public Processes {
  public:
-  RecordingProcesses(Processes& real, Switches& switches) : real_(real), switches_(switches) {}
+  ScriptedShell(Processes& real, Switches& switches) : real_(real), switches_(switches) {}
   std::vector<std::string> commands;
 
   std::unique_ptr<Process> Start(const std::string& c, const StartOptions& o) override {
@@ -176,7 +176,7 @@ class ScriptTest : public ::testing::Test {
     ASSERT_TRUE(machine_.ok()) << machine_.Error();
     Platform& real = machine_.Get();
     files_ = std::make_unique<BreakableFiles>(real.files, switches_.broken);
-    processes_ = std::make_unique<RecordingProcesses>(real.processes, switches_);
+    processes_ = std::make_unique<ScriptedShell>(real.processes, switches_);
     platform_ = std::make_unique<Platform>(Platform{*files_, real.registry, *processes_,
                                                     real.environment, clock_, real.terminal,
                                                     real.shell});
@@ -243,7 +243,7 @@ class ScriptTest : public ::testing::Test {
   test::TestPlatform machine_;
   Switches switches_;
   std::unique_ptr<BreakableFiles> files_;
-  std::unique_ptr<RecordingProcesses> processes_;
+  std::unique_ptr<ScriptedShell> processes_;
   FixedClock clock_;
   std::unique_ptr<Platform> platform_;
   ScriptUi ui_;

@@ -9,6 +9,7 @@
 
 #include "engine/user_interface.h"
 #include "launcher/launcher.h"
+#include "support/fake_processes.h"
 #include "support/test_platform.h"
 
 #ifndef _WIN32
@@ -34,46 +35,6 @@ class MessagesUi : public UserInterface {
   }
 };
 
-// Starts nothing: records the command line, and fails with the given error
-// when asked to.
-class FakeProcesses : public Processes {
- public:
-  explicit FakeProcesses(Processes& real) : real_(real) {}
-  std::vector<std::string> started;
-  uint32_t fail_with = 0;
-  uint32_t exit_code = 0;
-
-  std::unique_ptr<Process> Start(const std::string& line, const StartOptions&) override {
-    started.push_back(line);
-    if (fail_with != 0) {
-      SetLastError(fail_with);
-      return nullptr;
-    }
-    return std::make_unique<Done>(exit_code);
-  }
-  bool RunShellCommand(const std::string&, const std::string&, uint32_t*) override { return false; }
-  uint32_t CurrentProcessId() override { return real_.CurrentProcessId(); }
-  std::string ProgramPath() override { return real_.ProgramPath(); }
-  std::string CommandLineTail() override { return real_.CommandLineTail(); }
-
- private:
-  class Done : public Process {
-   public:
-    explicit Done(uint32_t code) : code_(code) {}
-    uint32_t Id() const override { return 1; }
-    WaitResult Wait(uint32_t) override { return WaitResult::kDone; }
-    bool ExitCode(uint32_t* code) override {
-      *code = code_;
-      return true;
-    }
-    bool Terminate(uint32_t) override { return false; }
-
-   private:
-    uint32_t code_;
-  };
-  Processes& real_;
-};
-
 class NoSleepClock : public Clock {
  public:
   explicit NoSleepClock(Clock& real) : real_(real) {}
@@ -91,7 +52,7 @@ TEST(SetupLauncher, StartsTheInterpreterWithItsOwnArgumentsOrSaysWhyNot) {
   test::TestPlatform machine;
   ASSERT_TRUE(machine.ok()) << machine.Error();
   Platform& real = machine.Get();
-  FakeProcesses processes(real.processes);
+  test::RecordingProcesses processes(real.processes);
   NoSleepClock clock(real.clock);
   Platform p{real.files, real.registry, processes, real.environment, clock, real.terminal,
              real.shell};

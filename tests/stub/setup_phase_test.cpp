@@ -16,6 +16,7 @@
 #include "stub/stub_messages.h"
 #include "stub/stub_variant.h"
 #include "stub/temp_folder.h"
+#include "support/fake_processes.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -30,47 +31,12 @@ class NoUi : public UserInterface {
   }
 };
 
-// The setup program: records its command line; "runs" until waited for,
-// and then runs hook (what the program did meanwhile).
-class FakeProcesses : public Processes {
+// The setup program: started with its command line recorded, "running"
+// until waited for; the stub's own path is a fixed one.
+class SetupProcesses : public test::RecordingProcesses {
  public:
-  explicit FakeProcesses(Processes& real) : real_(real) {}
-  std::vector<std::string> started;
-  uint32_t fail_with = 0;
-  int waits = 0;
-
-  std::unique_ptr<Process> Start(const std::string& line, const StartOptions&) override {
-    started.push_back(line);
-    if (fail_with != 0) {
-      SetLastError(fail_with);
-      return nullptr;
-    }
-    return std::make_unique<Running>(*this);
-  }
-  bool RunShellCommand(const std::string&, const std::string&, uint32_t*) override { return false; }
-  uint32_t CurrentProcessId() override { return real_.CurrentProcessId(); }
+  using RecordingProcesses::RecordingProcesses;
   std::string ProgramPath() override { return "C:\\Downloads\\widget-setup.exe"; }
-  std::string CommandLineTail() override { return std::string(); }
-
- private:
-  class Running : public Process {
-   public:
-    explicit Running(FakeProcesses& owner) : owner_(owner) {}
-    uint32_t Id() const override { return 7; }
-    WaitResult Wait(uint32_t) override {
-      ++owner_.waits;
-      return WaitResult::kDone;
-    }
-    bool ExitCode(uint32_t* code) override {
-      *code = 0;
-      return true;
-    }
-    bool Terminate(uint32_t) override { return false; }
-
-   private:
-    FakeProcesses& owner_;
-  };
-  Processes& real_;
 };
 
 // Sleeping runs the test's hook (another program finishing meanwhile).
@@ -96,7 +62,7 @@ class SetupPhaseTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(machine_.ok()) << machine_.Error();
     Platform& real = machine_.Get();
-    processes_ = std::make_unique<FakeProcesses>(real.processes);
+    processes_ = std::make_unique<SetupProcesses>(real.processes);
     clock_ = std::make_unique<HookClock>(real.clock);
     platform_ = std::make_unique<Platform>(Platform{real.files, real.registry, *processes_,
                                                     real.environment, *clock_, real.terminal,
@@ -152,7 +118,7 @@ class SetupPhaseTest : public ::testing::Test {
   std::string Log() { return Read(root_ + "\\stub.log"); }
 
   test::TestPlatform machine_;
-  std::unique_ptr<FakeProcesses> processes_;
+  std::unique_ptr<SetupProcesses> processes_;
   std::unique_ptr<HookClock> clock_;
   std::unique_ptr<Platform> platform_;
   NoUi ui_;
