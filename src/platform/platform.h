@@ -405,6 +405,12 @@ class Terminal {
   virtual void WriteError(const std::string& text) = 0;
   // Columns of the terminal (80 when unknown).
   virtual int Width() = 0;
+  // From now on the first Ctrl-C does not end the program but is noted
+  // for Interrupted() to report; a second one ends it as usual. False when
+  // the system refuses.
+  virtual bool CatchInterrupt() { return false; }
+  // True once Ctrl-C was pressed after CatchInterrupt.
+  virtual bool Interrupted() { return false; }
 };
 
 // ---------------------------------------------------------------------------

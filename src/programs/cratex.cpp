@@ -6,7 +6,9 @@
 //
 // Exit status: 0 when the script ran to its end, the archive verified and
 // no error was reported on the way (files the script names but that do not
-// exist count as errors); 1 otherwise; 2 for a missing script path. On
+// exist count as errors); 1 otherwise (also after Ctrl-C, which stops the
+// script and closes the archive with what it holds); 2 for a missing
+// script path. On
 // Linux the script path may be a host path; it is turned into the emulated
 // machine's path (paths inside the script are the machine's own).
 //
@@ -74,10 +76,23 @@ class CountingInterface : public UserInterface {
   int errors_ = 0;
 };
 
+// Ctrl-C asks the script to stop: the script ends before its next line (or
+// after the file being added), and the archive is closed with what it has.
+class InterruptHooks : public ui::FeedbackHooks {
+ public:
+  explicit InterruptHooks(Terminal& terminal) : terminal_(terminal) {}
+  bool UserQuit() override { return terminal_.Interrupted(); }
+
+ private:
+  Terminal& terminal_;
+};
+
 class ProgramHost : public builder::ScriptHost {
  public:
   ProgramHost(Platform& platform, UserInterface& ui, bool unattended)
-      : ScriptHost(platform, ui), unattended_(unattended) {}
+      : ScriptHost(platform, ui), unattended_(unattended), hooks_(platform.terminal) {}
+
+  ui::FeedbackHooks& hooks() override { return hooks_; }
 
   ui::Feedback* NewFeedback() override {
 #ifdef _WIN32
@@ -89,6 +104,7 @@ class ProgramHost : public builder::ScriptHost {
 
  private:
   bool unattended_;
+  InterruptHooks hooks_;
 };
 
 int Main(int argc, char** argv) {
@@ -138,10 +154,15 @@ int Main(int argc, char** argv) {
   }
 
   SetSilentMode(false);
+  platform.terminal.CatchInterrupt();
   ProgramHost script_host(platform, ui, has_answers || has_record);
   builder::CommandLineRun run =
       builder::RunCommandLineScript(script_host, MachinePath(command_line));
 
+  if (platform.terminal.Interrupted()) {
+    platform.terminal.WriteError("Cratex: interrupted; the archive holds what was added before\n");
+    return kExitFailed;
+  }
   const bool ok = run.script_ok && run.verified && run.errors_reported == 0 && ui.errors() == 0;
   if (ok && !run.archive.empty()) {
     platform.terminal.Write(Format("Cratex: built and verified %s\n", run.archive.c_str()));

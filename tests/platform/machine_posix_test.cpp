@@ -2,6 +2,7 @@
 // share modes, removable drives, the environment rule, attributes on the
 // host and boot-time moves.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -360,6 +361,16 @@ TEST(MachineTest, ProgramsAreHostExecutables) {
   EXPECT_EQ(0u, rc);
   // The program's own path is a Windows path.
   EXPECT_EQ(':', p.processes.ProgramPath()[1]);
+}
+
+TEST(MachineTest, FirstCtrlCIsNotedNotFatal) {
+  test::TestPlatform tp;
+  ASSERT_TRUE(tp.ok()) << tp.Error();
+  Terminal& terminal = tp.Get().terminal;
+  EXPECT_FALSE(terminal.Interrupted());
+  ASSERT_TRUE(terminal.CatchInterrupt());
+  ASSERT_EQ(0, ::raise(SIGINT));  // would end the test program without the catch
+  EXPECT_TRUE(terminal.Interrupted());
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // Environment, clock, terminal and shell services of the emulated machine.
 #include <dlfcn.h>
 #include <errno.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
@@ -135,8 +136,30 @@ class PosixClock : public Clock {
   }
 };
 
+// Set by the first Ctrl-C after CatchInterrupt; the second one ends the
+// program as the default action does.
+volatile sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int signal_number) {
+  if (interrupted) {
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+    return;
+  }
+  interrupted = 1;
+}
+
 class PosixTerminal : public Terminal {
  public:
+  bool CatchInterrupt() override {
+    struct sigaction action;
+    std::memset(&action, 0, sizeof action);
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(SIGINT, &action, nullptr) == 0;
+  }
+  bool Interrupted() override { return interrupted != 0; }
+
   bool IsInteractive() override { return ::isatty(0) && ::isatty(1); }
 
   bool ReadLine(std::string* line) override {

@@ -204,8 +204,20 @@ void WriteAll(HANDLE h, const std::string& text) {
   }
 }
 
+// Set by the first Ctrl-C after CatchInterrupt; the second one is left to
+// the system, which ends the program.
+volatile LONG interrupted = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  return ::InterlockedExchange(&interrupted, 1) == 0 ? TRUE : FALSE;
+}
+
 class Win32Terminal final : public Terminal {
  public:
+  bool CatchInterrupt() override { return ::SetConsoleCtrlHandler(OnConsoleControl, TRUE) != 0; }
+  bool Interrupted() override { return interrupted != 0; }
+
   bool IsInteractive() override {
     return IsConsole(::GetStdHandle(STD_INPUT_HANDLE)) &&
            IsConsole(::GetStdHandle(STD_OUTPUT_HANDLE));
