@@ -62,9 +62,8 @@ void EngineCore::ReportAndLog(const std::string& message) {
 // ArchiveEngine
 
 ArchiveEngine::ArchiveEngine(Platform& platform, UserInterface& ui)
-    : core_(platform, ui),
-      writer_(std::make_unique<ArchiveWriter>(core_)),
-      reader_(std::make_unique<ArchiveReader>(core_)) {}
+    : core_(platform, ui), reader_(std::make_unique<ArchiveReader>(core_)) {}
+
 
 ArchiveEngine::~ArchiveEngine() { CloseArchive(); }
 
@@ -99,18 +98,10 @@ void ArchiveEngine::set_hooks(EngineHooks* hooks) {
   core_.policy.set_hooks(core_.hooks);
 }
 
-bool ArchiveEngine::CreateArchive(const std::string& path) { return writer_->Create(path); }
-
-bool ArchiveEngine::AddFile(const std::string& path, const std::string& name_on_archive) {
-  return writer_->AddFile(path, name_on_archive);
-}
-
-bool ArchiveEngine::AddDirectory(const std::string& path) { return writer_->AddDirectory(path); }
-
 bool ArchiveEngine::CloseArchive() {
-  writer_->ClearNames();
+  if (writer_) writer_->ClearNames();
   bool ok = true;
-  if (core_.creating) {
+  if (core_.creating && writer_) {
     ok = writer_->Close();
   } else if (core_.archive) {
     reader_->Close();
@@ -121,7 +112,7 @@ bool ArchiveEngine::CloseArchive() {
 
 bool ArchiveEngine::AbortArchive() {
   core_.hooks->EndFeedback();
-  if (core_.creating) {
+  if (core_.creating && writer_) {
     writer_->Abort();
   } else if (core_.archive) {
     reader_->Abort();
@@ -130,8 +121,8 @@ bool ArchiveEngine::AbortArchive() {
   return true;
 }
 
-int32_t ArchiveEngine::file_count() const { return writer_->file_count(); }
-int32_t ArchiveEngine::block_count() const { return writer_->block_count(); }
+int32_t ArchiveEngine::file_count() const { return writer_ ? writer_->file_count() : 0; }
+int32_t ArchiveEngine::block_count() const { return writer_ ? writer_->block_count() : 0; }
 
 bool ArchiveEngine::ExtractArchive(const std::string& path,
                                    const std::vector<std::string>* selection,

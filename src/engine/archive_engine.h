@@ -217,6 +217,9 @@ class ArchiveEngine {
   std::vector<MemberEntry>& members();
 
  private:
+  // The writer, made on the first write call.
+  ArchiveWriter& Writer();
+
   EngineCore core_;
   std::unique_ptr<ArchiveWriter> writer_;
   std::unique_ptr<ArchiveReader> reader_;

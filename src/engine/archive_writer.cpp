@@ -609,4 +609,21 @@ void ArchiveWriter::Abort() {
   core_.platform.files.DeleteFile(core_.archive_path);
 }
 
+// ---------------------------------------------------------------------------
+// The engine's write calls. They live here, with the writer they make, so
+// that a program that only reads (a stub) does not link the writer at all.
+
+ArchiveWriter& ArchiveEngine::Writer() {
+  if (!writer_) writer_ = std::make_unique<ArchiveWriter>(core_);
+  return *writer_;
+}
+
+bool ArchiveEngine::CreateArchive(const std::string& path) { return Writer().Create(path); }
+
+bool ArchiveEngine::AddFile(const std::string& path, const std::string& name_on_archive) {
+  return Writer().AddFile(path, name_on_archive);
+}
+
+bool ArchiveEngine::AddDirectory(const std::string& path) { return Writer().AddDirectory(path); }
+
 }  // namespace crx

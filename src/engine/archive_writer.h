@@ -31,9 +31,14 @@ class Registry;
 // message boxes, also in silent mode), and the result is "".
 std::string StubFile(Registry& registry, UserInterface& ui, bool minimal);
 
+// The engine makes its writer on the first write call and reaches the
+// calls a reading engine also makes (Close, Abort, ClearNames and the
+// counts) through virtual functions: a program that never writes - a
+// self-extractor stub - then links none of the writer.
 class ArchiveWriter {
  public:
   explicit ArchiveWriter(EngineCore& core);
+  virtual ~ArchiveWriter() = default;
   ArchiveWriter(const ArchiveWriter&) = delete;
   ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
@@ -56,16 +61,16 @@ class ArchiveWriter {
   // to a second volume) the block and file counts patched into the
   // identification record; closes the file and clears core.creating. The
   // activity log is left to the caller.
-  bool Close();
+  virtual bool Close();
 
   // Closes and deletes the archive being written.
-  void Abort();
+  virtual void Abort();
 
   // Forgets the names already on the archive.
-  void ClearNames();
+  virtual void ClearNames();
 
-  int32_t file_count() const { return file_count_; }
-  int32_t block_count() const { return block_count_; }
+  virtual int32_t file_count() const { return file_count_; }
+  virtual int32_t block_count() const { return block_count_; }
 
  private:
   // ---- CreateArchive steps --------------------------------------------------

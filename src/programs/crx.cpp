@@ -5,6 +5,7 @@
 //   crx verify FILE        read and check every member, write nothing
 //   crx extract FILE [-o DIR] [--replace always|never|newer|prompt]
 //                    [--flatten] [--overwrite-readonly]
+//   crx browse FILE        the archive browser on the terminal
 //   --password TEXT        for password-protected archives (any command)
 //
 // Exit status: 0 done, 1 failed (the reason on standard error), 2 usage.
@@ -24,6 +25,9 @@
 #include "engine/user_interface.h"
 #include "platform/platform.h"
 #include "programs/machine_path.h"
+#include "ui/browser.h"
+#include "ui/console/browser_console.h"
+#include "ui/feedback.h"
 #include "ui/service.h"
 
 
@@ -40,6 +44,7 @@ const char kUsage[] =
     "       crx verify FILE\n"
     "       crx extract FILE [-o DIR] [--replace always|never|newer|prompt]\n"
     "                   [--flatten] [--overwrite-readonly]\n"
+    "       crx browse FILE\n"
     "       (any command) --password TEXT\n"
     "\n"
     "Reads, checks and extracts Cratex archives without running them.\n"
@@ -52,6 +57,8 @@ const char kUsage[] =
     "           they are kept), always, never, or newer (replace only with a\n"
     "           member that is not older). --overwrite-readonly replaces\n"
     "           read-only files too.\n"
+    "  browse   the archive browser: list, find, view and extract members\n"
+    "           interactively (or from an answers file, CRX_ANSWERS)\n"
     "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage.\n";
 
 struct Arguments {
@@ -118,7 +125,7 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
     return false;
   }
   if (args->command != "info" && args->command != "list" && args->command != "verify" &&
-      args->command != "extract") {
+      args->command != "extract" && args->command != "browse") {
     *error = "unknown command '" + args->command + "'";
     return false;
   }
@@ -140,8 +147,10 @@ std::string TimeText(FileTime time) {
 
 class Tool {
  public:
-  Tool(Platform& platform, ui::TerminalNotices& ui, const Arguments& args)
-      : platform_(platform), ui_(ui), args_(args), engine_(platform, ui) {}
+  Tool(Platform& platform, ui::TerminalNotices& ui, ui::FrontEnd& front_end, bool unattended,
+       const Arguments& args)
+      : platform_(platform), ui_(ui), front_end_(front_end), unattended_(unattended),
+        args_(args), engine_(platform, ui) {}
 
   int Run() {
     archive_ = MachinePath(args_.file);
@@ -149,6 +158,7 @@ class Tool {
     if (!Unlock()) return kExitFailed;
     if (args_.command == "list") return List();
     if (args_.command == "verify") return Verify();
+    if (args_.command == "browse") return Browse();
     return Extract();
   }
 
@@ -282,8 +292,26 @@ class Tool {
     return kExitOk;
   }
 
+  // The browser, with the password (if any) already checked by Unlock.
+  int Browse() {
+    ui::BrowserOptions options;
+    options.path = archive_;
+    options.pre_authorised = true;
+    options.native = ui::RunConsoleBrowser;
+    Platform& platform = platform_;
+    const bool unattended = unattended_;
+    options.make_feedback = [&platform, unattended]() {
+      return ui::MakeFeedback(platform, unattended);
+    };
+    const int result = ui::ShowArchiveBrowser(platform_, ui_, front_end_, options);
+    if (result != ui::kBrowserClosed || ui_.errors() != 0) return Fail("browsing failed");
+    return kExitOk;
+  }
+
   Platform& platform_;
   ui::TerminalNotices& ui_;
+  ui::FrontEnd& front_end_;
+  bool unattended_;
   const Arguments& args_;
   ArchiveEngine engine_;
   std::string archive_;
@@ -320,7 +348,7 @@ int Main(int argc, char** argv) {
   }
   SetSilentMode(false);
   ui::TerminalNotices ui(platform.terminal, *service, "crx");
-  Tool tool(platform, ui, args);
+  Tool tool(platform, ui, service->front_end(), !answers.empty() || !record.empty(), args);
   return tool.Run();
 }
 

@@ -16,14 +16,17 @@
 #include "stub/stub.h"
 #include "stub/stub_interface.h"
 #include "stub/stub_variant.h"
+#include "ui/browser.h"
 #include "ui/feedback.h"
 
 #ifdef _WIN32
 #include <windows.h>
 
+#include "ui/win32/browser_win32.h"
 #include "ui/win32/feedback_win32.h"
 #else
 #include "platform/posix/host_paths.h"
+#include "ui/console/browser_console.h"
 #endif
 
 namespace crx {
@@ -49,6 +52,14 @@ std::unique_ptr<ui::Feedback> NativeFeedback(Platform& platform) {
 
 // Dispatches the window messages waiting on this thread, so the minimal
 // stub's modeless feedback window paints and animates between steps.
+// Unattended runs record the feedback window's requests; others show the
+// window. (MakeFeedback's terminal progress line has no place in a window
+// program.)
+std::unique_ptr<ui::Feedback> MakeFeedback(Platform& platform, bool unattended) {
+  if (unattended) return std::make_unique<ui::RecordingFeedback>(platform.clock);
+  return NativeFeedback(platform);
+}
+
 void ProcessMessages() {
   MSG msg;
   while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -61,7 +72,9 @@ void ReportStartFailure(const std::string& text) {
   ::MessageBoxA(nullptr, text.c_str(), "Cratex", MB_OK | MB_ICONERROR);
 }
 #else
-constexpr ui::FeedbackMaker NativeFeedback = nullptr;
+std::unique_ptr<ui::Feedback> MakeFeedback(Platform& platform, bool unattended) {
+  return ui::MakeFeedback(platform, unattended);
+}
 
 void ProcessMessages() {}
 
@@ -99,12 +112,21 @@ int Main() {
   }
 
   const bool unattended = stub::UnattendedRun(platform);
-  stub::StubHost stub_host{
-      platform, *service, service->front_end(),
-      [&platform, unattended]() {
-        return ui::MakeFeedback(platform, unattended, NativeFeedback);
-      },
-      ProcessMessages};
+  stub::StubHost stub_host{platform, *service, service->front_end(),
+                           [&platform, unattended]() { return MakeFeedback(platform, unattended); },
+                           ProcessMessages};
+#ifdef _WIN32
+#ifdef CRX_MINIMAL_STUB
+  // The list box form has no "open with the associated application".
+  stub_host.browser = ui::RunWin32ListBoxBrowser;
+#else
+  stub_host.browser = ui::RunWin32Browser;
+  stub_host.send_dde = ui::SendDdeExecute;
+#endif
+  stub_host.locale = ::GetUserDefaultLCID();
+#else
+  stub_host.browser = ui::RunConsoleBrowser;
+#endif
   return stub::RunStub(Variant(), stub_host, platform.processes.CommandLineTail());
 }
 

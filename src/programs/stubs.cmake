@@ -14,9 +14,9 @@ function(crx_stub_program target output size)
   if(CRX_WINDOWS)
     # Small aborting versions of the run-time's throwing helpers, linked
     # ahead of the C++ library so its exception machinery stays out, and
-    # the stand-in for zlib's compress (a stub never writes an archive).
+    # the small stand-ins for zlib's compress and crc32.
     list(APPEND sources ${PROJECT_SOURCE_DIR}/src/stub/abort_runtime.cpp
-         ${PROJECT_SOURCE_DIR}/src/stub/no_compress.cpp)
+         ${PROJECT_SOURCE_DIR}/src/stub/zlib_stand_ins.cpp)
   endif()
   add_executable(${target} ${sources})
   target_compile_definitions(${target} PRIVATE ${ARGN})

@@ -2,18 +2,26 @@
 
 #include "common/format.h"
 #include "stub/setup_phase.h"
+#include "stub/stub.h"
 #include "stub/stub_messages.h"
 #include "stub/temp_folder.h"
 
 namespace crx::stub {
 
 bool BrowseOwnArchive(HandoverContext& context, bool list_only) {
-  context.messages.StubMessage(
-      list_only ? "The archive browser is not built yet: the files of this archive cannot be "
-                  "listed."
-                : "The archive browser is not built yet: this archive cannot be opened.",
-      0);
-  return false;
+  StubHost& host = *context.host;
+  ui::BrowserOptions options;
+  options.list_only = list_only;
+  options.pre_authorised = !list_only;
+  options.minimal = !context.variant.list_view_browser;
+  options.locale = host.locale;
+  options.stub_reader = true;
+  options.own_offset = context.variant.archive_offset;
+  options.make_feedback = host.make_feedback;
+  options.native = host.browser;
+  options.send_dde = host.send_dde;
+  return ui::ShowArchiveBrowser(context.platform, host.ui, host.front_end, options) ==
+         ui::kBrowserClosed;
 }
 
 bool RunSetupPhase(HandoverContext& context, const TempFolder& folder) {

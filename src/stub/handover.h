@@ -16,6 +16,10 @@ struct Platform;
 }  // namespace crx
 
 namespace crx::stub {
+struct StubHost;
+}  // namespace crx::stub
+
+namespace crx::stub {
 
 class StubLog;
 class StubMessages;
@@ -33,12 +37,14 @@ struct HandoverContext {
   // Lets waiting window messages be processed while the stub waits; may
   // be empty.
   std::function<void()> process_messages;
+  // The program around the stub (its dialogs and the browser to show).
+  StubHost* host = nullptr;
 };
 
-// Opens the archive browser on the stub's own archive. list_only: the
-// "Browse..." form without extraction and without a password prompt.
-// False when the browser could not be shown (it is not built yet: the user
-// is told so).
+// Opens the archive browser on the stub's own archive, whose password (if
+// any) the stub has checked. list_only: the "Browse..." form of the setup
+// confirmation, without extraction and without a password prompt. False
+// when the browser could not open the archive (it has said why).
 bool BrowseOwnArchive(HandoverContext& context, bool list_only);
 
 // Runs the setup program of the extracted setup archive from the temporary

@@ -48,6 +48,7 @@ class Stub {
     engine_.set_stub_reader(true, variant.archive_offset);
     engine_.set_hooks(&hooks_);
     context_.process_messages = host.process_messages;
+    context_.host = &host;
   }
 
   ~Stub() { engine_.set_hooks(nullptr); }
@@ -143,13 +144,14 @@ class Stub {
   }
 
   // The end of a run that handed over to the browser or the setup phase;
-  // handed_over is false when that part could not run (it is not built).
+  // handed_over is false when the browser could not open the archive (it
+  // said why).
   int End(bool handed_over) {
     if (log_.IsOpen()) {
       log_.Write("Cratex COMPLETE\n");
       log_.Flush();
     }
-    return handed_over ? kStubDone : kStubNotBuilt;
+    return handed_over ? kStubDone : kStubFailed;
   }
 
   StubHost& host_;

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "stub/stub_variant.h"
+#include "ui/browser.h"
 
 namespace crx {
 struct Platform;
@@ -29,7 +30,6 @@ enum StubExit : int {
   kStubDone = 0,       // browsing or the setup phase ran to the end
   kStubFailed = 1,     // a failure was reported and the run ended early
   kStubCancelled = 2,  // the user declined (password or confirmation)
-  kStubNotBuilt = 3,   // the hand-over went to a part that is not built yet
 };
 
 // What the entry point provides.
@@ -45,6 +45,12 @@ struct StubHost {
   // Lets waiting window messages be processed between steps of the work,
   // so that windows of the stub's own thread stay live. May be empty.
   std::function<void()> process_messages;
+  // The archive browser of the program (the Win32 dialog, the terminal);
+  // null: the browser's "Browse" dialogs through the front-end.
+  ui::BrowserRunner browser = nullptr;
+  ui::DdeSender send_dde = nullptr;
+  // The user's locale (LCID) for the browser's date.
+  uint32_t locale = 1033;
 };
 
 // Runs the stub. command_tail is the command line after the program name.

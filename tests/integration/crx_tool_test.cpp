@@ -179,6 +179,23 @@ TEST_F(CrxToolTest, ExtractsIdenticalBytesAndTimes) {
   }
 }
 
+TEST_F(CrxToolTest, BrowseExtractsWhatTheAnswersChoose) {
+  const std::string archive = At("plain.exe");
+  Build(archive, "+Z", "");
+  // Rows are listed in archive order: 3 is bin\data.bin.
+  WriteFile(At("answers.txt"), "Browse GetSelected Selection=3 ToLocations=0 OutputFolder=" +
+                                   At("picked") + "\nBrowse Close\n");
+  EXPECT_EQ(0, Crx("browse \"" + archive + "\""));
+  const std::string data = At("picked\\" + winpath::WithoutRoot(Product("bin\\data.bin")));
+  EXPECT_EQ(files_[2].data, ReadFile(data));
+  EXPECT_EQ("<missing>",
+            ReadFile(At("picked\\" + winpath::WithoutRoot(Product("readme.txt")))));
+  // The answers run out before the browser is closed: the run fails.
+  WriteFile(At("answers.txt"), "Browse GetAll ToLocations=0 OutputFolder=" + At("all") + "\n");
+  EXPECT_NE(0, Crx("browse \"" + archive + "\""));
+  ExpectExtracted(At("all"));
+}
+
 TEST_F(CrxToolTest, ExistingFilesFollowTheReplaceMode) {
   const std::string archive = At("plain.exe");
   Build(archive, "+Z", "");

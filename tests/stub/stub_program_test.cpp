@@ -184,6 +184,19 @@ class StubProgramTest : public ::testing::Test {
     p().files.DeleteFile(At("temp\\Cratex.log"));
   }
 
+  // A plain archive (no setup information) of the product behind the full
+  // or minimal stub.
+  void BuildPlain(const std::string& archive, bool minimal) {
+    QuietUi ui;
+    ArchiveEngine engine(p(), ui);
+    engine.SetOptions(minimal ? "+ZM" : "+Z");
+    ASSERT_TRUE(engine.CreateArchive(archive)) << ui.first;
+    ASSERT_TRUE(engine.AddFile(At("product\\setup.exe"), "setup.exe")) << ui.first;
+    ASSERT_TRUE(engine.AddFile(At("product\\readme.txt"), "docs\\readme.txt")) << ui.first;
+    ASSERT_TRUE(engine.CloseArchive()) << ui.first;
+    p().files.DeleteFile(At("temp\\Cratex.log"));
+  }
+
   int Run(const std::string& program, const std::string& arguments) {
     std::unique_ptr<Process> process =
         p().processes.Start("\"" + program + "\" " + arguments, StartOptions());
@@ -299,9 +312,9 @@ TEST_F(StubProgramTest, InteractiveRunTakesItsAnswersFromTheAnswersFile) {
   EXPECT_FALSE(p().files.Exists(At("temp\\__CRX_tmp_0__")));
   EXPECT_EQ("<missing>", Record());
 
-  // Browse (the browser is not built: a message), then YES. "/SMS:" is
+  // Browse (the list-only browser, closed at once), then YES. "/SMS:" is
   // not the silent option, so the setup program gets no "/sms:" either.
-  Write(At("answers.txt"), "SetupConfirm Browse\nMessageBox OK\nSetupConfirm YES\n");
+  Write(At("answers.txt"), "SetupConfirm Browse\nBrowse Close\nSetupConfirm YES\n");
   EXPECT_EQ(kExitDone, Run(archive, "/SMS:silent"));
   EXPECT_EQ(Ran(".\\setup.exe", At("temp\\__CRX_tmp_0__")), RecordLowerFolders());
   ExpectCleanedUpBut(At("temp\\__CRX_tmp_0__"), Read(At("temp\\Cratex.log")));
@@ -315,6 +328,35 @@ TEST_F(StubProgramTest, InteractiveRunTakesItsAnswersFromTheAnswersFile) {
   EXPECT_EQ(97, Run(archive, ""));
   ExpectExtractedInto(At("temp\\__CRX_tmp_1__"));
   EXPECT_EQ("<missing>", Record());
+}
+
+TEST_F(StubProgramTest, PlainArchivesOpenTheBrowserOfEitherStub) {
+  ASSERT_TRUE(p().environment.Set("CRX_ANSWERS", At("answers.txt")));
+  for (bool minimal : {false, true}) {
+    SCOPED_TRACE(minimal ? "minimal stub" : "full stub");
+    const std::string archive = At(minimal ? "plainm.exe" : "plain.exe");
+    const std::string out = At(minimal ? "outm" : "out");
+    BuildPlain(archive, minimal);
+    ASSERT_TRUE(p().files.CreateFolder(out));
+
+    // Silent mode browses too: the second row into the chosen folder,
+    // then everything flattened into it.
+    Write(At("answers.txt"),
+          "Browse GetSelected Selection=2 ToLocations=0 \"OutputFolder=" + out + "\"\n"
+          "Browse GetAll Selection= Flatten=1 Replace=always\n"
+          "Browse Close\n");
+    EXPECT_EQ(kExitDone, Run(archive, "/sms:silent"));
+    EXPECT_TRUE(std::string(20000, 'r') + "\r\nend\r\n" == Read(out + "\\docs\\readme.txt"));
+    EXPECT_TRUE(program_bytes_ == Read(out + "\\setup.exe"));
+    EXPECT_TRUE(std::string(20000, 'r') + "\r\nend\r\n" == Read(out + "\\readme.txt"));
+    // Nothing was run and no temporary folder made.
+    EXPECT_EQ("<missing>", Record());
+    EXPECT_FALSE(p().files.Exists(At("temp\\__CRX_tmp_0__")));
+
+    // An answers file without a Browse answer ends the run as unanswered.
+    Write(At("answers.txt"), "");
+    EXPECT_EQ(97, Run(archive, ""));
+  }
 }
 
 }  // namespace

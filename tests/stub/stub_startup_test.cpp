@@ -26,6 +26,7 @@
 #include "stub/temp_folder.h"
 #include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
+#include "ui/browser.h"
 #include "ui/feedback.h"
 #include "ui/message_box.h"
 
@@ -35,7 +36,10 @@ namespace {
 using stub::kStubCancelled;
 using stub::kStubDone;
 using stub::kStubFailed;
-using stub::kStubNotBuilt;
+
+// The browser's dialog as any front-end sees it (its buttons are answered
+// by name, as an answers file does).
+constexpr const char kBrowse[] = "Browse";
 
 // ---------------------------------------------------------------------------
 // Command line and response file: no platform state beyond files.
@@ -79,6 +83,7 @@ struct Shown {
   std::string name;
   std::string text;
   std::string caption;
+  std::string buttons;  // the buttons' names, each followed by a blank
 };
 
 class ScriptedFrontEnd : public ui::FrontEnd {
@@ -87,10 +92,14 @@ class ScriptedFrontEnd : public ui::FrontEnd {
     std::string dialog;
     int button;
     std::string password;  // for the unlock dialog
+    std::vector<std::pair<std::string, std::string>> fields;
+    std::string button_name;  // instead of button: the button of that name
   };
 
   int Show(ui::Dialog& dialog) override {
-    shown.push_back({dialog.Name(), dialog.Text(), dialog.Caption()});
+    std::string buttons;
+    for (const ui::DialogButton& b : dialog.Buttons()) buttons += b.name + " ";
+    shown.push_back({dialog.Name(), dialog.Text(), dialog.Caption(), buttons});
     if (dialog.AsMessageBox() != nullptr) {
       std::string error;
       dialog.Press(dialog.Buttons()[dialog.DefaultButton()].id, &error);
@@ -102,7 +111,21 @@ class ScriptedFrontEnd : public ui::FrontEnd {
       answers.pop_front();
       std::string error;
       if (!a.password.empty()) dialog.SetField("Password", a.password, &error);
-      if (!dialog.Press(a.button, &error)) refusals.push_back(error);
+      for (const auto& [field, value] : a.fields) {
+        if (!dialog.SetField(field, value, &error)) refusals.push_back(error);
+      }
+      int button = a.button;
+      if (!a.button_name.empty()) {
+        button = -1;
+        for (const ui::DialogButton& b : dialog.Buttons()) {
+          if (b.name == a.button_name) button = b.id;
+        }
+        if (button < 0) {
+          refusals.push_back("no button " + a.button_name);
+          continue;
+        }
+      }
+      if (!dialog.Press(button, &error)) refusals.push_back(error);
     }
     if (!dialog.Closed()) dialog.Refuse();
     return dialog.Result();
@@ -327,7 +350,23 @@ class StubStartupTest : public ::testing::Test {
   }
 
   void Answer(const std::string& dialog, int button, const std::string& password = "") {
-    answers_.push_back({dialog, button, password});
+    answers_.push_back({dialog, button, password, {}, {}});
+  }
+  // A "Browse" answer: the fields to set, then the button of that name.
+  void Browse(const std::string& button,
+              std::vector<std::pair<std::string, std::string>> fields = {}) {
+    answers_.push_back({kBrowse, 0, std::string(), std::move(fields), button});
+  }
+  int Count(const std::string& dialog) const {
+    int n = 0;
+    for (const Shown& s : seen_) n += s.name == dialog ? 1 : 0;
+    return n;
+  }
+  const Shown* First(const std::string& dialog) const {
+    for (const Shown& s : seen_) {
+      if (s.name == dialog) return &s;
+    }
+    return nullptr;
   }
 
   std::vector<std::string> TempFolders() {
@@ -436,24 +475,75 @@ TEST_F(StubStartupTest, InteractiveUnlockAsksUntilRightOrCancelled) {
   BuildArchive("", "letmein");
   Answer("UnlockArchive", kIdOk, "wrong");
   Answer("UnlockArchive", kIdOk, "letmein");
-  // The plain archive goes to the browser, which is not built yet.
-  EXPECT_EQ(kStubNotBuilt, Run(""));
+  Browse("Close");
+  // The plain archive goes to the browser, which lists it without asking
+  // for the password a second time.
+  EXPECT_EQ(kStubDone, Run(""));
   ASSERT_EQ(1u, refusals_.size());
   EXPECT_EQ("Incorrect Password", refusals_[0]);
-  ASSERT_EQ(1u, messages_.size());
-  EXPECT_NE(std::string::npos, messages_[0].find("browser is not built yet"));
+  EXPECT_EQ(1, Count("UnlockArchive"));
+  ASSERT_EQ(1, Count(kBrowse));
+  EXPECT_NE(std::string::npos, First(kBrowse)->text.find("install.txt")) << First(kBrowse)->text;
+  EXPECT_TRUE(messages_.empty());
 
+  p().files.DeleteFile(Temp("Cratex.log"));  // the browser's listing
   Answer("UnlockArchive", kIdCancel);
   EXPECT_EQ(kStubCancelled, Run(""));
   EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ(0, Count(kBrowse));
   EXPECT_EQ("<missing>", Log());
 }
 
 TEST_F(StubStartupTest, SilentPlainArchiveStillGoesToTheBrowser) {
   BuildArchive("", "");
-  EXPECT_EQ(kStubNotBuilt, Run("/sms:silent"));
+  ASSERT_TRUE(p().files.CreateFolder(At("out")));
+  // Silent mode asks nothing else, but the browser is shown all the same:
+  // its answers are taken, one action each, until Close.
+  Browse("GetSelected", {{"Selection", "2"}, {"ToLocations", "0"}, {"OutputFolder", At("out")}});
+  Browse("Close");
+  EXPECT_EQ(kStubDone, Run("/sms:silent"));
+  EXPECT_TRUE(refusals_.empty()) << refusals_[0];
+  ASSERT_EQ(2, Count(kBrowse));
+  const Shown& browser = *First(kBrowse);
+  EXPECT_EQ(0u, browser.caption.find("Cratex Archive - archive.exe (")) << browser.caption;
+  EXPECT_NE(std::string::npos, browser.text.find("  1 setup.exe  ")) << browser.text;
+  EXPECT_NE(std::string::npos, browser.text.find("  2 install.txt  ")) << browser.text;
+  // The full stub's list-view form, with every extraction control.
+  EXPECT_EQ("GetAll GetSelected View Open Find Close ", browser.buttons);
+  // Only the selected row was extracted, and the second listing says so.
+  EXPECT_EQ(std::string(3000, 'i') + "end", ReadFile(At("out\\install.txt")));
+  EXPECT_FALSE(p().files.Exists(At("out\\setup.exe")));
+  EXPECT_NE(std::string::npos, seen_.back().text.find("install.txt  ")) << seen_.back().text;
+  EXPECT_NE(std::string::npos, seen_.back().text.find("[extracted]")) << seen_.back().text;
   EXPECT_TRUE(messages_.empty());
   EXPECT_TRUE(TempFolders().empty());
+  EXPECT_EQ("<none>", transcript_);
+
+  // Nobody to answer: the browser closes as if Close was pressed.
+  EXPECT_EQ(kStubDone, Run("/sms:silent", stub::FullStub()));
+  EXPECT_EQ(1, Count(kBrowse));
+  EXPECT_TRUE(messages_.empty());
+}
+
+TEST_F(StubStartupTest, MinimalStubBrowsesWithTheListBoxForm) {
+  BuildArchive("", "", "+ZM");
+  ASSERT_TRUE(p().files.CreateFolder(At("out")));
+  // More than one row is refused in the list-box form (for any button
+  // while the field holds them).
+  Browse("GetSelected", {{"Selection", "1,2"}, {"ToLocations", "0"}, {"OutputFolder", At("out")}});
+  Browse("GetAll");
+  Browse("GetAll", {{"Selection", ""}});
+  Browse("Close");
+  EXPECT_EQ(kStubDone, Run("", stub::MinimalStub()));
+  ASSERT_EQ(2u, refusals_.size());
+  EXPECT_EQ("Selection: only one entry can be selected", refusals_[0]);
+  EXPECT_EQ(refusals_[0], refusals_[1]);
+  ASSERT_EQ(2, Count(kBrowse));
+  // No associated application and no flattening in the list-box form.
+  EXPECT_EQ("GetAll GetSelected View Find Close ", First(kBrowse)->buttons);
+  EXPECT_EQ("the setup program", ReadFile(At("out\\setup.exe")));
+  EXPECT_EQ(std::string(3000, 'i') + "end", ReadFile(At("out\\install.txt")));
+  EXPECT_TRUE(messages_.empty());
 }
 
 TEST_F(StubStartupTest, DecliningTheSetupCreatesNothing) {
@@ -467,6 +557,32 @@ TEST_F(StubStartupTest, DecliningTheSetupCreatesNothing) {
   EXPECT_EQ("<none>", transcript_);
 }
 
+TEST_F(StubStartupTest, BrowsingALockedSetupArchiveAsksForNoPassword) {
+  BuildArchive("Velmora", "opensesame");
+  Answer("UnlockArchive", kIdOk, "opensesame");
+  Answer(stub::SetupConfirmDialog::kName, stub::kIdBrowse);
+  // List-only: Get All is no button of this browser, and is refused.
+  Browse("GetAll");
+  Browse("Find");
+  answers_.push_back({ui::FindDialog::kName, kIdOk, "", {{"Text", "INSTALL"}}, ""});
+  Browse("Close");
+  Answer(stub::SetupConfirmDialog::kName, stub::kIdBrowse);
+  Browse("Close");
+  Answer(stub::SetupConfirmDialog::kName, kIdNo);
+  EXPECT_EQ(kStubCancelled, Run(""));
+  EXPECT_EQ(1, Count("UnlockArchive"));
+  EXPECT_EQ(3, Count(stub::SetupConfirmDialog::kName));
+  ASSERT_EQ(3, Count(kBrowse)) << refusals_.size();
+  ASSERT_EQ(1u, refusals_.size());
+  EXPECT_EQ("no button GetAll", refusals_[0]);
+  EXPECT_EQ("Find Close ", First(kBrowse)->buttons);
+  EXPECT_NE(std::string::npos, First(kBrowse)->text.find("  2 install.txt  "));
+  EXPECT_EQ(1, Count(ui::FindDialog::kName));
+  // Found (case does not count by default): no "Not found".
+  EXPECT_TRUE(messages_.empty()) << messages_[0];
+  EXPECT_TRUE(TempFolders().empty());
+}
+
 TEST_F(StubStartupTest, AcceptedSetupIsExtractedIntoTheFirstFreeFolder) {
   BuildArchive("Velmora", "", "+Z", "");
   for (int n = 0; n < 5; ++n) {
@@ -474,13 +590,13 @@ TEST_F(StubStartupTest, AcceptedSetupIsExtractedIntoTheFirstFreeFolder) {
   }
   // Browse lists the archive and asks again; then YES.
   Answer(stub::SetupConfirmDialog::kName, stub::kIdBrowse);
+  Browse("Close");
   Answer(stub::SetupConfirmDialog::kName, kIdYes);
   EXPECT_EQ(kStubDone, Run(""));
-  EXPECT_EQ(2, [&] {
-    int n = 0;
-    for (const Shown& s : seen_) n += s.name == stub::SetupConfirmDialog::kName ? 1 : 0;
-    return n;
-  }());
+  EXPECT_EQ(2, Count(stub::SetupConfirmDialog::kName));
+  // The list-only browser: no extraction controls.
+  ASSERT_EQ(1, Count(kBrowse));
+  EXPECT_EQ("Find Close ", First(kBrowse)->buttons);
 
   const std::string folder = Temp("__CRX_tmp_5__");
   EXPECT_EQ("the setup program", ReadFile(folder + "\\setup.exe"));
@@ -490,13 +606,12 @@ TEST_F(StubStartupTest, AcceptedSetupIsExtractedIntoTheFirstFreeFolder) {
       "Open(\"Cratex - Extracting Files\",2)=1\nSetText(\"setup.exe\")=1\n"
       "SetText(\"install.txt\")=1\nEnd(1)=1\n",
       transcript_);
-  // Browsing is not built yet and said so; the setup phase could not
-  // start the setup program (no program) and said so in a message box.
-  ASSERT_EQ(2u, messages_.size());
-  EXPECT_NE(std::string::npos, messages_[0].find("browser is not built yet"));
-  EXPECT_EQ(0u, messages_[1].find("ERROR: can't run setup program\nerror creating process "))
-      << messages_[1];
-  EXPECT_EQ(messages_[1].size() - 10, messages_[1].rfind("\nsetup.exe")) << messages_[1];
+  // The setup phase could not start the setup program (no program) and
+  // said so in a message box.
+  ASSERT_EQ(1u, messages_.size());
+  EXPECT_EQ(0u, messages_[0].find("ERROR: can't run setup program\nerror creating process "))
+      << messages_[0];
+  EXPECT_EQ(messages_[0].size() - 10, messages_[0].rfind("\nsetup.exe")) << messages_[0];
   const std::string log = Log();
   EXPECT_NE(std::string::npos, log.find("ExtractArchive...\n"));
   // The phase ran from the folder in an interactive run: no "/sms:", and
@@ -539,8 +654,10 @@ TEST_F(StubStartupTest, SilentSetupLogsItsMessagesInsteadOfShowingThem) {
   EXPECT_EQ(log.size() - end.size(), log.rfind(end)) << log;
 
   // The full stub cannot find an archive written behind the minimal stub:
-  // it goes on as for a plain archive and extracts nothing.
-  EXPECT_EQ(kStubNotBuilt, Run("/sms:silent", stub::FullStub()));
+  // it goes on as for a plain archive, whose browser cannot list it and
+  // closes; nothing is extracted, and the run counts as failed.
+  EXPECT_EQ(kStubFailed, Run("/sms:silent", stub::FullStub()));
+  EXPECT_EQ(0, Count(kBrowse));
   EXPECT_TRUE(TempFolders().empty());
 }
 
@@ -608,9 +725,9 @@ TEST_F(StubStartupTest, FailedExtractionKeepsTheFolderAndWritesNoCompletion) {
   const std::string log = Log();
   EXPECT_NE(std::string::npos, log.find("ExtractArchive...")) << log;
   EXPECT_EQ(std::string::npos, log.find("COMPLETE")) << log;
-  // The engine reported the damage; the stub added nothing of its own.
+  // The engine reported the damage; nothing was browsed.
   ASSERT_FALSE(messages_.empty());
-  for (const std::string& m : messages_) EXPECT_EQ(std::string::npos, m.find("not built"));
+  EXPECT_EQ(0, Count(kBrowse));
 }
 
 TEST_F(StubStartupTest, SilentMessagesAnswerYesToYesNoQuestions) {
