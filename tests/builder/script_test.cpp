@@ -15,6 +15,7 @@
 #include "engine/logs.h"
 #include "engine/scramble.h"
 #include "engine/user_interface.h"
+#include "support/file_helpers.h"
 #include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
 #include "ui/feedback.h"
@@ -195,21 +196,10 @@ class ScriptTest : public ::testing::Test {
   Platform& p() { return *platform_; }
 
   void Write(const std::string& path, const std::string& bytes) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
-    ASSERT_NE(f, nullptr) << path;
-    ASSERT_TRUE(f->Write(bytes.data(), bytes.size()));
+    ASSERT_TRUE(test::WriteWholeFile(p().files, path, bytes)) << path;
   }
   std::string Read(const std::string& path) {
-    std::unique_ptr<File> f =
-        machine_.Get().files.Open(path, kAccessRead, kShareRead | kShareWrite,
-                                  Disposition::kOpenExisting);
-    if (!f) return "(missing)";
-    std::string bytes(1 << 20, '\0');
-    size_t got = 0;
-    f->Read(bytes.data(), bytes.size(), &got);
-    bytes.resize(got);
-    return bytes;
+    return test::ReadWholeFile(machine_.Get().files, path, "(missing)");
   }
   std::string ActivityLog() { return Read(LogFolder(p().environment) + "\\Cratex.log"); }
 

@@ -13,6 +13,7 @@
 #include "engine/logs.h"
 #include "engine/scramble.h"
 #include "engine/user_interface.h"
+#include "support/file_helpers.h"
 #include "support/test_platform.h"
 
 #ifndef _WIN32
@@ -100,21 +101,10 @@ class CrxToolTest : public ::testing::Test {
   std::string Product(const std::string& relative) { return At("product\\" + relative); }
 
   void WriteFile(const std::string& path, const std::string& data) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
-    ASSERT_TRUE(f) << path;
-    ASSERT_TRUE(f->Write(data.data(), data.size()));
+    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
   }
-
   std::string ReadFile(const std::string& path) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
-    if (!f) return "<missing>";
-    std::string data;
-    char buffer[65536];
-    size_t got = 0;
-    while (f->Read(buffer, sizeof buffer, &got) && got > 0) data.append(buffer, got);
-    return data;
+    return test::ReadWholeFile(p().files, path, "<missing>", kShareRead);
   }
 
   // Writes an archive of the product's files with the engine.
@@ -133,15 +123,8 @@ class CrxToolTest : public ::testing::Test {
   // Runs crx with the arguments; returns its exit code (-1 when it did not
   // start or end).
   int Crx(const std::string& arguments) {
-    std::string line = "\"" + tool_ + "\" " + arguments;
-    std::unique_ptr<Process> process = p().processes.Start(line, StartOptions());
-    if (!process) return -1;
-    if (process->Wait(120000) != WaitResult::kDone) {
-      process->Terminate(1);
-      return -1;
-    }
-    uint32_t code = 0;
-    return process->ExitCode(&code) ? static_cast<int>(code) : -1;
+    return test::RunAndWait(p().processes, "\"" + tool_ + "\" " + arguments, StartOptions(),
+                            120000);
   }
 
   // Every product file below output, as the extraction stores it: the

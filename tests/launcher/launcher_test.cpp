@@ -10,6 +10,7 @@
 #include "engine/user_interface.h"
 #include "launcher/launcher.h"
 #include "support/fake_processes.h"
+#include "support/file_helpers.h"
 #include "support/test_platform.h"
 
 #ifndef _WIN32
@@ -70,11 +71,7 @@ TEST(SetupLauncher, StartsTheInterpreterWithItsOwnArgumentsOrSaysWhyNot) {
                 ">)\n\nTHE Cratex ARCHIVE DOES NOT CONTAIN\nALL THE REQUIRED INSTALLATION FILES");
   EXPECT_TRUE(processes.started.empty());
 
-  {
-    std::unique_ptr<File> f = p.files.Open(folder + "\\Kestrova.exe", kAccessWrite, kShareNone,
-                                           Disposition::kCreateAlways);
-    ASSERT_NE(f, nullptr);
-  }
+  ASSERT_TRUE(test::WriteWholeFile(p.files, folder + "\\Kestrova.exe", ""));
   // The arguments go through unchanged; none gives a single blank.
   processes.exit_code = 5;
   EXPECT_EQ(launcher::RunSetupLauncher(p, ui, "/sms:C:\\answers\\resp.ini"), 5);

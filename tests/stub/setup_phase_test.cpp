@@ -17,6 +17,7 @@
 #include "stub/stub_variant.h"
 #include "stub/temp_folder.h"
 #include "support/fake_processes.h"
+#include "support/file_helpers.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -83,10 +84,7 @@ class SetupPhaseTest : public ::testing::Test {
 
   void Extracted(const std::vector<std::string>& names) {
     for (const std::string& name : names) {
-      std::unique_ptr<File> f = p().files.Open(folder_.folder + "\\" + name, kAccessWrite,
-                                               kShareNone, Disposition::kCreateAlways);
-      ASSERT_NE(f, nullptr) << name;
-      ASSERT_TRUE(f->Write(name.data(), name.size()));
+      ASSERT_TRUE(test::WriteWholeFile(p().files, folder_.folder + "\\" + name, name)) << name;
       MemberEntry entry;
       entry.name = name;
       entry.status = kMemberExtracted;
@@ -106,14 +104,7 @@ class SetupPhaseTest : public ::testing::Test {
   }
 
   std::string Read(const std::string& path) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessRead, kShareRead | kShareWrite, Disposition::kOpenExisting);
-    if (!f) return "(missing)";
-    std::string bytes(65536, '\0');
-    size_t got = 0;
-    f->Read(bytes.data(), bytes.size(), &got);
-    bytes.resize(got);
-    return bytes;
+    return test::ReadWholeFile(p().files, path, "(missing)");
   }
   std::string Log() { return Read(root_ + "\\stub.log"); }
 

@@ -13,6 +13,7 @@
 
 #include "engine/format.h"
 #include "platform/posix/host_paths.h"
+#include "support/file_helpers.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -70,36 +71,16 @@ class SetupRoadTest : public ::testing::Test {
   std::string Temp(const std::string& name) { return At("temp\\" + name); }
 
   void Write(const std::string& path, const std::string& data) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
-    ASSERT_TRUE(f) << path;
-    ASSERT_TRUE(f->Write(data.data(), data.size()));
+    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
   }
-
-  std::string Read(const std::string& path) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessRead, kShareRead | kShareWrite, Disposition::kOpenExisting);
-    if (!f) return "<missing>";
-    std::string data;
-    char buffer[8192];
-    size_t got = 0;
-    while (f->Read(buffer, sizeof buffer, &got) && got > 0) data.append(buffer, got);
-    return data;
-  }
+  std::string Read(const std::string& path) { return test::ReadWholeFile(p().files, path); }
 
   // Starts a program of the machine and waits for it; its exit status, or
   // -1 when it did not start or end.
   int Run(const std::string& command_line, const std::string& folder = std::string()) {
     StartOptions options;
     options.folder = folder;
-    std::unique_ptr<Process> process = p().processes.Start(command_line, options);
-    if (!process) return -1;
-    if (process->Wait(120000) != WaitResult::kDone) {
-      process->Terminate(1);
-      return -1;
-    }
-    uint32_t code = 0;
-    return process->ExitCode(&code) ? static_cast<int>(code) : -1;
+    return test::RunAndWait(p().processes, command_line, options, 120000);
   }
 
   // Makes the archive At(name) with the builder from a script: setup

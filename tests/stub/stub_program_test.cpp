@@ -16,6 +16,7 @@
 #include "engine/logs.h"
 #include "engine/scramble.h"
 #include "engine/user_interface.h"
+#include "support/file_helpers.h"
 #include "support/test_platform.h"
 
 #ifdef _WIN32
@@ -110,22 +111,9 @@ class StubProgramTest : public ::testing::Test {
   std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
 
   void Write(const std::string& path, const std::string& data) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
-    ASSERT_TRUE(f) << path;
-    ASSERT_TRUE(f->Write(data.data(), data.size()));
+    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
   }
-
-  std::string Read(const std::string& path) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessRead, kShareRead | kShareWrite, Disposition::kOpenExisting);
-    if (!f) return "<missing>";
-    std::string data;
-    char buffer[8192];
-    size_t got = 0;
-    while (f->Read(buffer, sizeof buffer, &got) && got > 0) data.append(buffer, got);
-    return data;
-  }
+  std::string Read(const std::string& path) { return test::ReadWholeFile(p().files, path); }
 
   // A setup program that appends "cmd=<its command line>" and "cwd=<its
   // folder>" to the file CRX_RUN_RECORD names and, with CRX_RUN_RESTART
@@ -198,15 +186,8 @@ class StubProgramTest : public ::testing::Test {
   }
 
   int Run(const std::string& program, const std::string& arguments) {
-    std::unique_ptr<Process> process =
-        p().processes.Start("\"" + program + "\" " + arguments, StartOptions());
-    if (!process) return -1;
-    if (process->Wait(120000) != WaitResult::kDone) {
-      process->Terminate(1);
-      return -1;
-    }
-    uint32_t code = 0;
-    return process->ExitCode(&code) ? static_cast<int>(code) : -1;
+    return test::RunAndWait(p().processes, "\"" + program + "\" " + arguments, StartOptions(),
+                            120000);
   }
 
   void ExpectExtractedInto(const std::string& folder) {

@@ -24,6 +24,7 @@
 #include "stub/stub_interface.h"
 #include "stub/stub_messages.h"
 #include "stub/temp_folder.h"
+#include "support/file_helpers.h"
 #include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
 #include "ui/browser.h"
@@ -269,22 +270,9 @@ class StubStartupTest : public ::testing::Test {
   std::string Temp(const std::string& name) { return At("temp\\" + name); }
 
   void WriteFile(const std::string& path, const std::string& data) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
-    ASSERT_TRUE(f) << path;
-    ASSERT_TRUE(f->Write(data.data(), data.size()));
+    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
   }
-
-  std::string ReadFile(const std::string& path) {
-    std::unique_ptr<File> f =
-        p().files.Open(path, kAccessRead, kShareRead | kShareWrite, Disposition::kOpenExisting);
-    if (!f) return "<missing>";
-    std::string data;
-    char buffer[4096];
-    size_t got = 0;
-    while (f->Read(buffer, sizeof buffer, &got) && got > 0) data.append(buffer, got);
-    return data;
-  }
+  std::string ReadFile(const std::string& path) { return test::ReadWholeFile(p().files, path); }
 
   // Writes the archive the stub reads: a setup archive when company is not
   // empty, locked with password when it is not empty. Members are stored

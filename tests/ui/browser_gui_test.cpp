@@ -5,6 +5,7 @@
 // otherwise.
 #include "engine/archive_engine.h"
 #include "engine/logs.h"
+#include "support/file_helpers.h"
 #include "support/test_platform.h"
 #include "ui/answers/answers.h"
 #include "ui/browser.h"
@@ -74,10 +75,7 @@ TEST(BrowserGui, ListViewShowsTheRowsAndExtracts) {
   ResetLogState();
   SetLoggingSetting(0);
   auto write = [&](const std::string& path, const std::string& data) {
-    std::unique_ptr<File> f =
-        p.files.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
-    ASSERT_TRUE(f);
-    ASSERT_TRUE(f->Write(data.data(), data.size()));
+    ASSERT_TRUE(test::WriteWholeFile(p.files, path, data));
   };
   std::string stub = tp.Scratch() + "\\full.dat";
   write(stub, std::string(FULL_STUB_SIZE, 'S'));

@@ -10,6 +10,7 @@
 #include "engine/archive_engine.h"
 #include "engine/logs.h"
 #include "engine/scramble.h"
+#include "support/file_helpers.h"
 #include "support/test_platform.h"
 #include "ui/answers/answers.h"
 #include "ui/browser.h"
@@ -100,20 +101,10 @@ class BrowserTest : public ::testing::Test {
   std::string S(const std::string& name) { return tp_.Scratch() + "\\" + name; }
 
   void WriteFile(const std::string& path, const std::string& data) {
-    std::unique_ptr<File> f = tp_.Get().files.Open(path, kAccessWrite, kShareNone,
-                                                   Disposition::kCreateAlways);
-    ASSERT_TRUE(f) << path;
-    ASSERT_TRUE(f->Write(data.data(), data.size()));
+    ASSERT_TRUE(test::WriteWholeFile(tp_.Get().files, path, data)) << path;
   }
   std::string ReadFile(const std::string& path) {
-    std::unique_ptr<File> f =
-        tp_.Get().files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
-    if (!f) return "<missing>";
-    std::string data(1 << 16, '\0');
-    size_t got = 0;
-    f->Read(&data[0], data.size(), &got);
-    data.resize(got);
-    return data;
+    return test::ReadWholeFile(tp_.Get().files, path, "<missing>", kShareRead);
   }
 
   struct Member {

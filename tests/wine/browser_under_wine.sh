@@ -21,10 +21,10 @@ set -uo pipefail
 
 win_build=$(realpath -m "${1:-build/win64}")
 mode=${2:-full}
-wine=/usr/lib/wine/wine64
 
 say() { printf 'browser_under_wine(%s): %s\n' "$mode" "$*"; }
-skip() { say "SKIPPED: $*"; exit 77; }
+# shellcheck source=wine_test_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine_test_lib.sh"
 
 case "$mode" in
   full) options="+Z" shot_name=browser.png ;;
@@ -35,76 +35,21 @@ esac
 cratex_exe=$win_build/src/programs/Cratex.exe
 full_stub=$win_build/stubs/Cratex.dat
 min_stub=$win_build/stubs/Cratexm.dat
-[ -x "$wine" ] || skip "$wine is not installed"
-for file in "$cratex_exe" "$full_stub" "$min_stub"; do
-  [ -f "$file" ] || skip "$file is not built"
-done
-[ -n "${DISPLAY:-}" ] || skip "DISPLAY is not set (start Xvfb first)"
-for tool in xdotool xwd convert; do
-  command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
-done
+need_wine
+need_built "$cratex_exe" "$full_stub" "$min_stub"
+need_display_and_tools xdotool xwd convert
 
-export WINEPREFIX=$win_build/wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+use_wine_of_build "$win_build"
 # The browser must be the window, not the answers-file dialogs.
 unset CRX_ANSWERS CRX_RECORD
+start_wine_test crx-browser
+boot_wine_prefix
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/crx-browser.XXXXXX")
-stub_pid=
-settings=('HKLM\SOFTWARE\Velmora\Cratex\1.00|datafile' 'HKLM\SOFTWARE\Velmora\Cratex\1.00|mdatafile')
-declare -A old_value had_value
-registry_changed=0
-
-# Ends what this test started and puts the registry values back, on every
-# way out.
-cleanup() {
-  if [ -n "$stub_pid" ] && kill -0 "$stub_pid" 2>/dev/null; then
-    kill "$stub_pid" 2>/dev/null
-    wait "$stub_pid" 2>/dev/null
-  fi
-  if [ $registry_changed -eq 1 ]; then
-    for setting in "${settings[@]}"; do
-      local key=${setting%|*} value=${setting#*|}
-      if [ "${had_value[$setting]}" = 1 ]; then
-        "$wine" reg add "$key" /v "$value" /t REG_SZ /d "${old_value[$setting]}" /f >/dev/null 2>&1
-      else
-        "$wine" reg delete "$key" /v "$value" /f >/dev/null 2>&1
-      fi
-    done
-  fi
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM
-
-fail() { say "FAILED: $*"; exit 1; }
-
-# The Windows path of a host path: wine's Z: drive is the host's root.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
-mkdir -p "$WINEPREFIX"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  say "booting the wine prefix $WINEPREFIX"
-  "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
-fi
-
-for setting in "${settings[@]}"; do
-  key=${setting%|*}
-  value=${setting#*|}
-  had_value[$setting]=0
-  old=$("$wine" reg query "$key" /v "$value" 2>/dev/null |
-        sed -n "s/^ *$value *REG_SZ *//p" | tr -d '\r')
-  if [ -n "$old" ]; then
-    had_value[$setting]=1
-    old_value[$setting]=$old
-  fi
-done
-registry_changed=1
-"$wine" reg add 'HKLM\SOFTWARE\Velmora\Cratex\1.00' /v datafile /t REG_SZ \
-  /d "$(winpath "$full_stub")" /f >/dev/null 2>&1 || fail "could not set the stub in wine's registry"
-"$wine" reg add 'HKLM\SOFTWARE\Velmora\Cratex\1.00' /v mdatafile /t REG_SZ \
-  /d "$(winpath "$min_stub")" /f >/dev/null 2>&1 || fail "could not set the minimal stub"
+stub_key='HKLM\SOFTWARE\Velmora\Cratex\1.00'
+save_registry_values "$stub_key|datafile" "$stub_key|mdatafile"
+set_registry_value "$stub_key" datafile "$(winpath "$full_stub")" ||
+  fail "could not set the stub in wine's registry"
+set_registry_value "$stub_key" mdatafile "$(winpath "$min_stub")" || fail "could not set the minimal stub"
 
 # A plain archive of three members, one in a sub-folder.
 product=$scratch/product
@@ -134,20 +79,12 @@ say "Cratex.exe built plain.exe"
 # The stub runs from the scratch folder: anything extracted "to the
 # locations on the archive" would land there.
 (cd "$scratch" && exec "$wine" "$scratch/plain.exe") >"$scratch/stub.out" 2>&1 &
-stub_pid=$!
+background_pid=$!
 pattern='^Cratex Archive - plain\.exe \([0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}\)$'
-window=
-for _ in $(seq 1 600); do
-  window=$(xdotool search --name "^Cratex Archive - plain\\.exe " 2>/dev/null | head -n 1)
-  [ -n "$window" ] && break
-  kill -0 "$stub_pid" 2>/dev/null || break
-  sleep 0.1
-done
-shots=$win_build/wine-shots
-mkdir -p "$shots"
+wait_for_window "^Cratex Archive - plain\\.exe "
 shot=$shots/$shot_name
 sleep 0.7  # let the dialog paint its list
-xwd -root -silent | convert xwd:- "$shot" 2>/dev/null || say "could not take a screenshot"
+screenshot "$shot" || say "could not take a screenshot"
 [ -n "$window" ] || { cat "$scratch/stub.out"; fail "no browser window appeared within 60 s (screen: $shot)"; }
 name=$(xdotool getwindowname "$window" 2>/dev/null)
 [[ "$name" =~ $pattern ]] || fail "window $window is titled '$name'"
@@ -161,24 +98,14 @@ say "found the browser '$name' (screenshot: $shot)"
 
 # Escape: the Close button's identifier; the browser closes and the stub
 # ends. A dialog that stays shows as a stub that does not end.
-xdotool windowactivate --sync "$window" >/dev/null 2>&1 || xdotool windowfocus "$window" 2>/dev/null
-sleep 0.3
+activate_window "$window"
 xdotool key --clearmodifiers Escape
-status=
-for _ in $(seq 1 100); do
-  if ! kill -0 "$stub_pid" 2>/dev/null; then
-    status=0
-    wait "$stub_pid" || status=$?
-    stub_pid=
-    break
-  fi
-  sleep 0.1
-done
-if [ -z "$status" ]; then
+if ! wait_background 10; then
   stuck=$shots/${shot_name%.png}-stuck.png
-  xwd -root -silent | convert xwd:- "$stuck" 2>/dev/null
+  screenshot "$stuck"
   fail "the stub did not end within 10 s after Escape (screen: $stuck)"
 fi
+status=$background_status
 [ "$status" -eq 0 ] || { cat "$scratch/stub.out"; fail "the stub ended with status $status, not 0"; }
 for member in hello.txt docs data.bin; do
   [ ! -e "$scratch/$member" ] || fail "closing the browser extracted $member"

@@ -20,80 +20,46 @@ set -uo pipefail
 
 linux_build=$(realpath -m "${1:-build/linux}")
 win_build=$(realpath -m "${2:-build/win64}")
-wine=/usr/lib/wine/wine64
 title="Cratex wine test"
 
 say() { printf 'cratex_under_wine: %s\n' "$*"; }
-skip() { say "SKIPPED: $*"; exit 77; }
+# shellcheck source=wine_test_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine_test_lib.sh"
 
 cratex_exe=$win_build/src/programs/Cratex.exe
 crx=$linux_build/src/programs/crx
 linux_cratex=$linux_build/src/programs/Cratex
 machine_tool=$linux_build/src/programs/crxmachine
-[ -x "$wine" ] || skip "$wine is not installed"
+need_wine
 [ -f "$cratex_exe" ] || skip "no win64 builder at $cratex_exe"
 for program in "$crx" "$linux_cratex" "$machine_tool"; do
   [ -x "$program" ] || skip "no Linux program $program"
 done
-[ -n "${DISPLAY:-}" ] || skip "DISPLAY is not set (start Xvfb first)"
-for tool in xdotool xwd convert cmp sha256sum; do
-  command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
-done
+need_display_and_tools xdotool xwd convert cmp sha256sum
 
-export WINEPREFIX=$win_build/wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/cratex-wine.XXXXXX")
-cratex_pid=
+use_wine_of_build "$win_build"
+start_wine_test cratex-wine
 stub_key='HKLM\SOFTWARE\Velmora\Cratex\1.00'
-old_datafile=
-had_datafile=0
-registry_changed=0
 
-# Ends whatever this test started and puts the registry value back, on
-# every way out.
-cleanup() {
-  if [ -n "$cratex_pid" ] && kill -0 "$cratex_pid" 2>/dev/null; then
-    kill "$cratex_pid" 2>/dev/null
-    wait "$cratex_pid" 2>/dev/null
-  fi
-  # A builder ended by force may leave its wait helper running: let it go
-  # before its folder disappears.
+# A builder ended by force may leave its wait helper running: let it go
+# before its folder disappears.
+# shellcheck disable=SC2317  # called on the way out
+extra_cleanup() {
   if [ -d "$scratch" ] && [ ! -e "$scratch/release" ]; then
     touch "$scratch/release"
     sleep 1
   fi
-  if [ $registry_changed -eq 1 ]; then
-    if [ $had_datafile -eq 1 ]; then
-      "$wine" reg add "$stub_key" /v datafile /t REG_SZ /d "$old_datafile" /f >/dev/null 2>&1
-    else
-      "$wine" reg delete "$stub_key" /v datafile /f >/dev/null 2>&1
-    fi
-  fi
-  rm -rf "$scratch"
 }
-trap cleanup EXIT
-trap 'exit 1' INT TERM
 
-fail() {
-  say "FAILED: $*"
-  # The builder's own reports: it runs silently, so errors go to the
-  # daily error log in wine's TEMP folder.
+# The builder's own reports: it runs silently, so errors go to the daily
+# error log in wine's TEMP folder.
+on_failure() {
   find "$WINEPREFIX/drive_c" -name 'Cratex_*.err' -newer "$scratch/started" 2>/dev/null |
     while read -r err; do say "error log $err:"; cat "$err"; done
-  exit 1
 }
 
-# The Windows path of a host path: wine's Z: drive is the host's root.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
-
 touch "$scratch/started"
-mkdir -p "$WINEPREFIX"
-if [ ! -f "$WINEPREFIX/system.reg" ] && [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
-  say "booting the wine prefix $WINEPREFIX"
-  "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
-fi
+boot_wine_prefix
 
 # The wait helper: built by the win64 build, or compiled here when the
 # build does not have it yet.
@@ -121,12 +87,8 @@ else
   head -c 217088 /dev/zero >"$stub"
   say "stub: a stand-in of 217,088 bytes (no built win64 Cratex.dat)"
 fi
-if old_datafile=$("$wine" reg query "$stub_key" /v datafile 2>/dev/null |
-                  sed -n 's/^ *datafile *REG_SZ *//p' | tr -d '\r') && [ -n "$old_datafile" ]; then
-  had_datafile=1
-fi
-registry_changed=1
-"$wine" reg add "$stub_key" /v datafile /t REG_SZ /d "$(winpath "$stub")" /f >/dev/null 2>&1 ||
+save_registry_values "$stub_key|datafile"
+set_registry_value "$stub_key" datafile "$(winpath "$stub")" ||
   fail "could not set $stub_key datafile"
 
 # What to pack: files of a few sizes, one empty, one in a sub-folder, and
@@ -158,46 +120,27 @@ EOF
 # Runs the builder on a script in the scratch folder in the background.
 start_cratex() {
   (cd "$scratch" && exec "$wine" "$cratex_exe" "$1") >"$scratch/cratex.out" 2>&1 &
-  cratex_pid=$!
+  background_pid=$!
 }
 
-# Waits up to $2 seconds for the builder started last; its exit status.
+# Waits up to $1 seconds for the builder started last; its exit status.
 wait_cratex() {
-  local seconds=$1 waited=0
-  while kill -0 "$cratex_pid" 2>/dev/null; do
-    if [ "$waited" -ge $((seconds * 10)) ]; then
-      # Most often a message box waits for an answer: keep the screen.
-      local stuck=$shots/cratex-timeout.png
-      xwd -root -silent | convert xwd:- "$stuck" 2>/dev/null
-      say "Cratex.exe still running after $seconds s: ending it (screen: $stuck)"
-      kill "$cratex_pid" 2>/dev/null
-      wait "$cratex_pid" 2>/dev/null
-      cratex_pid=
-      return 124
-    fi
-    sleep 0.1
-    waited=$((waited + 1))
-  done
-  local status=0
-  wait "$cratex_pid" || status=$?
-  cratex_pid=
-  return $status
+  if ! wait_background "$1"; then
+    # Most often a message box waits for an answer: keep the screen.
+    local stuck=$shots/cratex-timeout.png
+    screenshot "$stuck"
+    say "Cratex.exe still running after $1 s: ending it (screen: $stuck)"
+    kill_background
+    return 124
+  fi
+  return "$background_status"
 }
-
-shots=$win_build/wine-shots
-mkdir -p "$shots"
 
 say "running Cratex.exe on feedback.crs (display $DISPLAY)"
 start_cratex feedback.crs
-window=
-for _ in $(seq 1 600); do
-  window=$(xdotool search --name "$title" 2>/dev/null | head -n 1)
-  [ -n "$window" ] && break
-  kill -0 "$cratex_pid" 2>/dev/null || break
-  sleep 0.1
-done
+wait_for_window "$title"
 shot=$shots/cratex-feedback.png
-xwd -root -silent | convert xwd:- "$shot" 2>/dev/null || say "could not take a screenshot"
+screenshot "$shot" || say "could not take a screenshot"
 [ -n "$window" ] || fail "no window titled '$title' appeared within 60 s (screen: $shot)"
 name=$(xdotool getwindowname "$window" 2>/dev/null)
 [ "$name" = "$title" ] || fail "window $window is titled '$name', not '$title'"

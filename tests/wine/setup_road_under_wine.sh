@@ -32,11 +32,11 @@ set -uo pipefail
 
 win_build=$(realpath -m "${1:-build/win64}")
 mode=${2:-road}
-wine=/usr/lib/wine/wine64
 caption="Cratex - Setup Confirm"
 
 say() { printf 'setup_road_under_wine(%s): %s\n' "$mode" "$*"; }
-skip() { say "SKIPPED: $*"; exit 77; }
+# shellcheck source=wine_test_lib.sh
+source "$(dirname "${BASH_SOURCE[0]}")/wine_test_lib.sh"
 
 case "$mode" in
   road|signed|confirm) ;;
@@ -47,92 +47,44 @@ cratex_exe=$win_build/src/programs/Cratex.exe
 launcher=$win_build/src/programs/setup.exe
 recorder=$win_build/tests/wine/record_run.exe
 stub=$win_build/stubs/Cratex.dat
-[ -x "$wine" ] || skip "$wine is not installed"
-for file in "$cratex_exe" "$launcher" "$recorder" "$stub"; do
-  [ -f "$file" ] || skip "$file is not built"
-done
-[ -n "${DISPLAY:-}" ] || skip "DISPLAY is not set (start Xvfb first)"
+need_wine
+need_built "$cratex_exe" "$launcher" "$recorder" "$stub"
 tools="cmp"
 [ "$mode" = signed ] && tools="$tools osslsigncode openssl"
 [ "$mode" = confirm ] && tools="$tools xdotool xwd convert"
-for tool in $tools; do
-  command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed"
-done
+# shellcheck disable=SC2086  # one word a tool
+need_display_and_tools $tools
 
-export WINEPREFIX=$win_build/wineprefix
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/crx-road.XXXXXX")
-stub_pid=
+use_wine_of_build "$win_build"
+start_wine_test crx-road
 host_temp=
 made_folders=()
-# Registry values the test sets, with what was there before.
-settings=('HKLM\SOFTWARE\Velmora\Cratex\1.00|datafile' 'HKCU\SOFTWARE\Velmora\Cratex\1.00|Logging')
-declare -A old_value had_value
-registry_changed=0
 
-# Ends what this test started, removes what its runs left in wine's TEMP
-# and puts the registry values back, on every way out.
-cleanup() {
-  if [ -n "$stub_pid" ] && kill -0 "$stub_pid" 2>/dev/null; then
-    kill "$stub_pid" 2>/dev/null
-    wait "$stub_pid" 2>/dev/null
-  fi
+# Removes what the runs left in wine's TEMP.
+# shellcheck disable=SC2317  # called on the way out
+extra_cleanup() {
   if [ -n "$host_temp" ]; then
     for folder in "${made_folders[@]}"; do rm -rf "$folder"; done
     rm -f "$host_temp/crxfin.dat" "$host_temp/crxfinalize.exe"
   fi
-  if [ $registry_changed -eq 1 ]; then
-    for setting in "${settings[@]}"; do
-      local key=${setting%|*} value=${setting#*|}
-      if [ "${had_value[$setting]}" = 1 ]; then
-        "$wine" reg add "$key" /v "$value" /t REG_SZ /d "${old_value[$setting]}" /f >/dev/null 2>&1
-      else
-        "$wine" reg delete "$key" /v "$value" /f >/dev/null 2>&1
-      fi
-    done
-  fi
-  rm -rf "$scratch"
 }
-trap cleanup EXIT
-trap 'exit 1' INT TERM
 
-fail() {
-  say "FAILED: $*"
+on_failure() {
   if [ -n "$host_temp" ] && [ -f "$host_temp/Cratex.log" ]; then
     say "Cratex.log:"
     cat "$host_temp/Cratex.log"
   fi
-  exit 1
 }
 
-# The Windows path of a host path: wine's Z: drive is the host's root.
-winpath() { printf 'Z:%s' "${1//\//\\}"; }
 lower() { tr '[:upper:]' '[:lower:]'; }
 
-mkdir -p "$WINEPREFIX"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  say "booting the wine prefix $WINEPREFIX"
-  "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot failed"
-fi
+boot_wine_prefix
 
-for setting in "${settings[@]}"; do
-  key=${setting%|*}
-  value=${setting#*|}
-  had_value[$setting]=0
-  old=$("$wine" reg query "$key" /v "$value" 2>/dev/null |
-        sed -n "s/^ *$value *REG_SZ *//p" | tr -d '\r')
-  if [ -n "$old" ]; then
-    had_value[$setting]=1
-    old_value[$setting]=$old
-  fi
-done
-registry_changed=1
-"$wine" reg add 'HKLM\SOFTWARE\Velmora\Cratex\1.00' /v datafile /t REG_SZ \
-  /d "$(winpath "$stub")" /f >/dev/null 2>&1 || fail "could not set the stub in wine's registry"
-"$wine" reg add 'HKCU\SOFTWARE\Velmora\Cratex\1.00' /v Logging /t REG_SZ /d 1 /f \
-  >/dev/null 2>&1 || fail "could not switch logging on"
+save_registry_values 'HKLM\SOFTWARE\Velmora\Cratex\1.00|datafile' \
+  'HKCU\SOFTWARE\Velmora\Cratex\1.00|Logging'
+set_registry_value 'HKLM\SOFTWARE\Velmora\Cratex\1.00' datafile "$(winpath "$stub")" ||
+  fail "could not set the stub in wine's registry"
+set_registry_value 'HKCU\SOFTWARE\Velmora\Cratex\1.00' Logging 1 || fail "could not switch logging on"
 
 # Wine sets TEMP from its own settings, whatever this shell has.
 wine_temp=$("$wine" cmd /c echo '%TEMP%' 2>/dev/null | tr -d '\r')
@@ -263,19 +215,11 @@ confirm)
   made_folders+=("$host_temp/$folder")
   rm -f "$scratch/record.txt"
   "$wine" "$scratch/widget-setup.exe" >"$scratch/stub.out" 2>&1 &
-  stub_pid=$!
-  window=
-  for _ in $(seq 1 600); do
-    window=$(xdotool search --name "^$caption\$" 2>/dev/null | head -n 1)
-    [ -n "$window" ] && break
-    kill -0 "$stub_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  shots=$win_build/wine-shots
-  mkdir -p "$shots"
+  background_pid=$!
+  wait_for_window "^$caption\$"
   shot=$shots/setup-confirm.png
   sleep 0.5  # let the dialog paint its controls
-  xwd -root -silent | convert xwd:- "$shot" 2>/dev/null || say "could not take a screenshot"
+  screenshot "$shot" || say "could not take a screenshot"
   [ -n "$window" ] || fail "no window titled '$caption' appeared within 60 s (screen: $shot)"
   name=$(xdotool getwindowname "$window" 2>/dev/null)
   [ "$name" = "$caption" ] || fail "window $window is titled '$name', not '$caption'"
@@ -284,22 +228,12 @@ confirm)
   # NO: focus the dialog, move on from the default button YES (which has
   # the focus) to NO and press it. A wrong button shows: YES runs the
   # setup program, Browse... opens a window and the stub does not end.
-  xdotool windowactivate --sync "$window" >/dev/null 2>&1 || xdotool windowfocus "$window" 2>/dev/null
-  sleep 0.3
+  activate_window "$window"
   xdotool key --clearmodifiers Tab
   sleep 0.2
   xdotool key --clearmodifiers space
-  status=
-  for _ in $(seq 1 100); do
-    if ! kill -0 "$stub_pid" 2>/dev/null; then
-      status=0
-      wait "$stub_pid" || status=$?
-      stub_pid=
-      break
-    fi
-    sleep 0.1
-  done
-  [ -n "$status" ] || fail "the stub did not end after the confirmation was declined"
+  wait_background 10 || fail "the stub did not end after the confirmation was declined"
+  status=$background_status
   [ "$status" -eq 2 ] || fail "the declined stub ended with status $status, not 2"
   [ ! -e "$host_temp/$folder" ] || fail "declining created $folder"
   [ ! -e "$scratch/record.txt" ] || fail "declining ran the setup program"
