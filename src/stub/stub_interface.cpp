@@ -1,8 +1,6 @@
 #include "stub/stub_interface.h"
 
-#include <cstdlib>
 #include <utility>
-#include <vector>
 
 #include "platform/platform.h"
 #include "ui/answers/answers.h"
@@ -34,32 +32,11 @@ bool UnattendedRun(Platform& platform) {
 std::unique_ptr<StubInterface> StartStubInterface(Platform& platform,
                                                   const std::string& alternative,
                                                   std::string* error) {
-  std::string path;
-  if (!platform.environment.Get("CRX_ANSWERS", &path) || path.empty()) {
-    return std::make_unique<StubInterface>(ui::MakeNativeFrontEnd(platform));
-  }
-  std::string text;
-  if (!ui::ReadAnswersFile(platform, path, &text, error)) {
-    const std::string first_error = *error;
-    if (alternative.empty() || !ui::ReadAnswersFile(platform, alternative, &text, error)) {
-      *error = "CRX_ANSWERS: " + first_error;
-      return nullptr;
-    }
-    path = alternative;
-  }
-  std::vector<ui::AnswerLine> answers;
-  std::string why;
-  if (!ui::ParseAnswers(text, &answers, &why)) {
-    *error = "answers file \"" + path + "\", " + why;
-    return nullptr;
-  }
-  Terminal& terminal = platform.terminal;
-  ui::EndProgram end = [&terminal](int code, const std::string& message) {
-    terminal.WriteError(message + "\n");
-    std::exit(code);
-  };
-  return std::make_unique<StubInterface>(
-      std::make_unique<ui::AnswersFrontEnd>(path, std::move(answers), std::move(end)));
+  std::unique_ptr<ui::AnswersFrontEnd> answers =
+      ui::OpenAnswersFrontEnd(platform, alternative, nullptr, error);
+  if (answers) return std::make_unique<StubInterface>(std::move(answers));
+  if (!error->empty()) return nullptr;
+  return std::make_unique<StubInterface>(ui::MakeNativeFrontEnd(platform));
 }
 
 }  // namespace crx::stub

@@ -47,35 +47,10 @@ int TerminalNotices::MessageBox(const std::string& text, const std::string& capt
 
 std::unique_ptr<UserInterfaceService> StartUserInterface(
     Platform& platform, const UserInterfaceOptions& options, std::string* error) {
-  std::unique_ptr<FrontEnd> front_end;
-  std::string answers_path;
-  if (platform.environment.Get("CRX_ANSWERS", &answers_path) && !answers_path.empty()) {
-    std::string text;
-    std::string used = answers_path;
-    if (!ReadAnswersFile(platform, answers_path, &text, error)) {
-      std::string first_error = *error;
-      used = options.answers_alternative;
-      if (used.empty() || !ReadAnswersFile(platform, used, &text, error)) {
-        *error = "CRX_ANSWERS: " + first_error;
-        return nullptr;
-      }
-    }
-    std::vector<AnswerLine> answers;
-    std::string why;
-    if (!ParseAnswers(text, &answers, &why)) {
-      *error = "answers file \"" + used + "\", " + why;
-      return nullptr;
-    }
-    EndProgram end = options.end;
-    if (!end) {
-      Terminal& terminal = platform.terminal;
-      end = [&terminal](int code, const std::string& message) {
-        terminal.WriteError(message + "\n");
-        std::exit(code);
-      };
-    }
-    front_end = std::make_unique<AnswersFrontEnd>(used, std::move(answers), std::move(end));
-  } else {
+  std::unique_ptr<FrontEnd> front_end =
+      OpenAnswersFrontEnd(platform, options.answers_alternative, options.end, error);
+  if (!front_end && !error->empty()) return nullptr;
+  if (!front_end) {
     if (options.terminal_only) {
       front_end = std::make_unique<ConsoleFrontEnd>(platform.terminal);
     } else {

@@ -1,5 +1,7 @@
 #include "ui/answers/answers.h"
 
+#include <cstdlib>
+
 #include "common/cmdline.h"
 #include "common/format.h"
 #include "platform/platform.h"
@@ -222,6 +224,37 @@ int RecordingFrontEnd::Show(Dialog& dialog) {
                                 path_.c_str(), code, code));
   }
   return result;
+}
+
+std::unique_ptr<AnswersFrontEnd> OpenAnswersFrontEnd(Platform& platform,
+                                                     const std::string& alternative,
+                                                     EndProgram end, std::string* error) {
+  error->clear();
+  std::string path;
+  if (!platform.environment.Get("CRX_ANSWERS", &path) || path.empty()) return nullptr;
+  std::string text;
+  if (!ReadAnswersFile(platform, path, &text, error)) {
+    const std::string first_error = *error;
+    if (alternative.empty() || !ReadAnswersFile(platform, alternative, &text, error)) {
+      *error = "CRX_ANSWERS: " + first_error;
+      return nullptr;
+    }
+    path = alternative;
+  }
+  std::vector<AnswerLine> answers;
+  std::string why;
+  if (!ParseAnswers(text, &answers, &why)) {
+    *error = "answers file \"" + path + "\", " + why;
+    return nullptr;
+  }
+  if (!end) {
+    Terminal& terminal = platform.terminal;
+    end = [&terminal](int code, const std::string& message) {
+      terminal.WriteError(message + "\n");
+      std::exit(code);
+    };
+  }
+  return std::make_unique<AnswersFrontEnd>(path, std::move(answers), std::move(end));
 }
 
 }  // namespace crx::ui

@@ -62,6 +62,18 @@ bool ApplyAnswer(const AnswerLine& line, Dialog& dialog, std::string* error);
 bool ReadAnswersFile(Platform& platform, const std::string& path,
                      std::string* text, std::string* error);
 
+class AnswersFrontEnd;
+
+// The answers front-end of a program run with CRX_ANSWERS set: the file it
+// names (or, when that cannot be read, alternative, a host path translated
+// by the entry point), parsed. Null and *error empty when CRX_ANSWERS is
+// not set; null with *error when the file cannot be read or parsed. An
+// empty end writes the message to the terminal's error stream and exits
+// with the code given.
+std::unique_ptr<AnswersFrontEnd> OpenAnswersFrontEnd(Platform& platform,
+                                                     const std::string& alternative,
+                                                     EndProgram end, std::string* error);
+
 class AnswersFrontEnd : public FrontEnd {
  public:
   // source names the file in messages.
