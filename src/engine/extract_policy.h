@@ -84,6 +84,12 @@ class ExtractPolicy {
   // A setup archive replaces existing files in every mode.
   bool setup() const { return setup_; }
   void set_setup(bool on) { setup_ = on; }
+  // With an output folder: a member name's drive letter, root and ".."
+  // elements are removed, so every member lands inside the output folder
+  // (instead of a ".." name being refused). crx without -o and the stubs'
+  // setup extraction into their private folder use it.
+  bool contain_names() const { return contain_names_; }
+  void set_contain_names(bool on) { contain_names_ = on; }
   // Results of the last MeasureFreeSpace: free bytes and total bytes of
   // the drive.
   uint64_t free_space() const { return free_space_; }
@@ -150,6 +156,7 @@ class ExtractPolicy {
   bool flatten_ = false;
   std::string output_folder_;
   bool setup_ = false;
+  bool contain_names_ = false;
   uint64_t free_space_ = 0;
   uint64_t media_size_ = 0;
 };

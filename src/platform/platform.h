@@ -77,6 +77,9 @@ enum : uint32_t {
   kAttrDirectory = 0x10,
   kAttrArchive = 0x20,
   kAttrNormal = 0x80,
+  // A symbolic link or junction (FILE_ATTRIBUTE_REPARSE_POINT): the
+  // attributes describe the link itself, not what it points at.
+  kAttrReparsePoint = 0x400,
   kInvalidAttributes = 0xFFFFFFFFu,  // INVALID_FILE_ATTRIBUTES
 };
 
@@ -101,6 +104,12 @@ enum : uint32_t {
   kShareWrite = 2,
   kShareDelete = 4,
 };
+// A flag for Open's attributes argument (FILE_FLAG_OPEN_REPARSE_POINT):
+// a path whose last element is a symbolic link is refused instead of
+// followed. Used for files in shared folders (TEMP), where another user
+// may have planted a link.
+inline constexpr uint32_t kOpenNoFollow = 0x00200000u;
+
 enum class Disposition {
   kCreateNew,         // fails with kErrorFileExists if it exists
   kCreateAlways,      // creates or truncates
@@ -171,6 +180,10 @@ class FileSystem {
 
   // CreateDirectory: one level; kErrorAlreadyExists when it exists.
   virtual bool CreateFolder(const std::string& path) = 0;
+  // CreateDirectory for a folder that only the current user may enter
+  // (mode 0700 on the emulated machine whatever the umask). Atomic like
+  // CreateFolder: kErrorAlreadyExists when it exists.
+  virtual bool CreatePrivateFolder(const std::string& path) { return CreateFolder(path); }
   // RemoveDirectory: the folder must be empty.
   virtual bool RemoveFolder(const std::string& path) = 0;
   // FindFirstFile/FindNextFile over a pattern such as "C:\\dir\\*.*" or
@@ -196,6 +209,16 @@ class FileSystem {
   // GetVolumeInformation: volume label and serial number.
   virtual bool GetVolumeInfo(const std::string& root, std::string* label,
                              uint32_t* serial) = 0;
+
+  // Where a program run from an archive may write on the emulated machine:
+  // inside the machine's own folders, and on host folders (Z: and other
+  // drives mapped to host folders) only below folders the user named as a
+  // destination, or everywhere when the machine's owner allowed host
+  // writes. Windows itself has no such guard, so both are no-ops there.
+  // The user named folder as a destination (an output folder, -o).
+  virtual void AllowWritesBelow(const std::string& folder) { (void)folder; }
+  // The program writes where its user tells it (the builder, crx).
+  virtual void AllowAllWrites() {}
 
   // Convenience built on the calls above.
   bool Exists(const std::string& path) {
