@@ -59,6 +59,7 @@ enum : uint32_t {
   kErrorNoMoreItems = 259,
   kErrorDirectory = 267,
   kErrorKeyDeleted = 1018,
+  kErrorCantAccessFile = 1920,  // a link refused by Open with kOpenNoFollow
 };
 
 // The calling thread's last Win32 error code, as GetLastError() returns it.
@@ -105,9 +106,11 @@ enum : uint32_t {
   kShareDelete = 4,
 };
 // A flag for Open's attributes argument (FILE_FLAG_OPEN_REPARSE_POINT):
-// a path whose last element is a symbolic link is refused instead of
-// followed. Used for files in shared folders (TEMP), where another user
-// may have planted a link.
+// a path whose last element is a symbolic link (or another reparse point)
+// is refused with kErrorCantAccessFile instead of followed, whatever the
+// disposition; links earlier in the path are followed as usual. Used for
+// files in shared folders (TEMP), where another user may have planted a
+// link.
 inline constexpr uint32_t kOpenNoFollow = 0x00200000u;
 
 enum class Disposition {
@@ -219,6 +222,9 @@ class FileSystem {
   virtual void AllowWritesBelow(const std::string& folder) { (void)folder; }
   // The program writes where its user tells it (the builder, crx).
   virtual void AllowAllWrites() {}
+
+  // A call refused by this guard fails with kErrorAccessDenied and writes
+  // one line to standard error naming the path and how to allow it.
 
   // Convenience built on the calls above.
   bool Exists(const std::string& path) {

@@ -49,7 +49,11 @@ const char kUsageText[] =
     "  set NAME VALUE              change a machine setting: UserName, ComputerName,\n"
     "                              Version (major.minor.build), PlatformId (2 = NT,\n"
     "                              1 = Windows 95 family), ServicePack,\n"
-    "                              Administrator (0/1), BootMoves (0/1)\n"
+    "                              Administrator (0/1), BootMoves (0/1),\n"
+    "                              HostWrites (0/1: 1 lets programs on the machine\n"
+    "                              write anywhere on host drives such as Z:; with 0,\n"
+    "                              the default, they write only inside the machine\n"
+    "                              folder and below folders their user named)\n"
     "  drive add LETTER HOSTDIR    add a fixed drive at a host folder\n"
     "  drive add LETTER --removable CAPACITY --media DIR [--media DIR...]\n"
     "                              add a removable drive of CAPACITY bytes whose\n"
@@ -168,6 +172,8 @@ class Tool {
                 s.version.service_pack.c_str());
     std::printf("Administrator: %s\nBoot-time moves: %s\n", s.administrator ? "yes" : "no",
                 s.boot_moves ? "supported" : "not supported");
+    std::printf("Host writes: %s\n", s.host_writes ? "allowed everywhere"
+                                                    : "only below folders the user names");
     std::printf("Drives:\n");
     for (const MachineDrive& d : s.drives) {
       std::string root = Format("%c:\\", d.letter);
@@ -277,6 +283,7 @@ class Tool {
     }
     if (winpath::EqualsNoCase(name, "Administrator")) return flag(&s.administrator);
     if (winpath::EqualsNoCase(name, "BootMoves")) return flag(&s.boot_moves);
+    if (winpath::EqualsNoCase(name, "HostWrites")) return flag(&s.host_writes);
     return UsageError(Format("unknown setting '%s'", name.c_str()).c_str());
   }
 
@@ -541,6 +548,8 @@ int Main(int argc, char** argv) {
   std::string error;
   std::unique_ptr<HostPlatform> host = OpenHostPlatform(&error);
   if (!host) return Failure(error);
+  // The machine's own tool writes where its user tells it (reg export FILE).
+  host->Get().files.AllowAllWrites();
   // The settings, opened again for the commands that change them.
   std::unique_ptr<Machine> machine = Machine::Open(Machine::DefaultFolder(), &error);
   if (!machine) return Failure(error);

@@ -118,6 +118,21 @@ TEST_F(CrxMachineTest, RegistryCommands) {
   EXPECT_NE(std::string::npos, r.out.find("5.1")) << r.out;
 }
 
+TEST_F(CrxMachineTest, HostWritesAreOffUntilSwitchedOn) {
+  Result r = Run("show");
+  EXPECT_NE(std::string::npos, r.out.find("Host writes: only below folders the user names")) << r.out;
+  EXPECT_EQ(2, Run("set HostWrites yes").code);
+  ASSERT_EQ(0, Run("set hostwrites 1").code);
+  r = Run("show");
+  EXPECT_NE(std::string::npos, r.out.find("Host writes: allowed everywhere")) << r.out;
+  std::ifstream settings(machine_ + "/machine.ini");
+  std::stringstream text;
+  text << settings.rdbuf();
+  EXPECT_NE(std::string::npos, text.str().find("HostWrites=1")) << text.str();
+  ASSERT_EQ(0, Run("set HostWrites 0").code);
+  EXPECT_NE(std::string::npos, Run("show").out.find("only below folders"));
+}
+
 TEST_F(CrxMachineTest, SettingsAndDrives) {
   ASSERT_EQ(0, Run("set BootMoves 0").code);
   ASSERT_EQ(0, Run("set Version 4.0.950").code);

@@ -37,6 +37,7 @@ class ForwardingFileSystem : public FileSystem {
     return real_.SetLastWriteTime(p, t);
   }
   bool CreateFolder(const std::string& p) override { return real_.CreateFolder(p); }
+  bool CreatePrivateFolder(const std::string& p) override { return real_.CreatePrivateFolder(p); }
   bool RemoveFolder(const std::string& p) override { return real_.RemoveFolder(p); }
   bool ListFolder(const std::string& p, std::vector<FolderEntry>* e) override {
     return real_.ListFolder(p, e);
@@ -53,6 +54,8 @@ class ForwardingFileSystem : public FileSystem {
   bool GetVolumeInfo(const std::string& r, std::string* l, uint32_t* s) override {
     return real_.GetVolumeInfo(r, l, s);
   }
+  void AllowWritesBelow(const std::string& f) override { real_.AllowWritesBelow(f); }
+  void AllowAllWrites() override { real_.AllowAllWrites(); }
 
  protected:
   FileSystem& real() { return real_; }

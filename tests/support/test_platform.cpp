@@ -29,7 +29,10 @@ void RemoveTree(FileSystem& fs, const std::string& folder) {
   if (fs.ListFolder(folder + "\\*", &entries)) {
     for (const FolderEntry& e : entries) {
       std::string path = folder + "\\" + e.name;
-      if (e.attributes & kAttrDirectory) {
+      if (e.attributes & kAttrReparsePoint) {
+        // A link goes itself; what it points at stays.
+        if (!fs.DeleteFile(path)) fs.RemoveFolder(path);
+      } else if (e.attributes & kAttrDirectory) {
         RemoveTree(fs, path);
       } else {
         fs.SetAttributes(path, kAttrNormal);

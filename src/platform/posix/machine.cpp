@@ -228,29 +228,113 @@ std::map<std::string, std::string> Machine::ShortNames(const std::string& host_f
 
 namespace {
 
-// Finds `name` in host folder `folder`: the exact spelling first, else a
-// case-insensitive match, as Windows finds names.
-bool FindHostEntry(const std::string& folder, const std::string& name, std::string* actual) {
-  std::string exact = (folder == "/" ? "" : folder) + "/" + name;
+// Host paths longer than this go through an open folder (PATH_MAX is the
+// limit of a path handed to a system call).
+constexpr size_t kLongHostPath = PATH_MAX - 256;
+
+// More names than this in the lookup cache empty it.
+constexpr size_t kMaxCachedNames = 1u << 18;
+
+FolderStamp StampOf(const struct stat& st) {
+  FolderStamp f;
+  f.dev = st.st_dev;
+  f.ino = st.st_ino;
+  f.mtime = st.st_mtim;
+  f.ctime = st.st_ctim;
+  f.size = st.st_size;
+  return f;
+}
+
+std::string FdPath(int fd) { return Format("/proc/self/fd/%d", fd); }
+
+}  // namespace
+
+HostFolder::~HostFolder() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool FolderStamp::Same(const FolderStamp& o) const {
+  return dev == o.dev && ino == o.ino && mtime.tv_sec == o.mtime.tv_sec &&
+         mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+         ctime.tv_nsec == o.ctime.tv_nsec && size == o.size;
+}
+
+std::string ResolvedPath::Sibling(const std::string& name) const {
+  if (host.size() < kLongHostPath || !folder) {
+    size_t slash = host.find_last_of('/');
+    std::string parent = slash == std::string::npos || slash == 0 ? "" : host.substr(0, slash);
+    return parent + "/" + name;
+  }
+  return FdPath(folder->fd()) + "/" + name;
+}
+
+// Finds `name` in the open folder dir_fd: the exact spelling first, else a
+// case-insensitive match from the folder's cached names (read again when
+// the folder changed), else an 8.3 alias. `last`, when given, receives the
+// folder's stamp when the cache was consulted.
+bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
+                        std::string* actual) const {
   struct stat st;
-  if (::lstat(exact.c_str(), &st) == 0) {
+  if (::fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     *actual = name;
     return true;
   }
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return false;
-  bool found = false;
-  while (struct dirent* e = ::readdir(dir)) {
-    if (winpath::EqualsNoCase(e->d_name, name)) {
-      *actual = e->d_name;
-      found = true;
-      break;
+  if (errno != ENOENT) return false;  // no search permission, say
+  if (::fstat(dir_fd, &st) != 0) return false;
+  FolderStamp stamp = StampOf(st);
+  if (last) {
+    last->stamp = stamp;
+    last->stamp_known = true;
+  }
+  const std::string key = winpath::ToUpperAscii(name);
+  {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    auto it = cache_.find({stamp.dev, stamp.ino});
+    if (it != cache_.end() && it->second.stamp.Same(stamp)) {
+      auto hit = it->second.names.find(key);
+      if (hit != it->second.names.end()) {
+        *actual = hit->second;
+        return true;
+      }
+      if (name.find('~') == std::string::npos) return false;
     }
   }
-  ::closedir(dir);
+  bool found = false;
+  bool complete = false;
+  FolderNames names;
+  names.stamp = stamp;
+  int read_fd = ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (read_fd >= 0) {
+    if (DIR* dir = ::fdopendir(read_fd)) {
+      while (struct dirent* e = ::readdir(dir)) {
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        names.names.emplace(winpath::ToUpperAscii(e->d_name), e->d_name);
+      }
+      ::closedir(dir);
+      complete = true;
+    } else {
+      ::close(read_fd);
+    }
+  }
+  if (complete) {
+    auto hit = names.names.find(key);
+    if (hit != names.names.end()) {
+      *actual = hit->second;
+      found = true;
+    }
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    if (cached_names_ + names.names.size() > kMaxCachedNames) {
+      cache_.clear();
+      cached_names_ = 0;
+    }
+    FolderNames& slot = cache_[{stamp.dev, stamp.ino}];
+    cached_names_ -= std::min(cached_names_, slot.names.size());
+    cached_names_ += names.names.size();
+    slot = std::move(names);
+  }
   if (!found && name.find('~') != std::string::npos && winpath::IsShortName(name)) {
     // An 8.3 alias names its long file.
-    for (const auto& [long_name, alias] : Machine::ShortNames(folder)) {
+    for (const auto& [long_name, alias] : Machine::ShortNames(FdPath(dir_fd))) {
       if (winpath::EqualsNoCase(alias, name)) {
         *actual = long_name;
         return true;
@@ -260,7 +344,40 @@ bool FindHostEntry(const std::string& folder, const std::string& name, std::stri
   return found;
 }
 
-}  // namespace
+void Machine::Note(const ResolvedPath& p, bool added) const {
+  if (!p.folder) return;
+  struct stat st;
+  if (::fstat(p.folder->fd(), &st) != 0) return;
+  std::lock_guard<std::mutex> lock(cache_mutex_);
+  auto it = cache_.find({st.st_dev, st.st_ino});
+  if (it == cache_.end()) return;
+  FolderNames& f = it->second;
+  // The cached names stay good only when nothing else changed the folder
+  // since this process last looked; otherwise they are read again.
+  if (!p.stamp_known || !f.stamp.Same(p.stamp)) {
+    cached_names_ -= std::min(cached_names_, f.names.size());
+    cache_.erase(it);
+    return;
+  }
+  const std::string key = winpath::ToUpperAscii(p.leaf);
+  if (added) {
+    if (f.names.emplace(key, p.leaf).second) ++cached_names_;
+  } else {
+    auto hit = f.names.find(key);
+    if (hit != f.names.end()) {
+      // Another spelling of the same name may remain: read the folder
+      // again when it is next needed.
+      cached_names_ -= std::min(cached_names_, f.names.size());
+      cache_.erase(it);
+      return;
+    }
+  }
+  f.stamp = StampOf(st);
+}
+
+void Machine::NoteAdded(const ResolvedPath& p) const { Note(p, true); }
+
+void Machine::NoteRemoved(const ResolvedPath& p) const { Note(p, false); }
 
 std::string MachineDrive::Root() const {
   if (type == DriveType::kRemovable && !media.empty()) {
@@ -379,6 +496,7 @@ bool Machine::Load(std::string* error) {
   s.version.service_pack = ini.GetString("Machine", "ServicePack", "");
   s.administrator = ini.GetInt("Machine", "Administrator", 1) != 0;
   s.boot_moves = ini.GetInt("Machine", "BootMoves", 1) != 0;
+  s.host_writes = ini.GetInt("Machine", "HostWrites", 0) != 0;
   s.drives.clear();
   for (const std::string& section : ini.Sections()) {
     if (section.size() != 7 || !winpath::EqualsNoCase(section.substr(0, 6), "Drive ")) continue;
@@ -485,8 +603,9 @@ bool Machine::SaveSettings(std::string* error) {
   AppendFormat(&text, "UserName=%s\nComputerName=%s\nVersion=%u.%u.%u\nPlatformId=%u\n",
                s.user_name.c_str(), s.computer_name.c_str(), s.version.major, s.version.minor,
                s.version.build, s.version.platform_id);
-  AppendFormat(&text, "ServicePack=%s\nAdministrator=%d\nBootMoves=%d\n",
-               s.version.service_pack.c_str(), s.administrator ? 1 : 0, s.boot_moves ? 1 : 0);
+  AppendFormat(&text, "ServicePack=%s\nAdministrator=%d\nBootMoves=%d\nHostWrites=%d\n",
+               s.version.service_pack.c_str(), s.administrator ? 1 : 0, s.boot_moves ? 1 : 0,
+               s.host_writes ? 1 : 0);
   for (const MachineDrive& d : s.drives) {
     AppendFormat(&text, "\n[Drive %c]\nType=%s\n", d.letter, DriveTypeName(d.type));
     if (!d.folder.empty()) {
@@ -644,31 +763,74 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   out->drive = drive;
   out->windows = winpath::StripTrailingSeparator(full);
   out->is_root = elements.empty();
-  std::string host = root;
-  bool all_found = true;
+  // Each folder is opened relative to the one before (links on the way are
+  // followed, as Windows follows folder links), so a lookup costs one step
+  // per element however deep the path is.
+  int dir_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (out->is_root) {
+    out->exists = dir_fd >= 0;
+    out->parent_exists = out->exists;
+    out->host = root;
+    out->at = root;
+    if (dir_fd >= 0) ::close(dir_fd);
+    return true;
+  }
+  std::string host = root == "/" ? "" : root;
+  bool all_found = dir_fd >= 0;
   for (size_t i = 0; i < elements.size(); ++i) {
+    const std::string& element = elements[i];
+    const bool last = i + 1 == elements.size();
     std::string actual;
-    bool last = i + 1 == elements.size();
-    if (all_found && FindHostEntry(host, elements[i], &actual)) {
-      host = (host == "/" ? "" : host) + "/" + actual;
-      if (!last && !IsFolderOnHost(host)) {
-        all_found = false;  // a file in the middle of a path: not found
+    if (all_found && !last) {
+      // The exact spelling of a folder opens in one step.
+      int next = ::openat(dir_fd, element.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (next >= 0) {
+        host += "/" + element;
+        ::close(dir_fd);
+        dir_fd = next;
         continue;
       }
-      if (last) out->parent_exists = true;
+      if (errno != ENOENT) {
+        // A file (or a link to nothing) in the middle of a path: not found.
+        all_found = false;
+        host += "/" + element;
+        continue;
+      }
+    }
+    if (all_found && FindEntry(dir_fd, element, last ? out : nullptr, &actual)) {
+      host += "/" + actual;
+      if (last) {
+        out->parent_exists = true;
+        out->exists = true;
+        out->leaf = actual;
+        continue;
+      }
+      int next = ::openat(dir_fd, actual.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (next < 0) {
+        // A file (or a dangling link) in the middle of a path: not found.
+        all_found = false;
+        continue;
+      }
+      ::close(dir_fd);
+      dir_fd = next;
     } else {
-      if (last && all_found) out->parent_exists = true;
+      if (last && all_found) {
+        out->parent_exists = true;
+        out->leaf = element;
+      }
       all_found = false;
-      host = (host == "/" ? "" : host) + "/" + elements[i];
+      host += "/" + element;
     }
   }
-  struct stat st;
   out->host = host;
-  out->exists = all_found && ::stat(host.c_str(), &st) == 0;
-  if (out->is_root) {
-    out->exists = IsFolderOnHost(root);
-    out->parent_exists = out->exists;
+  if (out->parent_exists) {
+    out->folder = std::make_shared<HostFolder>(dir_fd);
+    dir_fd = -1;
+    out->at = out->Sibling(out->leaf);
+  } else {
+    out->at = host;
   }
+  if (dir_fd >= 0) ::close(dir_fd);
   return true;
 }
 

@@ -11,7 +11,7 @@
 //   [Machine]      UserName, ComputerName, Version (major.minor.build),
 //                  PlatformId (2 = NT, 1 = Windows 95 family), ServicePack,
 //                  Administrator (0/1), BootMoves (0/1: whether boot-time
-//                  moves are supported)
+//                  moves are supported), HostWrites (0/1, see below)
 //   [Drive X]      one section per drive letter X: Type (fixed, removable,
 //                  cdrom, remote, ramdisk), Folder (the host folder; relative
 //                  to the machine folder unless absolute), Label, Serial
@@ -20,6 +20,18 @@
 //                  disk) and CurrentMedia (1..N, 0 = no disk in the drive);
 //                  LabelN/SerialN name each disk.
 //   [Environment]  the variables the machine gives its programs.
+//
+// Host writes: C: and every other drive whose folder lies inside the
+// machine folder (and the disks of emulated removable drives) belong to
+// the machine. Z: and other drives mapped to host folders outside it are
+// the host's files. A program on the machine may create, change or delete
+// host files only below a folder its user named as a destination
+// (FileSystem::AllowWritesBelow), when it writes wherever its user tells it
+// (FileSystem::AllowAllWrites: the builder, crx, crxmachine), or when the
+// machine's HostWrites setting is 1 (off by default; `crxmachine set
+// HostWrites 1`). Anything else fails with ERROR_ACCESS_DENIED and a line on
+// standard error. Whether a path is inside is decided on the real host
+// folders (links and ".." cannot lead out).
 //
 // Environment rule: when a program opens the platform and the variable
 // CRX_MACHINE_SESSION is not the machine folder's path, the machine's
@@ -35,10 +47,12 @@
 #define CRX_PLATFORM_POSIX_MACHINE_H
 
 #include <sys/types.h>
+#include <time.h>
 
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -70,8 +84,34 @@ struct MachineSettings {
   OsVersion version;
   bool administrator = true;
   bool boot_moves = true;
+  bool host_writes = false;  // programs may write anywhere on host drives
   std::vector<MachineDrive> drives;
   std::vector<std::pair<std::string, std::string>> environment;
+};
+
+// An open host folder (an O_PATH descriptor), closed when the last
+// reference goes.
+class HostFolder {
+ public:
+  explicit HostFolder(int fd) : fd_(fd) {}
+  ~HostFolder();
+  HostFolder(const HostFolder&) = delete;
+  HostFolder& operator=(const HostFolder&) = delete;
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// What a folder looked like when its names were read: a change of entries
+// changes its modification time (and on most file systems its size).
+struct FolderStamp {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  struct timespec mtime = {0, 0};
+  struct timespec ctime = {0, 0};
+  off_t size = 0;
+  bool Same(const FolderStamp& o) const;
 };
 
 // A Windows path resolved to the host file system.
@@ -79,9 +119,24 @@ struct ResolvedPath {
   std::string windows;     // full Windows path, no trailing separator but a root's
   std::string host;        // host path: existing elements in their host spelling
   const MachineDrive* drive = nullptr;
-  bool exists = false;         // the whole path exists
+  bool exists = false;         // the whole path exists (a link counts, whatever it points at)
   bool parent_exists = false;  // the folder that holds the last element exists
   bool is_root = false;
+  // When parent_exists (and not is_root): the open folder that holds the
+  // last element and the element's host name in it.
+  std::shared_ptr<const HostFolder> folder;
+  std::string leaf;
+  // A host path of the last element that system calls accept however deep
+  // the path is: host itself when it is short, else a path through the open
+  // folder ("/proc/self/fd/N/leaf").
+  std::string at;
+  // The stamp of `folder` when the lookup cache was consulted for the last
+  // element (stamp_known), for keeping the cache current after a change.
+  FolderStamp stamp;
+  bool stamp_known = false;
+
+  // The system-call path of another name in the same folder.
+  std::string Sibling(const std::string& name) const;
 };
 
 class Machine {
@@ -116,7 +171,16 @@ class Machine {
   // the spelling given. False with a Win32 error code in *error when the
   // path cannot name anything on this machine (no such drive, no disk in
   // the drive, an invalid character).
+  // Costs one lookup per element: each folder is opened relative to the
+  // one before, the exact spelling is tried first, and a folder's names are
+  // read only on a miss and then kept (see NoteAdded) until the folder
+  // changes.
   bool Resolve(const std::string& path, ResolvedPath* out, uint32_t* error) const;
+  // Keep the lookup cache current after this process added (created,
+  // renamed to) or removed (deleted, renamed away) the last element of p.
+  // Changes by other processes are seen through the folder's stamp.
+  void NoteAdded(const ResolvedPath& p) const;
+  void NoteRemoved(const ResolvedPath& p) const;
   // A host path as a Windows path through the drive with the longest
   // matching host folder; "" when no drive holds it.
   std::string HostToWindows(const std::string& host_path) const;
@@ -136,10 +200,23 @@ class Machine {
   bool Load(std::string* error);
   bool Create(std::string* error);
 
+  // The names of one folder, upper-cased -> host spelling (the first in
+  // reading order when several differ only in case).
+  struct FolderNames {
+    FolderStamp stamp;
+    std::map<std::string, std::string> names;
+  };
+  bool FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
+                 std::string* actual) const;
+  void Note(const ResolvedPath& p, bool added) const;
+
   std::string folder_;
   bool is_new_ = false;
   MachineSettings settings_;
   std::string current_folder_;
+  mutable std::mutex cache_mutex_;
+  mutable std::map<std::pair<dev_t, ino_t>, FolderNames> cache_;
+  mutable size_t cached_names_ = 0;
 };
 
 // Writes the values a Windows installation has that programs read (shell

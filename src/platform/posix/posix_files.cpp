@@ -28,6 +28,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -118,7 +119,16 @@ int WriteStoredBits(const std::string& host, uint32_t bits) {
   return 0;
 }
 
+// The attributes of a symbolic link: they describe the link itself, a
+// folder link also being a folder, as Windows shows them.
+uint32_t LinkAttributes(const std::string& host) {
+  struct stat target;
+  bool folder = ::stat(host.c_str(), &target) == 0 && S_ISDIR(target.st_mode);
+  return kAttrReparsePoint | (folder ? kAttrDirectory : kAttrArchive);
+}
+
 uint32_t AttributesOf(const std::string& host, const struct stat& st) {
+  if (S_ISLNK(st.st_mode)) return LinkAttributes(host);
   uint32_t stored = 0;
   bool has = ReadStoredBits(host, &stored);
   uint32_t attrs = 0;
@@ -152,11 +162,6 @@ uint32_t MissingError(const ResolvedPath& p) {
   return p.parent_exists ? kErrorFileNotFound : kErrorPathNotFound;
 }
 
-std::string HostParent(const std::string& host) {
-  size_t slash = host.find_last_of('/');
-  if (slash == std::string::npos || slash == 0) return "/";
-  return host.substr(0, slash);
-}
 
 // ---------------------------------------------------------------------------
 
@@ -286,6 +291,12 @@ class PosixFile : public File {
   const MachineDrive* drive_;
 };
 
+// A folder by device and inode, so that links and ".." cannot disguise it.
+struct FolderId {
+  dev_t dev = 0;
+  ino_t ino = 0;
+};
+
 class PosixFileSystem : public FileSystem {
  public:
   explicit PosixFileSystem(Machine& machine) : machine_(machine) {
@@ -305,10 +316,10 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath src, dst;
     if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;
     struct stat sst;
-    if (!src.exists || ::stat(src.host.c_str(), &sst) != 0) return Fail(MissingError(src));
+    if (!src.exists || ::stat(src.at.c_str(), &sst) != 0) return Fail(MissingError(src));
     if (S_ISDIR(sst.st_mode)) return Fail(kErrorAccessDenied);
     struct stat dst_st;
-    bool dst_exists = dst.exists && ::stat(dst.host.c_str(), &dst_st) == 0;
+    bool dst_exists = dst.exists && ::stat(dst.at.c_str(), &dst_st) == 0;
     if (dst_exists) {
       if (fail_if_exists) return Fail(kErrorFileExists);
       if (S_ISDIR(dst_st.st_mode) || IsReadOnlyFile(dst_st)) return Fail(kErrorAccessDenied);
@@ -319,7 +330,7 @@ class PosixFileSystem : public FileSystem {
     std::unique_ptr<File> in = OpenFile(from, kAccessRead, kShareRead | kShareDelete,
                                         Disposition::kOpenExisting, 0, true);
     if (!in) return false;
-    uint32_t attrs = AttributesOf(src.host, sst);
+    uint32_t attrs = AttributesOf(src.at, sst);
     std::unique_ptr<File> out = OpenFile(to, kAccessWrite, kShareNone,
                                          Disposition::kCreateAlways, 0, false);
     if (!out) return false;
@@ -332,7 +343,9 @@ class PosixFileSystem : public FileSystem {
         uint32_t err = LastError();
         out.reset();
         ResolvedPath again;
-        if (Resolve(to, &again) && again.exists) ::unlink(again.host.c_str());
+        if (Resolve(to, &again) && again.exists && ::unlink(again.at.c_str()) == 0) {
+          machine_.NoteRemoved(again);
+        }
         return Fail(err);
       }
     }
@@ -342,19 +355,22 @@ class PosixFileSystem : public FileSystem {
     // The copy takes the original's attributes, read-only included.
     ResolvedPath made;
     if (!Resolve(to, &made)) return false;
-    return ApplyAttributes(made.host, (attrs & kStoredBits) | kAttrArchive, false);
+    return ApplyAttributes(made.at, (attrs & kStoredBits) | kAttrArchive, false);
   }
 
+  // A symbolic link is deleted itself, never what it points at.
   bool DeleteFile(const std::string& path) override {
     ResolvedPath p;
     if (!Resolve(path, &p)) return false;
     struct stat st;
-    if (!p.exists || ::lstat(p.host.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (!p.exists || ::lstat(p.at.c_str(), &st) != 0) return Fail(MissingError(p));
     if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
     if (!S_ISLNK(st.st_mode) && IsReadOnlyFile(st)) return Fail(kErrorAccessDenied);
+    if (!MayWrite(p, false)) return false;
     ShareGuard guard(lock_fd_);
-    if (DeleteBlocked(p.host)) return Fail(kErrorSharingViolation);
-    if (::unlink(p.host.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (DeleteBlocked(p.at)) return Fail(kErrorSharingViolation);
+    if (::unlink(p.at.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    machine_.NoteRemoved(p);
     return true;
   }
 
@@ -370,25 +386,30 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath p;
     if (!Resolve(path, &p)) return kInvalidAttributes;
     struct stat st;
-    if (!p.exists || ::stat(p.host.c_str(), &st) != 0) {
+    if (!p.exists || ::lstat(p.at.c_str(), &st) != 0) {
       SetLastError(MissingError(p));
       return kInvalidAttributes;
     }
-    return AttributesOf(p.host, st);
+    return AttributesOf(p.at, st);
   }
 
   bool SetAttributes(const std::string& path, uint32_t attributes) override {
     ResolvedPath p;
     if (!Resolve(path, &p)) return false;
-    if (!p.exists) return Fail(MissingError(p));
-    return ApplyAttributes(p.host, attributes, true);
+    struct stat st;
+    if (!p.exists || ::lstat(p.at.c_str(), &st) != 0) return Fail(MissingError(p));
+    // A link keeps no attributes of its own here, and changing its
+    // target's through it is what a planted link would want.
+    if (S_ISLNK(st.st_mode)) return Fail(kErrorAccessDenied);
+    if (!MayWrite(p, false)) return false;
+    return ApplyAttributes(p.at, attributes, true);
   }
 
   bool GetLastWriteTime(const std::string& path, FileTime* time) override {
     ResolvedPath p;
     if (!Resolve(path, &p)) return false;
     struct stat st;
-    if (!p.exists || ::stat(p.host.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (!p.exists || ::stat(p.at.c_str(), &st) != 0) return Fail(MissingError(p));
     *time = MtimeOf(st);
     return true;
   }
@@ -397,33 +418,38 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath p;
     if (!Resolve(path, &p)) return false;
     if (!p.exists) return Fail(MissingError(p));
+    if (!MayWrite(p, true)) return false;
     struct timespec ts[2];
     ts[0].tv_sec = 0;
     ts[0].tv_nsec = UTIME_OMIT;
     ts[1] = ToTimespec(time);
-    if (::utimensat(AT_FDCWD, p.host.c_str(), ts, 0) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (::utimensat(AT_FDCWD, p.at.c_str(), ts, 0) != 0) return Fail(Win32ErrorFromErrno(errno));
     return true;
   }
 
-  bool CreateFolder(const std::string& path) override {
-    ResolvedPath p;
-    if (!Resolve(path, &p)) return false;
-    if (p.exists) return Fail(kErrorAlreadyExists);
-    if (!p.parent_exists) return Fail(kErrorPathNotFound);
-    if (::mkdir(p.host.c_str(), 0777) != 0) {
-      return Fail(errno == EEXIST ? kErrorAlreadyExists : Win32ErrorFromErrno(errno));
-    }
-    return true;
-  }
+  bool CreateFolder(const std::string& path) override { return MakeFolder(path, false); }
 
+  bool CreatePrivateFolder(const std::string& path) override { return MakeFolder(path, true); }
+
+  // A link to a folder is removed itself, as Windows removes a folder link.
   bool RemoveFolder(const std::string& path) override {
     ResolvedPath p;
     if (!Resolve(path, &p)) return false;
     struct stat st;
-    if (!p.exists || ::stat(p.host.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (!p.exists || ::lstat(p.at.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (S_ISLNK(st.st_mode)) {
+      struct stat target;
+      if (::stat(p.at.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
+        return Fail(kErrorDirectory);
+      }
+      if (!MayWrite(p, false)) return false;
+      if (::unlink(p.at.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+      machine_.NoteRemoved(p);
+      return true;
+    }
     if (!S_ISDIR(st.st_mode)) return Fail(kErrorDirectory);
     uint32_t stored = 0;
-    if (ReadStoredBits(p.host, &stored) && (stored & kAttrReadOnly)) {
+    if (ReadStoredBits(p.at, &stored) && (stored & kAttrReadOnly)) {
       return Fail(kErrorAccessDenied);
     }
     // Windows will not remove a process's own current folder.
@@ -431,9 +457,11 @@ class PosixFileSystem : public FileSystem {
     if (::stat(".", &cwd) == 0 && cwd.st_ino == st.st_ino && cwd.st_dev == st.st_dev) {
       return Fail(kErrorSharingViolation);
     }
-    if (::rmdir(p.host.c_str()) != 0) {
+    if (!MayWrite(p, false)) return false;
+    if (::rmdir(p.at.c_str()) != 0) {
       return Fail(errno == EEXIST ? kErrorDirNotEmpty : Win32ErrorFromErrno(errno));
     }
+    machine_.NoteRemoved(p);
     return true;
   }
 
@@ -446,14 +474,14 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath p;
     if (!Resolve(folder, &p)) return false;
     struct stat st;
-    if (!p.exists || ::stat(p.host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    if (!p.exists || ::stat(p.at.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
       return Fail(kErrorPathNotFound);
     }
     if (name.empty()) return Fail(kErrorFileNotFound);
-    std::map<std::string, std::string> shorts = Machine::ShortNames(p.host);
-    DIR* dir = ::opendir(p.host.c_str());
+    std::map<std::string, std::string> shorts = Machine::ShortNames(p.at);
+    DIR* dir = ::opendir(p.at.c_str());
     if (!dir) return Fail(Win32ErrorFromErrno(errno));
-    std::string base = p.host == "/" ? "" : p.host;
+    std::string base = p.at == "/" ? "" : p.at;
     while (struct dirent* e = ::readdir(dir)) {
       std::string entry_name = e->d_name;
       if (entry_name == "." || entry_name == "..") continue;
@@ -465,12 +493,13 @@ class PosixFileSystem : public FileSystem {
       }
       std::string host = base + "/" + entry_name;
       struct stat est;
-      if (::stat(host.c_str(), &est) != 0) continue;  // a dangling link
+      if (::lstat(host.c_str(), &est) != 0) continue;
       FolderEntry fe;
       fe.name = entry_name;
       fe.short_name = short_name;
       fe.attributes = AttributesOf(host, est);
-      fe.size = S_ISDIR(est.st_mode) ? 0 : static_cast<uint64_t>(est.st_size);
+      // A link shows as itself (dangling ones too), with no size of its own.
+      fe.size = S_ISREG(est.st_mode) ? static_cast<uint64_t>(est.st_size) : 0;
       fe.last_write = MtimeOf(est);
       entries->push_back(fe);
     }
@@ -488,9 +517,9 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath p;
     if (!Resolve(path, &p)) return false;
     struct stat st;
-    if (!p.exists || ::stat(p.host.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (!p.exists || ::stat(p.at.c_str(), &st) != 0) return Fail(MissingError(p));
     if (!S_ISDIR(st.st_mode)) return Fail(kErrorDirectory);
-    if (::chdir(p.host.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (::chdir(p.at.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
     machine_.SetCurrentFolderText(p.windows);
     return true;
   }
@@ -545,7 +574,7 @@ class PosixFileSystem : public FileSystem {
     }
     if (!p.exists) return Fail(MissingError(p));
     struct statvfs vfs;
-    if (::statvfs(p.host.c_str(), &vfs) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (::statvfs(p.at.c_str(), &vfs) != 0) return Fail(Win32ErrorFromErrno(errno));
     uint64_t unit = vfs.f_frsize ? vfs.f_frsize : vfs.f_bsize;
     space->total = static_cast<uint64_t>(vfs.f_blocks) * unit;
     space->total_free = static_cast<uint64_t>(vfs.f_bfree) * unit;
@@ -568,10 +597,210 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
+  void AllowWritesBelow(const std::string& folder) override {
+    std::string full = winpath::StripTrailingSeparator(machine_.FullPath(folder));
+    if (!full.empty()) named_.push_back(full);
+  }
+
+  void AllowAllWrites() override { all_writes_ = true; }
+
  private:
   bool Resolve(const std::string& path, ResolvedPath* out) {
     uint32_t error = 0;
     if (!machine_.Resolve(path, out, &error)) return Fail(error);
+    return true;
+  }
+
+  // The host-write guard (machine.h). follow_last: the call acts on what a
+  // link in the last element points at. creating_folder: the call creates
+  // the folder, which may be a named folder or one on the way to it.
+  bool MayWrite(const ResolvedPath& p, bool follow_last, bool creating_folder = false) {
+    if (all_writes_ || machine_.Settings().host_writes) return true;
+    if (Inside(p, follow_last)) return true;
+    if (creating_folder) {
+      for (const std::string& named : named_) {
+        if (winpath::EqualsNoCase(named, p.windows) ||
+            (named.size() > p.windows.size() &&
+             winpath::EqualsNoCase(named.substr(0, p.windows.size()), p.windows) &&
+             (named[p.windows.size()] == '\\' || p.windows.back() == '\\'))) {
+          return true;
+        }
+      }
+    }
+    std::fprintf(stderr,
+                 "refused to write outside the machine: %s (name the folder as the output "
+                 "folder, or allow host writes with: crxmachine set HostWrites 1)\n",
+                 p.windows.c_str());
+    return Fail(kErrorAccessDenied);
+  }
+
+  // A folder writes may go below, by device and inode and by its real path
+  // (empty when too long to read back).
+  struct Writable {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    std::string real;
+  };
+
+  static bool RealPathOf(int fd, std::string* real) {
+    char buf[PATH_MAX];
+    ssize_t n = ::readlink(Format("/proc/self/fd/%d", fd).c_str(), buf, sizeof buf);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof buf) || buf[0] != '/') return false;
+    real->assign(buf, static_cast<size_t>(n));
+    return true;
+  }
+
+  static bool AddWritable(const std::string& host, std::vector<Writable>* out) {
+    int fd = ::open(host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    Writable w;
+    bool ok = ::fstat(fd, &st) == 0;
+    if (ok) {
+      w.dev = st.st_dev;
+      w.ino = st.st_ino;
+      if (!RealPathOf(fd, &w.real)) w.real.clear();
+      out->push_back(w);
+    }
+    ::close(fd);
+    return ok;
+  }
+
+  // The folders writes may go below: the machine folder, the disks of
+  // emulated removable drives and the named folders that exist (a named
+  // folder is looked for again until it does).
+  const std::vector<Writable>& WritableFolders() {
+    if (!writable_known_) {
+      writable_known_ = true;
+      AddWritable(machine_.Folder(), &writable_);
+      for (const MachineDrive& d : machine_.Settings().drives) {
+        if (d.IsEmulatedRemovable()) {
+          for (const std::string& m : d.media) AddWritable(m, &writable_);
+        }
+      }
+    }
+    while (named_found_ < named_.size()) {
+      ResolvedPath p;
+      uint32_t error = 0;
+      if (!machine_.Resolve(named_[named_found_], &p, &error) || !p.exists ||
+          !AddWritable(p.at, &writable_)) {
+        break;
+      }
+      ++named_found_;
+    }
+    for (size_t i = named_found_ + 1; i < named_.size(); ++i) {
+      ResolvedPath p;
+      uint32_t error = 0;
+      if (machine_.Resolve(named_[i], &p, &error) && p.exists) AddWritable(p.at, &extra_);
+    }
+    return writable_;
+  }
+
+  // True when the object p names (or, following a link, the object the
+  // link leads to) lies in a writable folder.
+  bool Inside(const ResolvedPath& p, bool follow_last) {
+    int start = -1;
+    if (p.is_root) {
+      start = ::open(p.at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    } else if (!p.parent_exists) {
+      return true;  // the call fails on its own and writes nothing
+    } else {
+      struct stat st;
+      bool exists = p.exists &&
+                    ::fstatat(p.folder->fd(), p.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+      if (exists && S_ISLNK(st.st_mode) && follow_last) {
+        int target = ::open(p.at.c_str(), O_PATH | O_CLOEXEC);
+        if (target < 0) return true;  // a dangling link: the call fails on its own
+        struct stat tst;
+        if (::fstat(target, &tst) == 0 && S_ISDIR(tst.st_mode)) {
+          start = target;
+        } else {
+          // A file: its folder, through the link's real path.
+          std::string text;
+          bool known = RealPathOf(target, &text);
+          ::close(target);
+          if (!known) return false;
+          size_t slash = text.find_last_of('/');
+          text = slash == 0 ? "/" : text.substr(0, slash);
+          start = ::open(text.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        }
+      } else if (exists && S_ISDIR(st.st_mode)) {
+        start = ::openat(p.folder->fd(), p.leaf.c_str(),
+                         O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      } else {
+        start = ::fcntl(p.folder->fd(), F_DUPFD_CLOEXEC, 0);
+      }
+    }
+    if (start < 0) return false;
+    extra_.clear();
+    const std::vector<Writable>& writable = WritableFolders();
+    std::vector<Writable> all = writable;
+    all.insert(all.end(), extra_.begin(), extra_.end());
+    // The real path, where it can be read, settles it in one step.
+    std::string real;
+    bool every_real = true;
+    for (const Writable& w : all) every_real = every_real && !w.real.empty();
+    if (every_real && RealPathOf(start, &real)) {
+      ::close(start);
+      for (const Writable& w : all) {
+        if (w.real == "/" || real == w.real ||
+            (real.size() > w.real.size() && real.compare(0, w.real.size(), w.real) == 0 &&
+             real[w.real.size()] == '/')) {
+          return true;
+        }
+      }
+      return false;
+    }
+    // Else up through the real parents until a writable folder or the top.
+    int fd = start;
+    bool inside = false;
+    for (;;) {
+      struct stat st;
+      if (::fstat(fd, &st) != 0) break;
+      bool hit = false;
+      for (const Writable& w : all) hit = hit || (w.dev == st.st_dev && w.ino == st.st_ino);
+      if (hit) {
+        inside = true;
+        break;
+      }
+      int up = ::openat(fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      struct stat ust;
+      if (up < 0 || ::fstat(up, &ust) != 0 || (ust.st_dev == st.st_dev && ust.st_ino == st.st_ino)) {
+        if (up >= 0) ::close(up);
+        break;  // the top of the host's tree
+      }
+      ::close(fd);
+      fd = up;
+    }
+    ::close(fd);
+    return inside;
+  }
+
+  bool MakeFolder(const std::string& path, bool private_folder) {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    if (p.exists) return Fail(kErrorAlreadyExists);
+    if (!p.parent_exists) return Fail(kErrorPathNotFound);
+    if (!MayWrite(p, false, true)) return false;
+    // A private folder is made with mode 0700: the umask can only take
+    // bits away, so nobody else can enter it at any moment, and an existing
+    // folder (or link) of that name is never taken over.
+    if (::mkdirat(p.folder->fd(), p.leaf.c_str(), private_folder ? 0700 : 0777) != 0) {
+      return Fail(errno == EEXIST ? kErrorAlreadyExists : Win32ErrorFromErrno(errno));
+    }
+    machine_.NoteAdded(p);
+    if (private_folder) {
+      // An umask that took the owner's own bits is undone on the folder
+      // just made (opened without following a link put in its place).
+      int fd = ::openat(p.folder->fd(), p.leaf.c_str(),
+                        O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      struct stat st;
+      bool ok = fd >= 0 && ::fstat(fd, &st) == 0 &&
+                ((st.st_mode & 07777) == 0700 || ::fchmod(fd, 0700) == 0);
+      uint32_t err = ok ? 0 : Win32ErrorFromErrno(errno);
+      if (fd >= 0) ::close(fd);
+      if (!ok) return Fail(err);
+    }
     return true;
   }
 
@@ -642,6 +871,7 @@ class PosixFileSystem : public FileSystem {
       Fail(kErrorInvalidName);
       return nullptr;
     }
+    const bool no_follow = (attributes & kOpenNoFollow) != 0;
     bool want_write = (access & kAccessWrite) != 0;
     bool want_read = (access & kAccessRead) != 0;
     bool truncate = disposition == Disposition::kCreateAlways ||
@@ -651,7 +881,11 @@ class PosixFileSystem : public FileSystem {
       return nullptr;
     }
     struct stat st;
-    bool exists = p.exists && ::stat(p.host.c_str(), &st) == 0;
+    if (no_follow && p.exists && ::lstat(p.at.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      Fail(kErrorCantAccessFile);
+      return nullptr;
+    }
+    bool exists = p.exists && ::stat(p.at.c_str(), &st) == 0;
     if (exists) {
       if (S_ISDIR(st.st_mode)) {
         Fail(kErrorAccessDenied);
@@ -668,7 +902,7 @@ class PosixFileSystem : public FileSystem {
       if (check_hidden && disposition == Disposition::kCreateAlways) {
         // CREATE_ALWAYS refuses a hidden or system file unless the caller
         // asks for those attributes too.
-        uint32_t have = AttributesOf(p.host, st);
+        uint32_t have = AttributesOf(p.at, st);
         uint32_t hs = have & (kAttrHidden | kAttrSystem);
         if (hs != 0 && (attributes & hs) != hs) {
           Fail(kErrorAccessDenied);
@@ -691,17 +925,24 @@ class PosixFileSystem : public FileSystem {
         return nullptr;
       }
     }
+    if ((want_write || truncate || !exists) && !MayWrite(p, !no_follow)) return nullptr;
     ShareGuard guard(lock_fd_);
-    int flags = O_CLOEXEC | (want_write ? O_RDWR : O_RDONLY);
+    const int follow = no_follow ? O_NOFOLLOW : 0;
+    int flags = O_CLOEXEC | follow | (want_write ? O_RDWR : O_RDONLY);
+    // A new file is always made exclusively: never through a link or over
+    // a file that appeared meanwhile.
     if (!exists) flags |= O_CREAT | O_EXCL;
-    int fd = ::open(p.host.c_str(), flags, 0666);
+    int fd = ::open(p.at.c_str(), flags, 0666);
     if (fd < 0 && want_write && errno == EACCES && exists) {
-      fd = ::open(p.host.c_str(), O_CLOEXEC | O_WRONLY);
+      fd = ::open(p.at.c_str(), O_CLOEXEC | follow | O_WRONLY);
     }
     if (fd < 0) {
-      Fail(errno == EEXIST ? kErrorFileExists : Win32ErrorFromErrno(errno));
+      Fail(errno == EEXIST             ? kErrorFileExists
+           : errno == ELOOP && no_follow ? kErrorCantAccessFile
+                                         : Win32ErrorFromErrno(errno));
       return nullptr;
     }
+    if (!exists) machine_.NoteAdded(p);
     if (exists && (want_read || want_write)) {
       bool conflict = (want_read && ByteHeldByOther(fd, kDeniesRead)) ||
                       (want_write && ByteHeldByOther(fd, kDeniesWrite)) ||
@@ -751,16 +992,19 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath src, dst;
     if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;
     struct stat sst;
-    if (!src.exists || ::lstat(src.host.c_str(), &sst) != 0) return Fail(MissingError(src));
+    if (!src.exists || ::lstat(src.at.c_str(), &sst) != 0) return Fail(MissingError(src));
     if (src.is_root || dst.is_root) return Fail(kErrorAccessDenied);
-    std::string target = dst.host;
+    std::string target = dst.at;
+    std::string target_host = dst.host;
     struct stat dst_st;
-    bool dst_exists = dst.exists && ::lstat(dst.host.c_str(), &dst_st) == 0;
+    bool dst_exists = dst.exists && ::lstat(dst.at.c_str(), &dst_st) == 0;
     bool same_file = dst_exists && dst_st.st_ino == sst.st_ino && dst_st.st_dev == sst.st_dev;
     if (same_file) {
       // A change of case only: rename to the spelling given.
-      target = HostParent(dst.host) + "/" + winpath::LastElement(dst.windows);
-      if (target == src.host) return true;
+      const std::string name = winpath::LastElement(dst.windows);
+      target = dst.Sibling(name);
+      target_host = dst.host.substr(0, dst.host.size() - dst.leaf.size()) + name;
+      if (target == src.at) return true;
     } else if (dst_exists) {
       if (!replace) return Fail(kErrorAlreadyExists);
       if (S_ISDIR(dst_st.st_mode) || S_ISDIR(sst.st_mode) || IsReadOnlyFile(dst_st)) {
@@ -771,20 +1015,26 @@ class PosixFileSystem : public FileSystem {
     }
     if (S_ISDIR(sst.st_mode)) {
       std::string prefix = src.host + "/";
-      if (target.compare(0, prefix.size(), prefix) == 0) return Fail(kErrorAccessDenied);
+      if (target_host.compare(0, prefix.size(), prefix) == 0) return Fail(kErrorAccessDenied);
     }
+    if (!MayWrite(src, false) || !MayWrite(dst, false)) return false;
     ShareGuard guard(lock_fd_);
-    if (!S_ISDIR(sst.st_mode) && DeleteBlocked(src.host)) return Fail(kErrorSharingViolation);
-    if (dst_exists && !same_file && DeleteBlocked(dst.host)) return Fail(kErrorSharingViolation);
+    if (!S_ISDIR(sst.st_mode) && DeleteBlocked(src.at)) return Fail(kErrorSharingViolation);
+    if (dst_exists && !same_file && DeleteBlocked(dst.at)) return Fail(kErrorSharingViolation);
+    bool moved = false;
     if (!replace && !same_file) {
       // rename() would replace a file that appeared meanwhile.
-      if (::renameat2(AT_FDCWD, src.host.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0) {
-        return true;
+      moved = ::renameat2(AT_FDCWD, src.at.c_str(), AT_FDCWD, target.c_str(),
+                          RENAME_NOREPLACE) == 0;
+      if (!moved && (errno == EINVAL || errno == ENOSYS)) {
+        moved = ::rename(src.at.c_str(), target.c_str()) == 0;
       }
-      if (errno == EINVAL || errno == ENOSYS) {
-        if (::rename(src.host.c_str(), target.c_str()) == 0) return true;
-      }
-    } else if (::rename(src.host.c_str(), target.c_str()) == 0) {
+    } else {
+      moved = ::rename(src.at.c_str(), target.c_str()) == 0;
+    }
+    if (moved) {
+      machine_.NoteRemoved(src);
+      machine_.NoteAdded(dst);
       return true;
     }
     if (errno == EEXIST) return Fail(kErrorAlreadyExists);
@@ -792,10 +1042,10 @@ class PosixFileSystem : public FileSystem {
     // Another host file system: files move by copy and delete, folders
     // cannot move.
     if (S_ISDIR(sst.st_mode)) return Fail(kErrorNotSameDevice);
-    return MoveByCopy(from, to, src.host, replace);
+    return MoveByCopy(from, to, src, replace);
   }
 
-  bool MoveByCopy(const std::string& from, const std::string& to, const std::string& src_host,
+  bool MoveByCopy(const std::string& from, const std::string& to, const ResolvedPath& src,
                   bool replace) {
     uint32_t attrs = GetAttributes(from);
     if (attrs == kInvalidAttributes) return false;
@@ -804,12 +1054,22 @@ class PosixFileSystem : public FileSystem {
     if (attrs & kAttrReadOnly) SetAttributes(from, attrs);
     if (!copied) return false;
     if (attrs & kAttrReadOnly) SetAttributes(to, attrs);
-    if (::unlink(src_host.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (::unlink(src.at.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    machine_.NoteRemoved(src);
     return true;
   }
 
   Machine& machine_;
   int lock_fd_ = -1;
+  bool all_writes_ = false;
+  std::vector<std::string> named_;  // folders named with AllowWritesBelow
+  // Writable folders found so far: the machine's, then named_ in order up
+  // to the first that does not exist yet (named_found_ of them); extra_
+  // holds the later named folders that exist, looked for on every check.
+  bool writable_known_ = false;
+  std::vector<Writable> writable_;
+  size_t named_found_ = 0;
+  std::vector<Writable> extra_;
 };
 
 }  // namespace
