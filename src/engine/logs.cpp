@@ -31,7 +31,45 @@ bool WriteAll(File& file, const std::string& text) {
   return file.Seek(0, SeekFrom::kEnd, nullptr) && file.Write(text.data(), text.size());
 }
 
+// The header a run writes when it opens the daily error log.
+std::string ErrorLogHeader(const SystemTime& now) {
+  return Format("\nCratex ERROR LOG 02%d:02%d %d/%d/%d \n\n", now.hour, now.milliseconds,
+                now.day, now.month, now.year);
+}
+
+std::string ErrorLogEntry(const SystemTime& now, const std::string& message) {
+  return Format("[%d:%d %d/%d/%d] %s\n", now.hour, now.milliseconds, now.day, now.month,
+                now.year, message.c_str());
+}
+
+std::string DailyErrorLogPath(Environment& environment, const SystemTime& now) {
+  return Format("%s/Cratex_%02d%02d%04d.err", LogFolder(environment).c_str(), now.day,
+                now.month, now.year);
+}
+
 }  // namespace
+
+std::unique_ptr<File> OpenLogFile(Platform& platform, const std::string& path, bool append,
+                                  bool* refused) {
+  FileSystem& files = platform.files;
+  if (!append) files.DeleteFile(path);  // a link goes, not what it points at
+  std::unique_ptr<File> file =
+      files.Open(path, kAccessWrite, kShareRead | kShareWrite,
+                 append ? Disposition::kOpenAlways : Disposition::kCreateNew, kOpenNoFollow);
+  if (refused != nullptr) {
+    const uint32_t error = LastError();
+    *refused = !file && (error == kErrorCantAccessFile || error == kErrorFileExists);
+  }
+  return file;
+}
+
+bool AppendErrorLog(Platform& platform, const std::string& message) {
+  const SystemTime now = platform.clock.UtcNow();
+  std::unique_ptr<File> file =
+      OpenLogFile(platform, DailyErrorLogPath(platform.environment, now), true);
+  return file && WriteAll(*file, ErrorLogHeader(now)) &&
+         WriteAll(*file, ErrorLogEntry(now, message));
+}
 
 bool SilentMode() { return State().silent; }
 void SetSilentMode(bool silent) { State().silent = silent; }
@@ -112,10 +150,36 @@ EngineLog::EngineLog(Platform& platform, UserInterface& ui)
 EngineLog::~EngineLog() = default;
 
 std::unique_ptr<File> EngineLog::OpenText(const std::string& path, bool append) {
-  std::unique_ptr<File> file = platform_.files.Open(
-      path, kAccessWrite, kShareRead | kShareWrite,
-      append ? Disposition::kOpenAlways : Disposition::kCreateAlways);
+  bool refused = false;
+  std::unique_ptr<File> file = OpenLogFile(platform_, path, append, &refused);
+  if (refused) {
+    AppendErrorLog(platform_, Format("log not written: '%s' is a link or cannot be replaced",
+                                     path.c_str()));
+  }
   return file;
+}
+
+std::string EngineLog::ErrorLogPath(const SystemTime& now) {
+  return DailyErrorLogPath(platform_.environment, now);
+}
+
+bool EngineLog::OpenErrorLog(const SystemTime& now) {
+  if (error_log_) return true;
+  const std::string path = ErrorLogPath(now);
+  bool refused = false;
+  // One file a day, shared by every program: appended to, created when
+  // missing; never through a link.
+  error_log_ = OpenLogFile(platform_, path, true, &refused);
+  if (!error_log_) {
+    if (refused) {
+      platform_.terminal.WriteError(Format(
+          "%s: error log not written: '%s' is a link or cannot be replaced\n",
+          caption_.c_str(), path.c_str()));
+    }
+    return false;
+  }
+  WriteAll(*error_log_, ErrorLogHeader(now));
+  return true;
 }
 
 void EngineLog::ReportError(const std::string& message) {
@@ -126,20 +190,7 @@ void EngineLog::ReportError(const std::string& message) {
   }
   if (echo_silent_) platform_.terminal.WriteError(caption_ + ": " + message + "\n");
   SystemTime now = platform_.clock.UtcNow();
-  if (!error_log_) {
-    std::string path = Format("%s/Cratex_%02d%02d%04d.err",
-                              LogFolder(platform_.environment).c_str(), now.day,
-                              now.month, now.year);
-    error_log_ = OpenText(path, platform_.files.Exists(path));
-    if (error_log_) {
-      WriteAll(*error_log_, Format("\nCratex ERROR LOG 02%d:02%d %d/%d/%d \n\n", now.hour,
-                                   now.milliseconds, now.day, now.month, now.year));
-    }
-  }
-  if (error_log_) {
-    WriteAll(*error_log_, Format("[%d:%d %d/%d/%d] %s\n", now.hour, now.milliseconds,
-                                 now.day, now.month, now.year, message.c_str()));
-  }
+  if (OpenErrorLog(now)) WriteAll(*error_log_, ErrorLogEntry(now, message));
 }
 
 bool EngineLog::OpenActivityLog(ActivityKind kind, const std::string& archive_path) {

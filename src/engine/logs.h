@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "common/filetime.h"
 #include "common/format.h"
 
 namespace crx {
@@ -51,6 +52,21 @@ void ResetLogState();
 // The folder both logs live in (no trailing separator added).
 std::string LogFolder(Environment& environment);
 
+// Opens a log or hand-off file in a folder others may write to (TEMP)
+// without ever writing through a symbolic link someone planted there:
+// afresh (whatever sits at path is deleted - a link itself, never what it
+// points at - and the file is created exclusively) or for appending (an
+// existing file, or a new one). Null when it cannot be opened; *refused
+// (optional) is then true when something sits at path that is not written
+// through: a link, or a file that could not be removed.
+std::unique_ptr<File> OpenLogFile(Platform& platform, const std::string& path, bool append,
+                                  bool* refused = nullptr);
+
+// Appends one report to today's error log, as a silent ReportError does,
+// for a program or engine object that cannot report otherwise (a log that
+// was refused). Opens and closes the log; false when it cannot be opened.
+bool AppendErrorLog(Platform& platform, const std::string& message);
+
 // The path to extract member name to for viewing: in TEMP, TMP, "C:\TEMP",
 // "D:\TEMP" or "\TEMP" (the first set or existing), "%s\\%s"; when that
 // folder does not exist, "_CRXtmp_<name>" in the current folder. The path is
@@ -64,6 +80,11 @@ const std::string& LastTempMember();
 
 // ---------------------------------------------------------------------------
 // Per-engine logs.
+//
+// A log whose path holds a symbolic link (or a file that cannot be
+// replaced) is not written: the activity log is then off for the
+// operation, and the refusal is recorded in the error log; a refused error
+// log is said on the terminal's error stream.
 
 enum class ActivityKind { kCreate, kList, kExtract, kVerify };
 
@@ -118,6 +139,10 @@ class EngineLog {
 
  private:
   std::unique_ptr<File> OpenText(const std::string& path, bool append);
+  // The daily error log's path for the time now.
+  std::string ErrorLogPath(const SystemTime& now);
+  // Opens the error log (with its header) when it is not open yet.
+  bool OpenErrorLog(const SystemTime& now);
 
   Platform& platform_;
   UserInterface& ui_;

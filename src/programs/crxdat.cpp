@@ -7,7 +7,8 @@
 // real dialogs and the feedback window (on its own thread in the full stub,
 // modeless on the only thread in the minimal one), on Linux the terminal;
 // with CRX_ANSWERS set, answers from that file and a feedback window that
-// only records, for unattended runs and tests.
+// only records, for unattended runs and tests; with CRX_RECORD set, the
+// answers given are appended to that file.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -100,12 +101,14 @@ int Main() {
   }
   Platform& platform = host->Get();
 
-  std::string alternative;
+  std::string answers_alternative;
+  std::string record_alternative;
 #ifndef _WIN32
-  alternative = MachinePathOf(platform, "CRX_ANSWERS");
+  answers_alternative = MachinePathOf(platform, "CRX_ANSWERS");
+  record_alternative = MachinePathOf(platform, "CRX_RECORD");
 #endif
   std::unique_ptr<stub::StubInterface> service =
-      stub::StartStubInterface(platform, alternative, &error);
+      stub::StartStubInterface(platform, answers_alternative, record_alternative, &error);
   if (!service) {
     ReportStartFailure(error);
     return stub::kStubFailed;

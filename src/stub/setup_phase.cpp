@@ -1,9 +1,14 @@
 #include "stub/setup_phase.h"
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "common/format.h"
+#include "common/winpath.h"
 #include "engine/archive_engine.h"
+#include "engine/extract_policy.h"
+#include "engine/logs.h"
 #include "engine/user_interface.h"
 #include "platform/platform.h"
 #include "stub/handover.h"
@@ -17,17 +22,117 @@ namespace {
 // The longest program path written into the hand-off file.
 constexpr size_t kProgramPathLength = 256;
 
+// Makes a hand-off file afresh in the hand-off folder, which other users
+// may write to as well: a link planted there is removed or refused (with a
+// log line), never written through.
+std::unique_ptr<File> CreateHandOffFile(Platform& platform, StubLog& log,
+                                        const std::string& path) {
+  bool refused = false;
+  std::unique_ptr<File> file = OpenLogFile(platform, path, false, &refused);
+  if (refused) {
+    log.Write(Format("(hand-off file '%s' refused: a link or a file that cannot be replaced "
+                     "is in the way)\n",
+                     path.c_str()));
+  }
+  return file;
+}
+
 // Writes the full path of the running self-extracting program, for the
 // finalize program the interpreter may start at the end.
-void WriteFinalizeData(Platform& platform, const std::string& handoff) {
-  std::unique_ptr<File> file = platform.files.Open(
-      Format("%s\\%s", handoff.c_str(), kFinalizeData), kAccessWrite, kShareRead,
-      Disposition::kCreateAlways);
+void WriteFinalizeData(Platform& platform, StubLog& log, const std::string& handoff) {
+  std::unique_ptr<File> file =
+      CreateHandOffFile(platform, log, Format("%s\\%s", handoff.c_str(), kFinalizeData));
   if (!file) return;
   std::string line = platform.processes.ProgramPath();
   if (line.size() > kProgramPathLength) line.resize(kProgramPathLength);
   line += "\n";
   file->Write(line.data(), line.size());
+}
+
+// Copies the archive's finalize program (a member in the working folder)
+// into the hand-off folder. Most archives have none: then nothing happens.
+void HandOffFinalizeProgram(Platform& platform, StubLog& log, const std::string& handoff) {
+  std::unique_ptr<File> from = platform.files.Open(kFinalizeProgram, kAccessRead, kShareRead,
+                                                   Disposition::kOpenExisting, kOpenNoFollow);
+  if (!from) return;
+  const std::string path = Format("%s\\%s", handoff.c_str(), kFinalizeProgram);
+  std::unique_ptr<File> to = CreateHandOffFile(platform, log, path);
+  if (!to) return;
+  std::string buffer(64 * 1024, '\0');
+  size_t got = 0;
+  bool copied = true;
+  while (copied && from->Read(buffer.data(), buffer.size(), &got) && got != 0) {
+    copied = to->Write(buffer.data(), got);
+  }
+  FileTime modified = 0;
+  if (copied && from->GetLastWriteTime(&modified)) to->SetLastWriteTime(modified);
+  to.reset();
+  // A half-written program must not be started later.
+  if (!copied) platform.files.DeleteFile(path);
+}
+
+bool StartsWithNoCase(const std::string& path, const std::string& folder) {
+  return path.size() > folder.size() &&
+         winpath::EqualsNoCase(path.substr(0, folder.size()), folder) &&
+         (folder.back() == '\\' || path[folder.size()] == '\\');
+}
+
+// The full path of path (relative to the working folder), with back-slashes.
+std::string Resolved(FileSystem& files, const std::string& path) {
+  return winpath::StripTrailingSeparator(winpath::ToBackslashes(files.FullPath(path)));
+}
+
+// The folders between path (inside folder) and folder itself, innermost
+// first.
+void AddFoldersBetween(const std::string& path, const std::string& folder,
+                       std::vector<std::string>* folders) {
+  std::string parent = winpath::StripTrailingSeparator(winpath::Parent(path));
+  while (StartsWithNoCase(parent, folder)) {
+    folders->push_back(parent);
+    parent = winpath::StripTrailingSeparator(winpath::Parent(parent));
+  }
+}
+
+size_t Depth(const std::string& path) {
+  return static_cast<size_t>(std::count(path.begin(), path.end(), '\\'));
+}
+
+// Deletes the files the extraction wrote into the temporary folder, by the
+// paths it wrote them to, then the sub-folders it made on the way, deepest
+// first, once they are empty. A member that was not extracted, or whose
+// path is not inside the folder, is left alone.
+void RemoveExtracted(HandoverContext& context, const std::string& folder) {
+  FileSystem& files = context.platform.files;
+  StubLog& log = context.log;
+  ExtractPolicy& policy = context.engine.policy();
+  std::vector<std::string> folders;
+  int number = 0;
+  for (const MemberEntry& member : context.engine.members()) {
+    log.Write(Format("(%d) remove file '%s'\n", number++, member.name.c_str()));
+    std::string path;
+    if (member.status != kMemberExtracted || !policy.OutputPath(member.name, false, &path) ||
+        !StartsWithNoCase(Resolved(files, path), folder)) {
+      log.Write("(not extracted into the temporary folder: left alone)\n");
+      continue;
+    }
+    path = Resolved(files, path);
+    AddFoldersBetween(path, folder, &folders);
+    if (!files.DeleteFile(path)) {
+      log.Write(Format("remove file error 0x%x\n", LastError()));
+      log.Flush();
+    }
+  }
+  files.DeleteFile(kResultFile);
+  std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) {
+    return Depth(a) != Depth(b) ? Depth(a) > Depth(b) : a < b;
+  });
+  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+  for (const std::string& sub_folder : folders) {
+    if (files.RemoveFolder(sub_folder)) continue;
+    // Something else was put there (by the setup program): it stays.
+    log.Write(Format("remove directory '%s'\n", sub_folder.c_str()));
+    log.Write(Format("remove directory error 0x%x\n", LastError()));
+  }
 }
 
 }  // namespace
@@ -82,10 +187,8 @@ void RunSetupPhaseSteps(HandoverContext& context, const TempFolder& folder) {
     std::unique_ptr<Process> process = platform.processes.Start(command_line, StartOptions{});
     if (process) {
       const std::string handoff = HandOffFolder(platform.environment);
-      WriteFinalizeData(platform, handoff);
-      // Most archives have no finalize program: the failed copy is normal.
-      files.CopyFile(kFinalizeProgram, Format("%s\\%s", handoff.c_str(), kFinalizeProgram),
-                     false);
+      WriteFinalizeData(platform, log, handoff);
+      HandOffFinalizeProgram(platform, log, handoff);
       if (!wait.empty()) {
         log.Write("(waiting for program to compltete)\n");
         log.Flush();
@@ -115,24 +218,28 @@ void RunSetupPhaseSteps(HandoverContext& context, const TempFolder& folder) {
   log.Flush();
   if (!wait_found) return;
 
+  // Only the folder the archive was extracted to is cleaned up.
+  const std::string inside =
+      Resolved(files, folder.output.empty() ? files.CurrentFolder() : folder.output);
   if (wait != program) {
     log.Write(Format("wait for {%s:%s}\n", wait.c_str(), program.c_str()));
     log.Flush();
+    // Waiting means deleting the program once it has ended: never a file
+    // outside the temporary folder.
+    if (!StartsWithNoCase(Resolved(files, wait), inside)) {
+      log.Write(Format("(will not delete '%s': it is not in the temporary folder; will leave "
+                       "folder '%s')\n",
+                       wait.c_str(), folder.folder.c_str()));
+      log.Flush();
+      return;
+    }
     WaitForDeletion(platform, wait, context.process_messages);
   }
   if (files.Exists(kRestartMarker)) return;
 
   log.Write("CLEANUP PHASE\n");
   log.Flush();
-  int number = 0;
-  for (const MemberEntry& member : context.engine.members()) {
-    log.Write(Format("(%d) remove file '%s'\n", number++, member.name.c_str()));
-    if (!files.DeleteFile(member.name)) {
-      log.Write(Format("remove file error 0x%x\n", LastError()));
-      log.Flush();
-    }
-  }
-  files.DeleteFile(kResultFile);
+  RemoveExtracted(context, inside);
   if (files.SetCurrentFolder(folder.saved_folder)) {
     log.Write(Format("change directory to '%s'\n", folder.saved_folder.c_str()));
   } else {

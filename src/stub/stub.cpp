@@ -76,7 +76,13 @@ class Stub {
 
     TempFolder folder;
     if (!MakeTempFolder(platform_, messages_, &folder)) {
-      messages_.StubMessage("ERROR\nCannot find a temporary directory to use.", 0);
+      constexpr const char* kNoFolder = "ERROR\nCannot find a temporary directory to use.";
+      if (command_.silent) {
+        // Nobody sees a silent run: its log says why it stopped.
+        messages_.StubFatal(platform_, kNoFolder);
+      } else {
+        messages_.StubMessage(kNoFolder, 0);
+      }
       return kStubFailed;
     }
 
@@ -86,14 +92,19 @@ class Stub {
       if (feedback && feedback->Open(kFeedbackTitle, members)) hooks_.Attach(feedback.get());
     }
 
-    // Every member, with no output folder: the stored names land below the
-    // working folder, which is now the temporary folder.
-    const bool extracted = engine_.ExtractArchive(std::string(), nullptr, std::string());
+    // Every member into the private folder and nowhere else: it is the
+    // output folder, and a stored name's drive, root and ".." elements are
+    // dropped, so that an absolute or climbing name lands inside it too.
+    const std::string output = platform_.files.FullPath(folder.folder);
+    platform_.files.AllowWritesBelow(output);
+    engine_.policy().set_contain_names(true);
+    const bool extracted = engine_.ExtractArchive(std::string(), nullptr, output);
     if (feedback) feedback->End(extracted ? ui::kFeedbackSuccess : 0);
     hooks_.Attach(nullptr);
     if (!extracted) return kStubFailed;  // the folder and its files stay
 
     log_.UseEngineLog(&engine_.log());
+    folder.output = output;
     const bool ran = RunSetupPhase(context_, folder);
     return End(ran);
   }

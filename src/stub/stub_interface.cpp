@@ -30,13 +30,34 @@ bool UnattendedRun(Platform& platform) {
 }
 
 std::unique_ptr<StubInterface> StartStubInterface(Platform& platform,
-                                                  const std::string& alternative,
+                                                  const std::string& answers_alternative,
+                                                  const std::string& record_alternative,
                                                   std::string* error) {
-  std::unique_ptr<ui::AnswersFrontEnd> answers =
-      ui::OpenAnswersFrontEnd(platform, alternative, nullptr, error);
-  if (answers) return std::make_unique<StubInterface>(std::move(answers));
-  if (!error->empty()) return nullptr;
-  return std::make_unique<StubInterface>(ui::MakeNativeFrontEnd(platform));
+  std::unique_ptr<ui::FrontEnd> front_end =
+      ui::OpenAnswersFrontEnd(platform, answers_alternative, nullptr, error);
+  if (!front_end) {
+    if (!error->empty()) return nullptr;
+    front_end = ui::MakeNativeFrontEnd(platform);
+  }
+  // The answers given, appended to the file CRX_RECORD names, as every
+  // program of the system does, so a run can be replayed unattended.
+  std::string record;
+  if (platform.environment.Get("CRX_RECORD", &record) && !record.empty()) {
+    std::unique_ptr<File> file = ui::OpenRecordFile(platform, record, error);
+    if (!file && !record_alternative.empty()) {
+      const std::string first_error = *error;
+      record = record_alternative;
+      file = ui::OpenRecordFile(platform, record, error);
+      if (!file) *error = first_error;
+    }
+    if (!file) {
+      *error = "CRX_RECORD: " + *error;
+      return nullptr;
+    }
+    front_end = std::make_unique<ui::RecordingFrontEnd>(std::move(front_end), std::move(file),
+                                                        record, platform.terminal);
+  }
+  return std::make_unique<StubInterface>(std::move(front_end));
 }
 
 }  // namespace crx::stub

@@ -4,6 +4,7 @@
 // set, on answers read from that file. It leaves out what the other
 // programs' service carries (the terminal-only mode, recording, the
 // builder's dialogs), which a stub never uses and cannot afford to link.
+// Like every program it records the answers given when CRX_RECORD is set.
 #ifndef CRX_STUB_STUB_INTERFACE_H
 #define CRX_STUB_STUB_INTERFACE_H
 
@@ -35,13 +36,16 @@ class StubInterface : public UserInterface {
   std::unique_ptr<ui::FrontEnd> front_end_;
 };
 
-// The answers file named by CRX_ANSWERS when it is set (alternative: a
-// second path to try when the first cannot be read, such as its
-// translation from a host path), else the system's own front-end. Null with
-// *error when the answers file cannot be read or has a line that is not an
-// answer; an answers file that runs out ends the program with a message.
+// The answers file named by CRX_ANSWERS when it is set, else the system's
+// own front-end; with CRX_RECORD set, every answer is appended to the file
+// it names. The alternatives are second paths to try when the first cannot
+// be opened, such as their translation from a host path. Null with *error
+// when the answers file cannot be read or has a line that is not an
+// answer, or the record file cannot be opened; an answers file that runs
+// out ends the program with a message.
 std::unique_ptr<StubInterface> StartStubInterface(Platform& platform,
-                                                  const std::string& alternative,
+                                                  const std::string& answers_alternative,
+                                                  const std::string& record_alternative,
                                                   std::string* error);
 
 // True when the run is unattended (CRX_ANSWERS is set).

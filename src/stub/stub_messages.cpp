@@ -18,7 +18,12 @@ void StubLog::UseEngineLog(EngineLog* log) {
 
 bool StubLog::OpenOwn(const std::string& path) {
   engine_log_ = nullptr;
-  own_ = platform_.files.Open(path, kAccessWrite, kShareRead, Disposition::kCreateAlways);
+  bool refused = false;
+  own_ = OpenLogFile(platform_, path, false, &refused);
+  if (refused) {
+    AppendErrorLog(platform_, Format("log not written: '%s' is a link or cannot be replaced",
+                                     path.c_str()));
+  }
   return own_ != nullptr;
 }
 
@@ -51,16 +56,29 @@ void StubLog::Flush() {
 
 int StubMessages::StubMessage(const std::string& text, uint32_t flags) {
   if (!silent_) return ui_.MessageBox(text, kStubCaption, flags);
+  const std::string entry = Format("\nMESSAGE (flags=0x%x)\n%s\n", flags, text.c_str());
   if (log_.IsOpen()) {
-    log_.Write(Format("\nMESSAGE (flags=0x%x)\n%s\n", flags, text.c_str()));
+    log_.Write(entry);
     log_.Flush();
+  } else {
+    unlogged_ += entry;
   }
   // The MB_YESNO bit decides: MB_RETRYCANCEL shares it and also gets IDYES.
   return (flags & kMbYesNo) != 0 ? kIdYes : kIdOk;
 }
 
 void StubMessages::StubFatal(Platform& platform, const std::string& text) {
-  log_.OpenOwn(Format("%s/Cratex.log", LogFolder(platform.environment).c_str()));
+  if (!log_.OpenOwn(Format("%s/Cratex.log", LogFolder(platform.environment).c_str()))) {
+    // No log of its own (a missing folder, or a link in the way): the
+    // reason the run stops goes to the error log instead.
+    AppendErrorLog(platform, text);
+    unlogged_.clear();
+    return;
+  }
+  // What could not be logged on the way here first (the temporary
+  // folder's own reasons), then the reason the run stops.
+  log_.Write(unlogged_);
+  unlogged_.clear();
   StubMessage(text, 0);
   log_.Close();
 }

@@ -34,8 +34,9 @@ class StubLog {
 
   // From now on the stub writes to the engine's activity log (not owned).
   void UseEngineLog(EngineLog* log);
-  // Opens path for writing (emptied) as the stub's log; false when it
-  // cannot be opened (the stub then has no log).
+  // Makes path afresh as the stub's log (a link there is removed or
+  // refused, never written through; a refusal is noted in the error log);
+  // false when it cannot be made (the stub then has no log).
   bool OpenOwn(const std::string& path);
   void Close();
 
@@ -64,14 +65,19 @@ class StubMessages {
 
   // Silent runs only, for the failures that end them: makes "Cratex.log"
   // in the log folder (TEMP, else TMP, else "C:/TEMP") the stub's log,
-  // emptied, whatever the logging setting; records text there as a
-  // message with flags 0 and closes the log. The caller then ends the stub.
+  // emptied, whatever the logging setting; records there the silent
+  // messages that found no log open before, then text as a message with
+  // flags 0, and closes the log. When that log cannot be made, text goes
+  // to the daily error log. The caller then ends the stub.
   void StubFatal(Platform& platform, const std::string& text);
 
  private:
   UserInterface& ui_;
   StubLog& log_;
   bool silent_;
+  // Silent messages given while no log was open, as they would have been
+  // logged.
+  std::string unlogged_;
 };
 
 }  // namespace crx::stub

@@ -36,7 +36,8 @@ bool MakeTempFolder(Platform& platform, StubMessages& messages, TempFolder* resu
     // The base is used as it is: one that ends in a back-slash gives two
     // in a row, which Windows accepts.
     const std::string name = Format("%s\\__CRX_tmp_%d__", base.c_str(), n);
-    if (!platform.files.CreateFolder(name)) continue;  // left over from an earlier run
+    // Left over from an earlier run, or made by someone else: not ours.
+    if (!platform.files.CreatePrivateFolder(name)) continue;
     if (!platform.files.SetCurrentFolder(name)) {
       const uint32_t error = LastError();
       messages.StubMessage(

@@ -26,9 +26,14 @@ inline constexpr size_t kSavedFolderLength = 256;
 struct TempFolder {
   std::string saved_folder;  // the working folder before
   std::string folder;        // the new folder (the working folder now)
+  // The folder's full path, where the archive was extracted to (set once
+  // the extraction has run; empty: the working folder).
+  std::string output;
 };
 
-// Creates the folder and makes it the working folder. On failure the
+// Creates the folder, private to the user (no one else may enter it, and a
+// name that exists already - a folder or a link someone planted - is
+// passed over, never reused), and makes it the working folder. On failure the
 // reason has been shown through messages.StubMessage and false returns;
 // only the "error occurred changing directory" case leaves a new folder.
 bool MakeTempFolder(Platform& platform, StubMessages& messages, TempFolder* result);

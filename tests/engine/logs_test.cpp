@@ -9,6 +9,12 @@
 #include "engine/user_interface.h"
 #include "support/test_platform.h"
 
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "platform/posix/host_paths.h"
+#endif
+
 namespace crx {
 namespace {
 
@@ -346,6 +352,49 @@ TEST_F(LogsTest, ActivityLogSectionsAcrossOperations) {
   EXPECT_FALSE(log.OpenActivityLog(ActivityKind::kExtract, "C:\\a.exe"));
   EXPECT_TRUE(ui_.calls.empty());
 }
+
+#ifndef _WIN32
+// TEMP is shared: another user may plant links where the logs go, to make
+// a program of this user write (or empty) a file of the attacker's choice.
+TEST_F(LogsTest, LinksPlantedWhereTheLogsGoAreNeverFollowed) {
+  SetLoggingSetting(1);
+  SetSilentMode(true);
+  const std::string victim = tp_.Scratch() + "\\victim.txt";
+  Write(victim, "precious");
+  const std::string host_victim = WindowsToHostPath(victim);
+  const std::string activity = tp_.Scratch() + "\\Cratex.log";
+  const std::string error_log = tp_.Scratch() + "\\Cratex_06122026.err";
+  auto plant = [&](const std::string& path) {
+    ::unlink(WindowsToHostPath(path).c_str());
+    ASSERT_EQ(0, ::symlink(host_victim.c_str(), WindowsToHostPath(path).c_str())) << path;
+  };
+
+  // Started afresh: the link is removed, and a new file takes its place.
+  plant(activity);
+  EngineLog log(platform(), ui_);
+  ASSERT_TRUE(log.OpenActivityLog(ActivityKind::kExtract, "C:\\a.exe"));
+  log.CloseActivityLog(ActivityEnd::kCloseExtracting);
+  EXPECT_EQ(Read(victim), "precious");
+  EXPECT_EQ(Read(activity), "ExtractArchive...\n(close extracting archive)\n");
+
+  // Appended to: the link is refused and the refusal goes to the error log.
+  plant(activity);
+  EXPECT_FALSE(log.OpenActivityLog(ActivityKind::kVerify, "C:\\a.exe"));
+  EXPECT_EQ(Read(victim), "precious");
+  EXPECT_NE(Read(error_log).find("] log not written: '" + tp_.Scratch() +
+                                 "/Cratex.log' is a link or cannot be replaced\n"),
+            std::string::npos)
+      << Read(error_log);
+
+  // The daily error log itself: refused, the report is lost, nothing else
+  // is touched.
+  plant(error_log);
+  EngineLog second(platform(), ui_);
+  second.ReportError("disk on fire");
+  EXPECT_EQ(Read(victim), "precious");
+  EXPECT_TRUE(ui_.calls.empty());
+}
+#endif
 
 }  // namespace
 }  // namespace crx

@@ -18,7 +18,14 @@
 #include "stub/temp_folder.h"
 #include "support/fake_processes.h"
 #include "support/file_helpers.h"
+#include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+
+#include "platform/posix/host_paths.h"
+#endif
 
 namespace crx {
 namespace {
@@ -58,6 +65,22 @@ class HookClock : public Clock {
   Clock& real_;
 };
 
+// Can refuse to delete the hand-off files, as for another user's links
+// in a shared folder.
+class HandOffFileSystem : public test::ForwardingFileSystem {
+ public:
+  using ForwardingFileSystem::ForwardingFileSystem;
+  bool refuse_hand_off_deletes = false;
+  bool DeleteFile(const std::string& path) override {
+    if (refuse_hand_off_deletes && (path.find(stub::kFinalizeData) != std::string::npos ||
+                                    path.find("\\crxfinalize.exe") != std::string::npos)) {
+      SetLastError(kErrorAccessDenied);
+      return false;
+    }
+    return ForwardingFileSystem::DeleteFile(path);
+  }
+};
+
 class SetupPhaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -65,7 +88,8 @@ class SetupPhaseTest : public ::testing::Test {
     Platform& real = machine_.Get();
     processes_ = std::make_unique<SetupProcesses>(real.processes);
     clock_ = std::make_unique<HookClock>(real.clock);
-    platform_ = std::make_unique<Platform>(Platform{real.files, real.registry, *processes_,
+    files_ = std::make_unique<HandOffFileSystem>(real.files);
+    platform_ = std::make_unique<Platform>(Platform{*files_, real.registry, *processes_,
                                                     real.environment, *clock_, real.terminal,
                                                     real.shell});
     root_ = machine_.Scratch();
@@ -111,6 +135,7 @@ class SetupPhaseTest : public ::testing::Test {
   test::TestPlatform machine_;
   std::unique_ptr<SetupProcesses> processes_;
   std::unique_ptr<HookClock> clock_;
+  std::unique_ptr<HandOffFileSystem> files_;
   std::unique_ptr<Platform> platform_;
   NoUi ui_;
   std::string root_;
@@ -195,9 +220,13 @@ TEST_F(SetupPhaseTest, NoWaitProgramLeavesTheFolder) {
       << Log();
 }
 
-TEST_F(SetupPhaseTest, SubFoldersStayAndAFailedStartStillCleansUp) {
-  ASSERT_TRUE(p().files.CreateFolder(folder_.folder + "\\docs"));
-  Extracted({"setup.exe", "docs\\manual.txt"});
+TEST_F(SetupPhaseTest, SubFoldersGoDeepestFirstAndAFailedStartStillCleansUp) {
+  for (const char* sub : {"\\docs", "\\docs\\api", "\\data"}) {
+    ASSERT_TRUE(p().files.CreateFolder(folder_.folder + sub));
+  }
+  Extracted({"setup.exe", "docs\\api\\index.txt", "docs\\manual.txt", "data\\table.txt"});
+  // Something the extraction did not write keeps its folder.
+  ASSERT_TRUE(test::WriteWholeFile(p().files, folder_.folder + "\\data\\user.txt", "mine"));
   processes_->fail_with = 193;
   Run("setup.exe", "setup.exe");
   ASSERT_EQ(ui_.messages.size(), 1u);
@@ -205,14 +234,63 @@ TEST_F(SetupPhaseTest, SubFoldersStayAndAFailedStartStillCleansUp) {
                              "setup.exe");
   // No hand-off files without a started program.
   EXPECT_FALSE(p().files.Exists(root_ + "\\temp\\crxfin.dat"));
-  // The files are gone, the sub-folder keeps the folder.
-  EXPECT_FALSE(p().files.Exists(folder_.folder + "\\docs\\manual.txt"));
-  EXPECT_TRUE(p().files.Exists(folder_.folder + "\\docs"));
+  // The extracted files and the emptied sub-folders are gone (the inner one
+  // first); the folder holding someone else's file stays, and with it the
+  // temporary folder.
+  EXPECT_FALSE(p().files.Exists(folder_.folder + "\\docs"));
+  EXPECT_FALSE(p().files.Exists(folder_.folder + "\\data\\table.txt"));
+  EXPECT_EQ(Read(folder_.folder + "\\data\\user.txt"), "mine");
   const std::string log = Log();
   EXPECT_NE(log.find("run prog error 0xc1\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("remove directory '" + folder_.folder + "\\data'\nremove directory error "
+                     "0x91\nchange directory to"),
+            std::string::npos)
+      << log;
+  EXPECT_EQ(log.find("docs'\nremove directory error"), std::string::npos) << log;
   EXPECT_NE(log.find("remove directory '" + folder_.folder + "'\nremove directory error 0x91\n"),
             std::string::npos)
       << log;
+}
+
+TEST_F(SetupPhaseTest, OnlyWhatWasExtractedIntoTheFolderIsDeleted) {
+  // A file outside the temporary folder, named by an absolute member name
+  // and by the program to wait for.
+  const std::string outside = root_ + "\\precious.txt";
+  ASSERT_TRUE(test::WriteWholeFile(p().files, outside, "keep me"));
+  Extracted({"setup.exe", "later.txt"});
+  engine_->members()[1].status = kMemberNotExtracted;  // refused: not written here
+  MemberEntry absolute;
+  absolute.name = outside;
+  absolute.status = kMemberExtracted;
+  engine_->members().push_back(absolute);
+  MemberEntry climbing;
+  climbing.name = "..\\..\\precious.txt";
+  climbing.status = kMemberExtracted;
+  engine_->members().push_back(climbing);
+  Run("setup.exe", "setup.exe");
+  EXPECT_EQ(Read(outside), "keep me");
+  EXPECT_EQ(Read(folder_.folder + "\\later.txt"), "later.txt");
+  EXPECT_FALSE(p().files.Exists(folder_.folder + "\\setup.exe"));
+  const std::string log = Log();
+  EXPECT_NE(log.find("(1) remove file 'later.txt'\n(not extracted into the temporary folder: "
+                     "left alone)\n(2) remove file '" + outside + "'\n(not extracted"),
+            std::string::npos)
+      << log;
+
+  // A program to wait for outside the folder is never deleted to wait for
+  // it: the stub says so and leaves everything as it is.
+  p().files.SetCurrentFolder(folder_.folder);
+  ASSERT_TRUE(log_->OpenOwn(root_ + "\\stub.log"));
+  Run("later.txt", outside);
+  EXPECT_EQ(Read(outside), "keep me");
+  EXPECT_TRUE(clock_->sleeps.empty());
+  EXPECT_EQ(Read(folder_.folder + "\\later.txt"), "later.txt");
+  EXPECT_NE(Log().find("wait for {" + outside + ":later.txt}\n(will not delete '" + outside +
+                       "': it is not in the temporary folder; will leave folder '" +
+                       folder_.folder + "')\n"),
+            std::string::npos)
+      << Log();
+  EXPECT_EQ(Log().find("CLEANUP PHASE"), std::string::npos) << Log();
 }
 
 TEST_F(SetupPhaseTest, WithoutTempTheHandOffGoesToTheDriveRoot) {
@@ -225,6 +303,50 @@ TEST_F(SetupPhaseTest, WithoutTempTheHandOffGoesToTheDriveRoot) {
   EXPECT_EQ(Read(root_file), "C:\\Downloads\\widget-setup.exe\n");
   p().files.DeleteFile(root_file);
 }
+
+#ifndef _WIN32
+TEST_F(SetupPhaseTest, LinksPlantedInTempAreNeverWrittenThrough) {
+  // Links in TEMP where the hand-off files go, pointing at a file of the
+  // user's that an attacker wants overwritten.
+  const std::string victim = root_ + "\\victim.txt";
+  ASSERT_TRUE(test::WriteWholeFile(p().files, victim, "precious"));
+  const std::string host_victim = WindowsToHostPath(victim);
+  for (const char* name : {stub::kFinalizeData, stub::kFinalizeProgram}) {
+    const std::string link = WindowsToHostPath(root_ + "\\temp\\" + name);
+    ASSERT_EQ(0, ::symlink(host_victim.c_str(), link.c_str())) << link;
+  }
+  Extracted({"setup.exe", "crxfinalize.exe"});
+  // Links this user may remove are removed, never followed: the hand-off
+  // files are new files in their place.
+  Run("setup.exe", "setup.exe");
+  EXPECT_EQ(Read(victim), "precious");
+  EXPECT_EQ(Read(root_ + "\\temp\\crxfin.dat"), "C:\\Downloads\\widget-setup.exe\n");
+  EXPECT_EQ(Read(root_ + "\\temp\\crxfinalize.exe"), "crxfinalize.exe");
+  EXPECT_EQ(p().files.GetAttributes(root_ + "\\temp\\crxfin.dat") & kAttrReparsePoint, 0u);
+
+  // Links that cannot be removed are refused, with a line in the log.
+  for (const char* name : {stub::kFinalizeData, stub::kFinalizeProgram}) {
+    const std::string link = WindowsToHostPath(root_ + "\\temp\\" + name);
+    ASSERT_EQ(0, ::unlink(link.c_str()));
+    ASSERT_EQ(0, ::symlink(host_victim.c_str(), link.c_str())) << link;
+  }
+  files_->refuse_hand_off_deletes = true;
+  ASSERT_TRUE(p().files.CreateFolder(folder_.folder));
+  ASSERT_TRUE(p().files.SetCurrentFolder(folder_.folder));
+  engine_->members().clear();
+  Extracted({"setup.exe", "crxfinalize.exe"});
+  ASSERT_TRUE(log_->OpenOwn(root_ + "\\stub.log"));
+  Run("setup.exe", "setup.exe");
+  EXPECT_EQ(Read(victim), "precious");
+  const std::string log = Log();
+  for (const char* name : {stub::kFinalizeData, stub::kFinalizeProgram}) {
+    EXPECT_NE(log.find("(hand-off file '" + root_ + "\\temp\\" + name +
+                       "' refused: a link or a file that cannot be replaced is in the way)\n"),
+              std::string::npos)
+        << log;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace crx

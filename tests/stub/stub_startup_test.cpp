@@ -31,6 +31,12 @@
 #include "ui/feedback.h"
 #include "ui/message_box.h"
 
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include "platform/posix/host_paths.h"
+#endif
+
 namespace crx {
 namespace {
 
@@ -679,6 +685,106 @@ TEST_F(StubStartupTest, TemporaryFolderFailuresAreReportedAndEndTheRun) {
   EXPECT_EQ(kNoTempFolder, messages_[1]);
   EXPECT_FALSE(p().files.Exists(At("nowhere")));
 }
+
+TEST_F(StubStartupTest, ASilentRunSaysInItsLogWhyItFoundNoFolder) {
+  BuildArchive("Velmora", "");
+  for (int n = 0; n < stub::kTempFolderNames; ++n) {
+    ASSERT_TRUE(p().files.CreateFolder(Temp(Format("__CRX_tmp_%d__", n))));
+  }
+  SetLoggingSetting(0);  // the reason is logged whatever the setting
+  EXPECT_EQ(kStubFailed, Run("/sms:silent"));
+  EXPECT_TRUE(messages_.empty());
+  EXPECT_EQ("\nMESSAGE (flags=0x0)\nTheir are already too many __CRX_tmp_ directrories in\n"
+            "your system TEMP directory. Remove some of these and\nretry this operation\n\n"
+            "The system TEMP directory is...\n<" + At("temp") + ">\n"
+            "\nMESSAGE (flags=0x0)\n" + kNoTempFolder + "\n",
+            Log());
+}
+
+TEST_F(StubStartupTest, SetupMembersLandOnlyInsideThePrivateFolder) {
+  // Files an absolute and a climbing member name point at.
+  ASSERT_TRUE(p().files.CreateFolder(At("victim")));
+  WriteFile(At("victim\\x.txt"), "original");
+  WriteFile(At("escape.txt"), "original too");
+  // A folder name taken by someone else's link or folder is passed over.
+  ASSERT_TRUE(p().files.CreateFolder(Temp("__CRX_tmp_0__")));
+  {
+    RecordingInterface ui;
+    ArchiveEngine engine(p(), ui);
+    engine.SetOptions("+ZS");
+    SetupInfo& info = engine.setup_info();
+    info.company = "Velmora";
+    info.product = "Widget";
+    info.description = "The widget tools";
+    info.setup_program = "setup.exe";
+    info.wait_program = "setup.exe";
+    ASSERT_TRUE(engine.CreateArchive(At("archive.exe")));
+    ASSERT_TRUE(engine.AddFile(At("product\\setup.exe"), "setup.exe"));
+    ASSERT_TRUE(engine.AddFile(At("product\\install.txt"), At("victim\\x.txt")));
+    ASSERT_TRUE(engine.AddFile(At("product\\install.txt"), "..\\..\\escape.txt"));
+    ASSERT_TRUE(engine.AddFile(At("product\\install.txt"), "docs\\deep\\guide.txt"));
+    ASSERT_TRUE(engine.CloseArchive());
+    ASSERT_TRUE(ui.texts.empty()) << ui.texts[0];
+  }
+  p().files.DeleteFile(Temp("Cratex.log"));
+  ResetLogState();
+  SetLoggingSetting(1);
+
+#ifndef _WIN32
+  const mode_t umask_before = ::umask(0);
+#endif
+  EXPECT_EQ(kStubDone, Run("/sms:silent"));
+#ifndef _WIN32
+  ::umask(umask_before);
+#endif
+  // Nothing outside the folder was written or deleted.
+  EXPECT_EQ("original", ReadFile(At("victim\\x.txt")));
+  EXPECT_EQ("original too", ReadFile(At("escape.txt")));
+  const std::string log = Log();
+  const std::string folder = Temp("__CRX_tmp_1__");
+  EXPECT_NE(std::string::npos, log.find("...<" + p().files.FullPath(folder) + "\\")) << log;
+  // The clean-up found every contained member and the folders made for
+  // them, and removed the folder.
+  EXPECT_NE(std::string::npos, log.find("CLEANUP PHASE\n")) << log;
+  EXPECT_EQ(std::string::npos, log.find("remove file error")) << log;
+  EXPECT_EQ(std::string::npos, log.find("remove directory error")) << log;
+  EXPECT_EQ(std::string::npos, log.find("left alone")) << log;
+  EXPECT_FALSE(p().files.Exists(folder));
+  EXPECT_TRUE(p().files.IsFolder(Temp("__CRX_tmp_0__")));
+}
+
+#ifndef _WIN32
+TEST_F(StubStartupTest, ThePrivateFolderIsTheUsersAloneWhateverTheUmask) {
+  BuildArchive("Velmora", "", "+Z", "");
+  const mode_t umask_before = ::umask(0);
+  EXPECT_EQ(kStubDone, Run("/sms:silent"));
+  ::umask(umask_before);
+  struct stat st {};
+  ASSERT_EQ(0, ::stat(WindowsToHostPath(Temp("__CRX_tmp_0__")).c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 07777u);
+  // A link planted under the first name is not taken as the folder.
+  ASSERT_EQ(0, ::symlink(WindowsToHostPath(At("product")).c_str(),
+                         WindowsToHostPath(Temp("__CRX_tmp_1__")).c_str()));
+  EXPECT_EQ(kStubDone, Run("/sms:silent"));
+  EXPECT_TRUE(p().files.IsFile(Temp("__CRX_tmp_2__\\install.txt")));
+  EXPECT_FALSE(p().files.Exists(At("product\\setup.exe\\install.txt")));
+  std::vector<FolderEntry> entries;
+  ASSERT_TRUE(p().files.ListFolder(At("product\\*"), &entries));
+  size_t files = 0;
+  for (const FolderEntry& e : entries) files += e.name != "." && e.name != ".." ? 1 : 0;
+  EXPECT_EQ(2u, files);  // setup.exe and install.txt: nothing added
+
+  // The activity log: a link planted as Cratex.log is replaced, never
+  // followed.
+  WriteFile(At("victim.txt"), "precious");
+  p().files.DeleteFile(Temp("Cratex.log"));
+  ASSERT_EQ(0, ::symlink(WindowsToHostPath(At("victim.txt")).c_str(),
+                         WindowsToHostPath(Temp("Cratex.log")).c_str()));
+  EXPECT_EQ(kStubDone, Run("/sms:silent"));
+  EXPECT_EQ("precious", ReadFile(At("victim.txt")));
+  EXPECT_NE(std::string::npos, Log().find("ExtractArchive...\n")) << Log();
+}
+#endif
 
 TEST_F(StubStartupTest, AFolderThatCannotBeEnteredIsLeftBehind) {
   BuildArchive("Velmora", "");
