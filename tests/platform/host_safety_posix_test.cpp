@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cmdline.h"
 #include "common/format.h"
 #include "platform/posix/host_paths.h"
 #include "platform/posix/machine.h"
@@ -22,6 +23,43 @@ namespace {
 
 using test::ReadWholeFile;
 using test::WriteWholeFile;
+
+const char kImageChildFlag[] = "--crx-image-child";
+
+// A copy of this test program started with kImageChildFlag does one job
+// and exits before any test runs:
+//   wait READY RELEASE      writes READY, then waits until RELEASE exists
+//   spawn PROGRAM READY RELEASE
+//                           starts PROGRAM with "wait READY RELEASE" and
+//                           ends at once
+int RunImageChild() {
+  std::string error;
+  std::unique_ptr<HostPlatform> host = OpenHostPlatform(&error);
+  if (!host) return 100;
+  Platform& p = host->Get();
+  std::vector<std::string> args = cmdline::SplitArguments(p.processes.CommandLineTail());
+  if (args.size() == 4 && args[1] == "wait") {
+    if (!WriteWholeFile(p.files, args[2], "ready")) return 101;
+    for (int i = 0; i < 600 && !p.files.Exists(args[3]); ++i) p.clock.Sleep(100);
+    return 0;
+  }
+  if (args.size() == 5 && args[1] == "spawn") {
+    std::string line = cmdline::Quote(args[2]) + " " + kImageChildFlag + " wait " +
+                       cmdline::Quote(args[3]) + " " + cmdline::Quote(args[4]);
+    return p.processes.Start(line, {}) ? 0 : 102;
+  }
+  return 103;
+}
+
+const bool kIsImageChild = [] {
+  std::ifstream in("/proc/self/cmdline", std::ios::binary);
+  std::string program, flag;
+  if (!std::getline(in, program, '\0') || !std::getline(in, flag, '\0') ||
+      flag != kImageChildFlag) {
+    return false;
+  }
+  std::_Exit(RunImageChild());
+}();
 
 std::string HostRead(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -53,6 +91,7 @@ bool RemoveChain(int parent, const char* name, int levels) {
 class HostSafetyTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_FALSE(kIsImageChild);
     ASSERT_TRUE(tp_.ok()) << tp_.Error();
     scratch_host_ = WindowsToHostPath(tp_.Scratch());
     ASSERT_FALSE(scratch_host_.empty());
@@ -343,6 +382,88 @@ TEST_F(HostSafetyTest, LookupsSeeChangesMadeBehindTheMachinesBack) {
   EXPECT_TRUE(fs().IsFolder(At("MADE")));
   ASSERT_TRUE(fs().RemoveFolder(At("made")));
   EXPECT_FALSE(fs().Exists(At("MADE")));
+}
+
+}  // namespace
+}  // namespace crx
+
+namespace crx {
+namespace {
+
+// Waits (up to a minute) until the file exists.
+bool AwaitFile(Platform& p, const std::string& path) {
+  for (int i = 0; i < 600; ++i) {
+    if (p.files.Exists(path)) return true;
+    p.clock.Sleep(100);
+  }
+  return false;
+}
+
+TEST_F(HostSafetyTest, ARunningProgramsFileCannotBeDeleted) {
+  Platform& p = tp_.Get();
+  const std::string run = At("run.exe");
+  const std::string other = At("other.exe");
+  ASSERT_TRUE(fs().CopyFile(p.processes.ProgramPath(), run, true)) << LastError();
+  ASSERT_TRUE(fs().CopyFile(p.processes.ProgramPath(), other, true)) << LastError();
+  const std::string waiting = std::string(" ") + kImageChildFlag + " wait " +
+                              cmdline::Quote(At("ready1")) + " " + cmdline::Quote(At("release1"));
+  std::unique_ptr<Process> child = p.processes.Start(cmdline::Quote(run) + waiting, {});
+  ASSERT_TRUE(child) << LastError();
+  ASSERT_TRUE(AwaitFile(p, At("ready1")));
+  EXPECT_FALSE(fs().DeleteFile(run));
+  EXPECT_EQ(kErrorSharingViolation, LastError());
+  EXPECT_FALSE(fs().MoveFile(run, At("moved.exe")));
+  EXPECT_EQ(kErrorSharingViolation, LastError());
+  EXPECT_FALSE(fs().ReplaceFile(other, run));
+  EXPECT_EQ(kErrorSharingViolation, LastError());
+  EXPECT_TRUE(fs().Exists(run));
+  EXPECT_TRUE(fs().Exists(other));
+  ASSERT_TRUE(WriteWholeFile(fs(), At("release1"), ""));
+  ASSERT_EQ(WaitResult::kDone, child->Wait(60000));
+  EXPECT_TRUE(fs().DeleteFile(run)) << LastError();
+
+  // The lock is the child's own: a program it starts does not keep it.
+  ASSERT_TRUE(fs().CopyFile(p.processes.ProgramPath(), run, true)) << LastError();
+  child = p.processes.Start(cmdline::Quote(run) + " " + kImageChildFlag + " spawn " +
+                                cmdline::Quote(other) + " " + cmdline::Quote(At("ready2")) +
+                                " " + cmdline::Quote(At("release2")),
+                            {});
+  ASSERT_TRUE(child) << LastError();
+  ASSERT_EQ(WaitResult::kDone, child->Wait(60000));
+  uint32_t code = 1;
+  ASSERT_TRUE(child->ExitCode(&code));
+  ASSERT_EQ(0u, code);
+  ASSERT_TRUE(AwaitFile(p, At("ready2")));
+  EXPECT_TRUE(fs().DeleteFile(run)) << LastError();
+  EXPECT_FALSE(fs().DeleteFile(other));
+  EXPECT_EQ(kErrorSharingViolation, LastError());
+  ASSERT_TRUE(WriteWholeFile(fs(), At("release2"), ""));
+  bool deleted = false;
+  for (int i = 0; i < 600 && !deleted; ++i) {
+    deleted = fs().DeleteFile(other);
+    if (!deleted) p.clock.Sleep(100);
+  }
+  EXPECT_TRUE(deleted) << LastError();
+
+  // A program started some other way (here by the shell) locks its own file.
+  ASSERT_TRUE(fs().CopyFile(p.processes.ProgramPath(), run, true)) << LastError();
+  uint32_t shell_code = 1;
+  const std::string host_run = WindowsToHostPath(run);
+  ASSERT_TRUE(p.processes.RunShellCommand(
+      "chmod +x '" + host_run + "' && '" + host_run + "' " + kImageChildFlag + " wait '" +
+          At("ready3") + "' '" + At("release3") + "' </dev/null >/dev/null 2>&1 &",
+      "", &shell_code));
+  ASSERT_EQ(0u, shell_code);
+  ASSERT_TRUE(AwaitFile(p, At("ready3")));
+  EXPECT_FALSE(fs().DeleteFile(run));
+  EXPECT_EQ(kErrorSharingViolation, LastError());
+  ASSERT_TRUE(WriteWholeFile(fs(), At("release3"), ""));
+  deleted = false;
+  for (int i = 0; i < 600 && !deleted; ++i) {
+    deleted = fs().DeleteFile(run);
+    if (!deleted) p.clock.Sleep(100);
+  }
+  EXPECT_TRUE(deleted) << LastError();
 }
 
 }  // namespace

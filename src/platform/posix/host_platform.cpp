@@ -64,6 +64,7 @@ uint32_t LastError() { return t_last_error; }
 void SetLastError(uint32_t code) { t_last_error = code; }
 
 std::unique_ptr<HostPlatform> OpenHostPlatform(std::string* error) {
+  LockOwnImage();
   std::string message;
   std::unique_ptr<Machine> machine = Machine::Open(Machine::DefaultFolder(), &message);
   if (!machine) {

@@ -1074,6 +1074,8 @@ class PosixFileSystem : public FileSystem {
 
 }  // namespace
 
+bool HoldDeniesDelete(int fd) { return HoldByte(fd, kDeniesDelete); }
+
 std::unique_ptr<FileSystem> NewPosixFileSystem(Machine& machine) {
   return std::make_unique<PosixFileSystem>(machine);
 }

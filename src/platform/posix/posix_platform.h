@@ -18,6 +18,18 @@ std::unique_ptr<Terminal> NewPosixTerminal();
 std::unique_ptr<Shell> NewPosixShell(Machine& machine, Registry& registry, FileSystem& files,
                                      Environment& environment);
 
+// Marks an open file description as one that does not share delete
+// access (see posix_files.cpp): deleting or renaming the file fails with a
+// sharing violation while the description stays open.
+bool HoldDeniesDelete(int fd);
+
+// A running program's file cannot be deleted, as on Windows: Processes
+// hands each program it starts an open description of the program's file
+// that denies delete (its number in CRX_IMAGE_LOCK_FD), and every program
+// keeps it, or opens its own, from the moment its platform opens until it
+// ends. Called by OpenHostPlatform; does its work once per process.
+void LockOwnImage();
+
 // Sets the last error and returns false, the failure path of most calls.
 inline bool Fail(uint32_t code) {
   SetLastError(code);

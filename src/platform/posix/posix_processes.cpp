@@ -6,6 +6,7 @@
 // parent wrote (see CommandLineTail). The machine's command interpreter is
 // the host shell: RunShellCommand runs /bin/sh -c.
 #include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
 #include <spawn.h>
@@ -31,6 +32,7 @@ namespace crx {
 namespace {
 
 const char kCommandLineVariable[] = "CRX_COMMAND_LINE";
+const char kImageLockVariable[] = "CRX_IMAGE_LOCK_FD";
 
 // The command line this process was started with, taken out of the
 // environment the first time the platform opens (so that the programs this
@@ -104,7 +106,9 @@ std::vector<std::string> ChildEnvironment(const std::vector<std::string>& extra)
     for (const std::string& x : extra) {
       if (x.compare(0, name.size() + 1, name + "=") == 0) replaced = true;
     }
-    if (name != kCommandLineVariable && !replaced) env.push_back(entry);
+    if (name != kCommandLineVariable && name != kImageLockVariable && !replaced) {
+      env.push_back(entry);
+    }
   }
   for (const std::string& x : extra) env.push_back(x);
   return env;
@@ -251,10 +255,21 @@ class PosixProcesses : public Processes {
     std::vector<std::string> argv;
     argv.push_back(host);
     argv.insert(argv.end(), args.begin() + 1, args.end());
-    std::vector<std::string> env =
-        ChildEnvironment({std::string(kCommandLineVariable) + "=" + command_line});
+    // The program's file stays undeletable while the child runs: the
+    // child inherits a description of it that denies delete, and the lock
+    // goes when the child's copy closes (at its end).
+    int image = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+    if (image >= 0 && !HoldDeniesDelete(image)) {
+      ::close(image);
+      image = -1;
+    }
+    std::vector<std::string> extra = {std::string(kCommandLineVariable) + "=" + command_line};
+    if (image >= 0) extra.push_back(Format("%s=%d", kImageLockVariable, image));
+    std::vector<std::string> env = ChildEnvironment(extra);
     pid_t pid = 0;
-    if (!Spawn(host, folder, argv, env, &pid)) return nullptr;
+    bool started = Spawn(host, folder, argv, env, image, &pid);
+    if (image >= 0) ::close(image);
+    if (!started) return nullptr;
     return std::make_unique<PosixProcess>(pid);
   }
 
@@ -294,7 +309,7 @@ class PosixProcesses : public Processes {
     std::vector<std::string> argv = {"/bin/sh", "-c", command};
     std::vector<std::string> env = ChildEnvironment({"PATH=" + path});
     pid_t pid = 0;
-    if (!Spawn("/bin/sh", host_folder, argv, env, &pid)) return false;
+    if (!Spawn("/bin/sh", host_folder, argv, env, -1, &pid)) return false;
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0) {
       if (errno != EINTR) return Fail(kErrorInvalidHandle);
@@ -403,10 +418,14 @@ class PosixProcesses : public Processes {
     return ::access(host.c_str(), X_OK) == 0;
   }
 
+  // keep_fd (>= 0): a descriptor the child keeps under the same number.
   static bool Spawn(const std::string& program, const std::string& folder,
-                    std::vector<std::string>& argv, std::vector<std::string>& env, pid_t* pid) {
+                    std::vector<std::string>& argv, std::vector<std::string>& env, int keep_fd,
+                    pid_t* pid) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    // A dup2 onto itself clears close-on-exec in the child only.
+    if (keep_fd >= 0) posix_spawn_file_actions_adddup2(&actions, keep_fd, keep_fd);
     if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     std::vector<char*> argp = Pointers(argv);
     std::vector<char*> envp = Pointers(env);
@@ -426,6 +445,38 @@ class PosixProcesses : public Processes {
 };
 
 }  // namespace
+
+void LockOwnImage() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct stat self;
+    bool known = ::stat("/proc/self/exe", &self) == 0;
+    int fd = -1;
+    if (const char* text = std::getenv(kImageLockVariable)) {
+      // Only a descriptor of this very program counts: a stray variable
+      // passed on by a program that is not ours names something else.
+      char* end = nullptr;
+      long n = std::strtol(text, &end, 10);
+      struct stat st;
+      if (end && *end == '\0' && n > 2 && n < INT_MAX && known &&
+          ::fstat(static_cast<int>(n), &st) == 0 && st.st_dev == self.st_dev &&
+          st.st_ino == self.st_ino) {
+        fd = static_cast<int>(n);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);  // not for the programs this one starts
+      }
+      ::unsetenv(kImageLockVariable);
+    }
+    if (fd < 0) {
+      // Started some other way: lock the file now.
+      fd = ::open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
+      if (fd >= 0 && !HoldDeniesDelete(fd)) {
+        ::close(fd);
+        fd = -1;
+      }
+    }
+    (void)fd;  // kept open until the program ends
+  });
+}
 
 std::unique_ptr<Processes> NewPosixProcesses(Machine& machine, FileSystem& files,
                                              Environment& environment) {
