@@ -3,7 +3,8 @@
 //   crx info FILE          identification and type records, setup information
 //   crx list FILE          the members
 //   crx verify FILE        read and check every member, write nothing
-//   crx extract FILE [-o DIR] [--replace always|never|newer|prompt]
+//   crx extract FILE [-o DIR | --stored-locations]
+//                    [--replace always|never|newer|prompt]
 //                    [--flatten] [--overwrite-readonly]
 //   crx browse FILE        the archive browser on the terminal
 //   --password TEXT        for password-protected archives (any command)
@@ -11,6 +12,12 @@
 // Exit status: 0 done, 1 failed (the reason on standard error), 2 usage.
 // On Linux the archive and the output folder may be host paths; they are
 // turned into paths of the emulated machine.
+//
+// Without -o, extract writes below the current folder: drive letters, roots
+// and ".." elements are taken off the member names, so an archive cannot
+// reach a file elsewhere unless the user asks for the stored paths with
+// --stored-locations. Texts from the archive are printed with their
+// control characters escaped.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -19,6 +26,8 @@
 
 #include "common/filetime.h"
 #include "common/format.h"
+#include "common/terminal_text.h"
+#include "common/winpath.h"
 #include "engine/archive_engine.h"
 #include "engine/logs.h"
 #include "engine/scramble.h"
@@ -42,7 +51,8 @@ const char kUsage[] =
     "usage: crx info FILE\n"
     "       crx list FILE\n"
     "       crx verify FILE\n"
-    "       crx extract FILE [-o DIR] [--replace always|never|newer|prompt]\n"
+    "       crx extract FILE [-o DIR | --stored-locations]\n"
+    "                   [--replace always|never|newer|prompt]\n"
     "                   [--flatten] [--overwrite-readonly]\n"
     "       crx browse FILE\n"
     "       (any command) --password TEXT\n"
@@ -51,12 +61,16 @@ const char kUsage[] =
     "  info     the archive's identification and type records\n"
     "  list     size, packed size, modification time (UTC) and name of each member\n"
     "  verify   reads and checks every member; writes nothing\n"
-    "  extract  writes the members to the paths stored on the archive, or below\n"
-    "           DIR with -o (the stored roots removed; only the file names with\n"
-    "           --flatten). Existing files: prompt (default; without a terminal\n"
-    "           they are kept), always, never, or newer (replace only with a\n"
-    "           member that is not older). --overwrite-readonly replaces\n"
-    "           read-only files too.\n"
+    "  extract  writes the members below the current folder, or below DIR with\n"
+    "           -o. Without -o, drive letters, roots and \"..\" are removed from\n"
+    "           the member names, so nothing lands outside the current folder;\n"
+    "           with -o the stored roots are removed and a name that climbs out\n"
+    "           of DIR (\"..\") is refused. --stored-locations writes to the paths\n"
+    "           stored on the archive instead (anywhere the names point), and\n"
+    "           --flatten keeps only the file names. Existing files: prompt\n"
+    "           (default; without a terminal they are kept), always, never, or\n"
+    "           newer (replace only with a member that is not older).\n"
+    "           --overwrite-readonly replaces read-only files too.\n"
     "  browse   the archive browser: list, find, view and extract members\n"
     "           interactively (or from an answers file, CRX_ANSWERS)\n"
     "Exit status: 0 done, 1 failed (the reason on standard error), 2 usage.\n";
@@ -67,6 +81,7 @@ struct Arguments {
   std::string output;
   std::string password;
   bool has_password = false;
+  bool stored_locations = false;
   int replace = kReplacePrompt;
   bool flatten = false;
   bool overwrite_read_only = false;
@@ -104,6 +119,8 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
         *error = "unknown replace mode '" + mode + "'";
         return false;
       }
+    } else if (w == "--stored-locations") {
+      args->stored_locations = true;
     } else if (w == "--flatten") {
       args->flatten = true;
     } else if (w == "--overwrite-readonly") {
@@ -131,11 +148,49 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
   }
   if (args->command != "extract" &&
       (!args->output.empty() || args->flatten || args->overwrite_read_only ||
-       args->replace != kReplacePrompt)) {
+       args->stored_locations || args->replace != kReplacePrompt)) {
     *error = "output options belong to extract";
     return false;
   }
+  if (args->stored_locations && !args->output.empty()) {
+    *error = "-o and --stored-locations exclude each other";
+    return false;
+  }
+  if (args->stored_locations && args->flatten) {
+    *error = "--flatten needs an output folder, and --stored-locations has none";
+    return false;
+  }
   return true;
+}
+
+// An element that names a parent folder: "..", and the forms Windows reads
+// the same way once it drops trailing dots and blanks ("...", ".. ").
+bool ClimbsUp(const std::string& element) {
+  int dots = 0;
+  for (char c : element) {
+    if (c == '.') {
+      ++dots;
+    } else if (c != ' ') {
+      return false;
+    }
+  }
+  return dots >= 2;
+}
+
+// A member name that extraction into a folder must change to keep the
+// member inside: it has a drive letter or a root, or climbs up.
+bool NameLeavesFolder(const std::string& name) {
+  if (winpath::HasDriveLetter(name) || (!name.empty() && winpath::IsSeparator(name[0]))) {
+    return true;
+  }
+  size_t start = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    if (i == name.size() || winpath::IsSeparator(name[i])) {
+      if (ClimbsUp(name.substr(start, i - start))) return true;
+      start = i + 1;
+    }
+  }
+  return false;
 }
 
 std::string TimeText(FileTime time) {
@@ -165,9 +220,11 @@ class Tool {
  private:
   void Out(const std::string& text) { platform_.terminal.Write(text); }
   int Fail(const std::string& text) {
-    platform_.terminal.WriteError("crx: " + text + "\n");
+    platform_.terminal.WriteError("crx: " + TerminalMessage(text) + "\n");
     return kExitFailed;
   }
+  // A text from the archive (or a path) on one line of output.
+  static std::string Shown(const std::string& text) { return TerminalText(text); }
 
   // Reads the header records; false (reported) when the file holds no
   // archive the engine can read.
@@ -205,7 +262,7 @@ class Tool {
     const IdentificationRecord& id = engine_.identification();
     const TypeRecord& type = engine_.type_record();
     SystemTime c = id.created;
-    Out(Format("archive:      %s\n", archive_.c_str()));
+    Out(Format("archive:      %s\n", Shown(archive_).c_str()));
     Out(Format("version:      %u\n", id.version));
     Out(Format("created:      %04u-%02u-%02u %02u:%02u:%02u.%03u UTC\n", c.year, c.month, c.day,
                c.hour, c.minute, c.second, c.milliseconds));
@@ -221,11 +278,11 @@ class Tool {
                type.IsSetup() ? "setup" : "plain",
                type.IsEncrypted() ? ", encrypted" : ""));
     if (type.IsSetup()) {
-      Out(Format("company:      %s\n", type.setup.company.c_str()));
-      Out(Format("product:      %s\n", type.setup.product.c_str()));
-      Out(Format("description:  %s\n", type.setup.description.c_str()));
-      Out(Format("setup:        %s\n", type.setup.setup_program.c_str()));
-      Out(Format("wait for:     %s\n", type.setup.wait_program.c_str()));
+      Out(Format("company:      %s\n", Shown(type.setup.company).c_str()));
+      Out(Format("product:      %s\n", Shown(type.setup.product).c_str()));
+      Out(Format("description:  %s\n", Shown(type.setup.description).c_str()));
+      Out(Format("setup:        %s\n", Shown(type.setup.setup_program).c_str()));
+      Out(Format("wait for:     %s\n", Shown(type.setup.wait_program).c_str()));
     }
     return kExitOk;
   }
@@ -241,7 +298,7 @@ class Tool {
       // A stored member (compressed size 0) takes its own size on the archive.
       const int32_t on_archive = m.compressed_size != 0 ? m.compressed_size : m.size;
       Out(Format("%10d  %10d  %s  %s\n", m.size, on_archive, TimeText(m.modified).c_str(),
-                 m.name.c_str()));
+                 Shown(m.name).c_str()));
       total += m.size;
       packed += on_archive;
     }
@@ -269,7 +326,23 @@ class Tool {
     policy.set_replace_mode(args_.replace);
     policy.set_overwrite_read_only(args_.overwrite_read_only);
     if (args_.flatten) engine_.SetOptions("+F");
-    std::string output = args_.output.empty() ? std::string() : MachinePath(args_.output);
+    std::string output;
+    if (!args_.output.empty()) {
+      output = MachinePath(args_.output);
+    } else if (!args_.stored_locations) {
+      // The current folder is the output folder, and every name is kept
+      // inside it; say once that names were changed, as careful archive
+      // tools do.
+      output = platform_.files.CurrentFolder();
+      policy.set_contain_names(true);
+      for (const MemberEntry& m : engine_.members()) {
+        if (args_.flatten || !NameLeavesFolder(m.name)) continue;
+        platform_.terminal.WriteError(
+            "crx: removing drive letters, roots and \"..\" from member names "
+            "(--stored-locations extracts to the stored paths)\n");
+        break;
+      }
+    }
     ok = engine_.ExtractArchive(archive_, nullptr, output);
     engine_.CloseArchive();
 
@@ -334,6 +407,9 @@ int Main(int argc, char** argv) {
     return kExitFailed;
   }
   Platform& platform = host->Get();
+  // crx writes where its user tells it: below -o, the current folder, or
+  // the stored paths when asked for them.
+  platform.files.AllowAllWrites();
   ui::UserInterfaceOptions options;
   options.terminal_only = true;
   std::string answers;

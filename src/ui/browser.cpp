@@ -202,6 +202,7 @@ bool ArchiveBrowser::AcceptChosenFolder(const std::string& typed,
   std::string target = files.FullPath(winpath::IsAbsolute(name) || dialog_folder.empty()
                                           ? name
                                           : winpath::Join(dialog_folder, name));
+  files.AllowWritesBelow(target);
   std::string prefix = winpath::Root(target);
   for (const std::string& element : winpath::Elements(target)) {
     prefix = prefix.empty() || prefix.back() == '\\' ? prefix + element : prefix + "\\" + element;
@@ -225,6 +226,10 @@ bool ArchiveBrowser::TakeSettings() {
             "but\nyou have not chosen an alternative location.",
             kMbOk | kMbIconExclamation);
     return false;
+  }
+  // The user named this folder as the destination.
+  if (!settings_.to_locations) {
+    platform_.files.AllowWritesBelow(platform_.files.FullPath(settings_.output_folder));
   }
   engine_.SetOptions(settings_.flatten ? "+F" : "-F");
   engine_.policy().set_replace_mode(settings_.replace_mode);
@@ -475,18 +480,22 @@ bool ArchiveBrowser::RunViewer(const std::string& command) {
   return true;
 }
 
-bool ArchiveBrowser::ViewMinimal() {
+bool ArchiveBrowser::PrepareMinimalView(std::string* path) {
   if (busy_ || FirstSelected() < 0) return false;
   if (Message("Do you want to view the selected file in NOTEPAD?", kMbYesNo | kMbIconQuestion) !=
       kIdYes) {
     return false;
   }
-  std::string path;
-  if (!ExtractForViewing(&path)) {
+  if (!ExtractForViewing(path)) {
     Message("Failed to extract file", kMbOk | kMbIconHand);
     return false;
   }
-  return RunViewer(Format("NOTEPAD %s", path.c_str()));
+  return true;
+}
+
+bool ArchiveBrowser::ViewMinimal() {
+  std::string path;
+  return PrepareMinimalView(&path) && RunViewer(Format("NOTEPAD %s", path.c_str()));
 }
 
 // ---- Find and sorting -----------------------------------------------------------

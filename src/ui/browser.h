@@ -180,13 +180,16 @@ class ArchiveBrowser {
   void RowStateChanged() { get_selected_enabled_ = true; }
 
   // ---- settings ---------------------------------------------------------------
+  // The output folder set here is a folder the user named: extraction
+  // there is allowed even where the machine limits the writes of programs
+  // run from archives (FileSystem::AllowWritesBelow).
   ExtractionSettings& settings() { return settings_; }
 
   // The output-folder chooser accepted typed (trimmed): an existing folder
   // is taken as it is, else relative to the chooser's folder, else to the
   // start folder; otherwise the user is asked whether to create it (with
-  // its missing parents). True with the folder in *chosen; false keeps the
-  // chooser open.
+  // its missing parents; the user has named it, so writes below it are
+  // allowed). True with the folder in *chosen; false keeps the chooser open.
   bool AcceptChosenFolder(const std::string& typed, const std::string& dialog_folder,
                           const std::string& start_folder, std::string* chosen);
 
@@ -219,7 +222,12 @@ class ArchiveBrowser {
   // Views the first selected member with Notepad (associated false) or
   // with the open verb found by the last ContextMenu().
   bool View(bool associated);
-  // The minimal form's double click: asks, extracts and runs Notepad.
+  // The minimal form's double click up to the viewer: asks "Do you want
+  // to view the selected file in NOTEPAD?" and extracts the selected
+  // member to its temporary path (*path). False when the user said No or
+  // the extraction failed ("Failed to extract file" shown).
+  bool PrepareMinimalView(std::string* path);
+  // The minimal form's double click: PrepareMinimalView, then Notepad.
   bool ViewMinimal();
 
   // ---- Find -------------------------------------------------------------------

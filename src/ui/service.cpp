@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "common/terminal_text.h"
 #include "platform/platform.h"
 #include "ui/console/console_front_end.h"
 #include "ui/message_box.h"
@@ -36,11 +37,12 @@ bool UserInterfaceService::UnlockArchive(const std::string& digest) {
 int TerminalNotices::MessageBox(const std::string& text, const std::string& caption,
                                 uint32_t flags) {
   if ((flags & kMbTypeMask) != kMbOk) return service_.MessageBox(text, caption, flags);
+  // The engine's notices quote member names and paths from the archive.
   if ((flags & kMbIconMask) == kMbIconAsterisk) {
-    terminal_.Write(text + "\n");
+    terminal_.Write(TerminalMessage(text) + "\n");
   } else {
     ++errors_;
-    terminal_.WriteError(prefix_ + ": " + text + "\n");
+    terminal_.WriteError(prefix_ + ": " + TerminalMessage(text) + "\n");
   }
   return kIdOk;
 }

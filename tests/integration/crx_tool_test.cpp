@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/format.h"
@@ -120,12 +121,51 @@ class CrxToolTest : public ::testing::Test {
     EXPECT_TRUE(ui.texts.empty()) << ui.texts[0];
   }
 
-  // Runs crx with the arguments; returns its exit code (-1 when it did not
-  // start or end).
-  int Crx(const std::string& arguments) {
-    return test::RunAndWait(p().processes, "\"" + tool_ + "\" " + arguments, StartOptions(),
-                            120000);
+  // Writes an archive whose members have the given stored names.
+  void BuildNamed(const std::string& archive,
+                  const std::vector<std::pair<std::string, std::string>>& members) {
+    RecordingUi ui;
+    ArchiveEngine engine(p(), ui);
+    engine.SetOptions("-Z");
+    ASSERT_TRUE(engine.CreateArchive(archive));
+    int n = 0;
+    for (const auto& [name, data] : members) {
+      std::string source = At("named_source_" + std::to_string(n++));
+      WriteFile(source, data);
+      ASSERT_TRUE(engine.AddFile(source, name)) << name;
+    }
+    ASSERT_TRUE(engine.CloseArchive());
+    EXPECT_TRUE(ui.texts.empty()) << ui.texts[0];
   }
+
+  // Runs crx with the arguments (in folder, when given); returns its exit
+  // code (-1 when it did not start or end).
+  int Crx(const std::string& arguments, const std::string& folder = std::string()) {
+    StartOptions options;
+    options.folder = folder;
+    return test::RunAndWait(p().processes, "\"" + tool_ + "\" " + arguments, options, 120000);
+  }
+
+#ifndef _WIN32
+  // Runs crx through the host shell in folder and returns what it wrote
+  // to standard output (*out) and standard error (*err); its exit code.
+  int CrxCapture(const std::string& arguments, const std::string& folder, std::string* out,
+                 std::string* err) {
+    auto quote = [](const std::string& text) {
+      std::string q = "'";
+      for (char c : text) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+      return q + "'";
+    };
+    uint32_t code = 0;
+    const std::string command = quote(CRX_TOOL) + " " + arguments + " >" +
+                                quote(WindowsToHostPath(At("stdout.txt"))) + " 2>" +
+                                quote(WindowsToHostPath(At("stderr.txt")));
+    if (!p().processes.RunShellCommand(command, folder, &code)) return -1;
+    *out = ReadFile(At("stdout.txt"));
+    *err = ReadFile(At("stderr.txt"));
+    return static_cast<int>(code);
+  }
+#endif
 
   // Every product file below output, as the extraction stores it: the
   // stored name (its full source path) without its root.
@@ -229,6 +269,130 @@ TEST_F(CrxToolTest, DamageAndMisuseFail) {
   EXPECT_EQ(2, Crx("list"));
   EXPECT_EQ(2, Crx("list \"" + archive + "\" --flatten"));
 }
+
+// Without -o, crx extracts below the current folder: drive letters, roots
+// and ".." are taken off the member names, so a hostile archive cannot
+// reach a file elsewhere. The stored paths are used only when asked for.
+TEST_F(CrxToolTest, ExtractWithoutOutputFolderStaysBelowTheCurrentFolder) {
+  const std::string archive = At("hostile.exe");
+  const std::string absolute = At("victim\\abs.txt");
+  BuildNamed(archive, {{absolute, "absolute"},
+                       {"..\\..\\up.txt", "climbs"},
+                       {"a\\..\\..\\..\\deep.txt", "climbs inside"},
+                       {"\\rooted_crx_tool_test.txt", "rooted"},
+                       {"\\\\server\\share\\unc.txt", "unc"},
+                       {"plain\\ok.txt", "plain"}});
+  const std::string cwd = At("work\\cwd");
+  ASSERT_TRUE(p().files.CreateFolder(At("work")));
+  ASSERT_TRUE(p().files.CreateFolder(cwd));
+  EXPECT_EQ(0, Crx("extract \"" + archive + "\"", cwd));
+
+  EXPECT_EQ("absolute", ReadFile(cwd + "\\" + winpath::WithoutRoot(absolute)));
+  EXPECT_EQ("climbs", ReadFile(cwd + "\\up.txt"));
+  EXPECT_EQ("climbs inside", ReadFile(cwd + "\\a\\deep.txt"));
+  // A network name loses its root; whether the server and share stay as
+  // folders is the extraction's choice, as long as the file stays inside.
+  EXPECT_TRUE(ReadFile(cwd + "\\unc.txt") == "unc" ||
+              ReadFile(cwd + "\\server\\share\\unc.txt") == "unc");
+  EXPECT_EQ("rooted", ReadFile(cwd + "\\rooted_crx_tool_test.txt"));
+  EXPECT_EQ("plain", ReadFile(cwd + "\\plain\\ok.txt"));
+  // Nothing outside the current folder.
+  EXPECT_FALSE(p().files.Exists(At("victim")));
+  EXPECT_FALSE(p().files.Exists(At("up.txt")));
+  EXPECT_FALSE(p().files.Exists(At("work\\up.txt")));
+  EXPECT_FALSE(p().files.Exists(At("deep.txt")));
+  EXPECT_FALSE(p().files.Exists(At("work\\deep.txt")));
+  const std::string root = winpath::Root(cwd);
+  EXPECT_FALSE(p().files.Exists(root + "rooted_crx_tool_test.txt"));
+
+  // --stored-locations writes to the stored paths, and excludes -o.
+  const std::string stored = At("stored_paths.exe");
+  BuildNamed(stored, {{absolute, "back home"}});
+  EXPECT_EQ(0, Crx("extract \"" + stored + "\" --stored-locations", cwd));
+  EXPECT_EQ("back home", ReadFile(absolute));
+  EXPECT_EQ(2, Crx("extract \"" + stored + "\" --stored-locations -o \"" + At("o") + "\""));
+  EXPECT_EQ(2, Crx("extract \"" + stored + "\" --stored-locations --flatten"));
+  EXPECT_EQ(2, Crx("list \"" + stored + "\" --stored-locations"));
+
+#ifndef _WIN32
+  // The changed names are announced once, on the error stream; an archive
+  // whose names need no change extracts without the notice.
+  std::string out, err;
+  ASSERT_TRUE(p().files.CreateFolder(At("again")));
+  EXPECT_EQ(0, CrxCapture("extract '" + archive + "'", At("again"), &out, &err));
+  EXPECT_EQ(err,
+            "crx: removing drive letters, roots and \"..\" from member names "
+            "(--stored-locations extracts to the stored paths)\n");
+  EXPECT_EQ(out, "6 extracted\n");
+  const std::string tame = At("tame.exe");
+  BuildNamed(tame, {{"dir\\one.txt", "1"}, {"two.txt", "2"}});
+  EXPECT_EQ(0, CrxCapture("extract '" + tame + "'", At("again"), &out, &err));
+  EXPECT_EQ(err, "");
+  EXPECT_EQ("1", ReadFile(At("again\\dir\\one.txt")));
+#endif
+}
+
+#ifndef _WIN32
+// Names and setup texts come from whoever wrote the archive: crx prints
+// their control characters escaped.
+TEST_F(CrxToolTest, ArchiveTextsReachTheTerminalWithoutControlCharacters) {
+  const std::string archive = At("escapes.exe");
+  BuildNamed(archive, {{"title\x1b]0;owned\x07.txt", "t"},
+                       {"clear\x1b[2J\r\x7f.txt", "c"},
+                       {"caf\xe9 \xc2\x9b.txt", "k"}});
+  auto expect_no_raw_controls = [](const std::string& text) {
+    for (char c : text) {
+      const unsigned char u = static_cast<unsigned char>(c);
+      EXPECT_TRUE((u >= 0x20 && u != 0x7f) || u == '\n') << "raw byte " << int(u) << ": " << text;
+    }
+  };
+  std::string out, err;
+  EXPECT_EQ(0, CrxCapture("list '" + archive + "'", tp_.Scratch(), &out, &err));
+  EXPECT_EQ(err, "");
+  expect_no_raw_controls(out);
+  EXPECT_NE(out.find("  title\\x1b]0;owned\\a.txt\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  clear\\x1b[2J\\r\\x7f.txt\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  caf\xe9 \\xc2\\x9b.txt\n"), std::string::npos) << out;
+
+  // The machine refuses such names as Windows does; the errors that quote
+  // them are escaped.
+  EXPECT_EQ(1, CrxCapture("extract '" + archive + "' -o '" + At("out") + "'", tp_.Scratch(),
+                          &out, &err));
+  EXPECT_NE(err.find("\\title\\x1b]0;owned\\a.txt>"), std::string::npos) << err;
+  expect_no_raw_controls(err);
+
+  // A question nobody answers (the answers file is empty) ends the run
+  // with a message that quotes the dialog; its controls are masked.
+  const std::string c1 = At("c1.exe");
+  BuildNamed(c1, {{"csi\xc2\x9b" "2J.txt", "c"}});
+  ASSERT_EQ(0, CrxCapture("extract '" + c1 + "' -o '" + At("twice") + "'", tp_.Scratch(), &out,
+                          &err))
+      << out << err;
+  EXPECT_NE(0, CrxCapture("extract '" + c1 + "' -o '" + At("twice") + "'", tp_.Scratch(), &out,
+                          &err));
+  EXPECT_NE(err.find("no answer left for the dialog"), std::string::npos) << err;
+  EXPECT_NE(err.find("csi??2J.txt"), std::string::npos) << err;
+  EXPECT_EQ(err.find("\xc2\x9b"), std::string::npos) << err;
+
+  // The setup texts that info prints.
+  const std::string setup = At("setup_escapes.exe");
+  {
+    RecordingUi ui;
+    ArchiveEngine engine(p(), ui);
+    engine.SetOptions("+S");
+    engine.setup_info() =
+        SetupInfo{"Co\x1b[8m", "Prod\r", "Desc\x07", "SETUP.EXE\x1b]2;x\x07", "WAIT.EXE"};
+    ASSERT_TRUE(engine.CreateArchive(setup));
+    ASSERT_TRUE(engine.AddFile(Product("readme.txt")));
+    ASSERT_TRUE(engine.CloseArchive());
+  }
+  EXPECT_EQ(0, CrxCapture("info '" + setup + "'", tp_.Scratch(), &out, &err));
+  EXPECT_NE(out.find("company:      Co\\x1b[8m\nproduct:      Prod\\r\n"
+                     "description:  Desc\\a\nsetup:        SETUP.EXE\\x1b]2;x\\a\n"),
+            std::string::npos)
+      << out;
+}
+#endif
 
 }  // namespace
 }  // namespace crx

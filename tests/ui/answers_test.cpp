@@ -62,6 +62,24 @@ TEST(AnswersParse, MalformedLinesNameTheirLine) {
   }
 }
 
+TEST(AnswersParse, ByteOrderMarkIsSkippedAndUtf16IsNamed) {
+  // Windows editors start UTF-8 files with a byte-order mark.
+  std::vector<AnswerLine> lines = Parse("\xEF\xBB\xBFMessageBox Yes\r\nMessageBox No\r\n");
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].dialog, "MessageBox");
+  EXPECT_EQ(lines[0].line_number, 1);
+  // Only at the start: elsewhere the bytes are part of a word.
+  lines = Parse("MessageBox \xEF\xBB\xBFYes\n");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].button, "\xEF\xBB\xBFYes");
+  for (const char* utf16 : {"\xFF\xFEM\0e\0", "\xFE\xFF\0M\0e"}) {
+    std::vector<AnswerLine> parsed;
+    std::string error;
+    EXPECT_FALSE(ParseAnswers(std::string(utf16, 6), &parsed, &error));
+    EXPECT_EQ(error, "the file is UTF-16 text; save it as ANSI or UTF-8 text");
+  }
+}
+
 TEST(AnswersFrontEnd, AnswersDialogsInOrder) {
   Ended ended;
   AnswersFrontEnd answers("a.txt",

@@ -11,6 +11,7 @@
 #include "engine/logs.h"
 #include "engine/scramble.h"
 #include "support/file_helpers.h"
+#include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
 #include "ui/answers/answers.h"
 #include "ui/browser.h"
@@ -674,6 +675,114 @@ TEST_F(BrowserTest, ConsoleBrowserTakesCommandsAndNeverWaitsWithoutATerminal) {
   EXPECT_EQ(RunConsoleBrowser(*c), kBrowserClosed);
   EXPECT_EQ(terminal_.reads, 0);
   EXPECT_NE(terminal_.errors.find("no answer can be had; taking \"Close\""), std::string::npos);
+}
+
+// Output folders the user names are the folders a program run from an
+// archive may write below on the emulated machine; the stored locations are
+// not named by anyone, so they open nothing.
+TEST_F(BrowserTest, NamedOutputFoldersAreAllowedForWriting) {
+  struct Recording : test::ForwardingFileSystem {
+    using ForwardingFileSystem::ForwardingFileSystem;
+    void AllowWritesBelow(const std::string& folder) override { allowed.push_back(folder); }
+    std::vector<std::string> allowed;
+  } files(tp_.Get().files);
+  Platform& real = tp_.Get();
+  Platform platform{files, real.registry, real.processes, real.environment,
+                    real.clock, terminal_, real.shell};
+  std::string path = MakeArchive("allow.exe", {{"C:\\src\\one.txt", "1"}});
+  options_.path = path;
+  ArchiveBrowser b(platform, ui_, front_end_, options_);
+  ASSERT_TRUE(b.Open());
+  b.settings().to_locations = false;
+  b.settings().output_folder = S("named");
+  EXPECT_TRUE(b.GetAll());
+  EXPECT_EQ(ReadFile(S("named\\src\\one.txt")), "1");
+  EXPECT_EQ(files.allowed, std::vector<std::string>{S("named")});
+
+  // A folder the chooser creates is allowed before it is created.
+  files.allowed.clear();
+  ui_.answers = {kIdYes};
+  std::string chosen;
+  EXPECT_TRUE(b.AcceptChosenFolder("made\\here", tp_.Scratch(), "C:\\", &chosen));
+  EXPECT_EQ(files.allowed, std::vector<std::string>{S("made\\here")});
+
+  // A refused setting and the stored locations allow nothing.
+  files.allowed.clear();
+  b.settings().output_folder.clear();
+  EXPECT_FALSE(b.GetAll());
+  b.settings().to_locations = true;
+  b.settings().output_folder = S("ignored");
+  b.settings().replace_mode = kReplaceNever;
+  b.GetAll();
+  EXPECT_TRUE(files.allowed.empty());
+}
+
+// Member names are the archive writer's choice: on the terminal their
+// control characters are shown escaped, never sent raw.
+TEST_F(BrowserTest, ConsoleBrowserEscapesControlCharactersInNames) {
+  std::string path = MakeArchive(
+      "hostile.exe", {{"evil\x1b]0;title\x07.txt", "E"}, {"over\rwrite.txt", "C"},
+                      {"del\x7f\x1b[2J.txt", "D"}, {"caf\xe9.txt", "K"}});
+  auto b = Browser(path);
+  ASSERT_TRUE(b->Open());
+  ASSERT_EQ(b->rows().size(), 4u);
+  terminal_.input = {"l", "f over", "o " + S("out\x1b[1m"), "q"};
+  EXPECT_EQ(RunConsoleBrowser(*b), kBrowserClosed);
+  const std::string& out = terminal_.output;
+  for (char c : out) {
+    unsigned char u = static_cast<unsigned char>(c);
+    EXPECT_TRUE((u >= 0x20 && u != 0x7f) || u == '\n') << "raw byte " << int(u) << " in " << out;
+  }
+  EXPECT_NE(out.find("  evil\\x1b]0;title\\a.txt"), std::string::npos) << out;
+  EXPECT_NE(out.find("   2   over\\rwrite.txt\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("  del\\x7f\\x1b[2J.txt"), std::string::npos) << out;
+  EXPECT_NE(out.find("  caf\xe9.txt"), std::string::npos) << "code-page characters are kept";
+  EXPECT_NE(out.find("out\\x1b[1m\""), std::string::npos) << out;
+}
+
+// The minimal stub's terminal browser offers what its list box offers: the
+// names only, one selection, no sorting, and viewing after the NOTEPAD
+// question.
+TEST_F(BrowserTest, MinimalConsoleBrowserOffersOnlyTheListBoxForm) {
+  std::string path = MakeArchive("minimal.exe", {{"docs\\a.txt", "A"}, {"b.txt", "B"}});
+  options_.minimal = true;
+  auto b = Browser(path);
+  ASSERT_TRUE(b->Open());
+  const std::string time_text = b->rows()[0].time_text;
+  terminal_.input = {"h", "sort name", "s 1,2", "o " + S("min"), "s 2", "v 1", "q"};
+  ui_.answers = {kIdNo};  // the NOTEPAD question
+  EXPECT_EQ(RunConsoleBrowser(*b), kBrowserClosed);
+  const std::string& out = terminal_.output;
+  EXPECT_NE(out.find("   1   docs\\a.txt\n   2   b.txt\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find(time_text), std::string::npos) << "no columns: " << out;
+  EXPECT_EQ(out.find("sort name|"), std::string::npos) << "no sorting offered: " << out;
+  EXPECT_NE(out.find("  s N "), std::string::npos) << out;
+  EXPECT_NE(out.find("unknown command \"sort\""), std::string::npos);
+  EXPECT_NE(out.find("usage: s ROW (one row"), std::string::npos) << out;
+  EXPECT_EQ(ReadFile(S("min\\b.txt")), "B");
+  EXPECT_EQ(ReadFile(S("min\\docs\\a.txt")), "<missing>");
+  EXPECT_EQ(ui_.Count("Do you want to view the selected file in NOTEPAD?"), 1);
+  EXPECT_EQ(LastTempMember(), "") << "No leaves nothing to view";
+  EXPECT_EQ(out.find("[extracted]"), std::string::npos) << "no icons: " << out;
+
+#ifndef _WIN32
+  // Yes extracts the copy and shows it with the pager.
+  std::string saved_pager;
+  bool had_pager = env().Get("PAGER", &saved_pager);
+  env().Set("PAGER", "sh -c 'cp \"$0\" viewed.copy'");
+  terminal_.input = {"v 2", "q"};
+  ui_.answers = {kIdYes};
+  auto v = Browser(path);
+  ASSERT_TRUE(v->Open());
+  EXPECT_EQ(RunConsoleBrowser(*v), kBrowserClosed);
+  EXPECT_EQ(ReadFile(S("viewed.copy")), "B");
+  EXPECT_EQ(ui_.Count("Do you want to view the selected file in NOTEPAD?"), 2);
+  if (had_pager) {
+    env().Set("PAGER", saved_pager);
+  } else {
+    env().Unset("PAGER");
+  }
+#endif
 }
 
 }  // namespace

@@ -30,6 +30,21 @@ std::string Describe(const Dialog& dialog) {
          FirstLine(dialog.Text()) + "\")";
 }
 
+// The message for the terminal: it quotes dialog texts, which may hold
+// names from an archive, so every control character but the message's own
+// line breaks is shown as '?' (the stubs link this file, and the full
+// escaping of common/terminal_text costs them more room than they have).
+std::string Masked(std::string message) {
+  for (size_t i = 0; i < message.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(message[i]);
+    bool c1 = c == 0xc2 && i + 1 < message.size() &&
+              (static_cast<unsigned char>(message[i + 1]) & 0xe0) == 0x80;
+    if ((c < 0x20 && c != '\n') || c == 0x7f) message[i] = '?';
+    if (c1) message[i] = message[i + 1] = '?';
+  }
+  return message;
+}
+
 std::string ButtonList(const Dialog& dialog) {
   std::string list;
   for (const DialogButton& b : dialog.Buttons()) {
@@ -44,7 +59,14 @@ std::string ButtonList(const Dialog& dialog) {
 bool ParseAnswers(const std::string& text, std::vector<AnswerLine>* answers,
                   std::string* error) {
   answers->clear();
-  size_t pos = 0;
+  // Editors on Windows often start a UTF-8 file with a byte-order mark; it
+  // is not part of the first line. UTF-16 text would only give confusing
+  // line errors, so it is named for what it is.
+  size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  if (text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0) {
+    *error = "the file is UTF-16 text; save it as ANSI or UTF-8 text";
+    return false;
+  }
   int number = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);
@@ -250,7 +272,7 @@ std::unique_ptr<AnswersFrontEnd> OpenAnswersFrontEnd(Platform& platform,
   if (!end) {
     Terminal& terminal = platform.terminal;
     end = [&terminal](int code, const std::string& message) {
-      terminal.WriteError(message + "\n");
+      terminal.WriteError(Masked(message) + "\n");
       std::exit(code);
     };
   }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "common/format.h"
+#include "common/terminal_text.h"
 #include "common/winpath.h"
 #include "platform/platform.h"
 #include "ui/browser.h"
@@ -12,21 +13,33 @@ namespace crx::ui {
 
 namespace {
 
-constexpr const char* kHelp =
-    "Commands:\n"
-    "  l                  list the files\n"
-    "  a                  get all files\n"
-    "  s 1,3 5            get the files of those rows\n"
-    "  v N                view the file of row N with $PAGER (else $EDITOR, else more)\n"
-    "  f TEXT             find the first file whose name contains TEXT\n"
-    "  n                  find the next one\n"
-    "  case on|off        match case when finding\n"
-    "  o [FOLDER]         extract to FOLDER; without one, to the locations on the archive\n"
-    "  r always|never|prompt|newer   replacement of existing files\n"
-    "  flat on|off        flatten file paths into one folder\n"
-    "  ro on|off          overwrite read-only files\n"
-    "  sort name|time|size|zsize\n"
-    "  q                  close the browser\n";
+// The help lines, each with the forms that offer it: the minimal stub's
+// browser (a list box of names: one selection, no sorting, viewing only
+// after the NOTEPAD question) and the list-only browser have fewer.
+enum Forms { kBoth, kFullOnly, kMinimalOnly };
+struct HelpLine {
+  const char* text;
+  bool extracting;  // not in list-only mode
+  Forms forms;
+};
+const HelpLine kHelp[] = {
+    {"  l                  list the files\n", false, kBoth},
+    {"  a                  get all files\n", true, kBoth},
+    {"  s 1,3 5            get the files of those rows\n", true, kFullOnly},
+    {"  s N                get the file of row N\n", true, kMinimalOnly},
+    {"  v N                view the file of row N with $PAGER (else $EDITOR, else more)\n",
+     true, kBoth},
+    {"  f TEXT             find the first file whose name contains TEXT\n", false, kBoth},
+    {"  n                  find the next one\n", false, kBoth},
+    {"  case on|off        match case when finding\n", false, kBoth},
+    {"  o [FOLDER]         extract to FOLDER; without one, to the locations on the archive\n",
+     true, kBoth},
+    {"  r always|never|prompt|newer   replacement of existing files\n", true, kBoth},
+    {"  flat on|off        flatten file paths into one folder\n", true, kBoth},
+    {"  ro on|off          overwrite read-only files\n", true, kBoth},
+    {"  sort name|time|size|zsize\n", false, kFullOnly},
+    {"  q                  close the browser\n", false, kBoth},
+};
 
 const char* const kReplaceNames[] = {"prompt", "always", "never", "newer"};
 
@@ -88,16 +101,18 @@ class ConsoleBrowser {
 
   int Run() {
     if (!terminal_.IsInteractive()) {
-      terminal_.WriteError(browser_.caption() +
+      terminal_.WriteError(TerminalText(browser_.caption()) +
                            "\nno terminal: no answer can be had; taking \"Close\"\n");
       browser_.PressClose();
       return kBrowserClosed;
     }
-    terminal_.Write("--- " + browser_.caption() + " ---\n");
+    terminal_.Write("--- " + TerminalText(browser_.caption()) + " ---\n");
     List();
+    const char* prompt = !browser_.list_only() ? "browse (l, a, s, v, f, o, r, q; h for help)> "
+                         : browser_.minimal()  ? "browse (l, f, n, q; h for help)> "
+                                               : "browse (l, f, n, sort, q; h for help)> ";
     for (;;) {
-      terminal_.Write(browser_.list_only() ? "browse (l, f, n, sort, q; h for help)> "
-                                           : "browse (l, a, s, v, f, o, r, q; h for help)> ");
+      terminal_.Write(prompt);
       std::string line;
       if (!terminal_.ReadLine(&line)) {
         terminal_.Write("\n");
@@ -110,13 +125,21 @@ class ConsoleBrowser {
   }
 
  private:
+  // The rows with their numbers; the minimal form lists only the names,
+  // as its list box does.
   void List() {
     const std::vector<BrowserRow>& rows = browser_.rows();
     for (size_t i = 0; i < rows.size(); ++i) {
       const BrowserRow& r = rows[i];
+      const std::string name = TerminalText(r.name);
+      if (browser_.minimal()) {
+        terminal_.Write(Format("%4d %c %s\n", static_cast<int>(i + 1), r.selected ? '*' : ' ',
+                               name.c_str()));
+        continue;
+      }
       terminal_.Write(Format("%4d %c %-18s %10s %10s  %s%s\n", static_cast<int>(i + 1),
                              r.selected ? '*' : ' ', r.time_text.c_str(), r.size_text.c_str(),
-                             r.stored_text.c_str(), r.name.c_str(), IconWord(r.icon)));
+                             r.stored_text.c_str(), name.c_str(), IconWord(r.icon)));
     }
     if (rows.empty()) terminal_.Write("(no files)\n");
   }
@@ -124,8 +147,9 @@ class ConsoleBrowser {
   void Settings() {
     const ExtractionSettings& s = browser_.settings();
     terminal_.Write(Format("output: %s; flatten %s; replace %s; overwrite read-only %s\n",
-                           s.to_locations ? "to the locations on the archive"
-                                          : ("to \"" + s.output_folder + "\"").c_str(),
+                           s.to_locations
+                               ? "to the locations on the archive"
+                               : ("to \"" + TerminalText(s.output_folder) + "\"").c_str(),
                            s.flatten ? "on" : "off",
                            kReplaceNames[s.replace_mode >= 0 && s.replace_mode <= 3
                                              ? s.replace_mode : 0],
@@ -142,11 +166,18 @@ class ConsoleBrowser {
     std::string rest = space == std::string::npos ? std::string() : Trim(line.substr(space));
     std::string lower = winpath::ToLowerAscii(rest);
     bool extracting = !browser_.list_only();
+    bool full = !browser_.minimal();
     ExtractionSettings& s = browser_.settings();
 
     if (word == "q" || word == "quit" || word == "close") return false;
     if (word == "h" || word == "help" || word == "?") {
-      terminal_.Write(kHelp);
+      std::string help = "Commands:\n";
+      for (const HelpLine& h : kHelp) {
+        if (h.extracting && !extracting) continue;
+        if (h.forms == (full ? kMinimalOnly : kFullOnly)) continue;
+        help += h.text;
+      }
+      terminal_.Write(help);
     } else if (word == "l" || word == "list") {
       List();
     } else if (word == "f" || word == "find") {
@@ -158,7 +189,7 @@ class ConsoleBrowser {
       Found(browser_.FindNext());
     } else if (word == "case") {
       if (!OnOff(lower, &browser_.find_match_case)) Usage("case on|off");
-    } else if (word == "sort") {
+    } else if (full && word == "sort") {
       static const char* const kColumns[] = {"name", "time", "size", "zsize"};
       int column = -1;
       for (int i = 0; i < 4; ++i) {
@@ -175,8 +206,9 @@ class ConsoleBrowser {
       List();
     } else if (extracting && (word == "s" || word == "get")) {
       std::vector<size_t> rows;
-      if (!ParseRows(rest, browser_.rows().size(), &rows)) {
-        Usage("s ROW[,ROW...] (row numbers as listed)");
+      if (!ParseRows(rest, browser_.rows().size(), &rows) || (!full && rows.size() != 1)) {
+        Usage(full ? "s ROW[,ROW...] (row numbers as listed)"
+                   : "s ROW (one row as listed: this browser gets one file at a time)");
         return true;
       }
       browser_.ClearSelection();
@@ -191,7 +223,12 @@ class ConsoleBrowser {
         return true;
       }
       browser_.SelectOnly(rows[0]);
-      View();
+      std::string copy;
+      // The minimal form asks its NOTEPAD question first, as its list box
+      // does on a double click.
+      if (full ? browser_.ExtractForViewing(&copy) : browser_.PrepareMinimalView(&copy)) {
+        Show(copy);
+      }
     } else if (extracting && word == "o") {
       s.to_locations = rest.empty();
       s.output_folder = rest;
@@ -220,14 +257,12 @@ class ConsoleBrowser {
   void Found(int row) {
     if (row < 0) return;
     const BrowserRow& r = browser_.rows()[static_cast<size_t>(row)];
-    terminal_.Write(Format("%4d   %s\n", row + 1, r.name.c_str()));
+    terminal_.Write(Format("%4d   %s\n", row + 1, TerminalText(r.name).c_str()));
   }
 
-  // The temporary copy is shown with the user's pager (or editor), run by
-  // the system's command interpreter in the copy's folder.
-  void View() {
-    std::string path;
-    if (!browser_.ExtractForViewing(&path)) return;
+  // The temporary copy at path is shown with the user's pager (or editor),
+  // run by the system's command interpreter in the copy's folder.
+  void Show(const std::string& path) {
     Environment& env = browser_.platform().environment;
     std::string viewer;
     if ((!env.Get("PAGER", &viewer) || viewer.empty()) &&

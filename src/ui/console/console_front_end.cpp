@@ -1,5 +1,6 @@
 #include "ui/console/console_front_end.h"
 
+#include "common/terminal_text.h"
 #include "platform/platform.h"
 #include "ui/message_box.h"
 
@@ -30,14 +31,16 @@ const char* IconWord(const Dialog& dialog) {
   return "";
 }
 
-// "--- Caption ---", the text and the read-only fields.
+// "--- Caption ---", the text and the read-only fields. Captions, texts and
+// values may quote an archive's names: their control characters are
+// escaped (the text keeps its own line breaks).
 std::string Describe(const Dialog& dialog) {
-  std::string out = "--- " + dialog.Caption() + " ---\n";
+  std::string out = "--- " + TerminalText(dialog.Caption()) + " ---\n";
   out += IconWord(dialog);
-  out += dialog.Text();
+  out += TerminalMessage(dialog.Text());
   if (out.empty() || out.back() != '\n') out += '\n';
   for (const DialogField& f : dialog.Fields()) {
-    if (f.read_only) out += f.label + ": " + f.value + "\n";
+    if (f.read_only) out += f.label + ": " + TerminalText(f.value) + "\n";
   }
   return out;
 }
@@ -77,7 +80,7 @@ bool ConsoleFrontEnd::AskFields(Dialog& dialog) {
     std::string prompt = f.label;
     switch (f.kind) {
       case FieldKind::kText:
-        prompt += " [" + f.value + "]: ";
+        prompt += " [" + TerminalText(f.value) + "]: ";
         break;
       case FieldKind::kPassword:
         prompt += ": ";
@@ -112,7 +115,7 @@ bool ConsoleFrontEnd::AskFields(Dialog& dialog) {
       }
       std::string error;
       if (dialog.SetField(name, value, &error)) break;
-      terminal_.Write(error + "\n");
+      terminal_.Write(TerminalMessage(error) + "\n");
     }
   }
   return true;
@@ -168,7 +171,7 @@ int ConsoleFrontEnd::Show(Dialog& dialog) {
     if (!AskButton(dialog, &id)) return NoAnswer(dialog, "end of input");
     std::string error;
     if (dialog.Press(id, &error)) return dialog.Result();
-    terminal_.Write(error + "\n");
+    terminal_.Write(TerminalMessage(error) + "\n");
   }
 }
 

@@ -1,6 +1,7 @@
 #include "ui/console/feedback_console.h"
 
 #include "common/format.h"
+#include "common/terminal_text.h"
 #include "platform/platform.h"
 
 namespace crx::ui {
@@ -28,15 +29,17 @@ std::string ConsoleFeedback::Line(const FeedbackModel& model, int frame, int wid
     line += kSpinner[frame & 3];
     line += ' ';
   }
-  line += model.main_text();
+  std::string text = model.main_text();
   if (!model.detail_text().empty()) {
-    line += " - ";
-    line += model.detail_text();
+    text += " - ";
+    text += model.detail_text();
   }
-  // Line breaks in a text would break the in-place redraw.
-  for (char& c : line) {
+  // Line breaks in a text would break the in-place redraw; any other
+  // control character (from a member name) is shown escaped.
+  for (char& c : text) {
     if (c == '\r' || c == '\n' || c == '\t') c = ' ';
   }
+  line += TerminalText(text);
   size_t limit = width > 1 ? static_cast<size_t>(width - 1) : 0;
   if (line.size() > limit) line.resize(limit);
   return line;
@@ -45,7 +48,7 @@ std::string ConsoleFeedback::Line(const FeedbackModel& model, int frame, int wid
 void ConsoleFeedback::Show(int request) {
   if (!terminal_.IsInteractive()) return;
   const FeedbackModel& m = model();
-  if (request == 0) terminal_.Write(m.caption() + "\n");
+  if (request == 0) terminal_.Write(TerminalText(m.caption()) + "\n");
   std::string line = Line(m, frame_++, terminal_.Width());
   std::string out = "\r" + line;
   if (last_length_ > line.size()) out.append(last_length_ - line.size(), ' ');
