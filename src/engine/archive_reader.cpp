@@ -120,6 +120,7 @@ bool ArchiveReader::Extract(const std::string& path, const std::vector<std::stri
   selection_ = selection;
   core_.creating = false;
   core_.policy.set_output_folder(output_folder);
+  core_.policy.BeginExtraction();
   core_.archive_path = archive;
   const std::string root = winpath::Root(core_.platform.files.FullPath(archive));
   if (!root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable) {
@@ -454,71 +455,138 @@ void ArchiveReader::SetStatus(MemberEntry* entry, int32_t status) {
   if (entry != nullptr) entry->status = status;
 }
 
+bool ArchiveReader::ReadCompressed(size_t n, Scrambler* scrambler) {
+  size_t got = 0;
+  if (scrambler == nullptr) return ReadData(core_.compress_buffer.data(), n, &got);
+  // Every byte was scrambled into a 16-bit word.
+  if (!ReadData(core_.scramble_buffer.data(), 2 * n, &got)) return false;
+  return scrambler->Unscramble(core_.scramble_buffer.data(), n, core_.compress_buffer.data());
+}
+
 bool ArchiveReader::ExtractCompressed() {
   const char* name = member_.name.c_str();
   core_.log.LogLine("extract and uncompress <%s>\n", name);
   MemberEntry* entry = FindEntry();
 
   const size_t compressed = static_cast<size_t>(member_.compressed_size);
-  if (!core_.GrowBuffer(&core_.compress_buffer, compressed, false)) {
+  const size_t size = static_cast<size_t>(member_.size);
+  const size_t in_piece = std::min(compressed, kDataChunk);
+  const size_t out_piece = std::min(size, kDataChunk);
+  const bool encrypted = type_.IsEncrypted();
+  if (!core_.GrowBuffer(&core_.compress_buffer, in_piece, false) ||
+      (encrypted && !core_.GrowBuffer(&core_.scramble_buffer, 2 * in_piece, false))) {
     SetStatus(entry, kMemberFailed);
     core_.ReportAndLog("ERROR: ran out of memory uncompressing file");
     return false;
   }
-  bool complete = false;
-  size_t got = 0;
-  if (type_.IsEncrypted()) {
-    size_t scrambled = 0;
-    if (!Scrambler::ScrambledSize(compressed, &scrambled) ||
-        !core_.GrowBuffer(&core_.scramble_buffer, scrambled, false)) {
-      SetStatus(entry, kMemberFailed);
-      core_.ReportAndLog("ERROR: ran out of memory uncompressing file");
-      return false;
-    }
-    complete = ReadData(core_.scramble_buffer.data(), scrambled, &got);
-    if (complete) {
-      core_.log.LogText("(unscramble...)\n");
-      Scrambler scrambler(core_.password_digest);
-      if (!scrambler.Unscramble(core_.scramble_buffer.data(), compressed,
-                                core_.compress_buffer.data())) {
-        // Encrypted data needs the eight digest characters as its key.
-        core_.ReportAndLog(Format(
-            "ERROR EXTRACTING FILE\n<%s>\nThe archive is encrypted but holds no password digest.",
-            name));
-        return false;
-      }
-    }
-  } else {
-    complete = ReadData(core_.compress_buffer.data(), compressed, &got);
+  // (A request made after the user has quit fails.)
+  if (!core_.GrowBuffer(&core_.data_buffer, out_piece, true)) {
+    SetStatus(entry, kMemberFailed);
+    core_.ReportAndLog("ERROR: ran out of memory");
+    return false;
   }
-  if (!complete) {
+  Scrambler scrambler(core_.password_digest);
+  if (encrypted && !scrambler.Usable()) {
+    // Encrypted data needs the eight digest characters as its key.
+    SetStatus(entry, kMemberFailed);
+    core_.ReportAndLog(Format(
+        "ERROR EXTRACTING FILE\n<%s>\nThe archive is encrypted but holds no password digest.",
+        name));
+    return false;
+  }
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) {
+    SetStatus(entry, kMemberFailed);
+    core_.ReportAndLog("ERROR: ran out of memory uncompressing file");
+    return false;
+  }
+
+  Output out;
+  if (!PrepareOutput(entry, static_cast<uint32_t>(size), true, &out)) {
+    inflateEnd(&stream);
+    return false;
+  }
+  if (encrypted) core_.log.LogText("(unscramble...)\n");
+
+  // Inflate piece by piece into at most size bytes. The result code is the
+  // one a single uncompress() call into a buffer of size bytes gives: the
+  // end of the stream is Z_OK; a stream that wants more room than size is
+  // Z_BUF_ERROR; one that ends early, or is damaged, Z_DATA_ERROR.
+  size_t unread = compressed;  // compressed bytes not yet read
+  size_t produced = 0;
+  uint8_t spare = 0;
+  int code = Z_OK;
+  bool read_failed = false;
+  bool write_failed = false;
+  for (;;) {
+    if (stream.avail_in == 0 && unread > 0) {
+      const size_t n = std::min(unread, in_piece);
+      if (!ReadCompressed(n, encrypted ? &scrambler : nullptr)) {
+        read_failed = true;
+        break;
+      }
+      stream.next_in = core_.compress_buffer.data();
+      stream.avail_in = static_cast<uInt>(n);
+      unread -= n;
+    }
+    const size_t room = std::min(out_piece, size - produced);
+    stream.next_out = room != 0 ? core_.data_buffer.data() : &spare;
+    stream.avail_out = static_cast<uInt>(room);
+    const int result = inflate(&stream, Z_NO_FLUSH);
+    const size_t made = room - stream.avail_out;
+    if (made != 0) {
+      if (!WriteOutput(&out, core_.data_buffer.data(), made)) {
+        write_failed = true;
+        break;
+      }
+      produced += made;
+    }
+    if (result == Z_STREAM_END) break;
+    if (result == Z_OK) continue;
+    if (result == Z_BUF_ERROR) {
+      if (stream.avail_in == 0 && unread > 0) continue;  // more input to come
+      code = stream.avail_in == 0 && produced < size ? Z_DATA_ERROR : Z_BUF_ERROR;
+    } else {
+      code = result == Z_NEED_DICT ? Z_DATA_ERROR : result;
+    }
+    break;
+  }
+  inflateEnd(&stream);
+
+  if (write_failed) {
+    DiscardOutput(&out, entry);
+    return false;
+  }
+  if (read_failed) {
+    DiscardOutput(&out, entry);
     core_.ReportAndLog(Format("ERROR EXTRACTING FILE\n<%s>\nCouldn't read full extent of file "
                               "from media.\nMedia error or archive file corruption.",
                               name));
     return false;
   }
-
-  const size_t size = static_cast<size_t>(member_.size);
-  if (!core_.GrowBuffer(&core_.data_buffer, size, true)) {
-    core_.ReportAndLog("ERROR: ran out of memory");
-    return false;
-  }
-  uint8_t none = 0;
-  uint8_t* out = size != 0 ? core_.data_buffer.data() : &none;
-  uLongf length = static_cast<uLongf>(size);
-  const int code = uncompress(out, &length, core_.compress_buffer.data(),
-                              static_cast<uLong>(compressed));
   core_.log.LogLine("(uncompress [%d] %d -> %d)\n", code, member_.compressed_size,
-                    static_cast<int>(length));
+                    static_cast<int>(produced));
   if (code != Z_OK) {
+    DiscardOutput(&out, entry);
     core_.log.ReportError(Format("Error uncompressing file...\n<%s>", name));
     return false;
   }
-  if (length != size) {
+  if (produced != size) {
+    DiscardOutput(&out, entry);
     core_.ReportAndLog("uncompress error");
     return false;
   }
-  return WriteOutputFile(out, size, true);
+  // Bytes after the end of the stream belong to the member all the same.
+  if (unread > 0) {
+    const int64_t rest = static_cast<int64_t>(unread) * (encrypted ? 2 : 1);
+    if (!source_->Skip(rest)) {
+      const uint32_t error = LastError();
+      DiscardOutput(&out, entry);
+      core_.log.LogLine("(seek error %d[0x%x])\n", static_cast<int>(error), error);
+      return false;
+    }
+  }
+  return FinishOutput(&out, entry);
 }
 
 bool ArchiveReader::ExtractStored() {
@@ -527,57 +595,78 @@ bool ArchiveReader::ExtractStored() {
   MemberEntry* entry = FindEntry();
 
   const size_t size = static_cast<size_t>(member_.size);
-  if (!core_.GrowBuffer(&core_.data_buffer, size, false)) {
+  const size_t piece = std::min(size, kDataChunk);
+  if (!core_.GrowBuffer(&core_.data_buffer, piece, false)) {
     SetStatus(entry, kMemberFailed);
     core_.ReportAndLog("ERROR: ran out of memory extracting file");
     return false;
   }
-  size_t got = 0;
-  if (!ReadData(core_.data_buffer.data(), size, &got)) {
-    SetStatus(entry, kMemberFailed);
-    core_.ReportAndLog(Format("ERROR EXTRACTING FILE\n<%s>\nCouldn't read full extent of file "
-                              "from media\nMedia error or archive file corruption.",
-                              name));
-    return false;
+  Output out;
+  if (!PrepareOutput(entry, static_cast<uint32_t>(size), false, &out)) return false;
+
+  StoredChecksums sums;
+  for (size_t left = size; left > 0;) {
+    const size_t n = std::min(left, piece);
+    size_t got = 0;
+    if (!ReadData(core_.data_buffer.data(), n, &got)) {
+      DiscardOutput(&out, entry);
+      core_.ReportAndLog(Format("ERROR EXTRACTING FILE\n<%s>\nCouldn't read full extent of file "
+                                "from media\nMedia error or archive file corruption.",
+                                name));
+      return false;
+    }
+    sums.Update(std::span<const uint8_t>(core_.data_buffer.data(), n));
+    if (!WriteOutput(&out, core_.data_buffer.data(), n)) {
+      DiscardOutput(&out, entry);
+      return false;
+    }
+    left -= n;
   }
-  const std::span<const uint8_t> data(core_.data_buffer.data(), size);
-  if (!StoredChecksumAccepted(data, member_.checksum)) {
-    SetStatus(entry, kMemberFailed);
+  if (!sums.Accepts(member_.checksum)) {
+    DiscardOutput(&out, entry);
     core_.log.ReportError(Format("Error: checksum incorrect in file...\n<%s>", name));
     core_.log.LogLine("Error: checksum incorrect in file...\n%s", name);
     return false;
   }
-  return WriteOutputFile(core_.data_buffer.data(), size, false);
+  return FinishOutput(&out, entry);
 }
 
 bool ArchiveReader::ExtractEmpty() {
   core_.log.LogLine("extract(empty) <%s> [%d,%d]\n", member_.name.c_str(), member_.size,
                     member_.compressed_size);
-  return WriteOutputFile(nullptr, 0, false);
+  MemberEntry* entry = FindEntry();
+  Output out;
+  if (!PrepareOutput(entry, 0, false, &out)) return false;
+  return FinishOutput(&out, entry);
 }
 
-bool ArchiveReader::WriteOutputFile(const uint8_t* data, size_t size, bool uncompressed) {
-  MemberEntry* entry = FindEntry();
+bool ArchiveReader::PrepareOutput(MemberEntry* entry, uint32_t size, bool uncompressed,
+                                  Output* out) {
+  ExtractPolicy& policy = core_.policy;
   const bool viewing = entry != nullptr && entry->status == kMemberView;
-  std::string path;
-  if (!core_.policy.OutputPath(member_.name, viewing, &path)) {
+  if (!policy.OutputPath(member_.name, viewing, &out->path)) {
     // A name that would land outside the output folder (reported by the
     // policy): this member fails, the others go on.
-    SetStatus(entry, kMemberFailed);
+    out->status = kMemberFailed;
     return true;
   }
+  const std::string& path = out->path;
   core_.log.LogLine("...<%s>\n", path.c_str());
   if (core_.options.verify) {
     core_.log.LogText("(veryfy only - no file write)\n");
     return true;
   }
-  if (!core_.policy.OkToReplaceFile(path, member_.modified)) {
-    SetStatus(entry, kMemberReplaceRefused);
+  if (!policy.LookUpTarget(member_.name, path, &out->target)) {
+    out->status = kMemberFailed;  // it would be written through a link
+    return true;
+  }
+  if (!policy.OkToReplaceFile(path, member_.modified, &out->target)) {
+    out->status = kMemberReplaceRefused;
     core_.log.LogLine("(overwrite of '%s' REJECTED)\n", path.c_str());
     return true;
   }
-  if (!core_.policy.ReadOnlyAllows(path)) {
-    SetStatus(entry, kMemberReadOnly);
+  if (!policy.ReadOnlyAllows(path, &out->target)) {
+    out->status = kMemberReadOnly;
     if (uncompressed) {
       core_.log.LogLine("(replace of '%s' NOT ALLOWED)\n", path.c_str());
     } else {
@@ -585,21 +674,37 @@ bool ArchiveReader::WriteOutputFile(const uint8_t* data, size_t size, bool uncom
     }
     return true;
   }
-  switch (core_.policy.CheckFreeSpace(core_.policy.RootDirectoryFromPath(path),
-                                      static_cast<uint32_t>(size), path)) {
+  switch (policy.CheckSpaceFor(path, size)) {
     case SpaceAnswer::kAbort: return false;
-    case SpaceAnswer::kSkip: return true;
+    case SpaceAnswer::kSkip: return true;  // the status stays as it was
     case SpaceAnswer::kEnough: break;
   }
-  if (!core_.policy.CreateFolders(&path)) {
-    SetStatus(entry, kMemberFailed);
-    return false;
-  }
 
-  std::unique_ptr<File> file = core_.platform.files.Open(path, kAccessWrite, kShareNone,
-                                                         Disposition::kCreateAlways);
-  if (!file) {
-    const uint32_t error = LastError();
+  uint32_t error = 0;
+  if (out->target.IsFolder() && !out->target.IsLink()) {
+    // A folder where the file should go cannot be replaced by it.
+    error = kErrorAccessDenied;
+  } else {
+    if (!policy.PrepareFolders(&out->path, out->target)) {
+      SetStatus(entry, kMemberFailed);
+      return false;
+    }
+    // A new name in the target's folder; an existing file of that name is
+    // never opened (a planted link is not followed).
+    const size_t cut = path.find_last_of("\\/");
+    const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+    static uint32_t counter = 0;
+    const uint32_t base = core_.platform.processes.CurrentProcessId() & 0xFFFFu;
+    for (int attempt = 0; attempt < 100 && !out->file; ++attempt) {
+      out->temporary = Format("%s~crx%04x%04x.tmp", folder.c_str(), static_cast<unsigned>(base),
+                              static_cast<unsigned>(++counter & 0xFFFFu));
+      out->file = core_.platform.files.Open(out->temporary, kAccessWrite, kShareNone,
+                                            Disposition::kCreateNew);
+      if (!out->file && LastError() != kErrorFileExists) break;
+    }
+    if (!out->file) error = LastError();
+  }
+  if (!out->file) {
     core_.ReportAndLog(Format("failed to open <%s> for write\nERROR %d[0x%x]", path.c_str(),
                               static_cast<int>(error), error));
     SetStatus(entry, kMemberFailed);
@@ -607,15 +712,50 @@ bool ArchiveReader::WriteOutputFile(const uint8_t* data, size_t size, bool uncom
                               static_cast<int>(error), error));
     return false;
   }
-  if (size != 0 && !file->Write(data, size)) {
-    const uint32_t error = LastError();
-    core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(error), error),
-                        kCaption, kMbOk | kMbTopmost);
+  out->write = true;
+  return true;
+}
+
+bool ArchiveReader::WriteOutput(Output* out, const uint8_t* data, size_t size) {
+  if (!out->file || size == 0) return true;
+  if (out->file->Write(data, size)) return true;
+  const uint32_t error = LastError();
+  core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(error), error),
+                      kCaption, kMbOk | kMbTopmost);
+  return false;
+}
+
+void ArchiveReader::DiscardOutput(Output* out, MemberEntry* entry) {
+  SetStatus(entry, kMemberFailed);
+  if (!out->file) return;
+  out->file.reset();
+  core_.platform.files.DeleteFile(out->temporary);
+}
+
+bool ArchiveReader::FinishOutput(Output* out, MemberEntry* entry) {
+  if (!out->file) {
+    if (out->status != kKeepStatus) SetStatus(entry, out->status);
+    return true;
+  }
+  FileSystem& files = core_.platform.files;
+  out->file->SetLastWriteTime(member_.modified);
+  out->file.reset();
+  if (out->target.IsLink() && !core_.policy.RemoveLink(member_.name, out->path)) {
+    // Refused like a name that leads outside: the walk goes on.
+    files.DeleteFile(out->temporary);
     SetStatus(entry, kMemberFailed);
+    return true;
+  }
+  if (!files.ReplaceFile(out->temporary, out->path)) {
+    const uint32_t error = LastError();
+    files.DeleteFile(out->temporary);
+    core_.ReportAndLog(Format("failed to open <%s> for write\nERROR %d[0x%x]", out->path.c_str(),
+                              static_cast<int>(error), error));
+    SetStatus(entry, kMemberFailed);
+    core_.ReportAndLog(Format("Failed to create file <%s>\n%d[0x%x]", out->path.c_str(),
+                              static_cast<int>(error), error));
     return false;
   }
-  file->SetLastWriteTime(member_.modified);
-  file.reset();
   SetStatus(entry, kMemberExtracted);
   return true;
 }

@@ -11,11 +11,19 @@
 //            |   \---- bad marker -> resynchronise (builder) or stop (stub)
 //            v
 //          list | skip (not selected) | extract compressed/stored/empty
-//            -> output path -> replace? read-only? space? -> folders -> file
+//            -> output path -> what is there (one look-up) -> replace?
+//            read-only? space? -> folders -> temporary file beside the target
+//            -> data streamed in pieces (unscramble, inflate, checksum)
+//            -> rename over the target once the member is complete
 //
-// Every length taken from the archive is held against what remains of the
-// file before a buffer is sized with it, so a damaged or hostile archive
-// ends in a clear error, never in a huge allocation or an endless loop.
+// Member data never sits in memory whole: it moves in pieces of at most
+// kDataChunk bytes, so memory stays bounded whatever the member's size. A
+// member is written under a temporary name in its own folder and renamed
+// over the target only when all of it arrived intact, so a damaged member
+// never replaces, truncates or half-writes a file. Every length taken from
+// the archive is held against what remains of the file, so a damaged or
+// hostile archive ends in a clear error, never in a huge allocation or an
+// endless loop.
 //
 // Removable-media volumes are not built yet: the places where a walk would
 // go on in the next volume file end it with a clear error instead (see
@@ -34,6 +42,11 @@
 namespace crx {
 
 class ArchiveSource;
+class Scrambler;
+
+// The largest piece of member data the reader holds at once (compressed,
+// and again uncompressed; scrambled data takes twice as much).
+inline constexpr size_t kDataChunk = 256 * 1024;
 
 class ArchiveReader {
  public:
@@ -99,11 +112,38 @@ class ArchiveReader {
   bool ReadData(uint8_t* buffer, size_t size, size_t* got);
   MemberEntry* FindEntry();
   void SetStatus(MemberEntry* entry, int32_t status);
+  static constexpr int32_t kKeepStatus = -2;
+  // Where the data of the member being extracted goes.
+  struct Output {
+    bool write = false;            // into file (a temporary name beside path)
+    int32_t status = kKeepStatus;  // the entry's status once the data proved good
+    std::string path;              // the target
+    std::string temporary;
+    std::unique_ptr<File> file;
+    OutputTarget target;
+  };
+
   bool ExtractCompressed();
   bool ExtractStored();
   bool ExtractEmpty();
-  // uncompressed: the compressed-member routine (its own read-only line).
-  bool WriteOutputFile(const uint8_t* data, size_t size, bool uncompressed);
+  // Asks the policy where the member goes and whether it may be written
+  // there, creates its folders and opens the temporary file. False ends
+  // the walk (reported); otherwise *out says whether the data is written
+  // or only checked. uncompressed: the compressed-member routine (its own
+  // read-only line).
+  bool PrepareOutput(MemberEntry* entry, uint32_t size, bool uncompressed, Output* out);
+  // A piece of the member's data; false (reported) when it cannot be
+  // written.
+  bool WriteOutput(Output* out, const uint8_t* data, size_t size);
+  // The data was good: the time is set and the file renamed over the
+  // target (or, when nothing is written, the status set).
+  bool FinishOutput(Output* out, MemberEntry* entry);
+  // The data was bad: the temporary file goes, the target stays as it was,
+  // and the member is marked failed.
+  void DiscardOutput(Output* out, MemberEntry* entry);
+  // Reads the next n bytes of compressed data into the compress buffer,
+  // unscrambling them when the archive is encrypted.
+  bool ReadCompressed(size_t n, Scrambler* scrambler);
   bool ContinueOnNextVolume();
   bool SelectionHas(const std::string& name) const;
 

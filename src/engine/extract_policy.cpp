@@ -51,6 +51,64 @@ bool ClimbsUp(const std::string& element) {
   return dots >= 2;
 }
 
+// An element that names no folder of its own once Windows has dropped its
+// trailing dots and blanks: "", ".", "..", "...", ". ." and the like.
+bool OnlyDotsAndBlanks(const std::string& element) {
+  for (char c : element) {
+    if (c != '.' && c != ' ') return false;
+  }
+  return true;
+}
+
+// The stored name made relative for contained extraction: its drive letter
+// ("C:", "C:\\"), its root ("\\", "/") or a network path's server and
+// share ("\\\\server\\share") are dropped, and so is every element that is
+// empty, "." or ".." (or reads as one of them). The rest is joined with
+// back-slashes; "" when nothing is left.
+std::string ContainedName(const std::string& name) {
+  size_t start = 0;
+  const size_t n = name.size();
+  if (n >= 2 && IsSeparator(name[0]) && IsSeparator(name[1])) {
+    // Skip the server and the share.
+    start = 2;
+    for (int part = 0; part < 2; ++part) {
+      while (start < n && !IsSeparator(name[start])) ++start;
+      if (start < n) ++start;
+    }
+  } else if (n >= 2 && IsLetter(name[0]) && name[1] == ':') {
+    start = 2;
+  }
+  std::string rest;
+  size_t element = start;
+  for (size_t i = start; i <= n; ++i) {
+    if (i < n && !IsSeparator(name[i])) continue;
+    const std::string part = name.substr(element, i - element);
+    if (!OnlyDotsAndBlanks(part)) {
+      if (!rest.empty()) rest += '\\';
+      rest += part;
+    }
+    element = i + 1;
+  }
+  return rest;
+}
+
+// The length of the longest run of whole elements that paths a and b
+// start with alike (either separator matching either), or 0.
+size_t SharedFolderLength(const std::string& a, const std::string& b) {
+  size_t shared = 0;
+  const size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i <= n; ++i) {
+    const bool end_a = i == a.size() || IsSeparator(a[i]);
+    const bool end_b = i == b.size() || IsSeparator(b[i]);
+    if (end_a && end_b) {
+      shared = i;
+      continue;
+    }
+    if (i == n || end_a || end_b || a[i] != b[i]) break;
+  }
+  return shared;
+}
+
 bool AnyElementClimbsUp(const std::string& path) {
   size_t start = 0;
   for (size_t i = 0; i <= path.size(); ++i) {
@@ -119,6 +177,15 @@ bool ExtractPolicy::OutputPath(const std::string& name, bool viewing, std::strin
     return true;
   }
   std::string rest = flatten_ ? winpath::LastElement(name) : RemoveNameRoot(name);
+  if (contain_names_) {
+    rest = ContainedName(flatten_ ? winpath::LastElement(name) : name);
+    if (rest.empty()) {
+      Report(Format("ERROR\nFile name on archive names no file inside the output folder...\n"
+                    "'%s'\nThis file cannot be extracted",
+                    name.c_str()));
+      return false;
+    }
+  }
   std::string full = output_folder_.back() == '\\'
                          ? Format("%s%s", output_folder_.c_str(), rest.c_str())
                          : Format("%s\\%s", output_folder_.c_str(), rest.c_str());
@@ -128,29 +195,124 @@ bool ExtractPolicy::OutputPath(const std::string& name, bool viewing, std::strin
 }
 
 // ---------------------------------------------------------------------------
+// What is at the output path
+
+void ExtractPolicy::BeginExtraction() {
+  estimates_.clear();
+  roots_seen_.clear();
+  known_folder_.clear();
+}
+
+size_t ExtractPolicy::BelowOutputFolder(const std::string& path) const {
+  const size_t n = output_folder_.size();
+  if (n == 0 || path.size() <= n || path.compare(0, n, output_folder_) != 0) {
+    return std::string::npos;
+  }
+  if (IsSeparator(output_folder_.back())) return n;
+  return IsSeparator(path[n]) ? n + 1 : std::string::npos;
+}
+
+bool ExtractPolicy::LookUpTarget(const std::string& name, const std::string& path,
+                                 OutputTarget* target) {
+  FileSystem& fs = platform_.files;
+  *target = OutputTarget();
+  size_t cut = path.size();
+  while (cut > 0 && !IsSeparator(path[cut - 1])) --cut;
+  // cut: where the file's own name starts; the folder is path[0, cut - 1).
+  const std::string folder = cut > 0 ? path.substr(0, cut - 1) : std::string();
+  const size_t below = BelowOutputFolder(path);
+
+  const size_t known = SharedFolderLength(folder, known_folder_);
+  target->existing = known;
+  if (cut == 0) {
+    target->folder_exists = true;  // the current folder
+  } else if (below == std::string::npos || cut <= below) {
+    // Stored locations, or a file straight in the output folder (which the
+    // user named, link or not). A root ("\\", "C:\\") is looked at with
+    // its separator.
+    const bool root = folder.empty() || folder.back() == ':';
+    target->folder_exists =
+        (known == folder.size() && !root) || fs.IsFolder(root ? path.substr(0, cut) : folder);
+  } else {
+    // Every folder between the output folder and the file, shortest first,
+    // as far as they exist; those on the way to the last folder found clean
+    // were looked at already.
+    target->folder_exists = true;
+    for (size_t i = below; i < cut; ++i) {
+      if (!IsSeparator(path[i]) || i <= known || IsSeparator(path[i - 1])) continue;
+      const std::string prefix = path.substr(0, i);
+      const uint32_t attributes = fs.GetAttributes(prefix);
+      if (attributes != kInvalidAttributes && (attributes & kAttrReparsePoint) != 0) {
+        Report(Format("ERROR\nFile name on archive leads through a link...\n'%s'\n"
+                      "Link: <%s>\nThis file cannot be extracted",
+                      name.c_str(), prefix.c_str()));
+        return false;
+      }
+      if (attributes == kInvalidAttributes || (attributes & kAttrDirectory) == 0) {
+        // Missing, or a file where a folder should be: creating the
+        // folders makes them or reports why not.
+        target->folder_exists = false;
+        break;
+      }
+      target->existing = i;
+    }
+  }
+  if (!target->folder_exists) return true;  // nothing can be at path
+  if (cut > 0) known_folder_ = folder;
+  target->attributes = fs.GetAttributes(path);
+  return true;
+}
+
+bool ExtractPolicy::RemoveLink(const std::string& name, const std::string& path) {
+  FileSystem& fs = platform_.files;
+  const uint32_t attributes = fs.GetAttributes(path);
+  if (attributes == kInvalidAttributes) return true;  // gone already
+  // A link removes like a file; a link to a folder (and a junction) on
+  // Windows like an empty folder. Neither touches what the link points at.
+  bool removed = fs.DeleteFile(path);
+  if (!removed && (attributes & kAttrDirectory) != 0) removed = fs.RemoveFolder(path);
+  if (removed) return true;
+  const uint32_t code = LastError();
+  Report(Format("ERROR\nFile name on archive is a link that cannot be replaced...\n'%s'\n"
+                "Link: <%s>\nError %d[0x%x]\nThis file cannot be extracted",
+                name.c_str(), path.c_str(), static_cast<int>(code), code));
+  return false;
+}
+
+// ---------------------------------------------------------------------------
 // Replacing existing files
 
-bool ExtractPolicy::NotOlder(const std::string& path, FileTime member_time) {
-  FileTime existing = 0;
+bool ExtractPolicy::NotOlder(const std::string& path, FileTime member_time,
+                             OutputTarget* target) {
+  if (!target->time_read) {
+    target->time_read = true;
+    target->time_known = platform_.files.GetLastWriteTime(path, &target->last_write);
+  }
   // A file whose time cannot be read is kept: nothing says it is older.
-  if (!platform_.files.GetLastWriteTime(path, &existing)) return false;
-  return CompareFileTime(member_time, existing) >= 0;
+  if (!target->time_known) return false;
+  return CompareFileTime(member_time, target->last_write) >= 0;
 }
 
 bool ExtractPolicy::OkToReplaceFile(const std::string& path, FileTime member_time) {
-  FileSystem& fs = platform_.files;
+  OutputTarget target;
+  target.folder_exists = true;
+  target.attributes = platform_.files.GetAttributes(path);
+  return OkToReplaceFile(path, member_time, &target);
+}
+
+bool ExtractPolicy::OkToReplaceFile(const std::string& path, FileTime member_time,
+                                    OutputTarget* target) {
   log_.LogLine("OkToReplaceFile MODE %d\n", static_cast<int>(replace_mode_));
   if (setup_ || replace_mode_ == kReplaceAlways) return true;
-  uint32_t attributes = fs.GetAttributes(path);
-  if (attributes == kInvalidAttributes) return true;  // nothing there: create it
+  if (!target->Exists()) return true;  // nothing there: create it
   if (replace_mode_ == kReplaceNever) return false;
-  if ((attributes & kAttrDirectory) != 0) {
+  if (target->IsFolder()) {
     Report(Format("ERROR\nFilename on archive clashes with a Foldername on your system...\n'%s'\n"
                   "This file cannot be extracted",
                   path.c_str()));
     return false;
   }
-  if (replace_mode_ == kReplaceIfNewer) return NotOlder(path, member_time);
+  if (replace_mode_ == kReplaceIfNewer) return NotOlder(path, member_time, target);
 
   // Prompt (and any mode value the caller made up: asking is the safe way).
   hooks_->ProcessMessages();
@@ -182,10 +344,10 @@ bool ExtractPolicy::OkToReplaceFile(const std::string& path, FileTime member_tim
       replace_mode_ = kReplaceAlways;
       return true;
     case kIdReplaceIfNewer:
-      return NotOlder(path, member_time);
+      return NotOlder(path, member_time, target);
     case kIdReplaceAllIfNewer:
       replace_mode_ = kReplaceIfNewer;
-      return NotOlder(path, member_time);
+      return NotOlder(path, member_time, target);
     default:
       Report("ERROR\nunknown return from dialog\nwill not overwrite");
       return false;
@@ -196,17 +358,26 @@ bool ExtractPolicy::OkToReplaceFile(const std::string& path, FileTime member_tim
 // Read-only files
 
 bool ExtractPolicy::ReadOnlyAllows(const std::string& path) {
-  FileSystem& fs = platform_.files;
-  uint32_t attributes = fs.GetAttributes(path);
-  if (attributes == kInvalidAttributes) return true;
+  OutputTarget target;
+  target.folder_exists = true;
+  target.attributes = platform_.files.GetAttributes(path);
+  return ReadOnlyAllows(path, &target);
+}
+
+bool ExtractPolicy::ReadOnlyAllows(const std::string& path, OutputTarget* target) {
+  if (!target->Exists()) return true;
+  const uint32_t attributes = target->attributes;
   log_.LogLine("file is writeable(%x) %d?...", attributes, overwrite_read_only_ ? 1 : 0);
-  if ((attributes & kAttrReadOnly) == 0) return true;
+  if ((attributes & kAttrReadOnly) == 0 || target->IsLink()) return true;
   if (!overwrite_read_only_) return false;
   log_.LogLine("change RO mode of file <%s>\n", path.c_str());
   // Keep hidden, system and archive; the folder bit is not settable.
   uint32_t kept = attributes & ~(kAttrReadOnly | kAttrDirectory);
+  if (kept == 0) kept = kAttrNormal;
   // A file that stays read-only is refused like any other read-only file.
-  return fs.SetAttributes(path, kept != 0 ? kept : kAttrNormal);
+  if (!platform_.files.SetAttributes(path, kept)) return false;
+  target->attributes = kept;
+  return true;
 }
 
 // ---------------------------------------------------------------------------
@@ -249,6 +420,10 @@ bool ExtractPolicy::MeasureFreeSpace(const std::string& path) {
 SpaceAnswer ExtractPolicy::CheckFreeSpace(const std::string& root, uint32_t size,
                                           const std::string& path) {
   MeasureFreeSpace(root);  // a failure was reported and leaves 0 bytes free
+  return AnswerForSpace(size, path);
+}
+
+SpaceAnswer ExtractPolicy::AnswerForSpace(uint32_t size, const std::string& path) {
   // Even an empty file needs room for its folder entry.
   const uint64_t needed = static_cast<uint64_t>(size) + 1024;
   // Member sizes are 32-bit numbers and the texts print them as such.
@@ -274,16 +449,76 @@ SpaceAnswer ExtractPolicy::CheckFreeSpace(const std::string& root, uint32_t size
   return SpaceAnswer::kAbort;
 }
 
+SpaceAnswer ExtractPolicy::CheckSpaceFor(const std::string& path, uint32_t size) {
+  const uint64_t needed = static_cast<uint64_t>(size) + 1024;
+  // The root as text first, so the drive is looked up once.
+  std::string text;
+  if (!path.empty() && IsSeparator(path[0])) {
+    text = "\\";
+  } else if (path.size() >= 3 && IsLetter(path[0]) && path[1] == ':' && IsSeparator(path[2])) {
+    text = winpath::ToUpperAscii(path.substr(0, 1)) + ":\\";
+  }
+  const RootSeen* seen = nullptr;
+  for (const RootSeen& r : roots_seen_) {
+    if (r.text == text) seen = &r;
+  }
+  if (seen == nullptr) {
+    roots_seen_.push_back(RootSeen{text, RootDirectoryFromPath(path)});
+    seen = &roots_seen_.back();
+  }
+  const std::string root = seen->root;
+
+  SpaceEstimate* estimate = nullptr;
+  for (SpaceEstimate& e : estimates_) {
+    if (e.root == root) estimate = &e;
+  }
+  if (estimate != nullptr && estimate->free >= needed) {
+    free_space_ = estimate->free;
+    AnswerForSpace(size, path);  // logs the figures; enough
+    estimate->free -= needed;
+    return SpaceAnswer::kEnough;
+  }
+  const bool measured = MeasureFreeSpace(root);
+  const SpaceAnswer answer = AnswerForSpace(size, path);
+  if (!measured) {
+    // Nothing to go by: the next member measures (and reports) again.
+    if (estimate != nullptr) estimate->free = 0;
+    return answer;
+  }
+  if (estimate == nullptr) {
+    estimates_.push_back(SpaceEstimate{root, 0});
+    estimate = &estimates_.back();
+  }
+  estimate->free = free_space_;
+  if (answer == SpaceAnswer::kEnough) estimate->free -= needed;
+  return answer;
+}
+
 // ---------------------------------------------------------------------------
 // Folders
 
 bool ExtractPolicy::CreateFolders(std::string* path) {
-  FileSystem& fs = platform_.files;
-  std::string& p = *path;
-  if (p.empty() || fs.IsFolder(p)) {
-    p = winpath::ToBackslashes(p);
+  if (path->empty() || platform_.files.IsFolder(*path)) {
+    *path = winpath::ToBackslashes(*path);
     return true;
   }
+  return MakeFolders(path, 0);
+}
+
+bool ExtractPolicy::PrepareFolders(std::string* path, const OutputTarget& target) {
+  if (target.folder_exists) {
+    *path = winpath::ToBackslashes(*path);
+    return true;
+  }
+  if (!MakeFolders(path, target.existing)) return false;
+  const std::string folder = winpath::Parent(*path);
+  if (!folder.empty()) known_folder_ = folder;
+  return true;
+}
+
+bool ExtractPolicy::MakeFolders(std::string* path, size_t existing) {
+  FileSystem& fs = platform_.files;
+  std::string& p = *path;
 
   // A stored drive the machine lacks: the first drive it has, from C: on.
   if (p.size() >= 2 && p[1] == ':' && !fs.IsFolder(std::string(1, p[0]) + ":\\")) {
@@ -298,21 +533,26 @@ bool ExtractPolicy::CreateFolders(std::string* path) {
 
   // Every prefix ending before a separator names a folder, shortest first.
   // Prefixes inside the root (a drive "C:", the server and share of a
-  // network path, the leading separator) are not folders to create.
+  // network path, the leading separator) are not folders to create. Once
+  // one folder had to be made, the deeper ones cannot exist yet.
   const size_t root_length = winpath::Root(p).size();
+  bool creating = false;
   for (size_t i = 0; i < p.size(); ++i) {
-    if (!IsSeparator(p[i]) || i < root_length) continue;
+    if (!IsSeparator(p[i]) || i < root_length || i <= existing) continue;
     if (i > 0 && IsSeparator(p[i - 1])) continue;  // doubled separator
     std::string prefix = winpath::ToBackslashes(p.substr(0, i));
-    if (fs.IsFolder(prefix)) continue;
+    if (!creating && fs.IsFolder(prefix)) continue;
     if (!fs.CreateFolder(prefix)) {
       uint32_t code = LastError();
+      // A "." element names the folder just made.
+      if (code == kErrorAlreadyExists && fs.IsFolder(prefix)) continue;
       std::string element = winpath::LastElement(prefix);
       Report(Format("Can't create directory...\n<%s>\nError: 0x%x[%d]\n"
                     "(trying to create path element <%s>)\n",
                     prefix.c_str(), code, static_cast<int>(code), element.c_str()));
       return false;
     }
+    creating = true;
   }
   p = winpath::ToBackslashes(p);
   return true;

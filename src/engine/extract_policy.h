@@ -19,12 +19,13 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/filetime.h"
+#include "platform/platform.h"
 
 namespace crx {
 
-struct Platform;
 class EngineLog;
 class UserInterface;
 
@@ -57,6 +58,29 @@ class PolicyHooks {
   virtual void Animate(bool on) { (void)on; }
 };
 
+// What sits at the path a member is written to. LookUpTarget fills it once
+// per member; the questions that follow read it instead of asking the
+// file system again.
+struct OutputTarget {
+  // Of what is at the path (of a symbolic link or junction itself, not of
+  // what it points at); kInvalidAttributes when nothing is there.
+  uint32_t attributes = kInvalidAttributes;
+  // The folder the file goes into exists (no folders need creating).
+  bool folder_exists = false;
+  // The length of the start of the path known to be an existing folder
+  // (0: nothing known), so that creating folders starts below it.
+  size_t existing = 0;
+  // The existing file's last-write time, read when a question first needs
+  // it (time_read); time_known is false when it could not be read.
+  bool time_read = false;
+  bool time_known = false;
+  FileTime last_write = 0;
+
+  bool Exists() const { return attributes != kInvalidAttributes; }
+  bool IsFolder() const { return Exists() && (attributes & kAttrDirectory) != 0; }
+  bool IsLink() const { return Exists() && (attributes & kAttrReparsePoint) != 0; }
+};
+
 class ExtractPolicy {
  public:
   ExtractPolicy(Platform& platform, EngineLog& log, UserInterface& ui);
@@ -84,10 +108,11 @@ class ExtractPolicy {
   // A setup archive replaces existing files in every mode.
   bool setup() const { return setup_; }
   void set_setup(bool on) { setup_ = on; }
-  // With an output folder: a member name's drive letter, root and ".."
-  // elements are removed, so every member lands inside the output folder
-  // (instead of a ".." name being refused). crx without -o and the stubs'
-  // setup extraction into their private folder use it.
+  // With an output folder: a member name's drive letter, root (a network
+  // path's server and share included) and its empty, "." and ".." elements
+  // are removed, so every member lands inside the output folder (instead of
+  // a ".." name being refused). crx without -o and the stubs' setup
+  // extraction into their private folder use it.
   bool contain_names() const { return contain_names_; }
   void set_contain_names(bool on) { contain_names_ = on; }
   // Results of the last MeasureFreeSpace: free bytes and total bytes of
@@ -95,15 +120,49 @@ class ExtractPolicy {
   uint64_t free_space() const { return free_space_; }
   uint64_t media_size() const { return media_size_; }
 
+  // Starts an extraction: forgets the free space measured and the folders
+  // looked at by an earlier one.
+  void BeginExtraction();
+
   // The path member name (as stored) is written to. viewing: the member is
   // extracted only to be looked at (member status 100), so it goes to a
   // temporary copy named after its last element. Otherwise it goes below
   // the output folder when one is set (the name's root removed, or only its
-  // last element with flatten), else to the name as stored.
+  // last element with flatten; with contain_names the name made relative),
+  // else to the name as stored.
   // False, with the refusal reported, when the name would land outside the
-  // output folder (a ".." element, or a path that resolves outside it); the
-  // caller marks the member failed and goes on with the next one.
+  // output folder (a ".." element, or a path that resolves outside it) or
+  // names nothing once made relative; the caller marks the member failed
+  // and goes on with the next one.
   bool OutputPath(const std::string& name, bool viewing, std::string* path);
+
+  // Looks up what is at path (the output path of member name) and whether
+  // its folder exists. Below an output folder every element on the way
+  // that exists is looked at as well: one that is a symbolic link or
+  // junction refuses the member (false, reported with the member and the
+  // link), so nothing is ever written through a link into another place.
+  // Folders found clean stay known for the rest of the extraction.
+  bool LookUpTarget(const std::string& name, const std::string& path, OutputTarget* target);
+
+  // The questions below with what LookUpTarget found (target is updated
+  // when a question changes what is there or reads the file's time).
+  bool OkToReplaceFile(const std::string& path, FileTime member_time, OutputTarget* target);
+  // A link at path is allowed without looking at its attributes: it is
+  // replaced, never written through (and clearing its read-only attribute
+  // could change what it points at).
+  bool ReadOnlyAllows(const std::string& path, OutputTarget* target);
+  // CheckFreeSpace for the drive of path, measured once per drive in an
+  // extraction: later members are held against what the last measurement
+  // left, less the members admitted since, and the drive is measured again
+  // only when that estimate falls short (so a warning always rests on a
+  // fresh measurement).
+  SpaceAnswer CheckSpaceFor(const std::string& path, uint32_t size);
+  // CreateFolders when the target's folder is missing; otherwise only turns
+  // the separators of *path into back-slashes.
+  bool PrepareFolders(std::string* path, const OutputTarget& target);
+  // Removes the link at path (member name) so that the member's file can
+  // take its place. False (reported) when the link stays.
+  bool RemoveLink(const std::string& name, const std::string& path);
 
   // May the file at path be replaced by a member last written at
   // member_time? Asks the user in prompt mode; may change the replace mode.
@@ -136,8 +195,27 @@ class ExtractPolicy {
   bool MeasureFreeSpace(const std::string& path);
 
  private:
+  // Free space last measured (less what was admitted since) on a drive.
+  struct SpaceEstimate {
+    std::string root;  // as RootDirectoryFromPath gave it
+    uint64_t free = 0;
+  };
+  // The root RootDirectoryFromPath gave for a path's root text.
+  struct RootSeen {
+    std::string text;  // "C:\\" (letter in upper case), "\\" or "" (relative)
+    std::string root;
+  };
+
   // The member is not older than the file at path.
-  bool NotOlder(const std::string& path, FileTime member_time);
+  bool NotOlder(const std::string& path, FileTime member_time, OutputTarget* target);
+  // Logs the space needed against free_space() and asks when it is short.
+  SpaceAnswer AnswerForSpace(uint32_t size, const std::string& path);
+  // CreateFolders without its first look at path itself; path[0, existing)
+  // is known to be an existing folder.
+  bool MakeFolders(std::string* path, size_t existing);
+  // Where the elements below the output folder start in path, or
+  // std::string::npos when path is not below it.
+  size_t BelowOutputFolder(const std::string& path) const;
   // Checks that full (output folder + the rest of a member name) stays
   // inside the output folder; reports name otherwise.
   bool InsideOutputFolder(const std::string& name, const std::string& rest,
@@ -159,6 +237,13 @@ class ExtractPolicy {
   bool contain_names_ = false;
   uint64_t free_space_ = 0;
   uint64_t media_size_ = 0;
+
+  // Per extraction (BeginExtraction empties them).
+  std::vector<SpaceEstimate> estimates_;
+  std::vector<RootSeen> roots_seen_;
+  // A folder known to exist and, below the output folder, to be reached
+  // through no link; so are the folders on its way.
+  std::string known_folder_;
 };
 
 }  // namespace crx

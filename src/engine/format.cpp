@@ -110,7 +110,16 @@ uint32_t CrcFromOne(std::span<const uint8_t> data) {
 }
 
 bool StoredChecksumAccepted(std::span<const uint8_t> data, uint32_t stored) {
-  return StoredChecksum(data) == stored || CrcFromOne(data) == stored;
+  StoredChecksums sums;
+  sums.Update(data);
+  return sums.Accepts(stored);
+}
+
+void StoredChecksums::Update(std::span<const uint8_t> data) {
+  // Pieces are bounded by the reader's buffers, far below 4 GB.
+  const uInt n = static_cast<uInt>(data.size());
+  adler_ = static_cast<uint32_t>(adler32(adler_, data.data(), n));
+  crc_ = static_cast<uint32_t>(crc32(crc_, data.data(), n));
 }
 
 int32_t BlockCount(int64_t size, int32_t block_size) {

@@ -213,6 +213,19 @@ uint32_t CrcFromOne(std::span<const uint8_t> data);
 // A stored member is good when its checksum field holds either value.
 bool StoredChecksumAccepted(std::span<const uint8_t> data, uint32_t stored);
 
+// The same check fed with a member's data piece by piece, in order, so a
+// member is checked while it streams: both sums continue over the pieces.
+class StoredChecksums {
+ public:
+  void Update(std::span<const uint8_t> data);
+  // The checksum field holds either sum of the data fed so far.
+  bool Accepts(uint32_t stored) const { return stored == adler_ || stored == crc_; }
+
+ private:
+  uint32_t adler_ = 1;  // Adler-32 from 1, its usual start
+  uint32_t crc_ = 1;    // CRC-32 continued from 1
+};
+
 // Blocks a member of size bytes adds to the block count: size divided by the
 // block size, rounded up. A block size of 0 or less counts as
 // kDefaultBlockSize.

@@ -297,7 +297,7 @@ FormatResult ReadMemberAfterMagic(ByteSource& source, const MemberReadOptions& o
   member->modified = MakeFileTime(low, high);
 
   // Negative sizes, and an uncompressed size no zlib stream of the
-  // compressed size can produce (the extractor allocates that size).
+  // compressed size can produce.
   const bool inflatable =
       member->compressed_size == 0 ||
       member->size <= kMaxInflateRatio * static_cast<int64_t>(member->compressed_size);

@@ -14,7 +14,9 @@
 #include "engine/format.h"
 #include "engine/logs.h"
 #include "engine/scramble.h"
+#include "engine/archive_reader.h"
 #include "engine/user_interface.h"
+#include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -567,6 +569,258 @@ TEST_F(ArchiveReaderTest, ReadArchiveInfoTellsSetupArchivesApart) {
   EXPECT_EQ(ui_.texts.size(), 6u);
   const std::string report = "Failed to open file for read\n'" + missing + "'\nError number: ";
   EXPECT_EQ(ui_.texts[0].rfind(report, 0), 0u) << ui_.texts[0];
+}
+
+// Bytes that do not compress (a linear congruential sequence).
+std::string Noise(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  for (char& c : out) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 24);
+  }
+  return out;
+}
+
+// The names in folder (Windows path), sorted.
+std::vector<std::string> Listing(FileSystem& files, const std::string& folder) {
+  std::vector<FolderEntry> entries;
+  std::vector<std::string> names;
+  if (files.ListFolder(folder + "\\*", &entries)) {
+    for (const FolderEntry& e : entries) names.push_back(e.name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(ArchiveReaderTest, DamagedMembersNeverTouchTheFileTheyWouldReplace) {
+  // Each member is larger than one piece of the reader's buffers, and each
+  // is damaged only near its end, so most of it was written before the
+  // damage shows.
+  const std::string big = Noise(3 * kDataChunk + 1000, 7);
+  struct Case {
+    const char* what;
+    Bytes member;     // record and data
+    const char* report;
+  };
+  std::vector<Case> cases;
+  {
+    Bytes bytes;
+    MemberHeader header{"C:\\src\\target", static_cast<int32_t>(big.size()), 0,
+                        StoredChecksum(Bytes(big.begin(), big.end())), 0};
+    ASSERT_TRUE(AppendMemberHeader(header, &bytes));
+    bytes.insert(bytes.end(), big.begin(), big.end());
+    bytes[bytes.size() - 10] ^= 1;
+    cases.push_back({"stored, checksum", bytes, "Error: checksum incorrect in file...\n<C:\\src\\target>"});
+  }
+  {
+    Bytes stream = Deflate(big);
+    Bytes bytes;
+    ASSERT_TRUE(AppendMemberHeader(MemberHeader{"C:\\src\\target", static_cast<int32_t>(big.size()),
+                                                static_cast<int32_t>(stream.size()), 0, 0},
+                                   &bytes));
+    Bytes damaged = stream;
+    damaged[damaged.size() - 2] ^= 0x40;  // the stream's own check fails at its end
+    bytes.insert(bytes.end(), damaged.begin(), damaged.end());
+    cases.push_back({"compressed, damaged", bytes, "Error uncompressing file...\n<C:\\src\\target>"});
+    Bytes longer;
+    ASSERT_TRUE(AppendMemberHeader(
+        MemberHeader{"C:\\src\\target", static_cast<int32_t>(big.size() + 1),
+                     static_cast<int32_t>(stream.size()), 0, 0},
+        &longer));
+    longer.insert(longer.end(), stream.begin(), stream.end());
+    cases.push_back({"compressed, short", longer, "uncompress error"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(files().CreateFolder(out_) || files().IsFolder(out_));
+    ASSERT_TRUE(files().CreateFolder(out_ + "\\src") || files().IsFolder(out_ + "\\src"));
+    WriteBytes(Out("target"), Bytes{'o', 'l', 'd'});
+    Bytes bytes(static_cast<size_t>(FULL_STUB_SIZE), 0);
+    Bytes head = Records(ArchiveLayout{}, false);
+    bytes.insert(bytes.end(), head.begin(), head.end());
+    bytes.insert(bytes.end(), c.member.begin(), c.member.end());
+    AppendEndOfArchive(&bytes);
+    WriteBytes(archive_, bytes);
+    ui_.texts.clear();
+    auto engine = NewEngine();
+    engine->policy().set_replace_mode(kReplaceAlways);
+    EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_));
+    engine->CloseArchive();
+    EXPECT_TRUE(ui_.Saw(c.report));
+    EXPECT_EQ(ReadText(Out("target")), "old");
+    EXPECT_EQ(Listing(files(), out_ + "\\src"), std::vector<std::string>{"target"})
+        << "no partial file is left";
+  }
+}
+
+// Records the largest single read and write made through the files it
+// opens.
+class PieceFiles : public test::ForwardingFileSystem {
+ public:
+  explicit PieceFiles(FileSystem& real) : ForwardingFileSystem(real) {}
+  size_t largest_read = 0, largest_write = 0;
+
+  std::unique_ptr<File> Open(const std::string& p, uint32_t a, uint32_t s, Disposition d,
+                             uint32_t attr) override {
+    std::unique_ptr<File> file = ForwardingFileSystem::Open(p, a, s, d, attr);
+    if (!file) return nullptr;
+    return std::make_unique<Watched>(std::move(file), this);
+  }
+
+ private:
+  class Watched : public File {
+   public:
+    Watched(std::unique_ptr<File> file, PieceFiles* owner)
+        : file_(std::move(file)), owner_(owner) {}
+    bool Read(void* b, size_t n, size_t* got) override {
+      owner_->largest_read = std::max(owner_->largest_read, n);
+      return file_->Read(b, n, got);
+    }
+    bool Write(const void* d, size_t n) override {
+      owner_->largest_write = std::max(owner_->largest_write, n);
+      return file_->Write(d, n);
+    }
+    bool Seek(int64_t o, SeekFrom f, int64_t* p) override { return file_->Seek(o, f, p); }
+    bool Size(int64_t* n) override { return file_->Size(n); }
+    bool SetEnd() override { return file_->SetEnd(); }
+    bool Flush() override { return file_->Flush(); }
+    bool GetLastWriteTime(FileTime* t) override { return file_->GetLastWriteTime(t); }
+    bool SetLastWriteTime(FileTime t) override { return file_->SetLastWriteTime(t); }
+
+   private:
+    std::unique_ptr<File> file_;
+    PieceFiles* owner_;
+  };
+};
+
+TEST_F(ArchiveReaderTest, LargeMembersStreamInPieces) {
+  // Stored and compressed members of several pieces each, scrambled
+  // members whose keystream runs across pieces, and a member whose
+  // compressed data goes on after the end of its stream. No read or write
+  // moves more than a piece (scrambled data: two).
+  ArchiveLayout layout;
+  layout.digest = DigestFromPaddedPassword("secret");
+  layout.encrypt = true;
+  std::string text;
+  for (int i = 0; i < 60000; ++i) text += Format("%d\n", i * 7919);
+  layout.members = {{"C:\\src\\noise.bin", Noise(2 * kDataChunk + 333, 1)},
+                    {"C:\\src\\noise.z", Noise(kDataChunk + 4321, 2), TestMember::kCompressed},
+                    {"C:\\src\\text.z", text, TestMember::kCompressed}};
+  WriteBytes(archive_, Archive(layout));
+  Platform& real = tp_.Get();
+  PieceFiles pieces(real.files);
+  Platform platform{pieces,     real.registry, real.processes, real.environment,
+                    real.clock, real.terminal, real.shell};
+  auto engine = std::make_unique<ArchiveEngine>(platform, ui_);
+  engine->set_password_accepted(true);
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  for (const TestMember& m : layout.members) {
+    EXPECT_TRUE(ReadText(Out(m.name.substr(7))) == m.data) << m.name;
+  }
+  EXPECT_LE(pieces.largest_write, kDataChunk);
+  EXPECT_LE(pieces.largest_read, 2 * kDataChunk);
+  EXPECT_GT(pieces.largest_write, 0u);
+
+  ArchiveLayout plain;
+  Bytes padded(static_cast<size_t>(plain.padding), 0);
+  Bytes head = Records(plain, false);
+  padded.insert(padded.end(), head.begin(), head.end());
+  Bytes stream = Deflate(text);
+  ASSERT_TRUE(AppendMemberHeader(MemberHeader{"C:\\src\\trailing", static_cast<int32_t>(text.size()),
+                                              static_cast<int32_t>(stream.size() + 7), 0, 0},
+                                 &padded));
+  padded.insert(padded.end(), stream.begin(), stream.end());
+  padded.insert(padded.end(), 7, 0xEE);
+  AppendMember(TestMember{"C:\\src\\after", "after"}, plain, &padded);
+  AppendEndOfArchive(&padded);
+  WriteBytes(archive_, padded);
+  engine = NewEngine();
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_ + "2"));
+  engine->CloseArchive();
+  EXPECT_TRUE(ReadText(out_ + "2\\src\\trailing") == text);
+  EXPECT_EQ(ReadText(out_ + "2\\src\\after"), "after");
+  EXPECT_TRUE(ui_.texts.empty());
+}
+
+TEST_F(ArchiveReaderTest, ContainedNamesStayInTheOutputFolder) {
+  ArchiveLayout layout;
+  layout.members = {{"..\\..\\up.txt", "up"},
+                    {"C:\\abs\\x.txt", "abs"},
+                    {"\\\\srv\\share\\y.txt", "unc"},
+                    {"/etc/z.txt", "root"},
+                    {"..", "nothing left"},
+                    {"a\\..\\..\\b.txt", "b"}};
+  WriteBytes(archive_, Archive(layout));
+  auto engine = NewEngine();
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->policy().set_contain_names(true);
+  EXPECT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  EXPECT_EQ(ReadText(out_ + "\\up.txt"), "up");
+  EXPECT_EQ(ReadText(out_ + "\\abs\\x.txt"), "abs");
+  EXPECT_EQ(ReadText(out_ + "\\y.txt"), "unc");
+  EXPECT_EQ(ReadText(out_ + "\\etc\\z.txt"), "root");
+  EXPECT_EQ(ReadText(out_ + "\\a\\b.txt"), "b");
+  EXPECT_EQ(engine->members()[4].status, kMemberFailed);
+  EXPECT_EQ(ui_.texts.size(), 1u);
+  EXPECT_EQ(Listing(files(), tp_.Scratch()), (std::vector<std::string>{"out", "setup.exe"}));
+  EXPECT_FALSE(files().Exists("C:\\abs\\x.txt"));
+}
+
+// Counts the file-system questions an extraction asks.
+class CountingFiles : public test::ForwardingFileSystem {
+ public:
+  explicit CountingFiles(FileSystem& real) : ForwardingFileSystem(real) {}
+  int attributes = 0, times = 0, free_space = 0, folders = 0;
+  uint32_t GetAttributes(const std::string& p) override {
+    ++attributes;
+    return ForwardingFileSystem::GetAttributes(p);
+  }
+  bool GetLastWriteTime(const std::string& p, FileTime* t) override {
+    ++times;
+    return ForwardingFileSystem::GetLastWriteTime(p, t);
+  }
+  bool GetFreeSpace(const std::string& r, FreeSpace* s) override {
+    ++free_space;
+    return ForwardingFileSystem::GetFreeSpace(r, s);
+  }
+  bool CreateFolder(const std::string& p) override {
+    ++folders;
+    return ForwardingFileSystem::CreateFolder(p);
+  }
+};
+
+TEST_F(ArchiveReaderTest, EachMemberIsLookedUpOnce) {
+  constexpr int kMembers = 40;
+  ArchiveLayout layout;
+  for (int i = 0; i < kMembers; ++i) {
+    layout.members.push_back({Format("C:\\src\\deep\\er\\m%d", i), Format("member %d", i),
+                              i % 2 ? TestMember::kCompressed : TestMember::kStored});
+  }
+  WriteBytes(archive_, Archive(layout));
+  Platform& real = tp_.Get();
+  CountingFiles counting(real.files);
+  Platform platform{counting,         real.registry, real.processes, real.environment,
+                    real.clock,       real.terminal, real.shell};
+  auto engine = std::make_unique<ArchiveEngine>(platform, ui_);
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  EXPECT_EQ(ReadText(Out("deep\\er\\m39")), "member 39");
+  EXPECT_EQ(counting.free_space, 1) << "one drive, measured once";
+  EXPECT_EQ(counting.folders, 4) << "out, src, deep, er";
+  EXPECT_LE(counting.attributes, kMembers + 20);
+
+  // Again over the files now there, replacing only newer ones: one look
+  // at each file and one read of its time.
+  counting.attributes = counting.times = counting.free_space = counting.folders = 0;
+  engine->policy().set_replace_mode(kReplaceIfNewer);
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  EXPECT_EQ(counting.times, kMembers);
+  EXPECT_EQ(counting.folders, 0);
+  EXPECT_LE(counting.attributes, kMembers + 10);
+  for (const MemberEntry& e : engine->members()) EXPECT_NE(e.status, kMemberFailed);
 }
 
 }  // namespace

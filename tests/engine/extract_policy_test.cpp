@@ -220,6 +220,135 @@ TEST_F(ExtractPolicyTest, OutputPathRefusesNamesThatLeaveTheOutputFolder) {
   EXPECT_FALSE(policy_->OutputPath("a\\..", true, &path)) << "viewing a '..' name";
 }
 
+TEST_F(ExtractPolicyTest, ContainedNamesLandInsideTheOutputFolder) {
+  struct Row {
+    const char* folder;
+    bool flatten;
+    const char* name;
+    const char* path;  // nullptr: refused, nothing is left of the name
+  };
+  const Row rows[] = {
+      {"E:\\out", false, "C:\\src\\a.txt", "E:\\out\\src\\a.txt"},
+      {"E:\\out", false, "c:rel\\a.txt", "E:\\out\\rel\\a.txt"},
+      {"E:\\out", false, "\\\\server\\share\\a.txt", "E:\\out\\a.txt"},
+      {"E:\\out", false, "//server/share/d/a.txt", "E:\\out\\d\\a.txt"},
+      {"E:\\out", false, "\\\\?\\C:\\w.txt", "E:\\out\\w.txt"},
+      {"E:\\out", false, "..\\..\\a.txt", "E:\\out\\a.txt"},
+      {"E:\\out", false, "a\\..\\..\\b", "E:\\out\\a\\b"},
+      {"E:\\out", false, "/etc/x", "E:\\out\\etc\\x"},
+      {"E:\\out", false, "a\\. \\b\\...\\.. \\c", "E:\\out\\a\\b\\c"},
+      {"E:\\out", false, "x\\\\y/./z", "E:\\out\\x\\y\\z"},
+      {"E:\\out", false, "a..b\\..c\\d.", "E:\\out\\a..b\\..c\\d."},  // ordinary names
+      {"E:\\", false, "..\\a", "E:\\a"},
+      {"E:\\out", true, "C:\\src\\..\\a.txt", "E:\\out\\a.txt"},
+      {"", false, "..\\x", "..\\x"},  // stored locations: not affected
+      {"E:\\out", false, "..", nullptr},
+      {"E:\\out", false, "C:\\", nullptr},
+      {"E:\\out", false, "C:", nullptr},
+      {"E:\\out", false, "\\\\server\\share\\", nullptr},
+      {"E:\\out", false, ".\\..\\. /... ", nullptr},
+      {"E:\\out", true, "a\\..", nullptr},
+  };
+  policy_->set_contain_names(true);
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    policy_->set_output_folder(r.folder);
+    policy_->set_flatten(r.flatten);
+    ui_.questions.clear();
+    std::string path = "unchanged";
+    EXPECT_EQ(policy_->OutputPath(r.name, false, &path), r.path != nullptr);
+    if (r.path != nullptr) {
+      EXPECT_EQ(path, r.path);
+      EXPECT_TRUE(ui_.questions.empty());
+      continue;
+    }
+    EXPECT_EQ(path, "unchanged");
+    const std::string message = Format(
+        "ERROR\nFile name on archive names no file inside the output folder...\n'%s'\n"
+        "This file cannot be extracted",
+        r.name);
+    EXPECT_EQ(ui_.questions,
+              std::vector<std::string>{Format("box:%x:%s", kMbOk | kMbTopmost, message.c_str())});
+    EXPECT_TRUE(LogHas(message + "\n"));
+  }
+}
+
+TEST_F(ExtractPolicyTest, FreeSpaceIsMeasuredOncePerDriveUntilItRunsShort) {
+  files_->fake = true;
+  files_->space.free_to_caller = 10000;
+  files_->space.total = 1000000;
+  policy_->BeginExtraction();
+  // Three members of 1000 bytes: one measurement, then the estimate shrinks
+  // by what each member needs.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(policy_->CheckSpaceFor("C:\\x\\f.txt", 1000), SpaceAnswer::kEnough);
+  }
+  EXPECT_EQ(files_->roots, std::vector<std::string>{"C:\\"});
+  EXPECT_TRUE(LogHas("(disk space needed by file: 2024, available: 10000)\n"
+                     "(disk space needed by file: 2024, available: 7976)\n"
+                     "(disk space needed by file: 2024, available: 5952)\n"));
+  // More than the estimate holds: measured again before any answer.
+  EXPECT_EQ(policy_->CheckSpaceFor("c:/y/g.txt", 5000), SpaceAnswer::kEnough);
+  EXPECT_EQ(files_->roots.size(), 2u);
+  EXPECT_TRUE(LogHas("(disk space needed by file: 6024, available: 10000)\n"));
+
+  // The drive filled up meanwhile: the warning rests on a new measurement,
+  // and the next member measures again.
+  files_->space.free_to_caller = 1500;
+  ui_.box_answers = {kIdYes};
+  EXPECT_EQ(policy_->CheckSpaceFor("C:\\x\\big.txt", 3000), SpaceAnswer::kSkip);
+  EXPECT_EQ(files_->roots.size(), 3u);
+  EXPECT_TRUE(LogHas("(Not Enough Space, got 1500[5dc,0] needed 4024)\n"));
+  EXPECT_EQ(policy_->CheckSpaceFor("C:\\x\\small.txt", 100), SpaceAnswer::kEnough);
+  EXPECT_EQ(files_->roots.size(), 3u) << "1124 bytes fit in the 1500 just measured";
+  EXPECT_EQ(ui_.questions.size(), 1u);
+
+  // A new extraction measures afresh.
+  policy_->BeginExtraction();
+  EXPECT_EQ(policy_->CheckSpaceFor("C:\\x\\f.txt", 1), SpaceAnswer::kEnough);
+  EXPECT_EQ(files_->roots.size(), 4u);
+}
+
+TEST_F(ExtractPolicyTest, LookUpFindsWhatIsThereAndFoldersAreMadeOnlyWhenMissing) {
+  const std::string file = MakeFile("f.txt", kTime);
+  policy_->BeginExtraction();
+  policy_->set_output_folder(dir_);
+  OutputTarget target;
+  ASSERT_TRUE(policy_->LookUpTarget("f.txt", file, &target));
+  EXPECT_TRUE(target.Exists());
+  EXPECT_FALSE(target.IsFolder());
+  EXPECT_TRUE(target.folder_exists);
+  // The time is read when a question needs it, and only once.
+  policy_->set_replace_mode(kReplaceIfNewer);
+  EXPECT_TRUE(policy_->OkToReplaceFile(file, kTime, &target));
+  EXPECT_TRUE(target.time_read);
+  EXPECT_EQ(target.last_write, kTime);
+  target.last_write = kTime + 10;  // what was read is what counts
+  EXPECT_FALSE(policy_->OkToReplaceFile(file, kTime + 5, &target));
+
+  // A missing folder three levels down: made by PrepareFolders, which
+  // leaves a path whose folder exists alone.
+  std::string deep = dir_ + "\\a/b\\c\\g.txt";
+  ASSERT_TRUE(policy_->LookUpTarget("a/b/c/g.txt", deep, &target));
+  EXPECT_FALSE(target.Exists());
+  EXPECT_FALSE(target.folder_exists);
+  ASSERT_TRUE(policy_->PrepareFolders(&deep, target));
+  EXPECT_EQ(deep, dir_ + "\\a\\b\\c\\g.txt");
+  EXPECT_TRUE(fs().IsFolder(dir_ + "\\a\\b\\c"));
+  std::string other = dir_ + "\\a\\b\\c\\h.txt";
+  ASSERT_TRUE(policy_->LookUpTarget("a\\b\\c\\h.txt", other, &target));
+  EXPECT_TRUE(target.folder_exists);
+  // A file where a folder should be: the folder creation reports it.
+  MakeFile("plain", kTime);
+  std::string blocked = dir_ + "\\plain\\sub\\f.txt";
+  ASSERT_TRUE(policy_->LookUpTarget("plain\\sub\\f.txt", blocked, &target));
+  EXPECT_FALSE(target.folder_exists);
+  EXPECT_FALSE(policy_->PrepareFolders(&blocked, target));
+  ASSERT_EQ(ui_.questions.size(), 1u);
+  EXPECT_NE(ui_.questions[0].find("Can't create directory...\n<" + dir_ + "\\plain>"),
+            std::string::npos);
+}
+
 TEST_F(ExtractPolicyTest, FixedModesSetupArchivesAndFolderClashes) {
   std::string file = MakeFile("f.txt", kTime);
   std::string missing = dir_ + "\\missing.txt";

@@ -653,6 +653,19 @@ TEST(Format, PasswordAndChecksums) {
   EXPECT_TRUE(StoredChecksumAccepted(wiki, crc_from_one));
   EXPECT_FALSE(StoredChecksumAccepted(wiki, crc_standard));
   EXPECT_FALSE(StoredChecksumAccepted(wiki, 0x11E60399u));
+
+  // Fed in pieces (as a member streams), including empty ones: the same
+  // sums as over the whole.
+  StoredChecksums pieces;
+  const std::span<const uint8_t> all(wiki);
+  pieces.Update(all.first(0));
+  pieces.Update(all.first(4));
+  pieces.Update(all.subspan(4, 1));
+  pieces.Update(all.subspan(5));
+  EXPECT_TRUE(pieces.Accepts(0x11E60398u));
+  EXPECT_TRUE(pieces.Accepts(crc_from_one));
+  EXPECT_FALSE(pieces.Accepts(crc_standard));
+  EXPECT_TRUE(StoredChecksums().Accepts(1u)) << "nothing fed: both sums start at 1";
 }
 
 TEST(Format, BlockCounts) {
