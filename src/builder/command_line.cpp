@@ -49,16 +49,41 @@ CommandLineRun RunCommandLineScript(ScriptHost& host, const std::string& command
   engine.log().set_echo_silent_reports(true);
   if (source_date == SourceDate::kSet) engine.set_creation_time(fixed_time);
 
+  engine.set_defer_replace(true);
   run.script_ok = ProcessScript(engine, host, run.script, &run.archive);
   if (!run.script_ok) {
     ui.MessageBox(Format("ERROR: Failed to process script file\n<%s>\n(current directory: <%s>)",
                          run.script.c_str(), platform.files.CurrentFolder().c_str()),
                   host.Caption(), kMbOk | kMbIconHand);
   }
+  if (host.hooks().UserQuit()) {
+    // Interrupted (Ctrl-C): the half-made archive is thrown away.
+    run.interrupted = true;
+    engine.AbortArchive();
+    engine.DiscardArchive();
+    run.errors_reported = engine.log().errors_reported();
+    return run;
+  }
   // A script that stopped early may leave its archive open: closing it
   // finishes it, so that what was added can be verified.
   engine.CloseArchive();
-  run.verified = VerifyArchive(engine, ui, run.archive, host.Caption());
+  const std::string pending = engine.pending_archive();
+  if (!pending.empty()) {
+    // Verified where it was written; only a good archive takes its name.
+    run.verified = VerifyArchive(engine, ui, pending, host.Caption());
+    if (!run.verified) {
+      engine.DiscardArchive();
+    } else if (!engine.CommitArchive()) {
+      run.verified = false;
+    }
+  } else if (run.archive.empty() || engine.completed_archive() == run.archive) {
+    // No archive, or one put in place already when the next was started.
+    run.verified = VerifyArchive(engine, ui, run.archive, host.Caption());
+  } else {
+    // The archive could not be finished and was not written (the failure
+    // was reported): there is nothing of this run to verify.
+    run.verified = false;
+  }
   run.errors_reported = engine.log().errors_reported();
   return run;
 }

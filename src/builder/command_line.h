@@ -27,6 +27,7 @@ struct CommandLineRun {
   bool script_ok = false;     // the script ran to its end
   bool verified = false;      // the archive read back intact (or none was made)
   int errors_reported = 0;    // errors the engine reported (silently) meanwhile
+  bool interrupted = false;   // the user stopped the script: nothing was put in place
   bool bad_source_date = false;  // SOURCE_DATE_EPOCH was set but not usable
 };
 
@@ -34,7 +35,10 @@ struct CommandLineRun {
 // of double quotes around it), is the script path. A silent engine runs the
 // script; when it fails, "ERROR: Failed to process script file..." is
 // shown; then the archive is verified whether or not the script
-// succeeded. With SOURCE_DATE_EPOCH set, archives record that moment as
+// succeeded. The new archive is verified under its temporary name and takes
+// its own name only when it verified: a failed build or verification, or
+// an interruption (which skips the verification), leaves an archive of
+// that name from an earlier build as it was. With SOURCE_DATE_EPOCH set, archives record that moment as
 // their creation time (an unusable value stops the run before anything is
 // written). The engine's error reports go to the daily error log and, for
 // build pipelines, to the terminal's error stream too.

@@ -1,5 +1,6 @@
 #include "builder/script.h"
 
+#include <cctype>
 #include <memory>
 #include <vector>
 
@@ -12,30 +13,38 @@ namespace crx::builder {
 
 namespace {
 
-// Reads a script the way a C text stream read with a 512-byte buffer does:
-// one line (with its line end) or the first 511 characters of a longer
-// one; a carriage return before a line feed is dropped.
+// Reads a script line by line; a carriage return before a line feed is
+// dropped. A line longer than kScriptPieceLength characters is not split
+// into pieces (the rest of it would run as a line of its own, so that a
+// long file name could hide a command): NextLine reports it instead.
 class ScriptReader {
  public:
-  explicit ScriptReader(std::unique_ptr<File> file) : file_(std::move(file)) {}
+  explicit ScriptReader(File& file) : file_(file) {}
 
-  bool NextPiece(std::string* piece) {
-    piece->clear();
-    while (piece->size() < kScriptPieceLength) {
-      int c = Get();
-      if (c < 0) break;
-      if (c == '\r' && Peek() == '\n') continue;
-      piece->push_back(static_cast<char>(c));
-      if (c == '\n') break;
+  enum class Result { kLine, kEnd, kTooLong };
+
+  Result NextLine(std::string* line) {
+    line->clear();
+    int c = Get();
+    if (c < 0) return Result::kEnd;
+    ++line_number_;
+    while (c >= 0 && c != '\n') {
+      if (!(c == '\r' && Peek() == '\n')) {
+        if (line->size() == kScriptPieceLength) return Result::kTooLong;
+        line->push_back(static_cast<char>(c));
+      }
+      c = Get();
     }
-    return !piece->empty();
+    return Result::kLine;
   }
+
+  int line_number() const { return line_number_; }
 
  private:
   bool Fill() {
     if (end_of_file_) return false;
     size_t got = 0;
-    if (!file_->Read(buffer_, sizeof buffer_, &got) || got == 0) {
+    if (!file_.Read(buffer_, sizeof buffer_, &got) || got == 0) {
       end_of_file_ = true;
       return false;
     }
@@ -53,12 +62,59 @@ class ScriptReader {
     return c;
   }
 
-  std::unique_ptr<File> file_;
+  File& file_;
   char buffer_[4096];
   size_t begin_ = 0;
   size_t end_ = 0;
   bool end_of_file_ = false;
+  int line_number_ = 0;
 };
+
+// Why a script file is not a script the processor can read: empty, UTF-16
+// text, or holding NUL bytes (a binary file named by mistake). Empty when
+// it is fine. Reads the file once; the caller rewinds it.
+std::string NotAScript(File& file, const std::string& path) {
+  char buffer[4096];
+  int64_t total = 0;
+  int line = 1;
+  unsigned char first[64];
+  size_t first_size = 0;
+  int64_t first_nul = -1;
+  for (;;) {
+    size_t got = 0;
+    if (!file.Read(buffer, sizeof buffer, &got) || got == 0) break;
+    for (size_t i = 0; i < got; ++i) {
+      const unsigned char c = static_cast<unsigned char>(buffer[i]);
+      if (first_size < sizeof first) first[first_size++] = c;
+      if (c == 0 && first_nul < 0) first_nul = total + static_cast<int64_t>(i);
+      if (c == '\n' && first_nul < 0) ++line;
+    }
+    total += static_cast<int64_t>(got);
+  }
+  if (total == 0) return Format("SCRIPT ERROR\nThe script file <%s> is empty.", path.c_str());
+  // UTF-16: a byte-order mark, or ASCII text with a zero byte beside every
+  // character.
+  bool utf16 = first_size >= 2 && ((first[0] == 0xFF && first[1] == 0xFE) ||
+                                   (first[0] == 0xFE && first[1] == 0xFF));
+  if (!utf16 && first_nul >= 0 && first_nul <= 1 && first_size >= 4) {
+    size_t zeros = 0;
+    for (size_t i = static_cast<size_t>(first_nul); i < first_size; i += 2) {
+      if (first[i] == 0) ++zeros;
+    }
+    utf16 = zeros * 2 + 2 >= first_size - static_cast<size_t>(first_nul);
+  }
+  if (utf16) {
+    return Format("SCRIPT ERROR\nThe script file <%s> is UTF-16 text.\nSave it as ANSI "
+                  "(8-bit) text.",
+                  path.c_str());
+  }
+  if (first_nul >= 0) {
+    return Format("SCRIPT ERROR\nThe script file <%s> holds NUL bytes (line %d): it is not a "
+                  "text file.",
+                  path.c_str(), line);
+  }
+  return std::string();
+}
 
 // The line up to its first control character or non-ASCII byte.
 std::string CutAtControl(const std::string& piece) {
@@ -92,18 +148,38 @@ class ScriptRun {
       engine_.ReportError(Format("Can't open script file<%s> 0x%x", path.c_str(), error));
       return false;
     }
-    ScriptReader reader(std::move(file));
+    // Nothing runs from a file that is not a script at all.
+    const std::string why = NotAScript(*file, path);
+    if (!why.empty()) {
+      engine_.ReportError(why);
+      return false;
+    }
+    if (!file->Seek(0, SeekFrom::kBegin, nullptr)) {
+      const uint32_t error = LastError();
+      engine_.ReportError(Format("Can't open script file<%s> 0x%x", path.c_str(), error));
+      return false;
+    }
+    ScriptReader reader(*file);
     engine_.ClearUserQuit();
 
-    std::string piece;
-    while (reader.NextPiece(&piece)) {
+    std::string text;
+    for (;;) {
+      const ScriptReader::Result read = reader.NextLine(&text);
+      if (read == ScriptReader::Result::kEnd) break;
       host_.hooks().ProcessMessages();
       if (host_.hooks().UserQuit()) engine_.SetUserQuit();
       if (engine_.user_quit()) {
         engine_.log().LogText("(USER QUIT)\n");
         return true;
       }
-      Outcome outcome = Line(CutAtControl(piece));
+      line_number_ = reader.line_number();
+      if (read == ScriptReader::Result::kTooLong) {
+        ReportAndLog(Format("SCRIPT ERROR\nLine %d of the script is longer than %d characters; "
+                            "the script stops here.",
+                            line_number_, static_cast<int>(kScriptPieceLength)));
+        return false;
+      }
+      Outcome outcome = Line(CutAtControl(text));
       if (outcome == Outcome::kFailed) return false;
       if (outcome == Outcome::kEnded) return true;
     }
@@ -115,6 +191,38 @@ class ScriptRun {
 
   void Log(const std::string& text) { engine_.log().LogText(text); }
 
+  void ReportAndLog(const std::string& message) {
+    engine_.ReportError(message);
+    engine_.log().LogLine("%s\n", message.c_str());
+  }
+
+  // An option or password line after the ">" line cannot change the
+  // archive being written: its stub, type record and password digest are
+  // on it already. The line is reported; it applies to archives created
+  // later.
+  void ReportTooLate(const std::string& line) {
+    ReportAndLog(Format("SCRIPT ERROR (line %d)\nThe line '%s' comes after the archive was "
+                        "created: encryption (E), the minimal stub (M), the setup type (S) and "
+                        "the password cannot change an open archive.\nIt has no effect on <%s>.",
+                        line_number_, line.c_str(), engine_.archive_path().c_str()));
+  }
+
+  void Options(const std::string& line) {
+    bool encrypt = false;
+    bool compress = false;
+    bool fixed_at_creation = false;
+    for (size_t i = 1; i < line.size(); ++i) {
+      const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(line[i])));
+      encrypt = encrypt || c == 'E';
+      compress = compress || c == 'Z';
+      fixed_at_creation = fixed_at_creation || c == 'E' || c == 'M' || c == 'S';
+    }
+    if (fixed_at_creation && engine_.writing()) ReportTooLate(line);
+    // An archive marked encrypted must not hold its data in the clear: +E
+    // switches compression on, as the automation interface does.
+    engine_.SetOptions(line[0] == '+' && encrypt && !compress ? line + "Z" : line);
+  }
+
   Outcome Line(const std::string& line) {
     if (line.empty() || line[0] == '#') return Outcome::kNext;
     const std::string rest = line.substr(1);
@@ -123,7 +231,7 @@ class ScriptRun {
         return CreateArchive(rest);
       case '+':
       case '-':
-        engine_.SetOptions(line);
+        Options(line);
         return Outcome::kNext;
       case ':':
         SetupText(rest);
@@ -137,6 +245,7 @@ class ScriptRun {
         platform_.files.SetCurrentFolder(ResolveLogged(Trimmed(rest)));
         return Outcome::kNext;
       case '*':
+        if (engine_.writing()) ReportTooLate(line);
         engine_.set_password_digest(DigestFromPaddedPassword(rest.substr(0, rest.find(' '))));
         return Outcome::kNext;
       case '!':
@@ -337,6 +446,7 @@ class ScriptRun {
   std::string exit_command_;
   std::string exit_message_;
   ui::Feedback* own_feedback_ = nullptr;
+  int line_number_ = 0;
 };
 
 // A name for the archive: at most 64 characters of what the system says,

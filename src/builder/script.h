@@ -18,8 +18,12 @@
 //   !(TITLE      open a feedback window for the rest of the script
 //   !?TEXT       ask Yes/No; No ends the script
 //   anything     a file or folder to add; "<name>=path" stores path as name
-// Lines are read in pieces of at most 511 characters and cut at their first
-// control or non-ASCII byte.
+// Lines are cut at their first control or non-ASCII byte. A line longer
+// than 511 characters stops the script with an error naming it, and a file
+// that is empty, UTF-16 or holds NUL bytes is refused before any line runs.
+// Option letters E, M and S and the password cannot change an archive
+// already created: such lines after ">" are reported and only apply to a
+// later archive; "+E" without Z switches compression on as well.
 #ifndef CRX_BUILDER_SCRIPT_H
 #define CRX_BUILDER_SCRIPT_H
 
@@ -37,8 +41,7 @@ class UserInterface;
 
 namespace crx::builder {
 
-// The longest piece of a script line handled at once, and the longest exit
-// command and exit message.
+// The longest script line, and the longest exit command and exit message.
 inline constexpr size_t kScriptPieceLength = 511;
 inline constexpr size_t kScriptExitTextLength = 255;
 

@@ -196,6 +196,19 @@ class ArchiveEngine {
   // True while an archive is being written (between a successful
   // CreateArchive and CloseArchive or AbortArchive).
   bool writing() const { return core_.creating; }
+  // A new archive is written under a temporary name beside its own and
+  // takes its name only when it is complete, so an existing archive of that
+  // name survives any failure. With defer on, CloseArchive leaves the
+  // complete archive under the temporary name (pending_archive) until
+  // CommitArchive renames it over its own name (false, reported, when that
+  // fails) or DiscardArchive deletes it; the builder verifies it between.
+  void set_defer_replace(bool defer);
+  std::string pending_archive() const;
+  bool CommitArchive();
+  void DiscardArchive();
+  // The name of the last archive this engine closed complete (committed or
+  // pending); empty when none was.
+  std::string completed_archive() const;
   const std::string& archive_path() const { return core_.archive_path; }
 
   // ---- reading --------------------------------------------------------------

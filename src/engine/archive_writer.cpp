@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <span>
 
 #include "common/format.h"
 #include "common/winpath.h"
+#include "engine/deflate_blocks.h"
 #include "engine/scramble.h"
 #include "engine/user_interface.h"
 
@@ -26,9 +26,8 @@ constexpr const char* kDefaultIgnoreList =
 // Sizes on the archive are signed 32-bit numbers.
 constexpr int64_t kLargestMember = std::numeric_limits<int32_t>::max();
 
-// The smallest compression buffer, and the share of the file's size the
-// buffer adds for data that does not compress.
-constexpr size_t kMinCompressBuffer = 2048;
+// Stored (uncompressed) members are copied in pieces of this size.
+constexpr size_t kStoredPiece = 256 * 1024;
 
 // The text after the last back-slash or forward slash.
 std::string LastPathElement(const std::string& path) {
@@ -44,12 +43,72 @@ int AsInt(int64_t value) { return static_cast<int>(value); }
 
 ArchiveWriter::ArchiveWriter(EngineCore& core) : core_(core) {}
 
+ArchiveWriter::~ArchiveWriter() {
+  pipeline_.reset();
+  DiscardPending();
+}
+
 void ArchiveWriter::ClearNames() { names_added_.clear(); }
 
 void ArchiveWriter::Report(const std::string& message) { core_.ReportAndLog(message); }
 
 bool ArchiveWriter::WriteArchive(const void* data, size_t size) {
-  return core_.archive != nullptr && core_.archive->Write(data, size);
+  if (broken_ || core_.archive == nullptr) return false;
+  if (core_.archive->Write(data, size)) return true;
+  Abandon(LastError());
+  return false;
+}
+
+bool ArchiveWriter::DiskFull() const {
+  return write_error_ == kErrorDiskFull || write_error_ == kErrorHandleDiskFull;
+}
+
+void ArchiveWriter::Abandon(uint32_t code) {
+  write_error_ = code;
+  broken_ = true;
+  // Nothing of a half-written archive stays behind, and the space it took
+  // is free again at once.
+  core_.archive.reset();
+  DeleteTemporary();
+  if (DiskFull()) {
+    Report(Format("ERROR: the disk is full; the archive cannot be written\n<%s>\nNothing was "
+                  "written under that name: an archive already there is unchanged.",
+                  core_.archive_path.c_str()));
+  } else {
+    core_.log.LogLine("(archive <%s> abandoned after a write error %d; an archive already "
+                      "there is unchanged)\n",
+                      core_.archive_path.c_str(), static_cast<int>(code));
+  }
+  SetLastError(code);
+}
+
+void ArchiveWriter::DeleteTemporary() {
+  if (temporary_path_.empty()) return;
+  core_.platform.files.DeleteFile(temporary_path_);
+  temporary_path_.clear();
+}
+
+bool ArchiveWriter::CommitPending() {
+  if (pending_path_.empty()) return true;
+  const std::string from = pending_path_;
+  const std::string to = pending_target_;
+  pending_path_.clear();
+  pending_target_.clear();
+  FileSystem& files = core_.platform.files;
+  if (files.ReplaceFile(from, to)) return true;
+  const uint32_t code = LastError();
+  files.DeleteFile(from);
+  Report(Format("ERROR: the new archive could not take the place of\n<%s>\nError number: "
+                "%d[0x%x]\nAn archive already there is unchanged.",
+                to.c_str(), static_cast<int>(code), code));
+  return false;
+}
+
+void ArchiveWriter::DiscardPending() {
+  if (pending_path_.empty()) return;
+  core_.platform.files.DeleteFile(pending_path_);
+  pending_path_.clear();
+  pending_target_.clear();
 }
 
 // ---------------------------------------------------------------------------
@@ -73,6 +132,9 @@ void ArchiveWriter::PrepareRemovableOutput(const std::string& root) {
 bool ArchiveWriter::Create(const std::string& path) {
   EngineLog& log = core_.log;
   ClearNames();
+  // An archive closed earlier and still waiting for its verification is
+  // not going to be verified any more: it takes its place now.
+  CommitPending();
   if (core_.hooks->HasFeedback()) core_.hooks->FeedbackText("creating archive...");
   core_.user_quit = false;
 
@@ -95,19 +157,36 @@ bool ArchiveWriter::Create(const std::string& path) {
 
   file_count_ = 0;
   block_count_ = 0;
+  created_ = false;
+  broken_ = false;
+  write_error_ = 0;
+  // What the identification and type records are about to say decides
+  // how every member is stored; later option or password changes cannot
+  // change this archive.
+  encrypted_ = core_.options.encrypt;
+  digest_ = core_.password_digest;
   const std::string root = core_.policy.RootDirectoryFromPath(path);
   const bool removable =
       !root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable;
 
   const std::string stub =
       StubFile(core_.platform.registry, core_.ui, core_.options.minimal_stub);
-  if (!CopyStub(stub, path)) return false;
+  // Full paths: the current folder may change before the archive is put
+  // in place (a script's "@" line).
+  target_ = core_.platform.files.FullPath(path);
+  const std::string temporary =
+      Format("%s.crx-%u.tmp", target_.c_str(), core_.platform.processes.CurrentProcessId());
+  if (!CopyStub(stub, temporary)) return false;
+  temporary_path_ = temporary;
 
   core_.archive_path = path;
   core_.volume_number = 0;
   if (removable) PrepareRemovableOutput(root);
 
-  if (!OpenArchiveForAppend(path)) return false;
+  if (!OpenArchiveForAppend(path)) {
+    DeleteTemporary();
+    return false;
+  }
 
   core_.creating = true;
   if (!WriteArchiveId()) {
@@ -142,6 +221,7 @@ bool ArchiveWriter::Create(const std::string& path) {
 
   core_.ShowStatus("Ready");
   if (core_.user_quit) return false;
+  created_ = true;
   // They are on the archive now.
   core_.setup_info.company.clear();
   core_.setup_info.product.clear();
@@ -173,6 +253,8 @@ bool ArchiveWriter::CopyStub(const std::string& stub, const std::string& path) {
   FileSystem& files = core_.platform.files;
   if (files.CopyFile(stub, path, false)) return true;
   const uint32_t code = LastError();
+  // A copy cut short (a full disk) leaves nothing behind.
+  files.DeleteFile(path);
   core_.hooks->ProcessMessages();
   if (!core_.user_quit) core_.platform.clock.Sleep(1000);
   Report(Format("Error creating archive 0x%x[%d]", code, static_cast<int>(code)));
@@ -184,7 +266,9 @@ bool ArchiveWriter::CopyStub(const std::string& stub, const std::string& path) {
 
 bool ArchiveWriter::OpenArchiveForAppend(const std::string& path) {
   EngineLog& log = core_.log;
-  core_.archive = core_.platform.files.Open(path, kAccessWrite, kShareNone,
+  // The archive is written under its temporary name; messages name the
+  // archive the user asked for.
+  core_.archive = core_.platform.files.Open(temporary_path_, kAccessWrite, kShareNone,
                                             Disposition::kOpenExisting);
   if (!core_.archive) {
     const uint32_t code = LastError();
@@ -276,6 +360,9 @@ bool ArchiveWriter::IgnoredInProjectMode(const std::string& path) {
 bool ArchiveWriter::AddFile(const std::string& path, const std::string& name_on_archive) {
   EngineLog& log = core_.log;
   FileSystem& files = core_.platform.files;
+  // An archive abandoned after a failed write was reported then; the rest
+  // of a script's files fail without a message each.
+  if (core_.creating && broken_) return false;
   // Files can only be added between CreateArchive and the end of the
   // archive; anything else is a caller's mistake, refused with a report.
   if (!core_.creating || !core_.archive) {
@@ -361,96 +448,183 @@ bool ArchiveWriter::AddFile(const std::string& path, const std::string& name_on_
     return WriteEmptyMember(name, modified);
   }
 
-  const size_t length = static_cast<size_t>(size);
-  file_count_ += 1;
-  block_count_ += BlockCount(size, core_.block_size);
-  if (!core_.GrowBuffer(&core_.data_buffer, length, true)) {
-    // After a quit the request fails on purpose and nothing is said; a
-    // real shortage of memory is told.
-    if (!core_.user_quit) {
-      Report(Format("ERROR: Not enough memory to add file...\n<%s>", path.c_str()));
-    }
-    return false;
-  }
-  uint8_t* data = core_.data_buffer.data();
-  size_t total = 0;
-  while (total < length) {
-    size_t got = 0;
-    if (!file->Read(data + total, length - total, &got) || got == 0) break;
-    total += got;
-  }
-  file.reset();
-  if (total < length) {
-    log.ReportError("failed to read file fully");
-    log.LogLine("failed to read fully file, got %d wanted %d\n", AsInt(total), AsInt(size));
+  // Where this member's record starts: a member that fails part-way is cut
+  // off again, so that the archive stays whole.
+  int64_t start = 0;
+  if (!core_.archive->Seek(0, SeekFrom::kCurrent, &start)) {
+    Abandon(LastError());
     core_.ShowStatus("Ready");
     return false;
   }
-
+  // The sizes and the checksum are known once the data is written; the
+  // record is written first with the name and patched afterwards.
   MemberHeader header;
   header.name = name;
   header.size = static_cast<int32_t>(size);
   header.modified = modified;
-  const uint8_t* out = data;
-  size_t out_size = length;
-  if (core_.options.compress) {
-    const size_t wanted = std::max(length + length / 10, kMinCompressBuffer);
-    if (!core_.GrowBuffer(&core_.compress_buffer, wanted, false)) {
-      Report(Format("ERROR: Not enough memory to compress file...\n<%s>", path.c_str()));
-      return false;
+  if (!WriteMemberHeader(header)) {
+    if (!DiskFull()) {
+      core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(write_error_),
+                                 write_error_),
+                          kCaption, kMbOk);
     }
-    uLongf compressed = static_cast<uLongf>(core_.compress_buffer.size());
-    const int result = compress(core_.compress_buffer.data(), &compressed, data,
-                                static_cast<uLong>(length));
-    log.LogLine("(compress [%d] %d -> %d)\n", result, AsInt(size),
-                AsInt(static_cast<int64_t>(compressed)));
-    // The compressed size is a signed 32-bit field too.
-    if (result != Z_OK ||
-        static_cast<uint64_t>(compressed) > static_cast<uint64_t>(kLargestMember)) {
-      Report(Format("Error compressing file...\n<%s>", path.c_str()));
-      core_.ShowStatus("Ready");
-      return false;
+    core_.ShowStatus("Ready");
+    return false;
+  }
+  int64_t got = 0;
+  const DataResult result = core_.options.compress
+                                ? WriteCompressedData(path, *file, &header, &got)
+                                : WriteStoredData(*file, &header, &got);
+  file.reset();
+  if (result == DataResult::kWriteFailed) {
+    if (!DiskFull()) {
+      core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(write_error_),
+                                 write_error_),
+                          kCaption, kMbOk);
     }
-    header.compressed_size = static_cast<int32_t>(compressed);
-    header.checksum = 0;
-    out = core_.compress_buffer.data();
-    out_size = static_cast<size_t>(compressed);
-    if (core_.options.encrypt) {
-      log.LogLine("(encrypt file, %d compressed bytes)\n", header.compressed_size);
-      log.LogText("(scramble...)\n");
-      size_t scrambled = 0;
-      if (!Scrambler::ScrambledSize(out_size, &scrambled) ||
-          !core_.GrowBuffer(&core_.scramble_buffer, scrambled, false)) {
-        Report("ERROR: Not enough memory to encrypt file");
-        Report(Format("Error encrypting file...\n<%s>", path.c_str()));
-        core_.ShowStatus("Ready");
-        return false;
-      }
-      Scrambler scrambler(core_.password_digest);
-      if (!scrambler.Scramble(out, out_size, core_.scramble_buffer.data())) {
-        Report(Format("Error encrypting file...\n<%s>", path.c_str()));
-        core_.ShowStatus("Ready");
-        return false;
-      }
-      out = core_.scramble_buffer.data();
-      out_size = scrambled;
+    core_.ShowStatus("Ready");
+    return false;
+  }
+  if (result != DataResult::kOk) {
+    if (result == DataResult::kShortRead) {
+      log.ReportError("failed to read file fully");
+      log.LogLine("failed to read fully file, got %d wanted %d\n", AsInt(got), AsInt(size));
     }
-  } else {
-    header.compressed_size = 0;
-    header.checksum = StoredChecksum(std::span<const uint8_t>(data, length));
+    if (!core_.archive->Seek(start, SeekFrom::kBegin, nullptr) || !core_.archive->SetEnd()) {
+      Abandon(LastError());
+    }
+    core_.ShowStatus("Ready");
+    return false;
   }
 
+  if (core_.options.compress) {
+    log.LogLine("(compress [%d] %d -> %d)\n", Z_OK, AsInt(size), header.compressed_size);
+    if (encrypted_) {
+      log.LogLine("(encrypt file, %d compressed bytes)\n", header.compressed_size);
+      log.LogText("(scramble...)\n");
+      log.LogLine("(save encrypted file, %d bytes)\n", 2 * header.compressed_size);
+    }
+  }
+  if (!core_.archive->Seek(start, SeekFrom::kBegin, nullptr)) {
+    Abandon(LastError());
+    core_.ShowStatus("Ready");
+    return false;
+  }
   if (!WriteMemberHeader(header)) {
     core_.ShowStatus("Ready");
     return false;
   }
-  names_added_.insert(name);
-  if (core_.options.compress && core_.options.encrypt) {
-    log.LogLine("(save encrypted file, %d bytes)\n", AsInt(static_cast<int64_t>(out_size)));
+  if (!core_.archive->Seek(0, SeekFrom::kEnd, nullptr)) {
+    Abandon(LastError());
+    core_.ShowStatus("Ready");
+    return false;
   }
-  const bool written = WriteMemberData(out, out_size);
+  file_count_ += 1;
+  block_count_ += BlockCount(size, core_.block_size);
+  names_added_.insert(name);
   core_.ShowStatus("Ready");
-  return written;
+  return true;
+}
+
+bool ArchiveWriter::QuitBetweenPieces() {
+  core_.hooks->ProcessMessages();
+  if (core_.hooks->UserQuit()) core_.user_quit = true;
+  return core_.user_quit;
+}
+
+DeflatePipeline& ArchiveWriter::Pipeline() {
+  if (!pipeline_) {
+    std::string value;
+    const bool set = core_.platform.environment.Get("CRX_JOBS", &value);
+    std::string bad;
+    const int jobs = DeflateJobs(set ? &value : nullptr, &bad);
+    if (!bad.empty()) {
+      core_.log.LogLine("(CRX_JOBS <%s> is not a number from 1 to 64: %d jobs)\n", bad.c_str(),
+                        jobs);
+    }
+    pipeline_ = std::make_unique<DeflatePipeline>(core_.platform.files, jobs);
+  }
+  return *pipeline_;
+}
+
+ArchiveWriter::DataResult ArchiveWriter::WriteCompressedData(const std::string& path,
+                                                             File& file, MemberHeader* header,
+                                                             int64_t* got) {
+  // The keystream starts afresh with every member and runs on across its
+  // pieces.
+  Scrambler scrambler(digest_);
+  bool scramble_failed = false;
+  int64_t total = 0;
+  auto sink = [&](const uint8_t* data, size_t size) {
+    total += static_cast<int64_t>(size);
+    // The compressed size is a signed 32-bit field too.
+    if (total > kLargestMember) return false;
+    if (!encrypted_) return WriteArchive(data, size);
+    size_t scrambled = 0;
+    if (!Scrambler::ScrambledSize(size, &scrambled) ||
+        !core_.GrowBuffer(&core_.scramble_buffer, scrambled, false) ||
+        !scrambler.Scramble(data, size, core_.scramble_buffer.data())) {
+      scramble_failed = true;
+      return false;
+    }
+    return WriteArchive(core_.scramble_buffer.data(), scrambled);
+  };
+  int64_t compressed = 0;
+  const DeflateOutcome outcome =
+      Pipeline().Compress(path, file, header->size, sink, [this] { return QuitBetweenPieces(); },
+                          got, &compressed);
+  switch (outcome) {
+    case DeflateOutcome::kOk:
+      header->compressed_size = static_cast<int32_t>(compressed);
+      header->checksum = 0;
+      return DataResult::kOk;
+    case DeflateOutcome::kShortRead:
+    case DeflateOutcome::kReadError:
+      return DataResult::kShortRead;
+    case DeflateOutcome::kQuit:
+      return DataResult::kQuit;
+    case DeflateOutcome::kZlibError:
+      break;
+    case DeflateOutcome::kSinkFailed:
+      if (broken_) return DataResult::kWriteFailed;
+      if (scramble_failed) {
+        Report("ERROR: Not enough memory to encrypt file");
+        Report(Format("Error encrypting file...\n<%s>", path.c_str()));
+        return DataResult::kFailed;
+      }
+      break;
+  }
+  // zlib's refusal, or compressed data too large for its size field.
+  Report(Format("Error compressing file...\n<%s>", path.c_str()));
+  return DataResult::kFailed;
+}
+
+ArchiveWriter::DataResult ArchiveWriter::WriteStoredData(File& file, MemberHeader* header,
+                                                         int64_t* got) {
+  const int64_t size = header->size;
+  const size_t piece = static_cast<size_t>(std::min<int64_t>(size, kStoredPiece));
+  if (!core_.GrowBuffer(&core_.data_buffer, piece, true)) {
+    // After a quit the request fails on purpose and nothing is said; a
+    // real shortage of memory is told.
+    if (core_.user_quit) return DataResult::kQuit;
+    Report(Format("ERROR: Not enough memory to add file...\n<%s>", header->name.c_str()));
+    return DataResult::kFailed;
+  }
+  uint8_t* data = core_.data_buffer.data();
+  uLong adler = adler32(0L, Z_NULL, 0);
+  *got = 0;
+  while (*got < size) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(size - *got, piece));
+    size_t n = 0;
+    if (!file.Read(data, want, &n) || n == 0) return DataResult::kShortRead;
+    adler = adler32(adler, data, static_cast<uInt>(n));
+    if (!WriteArchive(data, n)) return DataResult::kWriteFailed;
+    *got += static_cast<int64_t>(n);
+    if (*got < size && QuitBetweenPieces()) return DataResult::kQuit;
+  }
+  header->compressed_size = 0;
+  header->checksum = static_cast<uint32_t>(adler);
+  return DataResult::kOk;
 }
 
 bool ArchiveWriter::WriteEmptyMember(const std::string& name, FileTime modified) {
@@ -464,14 +638,6 @@ bool ArchiveWriter::WriteMemberHeader(const MemberHeader& header) {
   Bytes bytes;
   if (!AppendMemberHeader(header, &bytes)) return false;  // names are checked before
   return WriteArchive(bytes.data(), bytes.size());
-}
-
-bool ArchiveWriter::WriteMemberData(const uint8_t* data, size_t size) {
-  if (WriteArchive(data, size)) return true;
-  const uint32_t code = LastError();
-  core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(code), code), kCaption,
-                      kMbOk);
-  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -494,6 +660,7 @@ bool ArchiveWriter::ListEntries(const std::string& pattern, const std::string& f
 
 bool ArchiveWriter::AddDirectory(const std::string& path) {
   EngineLog& log = core_.log;
+  if (core_.creating && broken_) return false;
   if (!core_.creating || !core_.archive) {
     Report(Format("ERROR: no archive is being created; cannot add\n<%s>", path.c_str()));
     return false;
@@ -502,10 +669,16 @@ bool ArchiveWriter::AddDirectory(const std::string& path) {
   log.LogLine("add directory<%s>\n", path.c_str());
   log.LogLine("(processing input directory<%s>)\n", path.c_str());
 
-  std::vector<FolderEntry> entries;
+  Listing listing;
   bool result = false;
-  if (ListEntries(Format("%s\\*.*", path.c_str()), path, &entries)) {
-    result = Walk(path, entries);
+  if (ListEntries(Format("%s\\*.*", path.c_str()), path, &listing.entries)) {
+    // The whole tree is listed first: the files of the walk, in the walk's
+    // order, can then be compressed ahead on the other cores.
+    std::vector<std::string> files;
+    ListTree(path, &listing, &files);
+    if (core_.options.compress) Pipeline().Plan(files);
+    result = Walk(path, listing);
+    if (pipeline_) pipeline_->ClearPlan();
   } else {
     const uint32_t code = LastError();
     Report(Format("ERROR: cannot read the folder...\n<%s>\nError number: %d[0x%x]",
@@ -516,13 +689,38 @@ bool ArchiveWriter::AddDirectory(const std::string& path) {
   return core_.user_quit ? false : result;
 }
 
-bool ArchiveWriter::Walk(const std::string& path, const std::vector<FolderEntry>& entries) {
+void ArchiveWriter::ListTree(const std::string& path, Listing* listing,
+                             std::vector<std::string>* files) {
+  listing->folders.resize(listing->entries.size());
+  for (size_t i = 0; i < listing->entries.size(); ++i) {
+    const FolderEntry& entry = listing->entries[i];
+    if (entry.name == "." || entry.name == "..") continue;
+    const std::string full = Format("%s\\%s", path.c_str(), entry.name.c_str());
+    if ((entry.attributes & kAttrDirectory) != 0 && core_.options.subdirectories) {
+      auto inner = std::make_unique<Listing>();
+      // A sub-folder that cannot be listed is skipped by the walk.
+      if (ListEntries(Format("%s\\%s\\*", path.c_str(), entry.name.c_str()), full,
+                      &inner->entries)) {
+        ListTree(full, inner.get(), files);
+        listing->folders[i] = std::move(inner);
+      }
+      continue;
+    }
+    if ((entry.attributes & kAttrDirectory) == 0 &&
+        !(core_.options.project && IgnoredInProjectMode(full))) {
+      files->push_back(full);
+    }
+  }
+}
+
+bool ArchiveWriter::Walk(const std::string& path, const Listing& listing) {
   EngineLog& log = core_.log;
   if (core_.user_quit) {
     log.LogText("(USER QUIT)\n");
     return true;
   }
-  for (const FolderEntry& entry : entries) {
+  for (size_t i = 0; i < listing.entries.size(); ++i) {
+    const FolderEntry& entry = listing.entries[i];
     if (entry.name == "." || entry.name == "..") continue;
     const std::string full = Format("%s\\%s", path.c_str(), entry.name.c_str());
     if ((entry.attributes & kAttrDirectory) != 0 && core_.options.subdirectories) {
@@ -530,11 +728,8 @@ bool ArchiveWriter::Walk(const std::string& path, const std::vector<FolderEntry>
         log.LogText("(USER QUIT)\n");
         return true;
       }
-      std::vector<FolderEntry> inner;
-      if (!ListEntries(Format("%s\\%s\\*", path.c_str(), entry.name.c_str()), full, &inner)) {
-        continue;  // a sub-folder that cannot be listed is skipped
-      }
-      if (!Walk(full, inner)) return false;
+      if (!listing.folders[i]) continue;  // a sub-folder that cannot be listed is skipped
+      if (!Walk(full, *listing.folders[i])) return false;
       continue;
     }
     if (core_.user_quit) {
@@ -552,9 +747,17 @@ bool ArchiveWriter::Walk(const std::string& path, const std::vector<FolderEntry>
 bool ArchiveWriter::Close() {
   EngineLog& log = core_.log;
   ClearNames();
-  if (!core_.creating || !core_.archive) {
+  if (pipeline_) pipeline_->ClearPlan();
+  if (!core_.creating) return true;
+  if (broken_ || !created_ || !core_.archive) {
+    // An archive abandoned after a failed write, or one whose creation
+    // failed half-way, never takes the place of anything.
+    log.LogText("(close created archive)\n");
+    log.LogLine("(archive <%s> not written: it was not complete)\n", core_.archive_path.c_str());
+    core_.archive.reset();
+    DeleteTemporary();
     core_.creating = false;
-    return true;
+    return false;
   }
   log.LogText("(close created archive)\n");
   log.FlushActivityLog();
@@ -563,10 +766,12 @@ bool ArchiveWriter::Close() {
   Bytes end;
   AppendEndOfArchive(&end);
   if (!WriteArchive(end.data(), end.size())) {
-    const uint32_t code = LastError();
-    log.ReportError(Format("Error Closing Archive\nerror number = %d[0x%x]",
-                           static_cast<int>(code), code));
-    log.LogLine("Error Closing Archive 0x%x[%d]\n", code, static_cast<int>(code));
+    const uint32_t code = write_error_;
+    if (!DiskFull()) {
+      log.ReportError(Format("Error Closing Archive\nerror number = %d[0x%x]",
+                             static_cast<int>(code), code));
+      log.LogLine("Error Closing Archive 0x%x[%d]\n", code, static_cast<int>(code));
+    }
     ok = false;
   } else if (core_.volume_number < 2) {
     // An archive that went on to further volumes keeps zero counts, which
@@ -592,21 +797,40 @@ bool ArchiveWriter::Close() {
       ok = false;
     }
   }
+  // Everything must be on the disk before the archive takes its name: a
+  // failed flush is a failed write.
+  if (ok && core_.archive && !core_.archive->Flush()) {
+    const uint32_t code = LastError();
+    log.ReportError(Format("Error Closing Archive\nerror number = %d[0x%x]",
+                           static_cast<int>(code), code));
+    Abandon(code);
+    ok = false;
+  }
   // The file is closed whatever happened, so that a second close (the
   // engine's destructor) cannot write a second end marker.
   core_.archive.reset();
   core_.creating = false;
-  return ok;
+  if (!ok) {
+    DeleteTemporary();
+    return false;
+  }
+  pending_path_ = temporary_path_;
+  pending_target_ = target_;
+  completed_path_ = target_;
+  temporary_path_.clear();
+  return defer_replace_ ? true : CommitPending();
 }
 
 void ArchiveWriter::Abort() {
   ClearNames();
+  if (pipeline_) pipeline_->ClearPlan();
   if (!core_.creating) return;
   core_.log.LogText("(abort created archive)\n");
   core_.archive.reset();
   core_.creating = false;
-  // Continuation volumes already written would stay; only this file goes.
-  core_.platform.files.DeleteFile(core_.archive_path);
+  // Only the temporary file goes: an archive of the same name from an
+  // earlier build stays as it was.
+  DeleteTemporary();
 }
 
 // ---------------------------------------------------------------------------
@@ -625,5 +849,21 @@ bool ArchiveEngine::AddFile(const std::string& path, const std::string& name_on_
 }
 
 bool ArchiveEngine::AddDirectory(const std::string& path) { return Writer().AddDirectory(path); }
+
+void ArchiveEngine::set_defer_replace(bool defer) { Writer().set_defer_replace(defer); }
+
+std::string ArchiveEngine::pending_archive() const {
+  return writer_ ? writer_->pending_path() : std::string();
+}
+
+bool ArchiveEngine::CommitArchive() { return writer_ ? writer_->CommitPending() : true; }
+
+std::string ArchiveEngine::completed_archive() const {
+  return writer_ ? writer_->completed_path() : std::string();
+}
+
+void ArchiveEngine::DiscardArchive() {
+  if (writer_) writer_->DiscardPending();
+}
 
 }  // namespace crx

@@ -31,27 +31,40 @@ class Registry;
 // message boxes, also in silent mode), and the result is "".
 std::string StubFile(Registry& registry, UserInterface& ui, bool minimal);
 
+class DeflatePipeline;
+
 // The engine makes its writer on the first write call and reaches the
 // calls a reading engine also makes (Close, Abort, ClearNames and the
 // counts) through virtual functions: a program that never writes - a
 // self-extractor stub - then links none of the writer.
+//
+// A new archive never replaces an existing one before it is complete: it
+// is written under a temporary name in the same folder (the archive's name
+// followed by ".crx-<process id>.tmp") and renamed over the archive's name
+// only once it was closed without error (and, when the caller asked for
+// it, verified: see set_defer_replace). Abort, a failure, an interruption
+// or a killed process leave the old archive as it was.
 class ArchiveWriter {
  public:
   explicit ArchiveWriter(EngineCore& core);
-  virtual ~ArchiveWriter() = default;
+  // A closed archive still waiting for CommitPending is deleted.
+  virtual ~ArchiveWriter();
   ArchiveWriter(const ArchiveWriter&) = delete;
   ArchiveWriter& operator=(const ArchiveWriter&) = delete;
 
-  // Copies the stub named in the registry to path and writes the two
-  // header records after it. On a false return after the file was opened
-  // the partial archive is still open (core.creating is set): the caller
-  // aborts (deleting it) or closes it.
+  // Copies the stub named in the registry to the temporary file and writes
+  // the two header records after it. On a false return after the file was
+  // opened the partial archive is still open (core.creating is set): the
+  // caller aborts or closes it, and either way it is deleted.
   bool Create(const std::string& path);
 
   // Adds one file, stored under name_on_archive (empty: under path, or only
   // its last element with option F). A file left out on purpose (project
   // mode, a duplicate name, the user choosing to go on past a file that
-  // cannot be opened) still returns true.
+  // cannot be opened) still returns true. A member that fails part-way is
+  // cut off the archive again, so the archive stays whole; a failed write
+  // to the archive abandons the whole archive (its temporary file is
+  // deleted at once, and every later add and the close fail).
   bool AddFile(const std::string& path, const std::string& name_on_archive);
 
   // Adds every file of a folder; descends into sub-folders with option D.
@@ -59,8 +72,10 @@ class ArchiveWriter {
 
   // Ends the archive being written: the end marker, then (unless it went on
   // to a second volume) the block and file counts patched into the
-  // identification record; closes the file and clears core.creating. The
-  // activity log is left to the caller.
+  // identification record; closes the file, clears core.creating and puts
+  // the archive in place (or leaves it pending, see set_defer_replace). An
+  // archive whose creation failed or that was abandoned is deleted and the
+  // result is false. The activity log is left to the caller.
   virtual bool Close();
 
   // Closes and deletes the archive being written.
@@ -72,6 +87,17 @@ class ArchiveWriter {
   virtual int32_t file_count() const { return file_count_; }
   virtual int32_t block_count() const { return block_count_; }
 
+  // With defer on, Close leaves a complete archive under its temporary
+  // name (pending_path) until CommitPending renames it over the archive's
+  // name or DiscardPending deletes it: the builder's command-line mode
+  // verifies it first. A pending archive is committed when the next
+  // archive is created.
+  void set_defer_replace(bool defer) { defer_replace_ = defer; }
+  const std::string& pending_path() const { return pending_path_; }
+  const std::string& completed_path() const { return completed_path_; }
+  bool CommitPending();
+  void DiscardPending();
+
  private:
   // ---- CreateArchive steps --------------------------------------------------
   bool CopyStub(const std::string& stub, const std::string& path);
@@ -82,26 +108,47 @@ class ArchiveWriter {
   // ---- AddFile steps ----------------------------------------------------------
   bool IgnoredInProjectMode(const std::string& path);
   void LoadIgnoreList();
-  // Opens a source file for reading; *size receives its length. Null when
-  // the file cannot be opened (reported) or is too large for an archive
-  // (reported, *too_large set).
-  std::unique_ptr<File> OpenForRead(const std::string& path, int64_t* size, bool* too_large);
   bool WriteEmptyMember(const std::string& name, FileTime modified);
   bool WriteMemberHeader(const MemberHeader& header);
-  bool WriteMemberData(const uint8_t* data, size_t size);
+  // The member's data after its header: compressed (and scrambled) or
+  // stored, read from file in bounded pieces. On success *header holds the
+  // sizes and checksum to patch into the record.
+  enum class DataResult { kOk, kShortRead, kFailed, kQuit, kWriteFailed };
+  DataResult WriteCompressedData(const std::string& path, File& file, MemberHeader* header,
+                                 int64_t* got);
+  DataResult WriteStoredData(File& file, MemberHeader* header, int64_t* got);
+  // Between pieces of a member: window messages, and whether to stop.
+  bool QuitBetweenPieces();
+  DeflatePipeline& Pipeline();
 
   // ---- AddDirectory -----------------------------------------------------------
   // Lists pattern; false when nothing can be listed. An existing folder
   // without entries is an empty listing.
   bool ListEntries(const std::string& pattern, const std::string& folder,
                    std::vector<FolderEntry>* entries);
-  bool Walk(const std::string& path, const std::vector<FolderEntry>& entries);
+  // A folder's listing with the listings of its sub-folders (listed when D
+  // is on), made before anything is added so that the files of the whole
+  // walk are known and can be compressed ahead.
+  struct Listing {
+    std::vector<FolderEntry> entries;
+    std::vector<std::unique_ptr<Listing>> folders;  // per entry; null: not walked into
+  };
+  void ListTree(const std::string& path, Listing* listing, std::vector<std::string>* files);
+  bool Walk(const std::string& path, const Listing& listing);
 
   // ---- Removable media ----------------------------------------------------------
   void PrepareRemovableOutput(const std::string& root);
 
-  // One plain write to the archive file.
+  // One plain write to the archive file. A failure abandons the archive
+  // (see Abandon); write_error_ keeps the system's code for the caller's
+  // message.
   bool WriteArchive(const void* data, size_t size);
+  // After a failed write: reports a full disk as such, closes and deletes
+  // the temporary file and marks the archive broken.
+  void Abandon(uint32_t code);
+  bool DiskFull() const;
+  // Deletes the temporary file of the archive being written.
+  void DeleteTemporary();
   // The engine's ReportError plus the same text in the activity log.
   void Report(const std::string& message);
 
@@ -109,6 +156,21 @@ class ArchiveWriter {
   int32_t file_count_ = 0;
   int32_t block_count_ = 0;
   std::unordered_set<std::string> names_added_;
+
+  std::string target_;           // the full path of the archive being written
+  std::string temporary_path_;   // where it is written until it is complete
+  std::string pending_path_;     // a closed archive waiting for CommitPending
+  std::string pending_target_;   // ... and the name it gets then
+  std::string completed_path_;   // the last archive closed complete
+  bool defer_replace_ = false;
+  bool created_ = false;         // Create succeeded for the archive being written
+  bool broken_ = false;          // a write failed: the archive was abandoned
+  uint32_t write_error_ = 0;
+  // The archive as created: only these decide whether members are
+  // scrambled, whatever the options say later.
+  bool encrypted_ = false;
+  std::string digest_;
+  std::unique_ptr<DeflatePipeline> pipeline_;
 };
 
 }  // namespace crx

@@ -7,8 +7,9 @@
 // Exit status: 0 when the script ran to its end, the archive verified and
 // no error was reported on the way (files the script names but that do not
 // exist count as errors); 1 otherwise (also after Ctrl-C, which stops the
-// script and closes the archive with what it holds); 2 for a missing
-// script path. On
+// script and throws the new archive away); 2 for a missing script path.
+// A new archive takes its name only once it is built and verified, so an
+// archive of that name from an earlier build survives any failure. On
 // Linux the script path may be a host path; it is turned into the emulated
 // machine's path (paths inside the script are the machine's own).
 //
@@ -77,7 +78,8 @@ class CountingInterface : public UserInterface {
 };
 
 // Ctrl-C asks the script to stop: the script ends before its next line (or
-// after the file being added), and the archive is closed with what it has.
+// between two pieces of the file being added), and the new archive is
+// thrown away.
 class InterruptHooks : public ui::FeedbackHooks {
  public:
   explicit InterruptHooks(Terminal& terminal) : terminal_(terminal) {}
@@ -119,6 +121,9 @@ int Main(int argc, char** argv) {
     return kExitFailed;
   }
   Platform& platform = host->Get();
+  // The builder writes where its user tells it (the archive, the script's
+  // commands): the guard for programs run from archives does not apply.
+  platform.files.AllowAllWrites();
 
   ui::UserInterfaceOptions options;
   std::string answers;
@@ -159,8 +164,9 @@ int Main(int argc, char** argv) {
   builder::CommandLineRun run =
       builder::RunCommandLineScript(script_host, MachinePath(command_line));
 
-  if (platform.terminal.Interrupted()) {
-    platform.terminal.WriteError("Cratex: interrupted; the archive holds what was added before\n");
+  if (run.interrupted || platform.terminal.Interrupted()) {
+    platform.terminal.WriteError(
+        "Cratex: interrupted; no archive was written (an archive already there is unchanged)\n");
     return kExitFailed;
   }
   const bool ok = run.script_ok && run.verified && run.errors_reported == 0 && ui.errors() == 0;

@@ -11,6 +11,7 @@
 
 #include "builder/command_line.h"
 #include "builder/script.h"
+#include "common/format.h"
 #include "engine/archive_engine.h"
 #include "engine/logs.h"
 #include "engine/scramble.h"
@@ -202,6 +203,15 @@ class ScriptTest : public ::testing::Test {
     return test::ReadWholeFile(machine_.Get().files, path, "(missing)");
   }
   std::string ActivityLog() { return Read(LogFolder(p().environment) + "\\Cratex.log"); }
+  // Temporary files of archives being written, left in the folder.
+  std::vector<std::string> Temporaries() {
+    std::vector<FolderEntry> entries;
+    std::vector<std::string> names;
+    if (p().files.ListFolder(dir_ + "\\*.tmp", &entries)) {
+      for (const FolderEntry& e : entries) names.push_back(e.name);
+    }
+    return names;
+  }
 
   void MakeStub(const char* value, const std::string& path, size_t size) {
     Write(path, std::string(size, 'S'));
@@ -249,7 +259,7 @@ TEST_F(ScriptTest, EveryLineKindBuildsTheArchiveAndRunsItsCommands) {
   Write(dir_ + "\\product\\bin\\tool.dll", "library");
   Write(dir_ + "\\long name.txt", "renamed\n");
   Write(dir_ + "\\notes.txt", "notes");
-  const std::string long_piece = "#" + std::string(510, 'x') + "notes.txt";
+  const std::string longest = "#" + std::string(510, 'x');  // 511 characters: still a line
 
   ArchiveEngine engine(p(), ui_);
   const std::string script =
@@ -272,7 +282,8 @@ TEST_F(ScriptTest, EveryLineKindBuildsTheArchiveAndRunsItsCommands) {
       "<readme.txt>=" + dir_ + "\\long name.txt\n"
       "<ghost.txt>=" + dir_ + "\\nothing.txt\n"
       "caf\xc3\xa9.txt\n" +  // cut before the accented letter: "caf.txt"
-      long_piece + "\n";
+      longest + "\n"
+      "notes.txt\n";
   ASSERT_TRUE(p().files.CreateFolder("C:\\out"));
   std::string archive;
   ASSERT_TRUE(Run(script, engine, &archive));
@@ -285,7 +296,7 @@ TEST_F(ScriptTest, EveryLineKindBuildsTheArchiveAndRunsItsCommands) {
   EXPECT_EQ(engine.password_digest(), DigestFromPaddedPassword("pw"));
 
   // Members: the folder without the ignored extensions, the renamed file,
-  // and the file named by the rest of the over-long comment line.
+  // and the last file.
   const std::string log = ActivityLog();  // before listing starts a new one
   EXPECT_EQ(Members(archive),
             (std::vector<std::string>{"product\\readme.txt", "readme.txt", "notes.txt"}));
@@ -527,13 +538,109 @@ TEST_F(ScriptTest, CommandLineModeIsReproducibleAndReportsFailures) {
   EXPECT_TRUE(ui_.Shown("ERROR: Failed to process script file\n<" + dir_ +
                         "\\fails.txt>\n(current directory: <C:\\>)"));
 
-  // A damaged archive fails its verification.
+  // An archive that cannot be written is not verified and never replaces
+  // the one from an earlier build.
+  Write(dir_ + "\\d.exe", "an earlier archive");
   Write(dir_ + "\\damage.txt", ">" + dir_ + "\\d.exe\n" + dir_ + "\\one.txt\n!!break-disk\n");
   builder::CommandLineRun damaged = builder::RunCommandLineScript(*host_, dir_ + "\\damage.txt");
   switches_.broken = false;
   EXPECT_FALSE(damaged.script_ok);
   EXPECT_FALSE(damaged.verified);
-  EXPECT_TRUE(ui_.Shown("ERROR\nVerification Failed"));
+  EXPECT_EQ(Read(dir_ + "\\d.exe"), "an earlier archive");
+  EXPECT_TRUE(Temporaries().empty());
+
+  // Interrupted: nothing replaces the earlier archive, nothing is verified.
+  ui_.messages.clear();
+  Write(dir_ + "\\stop.txt", ">" + dir_ + "\\d.exe\n" + dir_ + "\\one.txt\n!!quit\n" + dir_ +
+                                "\\one.txt\n");
+  builder::CommandLineRun stopped = builder::RunCommandLineScript(*host_, dir_ + "\\stop.txt");
+  switches_.quit = false;
+  EXPECT_TRUE(stopped.interrupted);
+  EXPECT_FALSE(stopped.verified);
+  EXPECT_EQ(Read(dir_ + "\\d.exe"), "an earlier archive");
+  EXPECT_TRUE(Temporaries().empty());
+  EXPECT_FALSE(ui_.Shown("ERROR\nVerification Failed"));
+
+  // Verified, it takes the name.
+  Write(dir_ + "\\good.txt", ">" + dir_ + "\\d.exe\n" + dir_ + "\\one.txt\n");
+  builder::CommandLineRun good = builder::RunCommandLineScript(*host_, dir_ + "\\good.txt");
+  EXPECT_TRUE(good.verified);
+  EXPECT_EQ(Members(dir_ + "\\d.exe"), std::vector<std::string>{dir_ + "\\one.txt"});
+  EXPECT_TRUE(Temporaries().empty());
+}
+
+TEST_F(ScriptTest, FilesThatAreNotScriptsAndOverlongLinesRunNothing) {
+  Write(dir_ + "\\one.txt", "one");
+  const std::string script = dir_ + "\\script.txt";
+  struct Case {
+    std::string bytes;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"", "SCRIPT ERROR\nThe script file <" + script + "> is empty."},
+      {std::string("\xFF\xFE!\0!\0e\0x\0i\0t\0", 14),
+       "SCRIPT ERROR\nThe script file <" + script + "> is UTF-16 text.\nSave it as ANSI (8-bit) text."},
+      {std::string("!\0!\0e\0x\0i\0t\0 \0""1\0", 16),
+       "SCRIPT ERROR\nThe script file <" + script + "> is UTF-16 text.\nSave it as ANSI (8-bit) text."},
+      {std::string("!!exit 1\n>a.exe\none\0.txt\n", 24),
+       "SCRIPT ERROR\nThe script file <" + script + "> holds NUL bytes (line 3): it is not a text file."},
+      // A file name long enough to push a command past 511 characters.
+      {"!!exit 2\n>a.exe\n" + std::string(511, 'a') + "!!exit 3\none.txt\n",
+       "SCRIPT ERROR\nLine 3 of the script is longer than 511 characters; the script stops here."},
+  };
+  for (const Case& c : cases) {
+    ui_.messages.clear();
+    processes_->commands.clear();
+    ArchiveEngine engine(p(), ui_);
+    EXPECT_FALSE(Run(c.bytes, engine)) << c.message;
+    EXPECT_TRUE(ui_.Shown(c.message)) << c.message;
+    EXPECT_EQ(processes_->commands.size(), c.message.find("Line 3") != std::string::npos ? 1u : 0u)
+        << c.message;
+  }
+}
+
+TEST_F(ScriptTest, OptionsAfterTheArchiveLineCannotSpoilIt) {
+  Write(dir_ + "\\one.txt", std::string(3000, 'o'));
+  {
+    // "+E" and a password after ">": reported with their line numbers, and
+    // the archive stays readable without a password.
+    ArchiveEngine engine(p(), ui_);
+    ASSERT_TRUE(Run("+Z\n>late.exe\n+E\n*secret\n-M\none.txt\n", engine));
+    for (int line : {3, 4, 5}) {
+      bool found = false;
+      for (const Message& m : ui_.messages) {
+        found = found || m.text.rfind(Format("SCRIPT ERROR (line %d)\nThe line '", line), 0) == 0;
+      }
+      EXPECT_TRUE(found) << line;
+    }
+    EXPECT_TRUE(ui_.Shown("SCRIPT ERROR (line 3)\nThe line '+E' comes after the archive was "
+                          "created: encryption (E), the minimal stub (M), the setup type (S) and "
+                          "the password cannot change an open archive.\nIt has no effect on "
+                          "<late.exe>."));
+    ScriptUi quiet;
+    ArchiveEngine reader(p(), quiet);
+    EXPECT_TRUE(reader.ExtractArchive(dir_ + "\\late.exe", nullptr, dir_ + "\\out"));
+    EXPECT_FALSE(reader.type_record().IsEncrypted());
+    reader.CloseArchive();
+    EXPECT_EQ(Read(dir_ + "\\out\\one.txt"), std::string(3000, 'o'));
+  }
+  {
+    // "+E" without Z in time: compression comes with it, so the data is
+    // scrambled rather than left in the clear.
+    ui_.messages.clear();
+    ArchiveEngine engine(p(), ui_);
+    ASSERT_TRUE(Run("*secret\n+E\n>enc.exe\none.txt\n", engine));
+    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_TRUE(engine.options().compress);
+    ScriptUi quiet;
+    ArchiveEngine reader(p(), quiet);
+    reader.set_password_accepted(true);
+    EXPECT_TRUE(reader.ListArchive(dir_ + "\\enc.exe"));
+    EXPECT_TRUE(reader.type_record().IsEncrypted());
+    ASSERT_EQ(reader.members().size(), 1u);
+    EXPECT_GT(reader.members()[0].compressed_size, 0);
+    reader.CloseArchive();
+  }
 }
 
 #endif  // !_WIN32

@@ -81,17 +81,43 @@ class SizedFile : public File {
   bool GetLastWriteTime(FileTime* t) override { return real_->GetLastWriteTime(t); }
   bool SetLastWriteTime(FileTime t) override { return real_->SetLastWriteTime(t); }
 
+ protected:
+  File& Real() { return *real_; }
+
  private:
   std::unique_ptr<File> real_;
   int64_t size_;
 };
 
+// A file whose writes fail with a full disk once the drive's room (shared
+// by every file opened for writing) is used up.
+class RoomFile : public SizedFile {
+ public:
+  RoomFile(std::unique_ptr<File> real, int64_t& room) : SizedFile(std::move(real), 0), room_(room) {}
+  bool Write(const void* d, size_t n) override {
+    if (static_cast<int64_t>(n) > room_) {
+      SetLastError(kErrorDiskFull);
+      return false;
+    }
+    room_ -= static_cast<int64_t>(n);
+    return SizedFile::Write(d, n);
+  }
+  bool Size(int64_t* size) override { return SizedFile::Real().Size(size); }
+
+ private:
+  int64_t& room_;
+};
+
 // The real file system, except that one path reports a size of 2 GB when
-// it is opened (so no 2 GB file has to be made).
+// it is opened (so no 2 GB file has to be made), another reports a chosen
+// size, and writes can be limited to the room left on a "disk".
 class BigFileSystem : public test::ForwardingFileSystem {
  public:
   explicit BigFileSystem(FileSystem& real) : ForwardingFileSystem(real) {}
   std::string big_path;
+  std::string sized_path;
+  int64_t sized = 0;
+  int64_t room = -1;  // -1: no limit
 
   std::unique_ptr<File> Open(const std::string& path, uint32_t access, uint32_t share,
                              Disposition disposition, uint32_t attributes) override {
@@ -99,7 +125,29 @@ class BigFileSystem : public test::ForwardingFileSystem {
     if (f && !big_path.empty() && path == big_path) {
       return std::make_unique<SizedFile>(std::move(f), int64_t{1} << 31);
     }
+    if (f && !sized_path.empty() && path == sized_path) {
+      return std::make_unique<SizedFile>(std::move(f), sized);
+    }
+    if (f && room >= 0 && (access & kAccessWrite) != 0) {
+      return std::make_unique<RoomFile>(std::move(f), room);
+    }
     return f;
+  }
+  bool CopyFile(const std::string& from, const std::string& to, bool fail_if_exists) override {
+    if (room >= 0) {
+      uint32_t a = real().GetAttributes(from);
+      auto in = real().Open(from, kAccessRead, kShareRead, Disposition::kOpenExisting);
+      int64_t size = 0;
+      if (a == kInvalidAttributes || !in || !in->Size(&size)) return false;
+      if (size > room) {
+        // A copy that does not fit leaves a cut-off file, as a real one does.
+        auto out = real().Open(to, kAccessWrite, kShareNone, Disposition::kCreateAlways);
+        SetLastError(kErrorDiskFull);
+        return false;
+      }
+      room -= size;
+    }
+    return real().CopyFile(from, to, fail_if_exists);
   }
 };
 
@@ -318,6 +366,15 @@ class ArchiveWriterTest : public ::testing::Test {
     return out;
   }
   std::string ErrorLog() { return ReadText(S() + "/Cratex_06122026.err"); }
+  // The temporary files of archives being written, left in the folder.
+  std::vector<std::string> Temporaries() {
+    std::vector<FolderEntry> entries;
+    std::vector<std::string> names;
+    if (files().ListFolder(S() + "\\*.tmp", &entries)) {
+      for (const FolderEntry& e : entries) names.push_back(e.name);
+    }
+    return names;
+  }
 
   test::TestPlatform tp_;
   FixedClock clock_;
@@ -710,9 +767,11 @@ TEST_F(ArchiveWriterTest, AbortDeletesAndCloseAfterSetupInfo) {
   ArchiveEngine& e = NewEngine();
   ASSERT_TRUE(e.CreateArchive(archive_));
   EXPECT_TRUE(e.AddFile(S() + "\\a.txt"));
-  EXPECT_TRUE(files().Exists(archive_));
+  EXPECT_FALSE(files().Exists(archive_)) << "written under a temporary name";
+  EXPECT_EQ(Temporaries().size(), 1u);
   EXPECT_TRUE(e.AbortArchive());
   EXPECT_FALSE(files().Exists(archive_));
+  EXPECT_TRUE(Temporaries().empty());
   EXPECT_TRUE(files().Exists(S() + "\\a.txt"));
 
   // A setup archive carries the five texts; the four the builder asks
@@ -732,7 +791,9 @@ TEST_F(ArchiveWriterTest, AbortDeletesAndCloseAfterSetupInfo) {
   EXPECT_EQ(d.type.setup.description, "A tool");
   EXPECT_EQ(d.type.setup.wait_program, "Kestrova.exe");
 
-  // Missing setup information is refused; the partial archive is aborted.
+  // Missing setup information is refused; the partial archive is aborted
+  // and the archive made before stays as it was.
+  const Bytes good = ReadFile(archive_);
   engine_.reset();
   ui_.calls.clear();
   ArchiveEngine& g = NewEngine();
@@ -742,7 +803,8 @@ TEST_F(ArchiveWriterTest, AbortDeletesAndCloseAfterSetupInfo) {
   ASSERT_EQ(ui_.calls.size(), 1u);
   EXPECT_NE(ui_.calls[0].text.find("setup information is incomplete"), std::string::npos);
   EXPECT_TRUE(g.AbortArchive());
-  EXPECT_FALSE(files().Exists(archive_));
+  EXPECT_TRUE(ReadFile(archive_) == good);
+  EXPECT_TRUE(Temporaries().empty());
 
   // With a dialog, the user completes the texts, or cancels without a
   // further message.
@@ -885,6 +947,273 @@ TEST_F(ArchiveWriterTest, ActivityLogOfACreate) {
       "(close created archive)\n" +
       "(added 1 files, 1 blocks of data)\n";
   EXPECT_EQ(ReadText(S() + "/Cratex.log"), expected);
+}
+
+
+// Bytes that compress, but not to nothing: text-like runs with a changing
+// counter, so that blocks differ and back-references span block borders.
+Bytes Mixed(size_t size, unsigned seed) {
+  Bytes out;
+  out.reserve(size);
+  unsigned x = seed;
+  while (out.size() < size) {
+    x = x * 1103515245u + 12345u;
+    const std::string word = Format("line %u of the file, value %u; ", static_cast<unsigned>(out.size() / 97), (x >> 16) % 1000);
+    for (char c : word) {
+      if (out.size() == size) break;
+      out.push_back(static_cast<uint8_t>(c));
+    }
+  }
+  return out;
+}
+
+Bytes Inflate(const Bytes& stream, size_t size) {
+  Bytes out(size + 1);
+  uLongf n = static_cast<uLongf>(out.size());
+  if (uncompress(out.data(), &n, stream.data(), static_cast<uLong>(stream.size())) != Z_OK) {
+    return Bytes();
+  }
+  out.resize(n);
+  return out;
+}
+
+// Quits at the second question after being armed: the first is the
+// status shown for the file, the second comes after its first piece.
+class QuitLater : public EngineHooks {
+ public:
+  bool armed = false;
+  int asked = 0;
+  bool UserQuit() override { return armed && ++asked >= 2; }
+};
+
+TEST_F(ArchiveWriterTest, RebuildingNeverDestroysTheLastGoodArchive) {
+  WriteFile(S() + "\\a.txt", Text("first archive"));
+  WriteFile(S() + "\\b.bin", Mixed(900000, 1));
+  {
+    ArchiveEngine& e = NewEngine();
+    ASSERT_TRUE(e.CreateArchive(archive_));
+    ASSERT_TRUE(e.AddFile(S() + "\\a.txt"));
+    ASSERT_TRUE(e.CloseArchive());
+  }
+  const Bytes good = ReadFile(archive_);
+  ASSERT_EQ(DecodeArchive().members.size(), 1u);
+
+  // The disk fills while a member is written: said as such, the new
+  // archive abandoned at once, every later step fails quietly, and the
+  // old archive is untouched.
+  ui_.calls.clear();
+  engine_.reset();
+  files_->room = FULL_STUB_SIZE + 100000;
+  {
+    ArchiveEngine& e = NewEngine();
+    e.SetOptions("+Z");
+    ASSERT_TRUE(e.CreateArchive(archive_));
+    EXPECT_FALSE(e.AddFile(S() + "\\b.bin"));
+    EXPECT_TRUE(Temporaries().empty()) << "nothing is left behind";
+    EXPECT_FALSE(e.AddFile(S() + "\\a.txt"));
+    EXPECT_TRUE(e.writing());
+    EXPECT_FALSE(e.CloseArchive());
+  }
+  ASSERT_EQ(ui_.calls.size(), 1u);
+  EXPECT_EQ(ui_.calls[0].text, "ERROR: the disk is full; the archive cannot be written\n<" +
+                                   archive_ + ">\nNothing was written under that name: an "
+                                   "archive already there is unchanged.");
+  EXPECT_TRUE(ReadFile(archive_) == good);
+
+  // A disk too full for the stub copy.
+  ui_.calls.clear();
+  engine_.reset();
+  files_->room = 1000;
+  {
+    ArchiveEngine& e = NewEngine();
+    EXPECT_FALSE(e.CreateArchive(archive_));
+    EXPECT_TRUE(Temporaries().empty());
+    EXPECT_FALSE(e.CloseArchive() && e.writing());
+  }
+  ASSERT_EQ(ui_.calls.size(), 1u);
+  EXPECT_EQ(ui_.calls[0].text, Format("Error creating archive 0x%x[%d]", 112u, 112));
+  EXPECT_TRUE(ReadFile(archive_) == good);
+  files_->room = -1;
+
+  // Closed but held for verification: the old archive stays until the new
+  // one is committed; a discarded one leaves nothing.
+  engine_.reset();
+  {
+    ArchiveEngine& e = NewEngine();
+    e.SetOptions("+Z");
+    e.set_defer_replace(true);
+    ASSERT_TRUE(e.CreateArchive(archive_));
+    ASSERT_TRUE(e.AddFile(S() + "\\b.bin"));
+    ASSERT_TRUE(e.CloseArchive());
+    const std::string pending = e.pending_archive();
+    ASSERT_FALSE(pending.empty());
+    EXPECT_TRUE(files().Exists(pending));
+    EXPECT_TRUE(ReadFile(archive_) == good);
+    e.DiscardArchive();
+    EXPECT_FALSE(files().Exists(pending));
+    EXPECT_TRUE(ReadFile(archive_) == good);
+
+    ASSERT_TRUE(e.CreateArchive(archive_));
+    ASSERT_TRUE(e.AddFile(S() + "\\b.bin"));
+    ASSERT_TRUE(e.CloseArchive());
+    EXPECT_TRUE(ReadFile(archive_) == good);
+    EXPECT_TRUE(e.CommitArchive());
+    EXPECT_TRUE(e.pending_archive().empty());
+  }
+  EXPECT_EQ(Names(DecodeArchive()), std::vector<std::string>{S() + "\\b.bin"});
+  EXPECT_TRUE(Temporaries().empty());
+
+  // An engine destroyed with a pending archive never puts it in place.
+  const Bytes second = ReadFile(archive_);
+  engine_.reset();
+  {
+    ArchiveEngine& e = NewEngine();
+    e.set_defer_replace(true);
+    ASSERT_TRUE(e.CreateArchive(archive_));
+    ASSERT_TRUE(e.CloseArchive());
+  }
+  engine_.reset();
+  EXPECT_TRUE(ReadFile(archive_) == second);
+  EXPECT_TRUE(Temporaries().empty());
+}
+
+TEST_F(ArchiveWriterTest, OptionsAfterCreationCannotChangeTheOpenArchive) {
+  const Bytes ten = Text("0123456789");
+  WriteFile(S() + "\\ten.txt", ten);
+  Bytes zlib(64);
+  uLongf n = static_cast<uLongf>(zlib.size());
+  ASSERT_EQ(compress(zlib.data(), &n, ten.data(), static_cast<uLong>(ten.size())), Z_OK);
+  zlib.resize(n);
+
+  // Encryption switched on after creation: the archive says it is not
+  // encrypted and holds no digest, so its members stay readable.
+  ArchiveEngine& e = NewEngine();
+  e.SetOptions("+Z");
+  ASSERT_TRUE(e.CreateArchive(archive_));
+  e.SetOptions("+E");
+  e.set_password_digest(DigestFromPaddedPassword("too late"));
+  ASSERT_TRUE(e.AddFile(S() + "\\ten.txt"));
+  ASSERT_TRUE(e.CloseArchive());
+  Decoded d = DecodeArchive();
+  ASSERT_TRUE(d.ok) << d.error;
+  EXPECT_EQ(d.type.archive_type, 0u);
+  EXPECT_EQ(d.id.password_length, 1);
+  ASSERT_EQ(d.members.size(), 1u);
+  EXPECT_EQ(d.members[0].data, zlib);
+
+  // Switched off, or keyed anew, after creation: members are still
+  // scrambled with the digest the archive was created with.
+  const std::string digest = DigestFromPaddedPassword("secret12");
+  engine_.reset();
+  ArchiveEngine& f = NewEngine();
+  f.SetOptions("+ZE");
+  f.set_password_digest(digest);
+  ASSERT_TRUE(f.CreateArchive(archive_));
+  f.SetOptions("-E");
+  f.set_password_digest(DigestFromPaddedPassword("other"));
+  ASSERT_TRUE(f.AddFile(S() + "\\ten.txt"));
+  ASSERT_TRUE(f.CloseArchive());
+  d = DecodeArchive();
+  ASSERT_TRUE(d.ok) << d.error;
+  EXPECT_EQ(d.type.archive_type, TYPE_ENCRYPTED);
+  ASSERT_EQ(d.members.size(), 1u);
+  ASSERT_EQ(d.members[0].data.size(), 2 * zlib.size());
+  Scrambler s(digest);
+  Bytes back(zlib.size());
+  ASSERT_TRUE(s.Unscramble(d.members[0].data.data(), back.size(), back.data()));
+  EXPECT_EQ(back, zlib);
+}
+
+TEST_F(ArchiveWriterTest, LargeMembersStreamAndEveryJobCountWritesTheSameBytes) {
+  MakeFolder(S() + "\\tree");
+  MakeFolder(S() + "\\tree\\sub");
+  std::vector<std::pair<std::string, Bytes>> sources = {
+      {"\\tree\\big.bin", Mixed(1300000, 2)},
+      {"\\tree\\empty.txt", {}},
+      {"\\tree\\sub\\one.txt", Mixed(70000, 3)},
+      {"\\tree\\sub\\two.bin", Pattern(262144, 4)},  // exactly one block
+      {"\\tree\\sub\\three.txt", Mixed(262145, 5)},  // one byte into a second block
+      {"\\tree\\z.txt", Text("short")},
+  };
+  for (auto& [name, bytes] : sources) WriteFile(S() + name, bytes);
+
+  std::string saved_jobs;
+  const bool had_jobs = env().Get("CRX_JOBS", &saved_jobs);
+  const std::string digest = DigestFromPaddedPassword("secret12");
+  for (const char* options : {"+Z", "+ZE"}) {
+    std::vector<Bytes> archives;
+    for (const char* jobs : {"1", "2", "3"}) {
+      env().Set("CRX_JOBS", jobs);
+      engine_.reset();
+      ArchiveEngine& e = NewEngine();
+      e.SetOptions(options);
+      e.set_password_digest(digest);
+      ASSERT_TRUE(e.CreateArchive(archive_));
+      ASSERT_TRUE(e.AddDirectory(S() + "\\tree"));
+      ASSERT_TRUE(e.AddFile(S() + "\\tree\\big.bin", "again.bin"));
+      ASSERT_TRUE(e.CloseArchive());
+      EXPECT_TRUE(ui_.calls.empty());
+      archives.push_back(ReadFile(archive_));
+    }
+    EXPECT_TRUE(archives[0] == archives[1]) << options;
+    EXPECT_TRUE(archives[0] == archives[2]) << options;
+
+    Decoded d = Decode(archives[0], FULL_STUB_SIZE);
+    ASSERT_TRUE(d.ok) << d.error;
+    ASSERT_EQ(d.members.size(), sources.size() + 1);
+    EXPECT_EQ(d.id.file_count, 6);
+    for (const Member& m : d.members) {
+      Bytes original;
+      for (auto& [name, bytes] : sources) {
+        if (m.header.name == S() + name) original = bytes;
+      }
+      if (m.header.name == "again.bin") original = sources[0].second;
+      ASSERT_EQ(m.header.size, static_cast<int32_t>(original.size())) << m.header.name;
+      if (original.empty()) continue;
+      Bytes stream = m.data;
+      if (d.type.IsEncrypted()) {
+        Scrambler s(digest);
+        stream.resize(m.data.size() / 2);
+        ASSERT_TRUE(s.Unscramble(m.data.data(), stream.size(), stream.data()));
+      }
+      EXPECT_EQ(m.header.compressed_size, static_cast<int32_t>(stream.size()));
+      EXPECT_TRUE(Inflate(stream, original.size()) == original) << m.header.name;
+    }
+  }
+  if (had_jobs) env().Set("CRX_JOBS", saved_jobs); else env().Unset("CRX_JOBS");
+}
+
+TEST_F(ArchiveWriterTest, AMemberThatFailsPartWayIsCutOffTheArchive) {
+  WriteFile(S() + "\\shrunk.bin", Mixed(600000, 6));
+  WriteFile(S() + "\\big.bin", Mixed(900000, 7));
+  WriteFile(S() + "\\ok.txt", Text("ok"));
+  files_->sized_path = S() + "\\shrunk.bin";
+  files_->sized = 700000;  // says more than it has: the read comes up short
+  QuitLater hooks;
+  for (const char* options : {"+Z", "-Z"}) {
+    engine_.reset();
+    ui_.calls.clear();
+    ArchiveEngine& e = NewEngine();
+    e.set_hooks(&hooks);
+    e.SetOptions(options);
+    ASSERT_TRUE(e.CreateArchive(archive_));
+    EXPECT_FALSE(e.AddFile(S() + "\\shrunk.bin"));
+    ASSERT_EQ(ui_.calls.size(), 1u);
+    EXPECT_EQ(ui_.calls[0].text, "failed to read file fully");
+    // Quitting between two pieces of a member stops it there.
+    hooks.armed = true;
+    hooks.asked = 0;
+    EXPECT_FALSE(e.AddFile(S() + "\\big.bin"));
+    EXPECT_GE(hooks.asked, 2);
+    hooks.armed = false;
+    EXPECT_TRUE(e.AddFile(S() + "\\ok.txt"));
+    ASSERT_TRUE(e.CloseArchive());
+    Decoded d = DecodeArchive();
+    ASSERT_TRUE(d.ok) << options << " " << d.error;
+    EXPECT_EQ(Names(d), std::vector<std::string>{S() + "\\ok.txt"});
+    EXPECT_EQ(d.id.file_count, 1);
+    EXPECT_EQ(d.trailing, 0);
+  }
 }
 
 }  // namespace
