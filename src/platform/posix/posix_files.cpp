@@ -598,8 +598,9 @@ class PosixFileSystem : public FileSystem {
   }
 
   void AllowWritesBelow(const std::string& folder) override {
-    std::string full = winpath::StripTrailingSeparator(machine_.FullPath(folder));
-    if (!full.empty()) named_.push_back(full);
+    NamedFolder named;
+    named.windows = winpath::StripTrailingSeparator(machine_.FullPath(folder));
+    if (!named.windows.empty()) named_.push_back(named);
   }
 
   void AllowAllWrites() override { all_writes_ = true; }
@@ -618,7 +619,8 @@ class PosixFileSystem : public FileSystem {
     if (all_writes_ || machine_.Settings().host_writes) return true;
     if (Inside(p, follow_last)) return true;
     if (creating_folder) {
-      for (const std::string& named : named_) {
+      for (const NamedFolder& n : named_) {
+        const std::string& named = n.windows;
         if (winpath::EqualsNoCase(named, p.windows) ||
             (named.size() > p.windows.size() &&
              winpath::EqualsNoCase(named.substr(0, p.windows.size()), p.windows) &&
@@ -668,8 +670,8 @@ class PosixFileSystem : public FileSystem {
 
   // The folders writes may go below: the machine folder, the disks of
   // emulated removable drives and the named folders that exist (a named
-  // folder is looked for again until it does).
-  const std::vector<Writable>& WritableFolders() {
+  // folder that does not exist yet is looked for again on the next check).
+  std::vector<Writable> WritableFolders() {
     if (!writable_known_) {
       writable_known_ = true;
       AddWritable(machine_.Folder(), &writable_);
@@ -679,21 +681,20 @@ class PosixFileSystem : public FileSystem {
         }
       }
     }
-    while (named_found_ < named_.size()) {
-      ResolvedPath p;
-      uint32_t error = 0;
-      if (!machine_.Resolve(named_[named_found_], &p, &error) || !p.exists ||
-          !AddWritable(p.at, &writable_)) {
-        break;
+    std::vector<Writable> all = writable_;
+    for (NamedFolder& named : named_) {
+      if (!named.found) {
+        ResolvedPath p;
+        uint32_t error = 0;
+        std::vector<Writable> one;
+        if (machine_.Resolve(named.windows, &p, &error) && p.exists && AddWritable(p.at, &one)) {
+          named.found = true;
+          named.folder = one[0];
+        }
       }
-      ++named_found_;
+      if (named.found) all.push_back(named.folder);
     }
-    for (size_t i = named_found_ + 1; i < named_.size(); ++i) {
-      ResolvedPath p;
-      uint32_t error = 0;
-      if (machine_.Resolve(named_[i], &p, &error) && p.exists) AddWritable(p.at, &extra_);
-    }
-    return writable_;
+    return all;
   }
 
   // True when the object p names (or, following a link, the object the
@@ -732,10 +733,7 @@ class PosixFileSystem : public FileSystem {
       }
     }
     if (start < 0) return false;
-    extra_.clear();
-    const std::vector<Writable>& writable = WritableFolders();
-    std::vector<Writable> all = writable;
-    all.insert(all.end(), extra_.begin(), extra_.end());
+    const std::vector<Writable> all = WritableFolders();
     // The real path, where it can be read, settles it in one step.
     std::string real;
     bool every_real = true;
@@ -1062,14 +1060,17 @@ class PosixFileSystem : public FileSystem {
   Machine& machine_;
   int lock_fd_ = -1;
   bool all_writes_ = false;
-  std::vector<std::string> named_;  // folders named with AllowWritesBelow
-  // Writable folders found so far: the machine's, then named_ in order up
-  // to the first that does not exist yet (named_found_ of them); extra_
-  // holds the later named folders that exist, looked for on every check.
+  // The machine's own writable folders, found on the first check.
   bool writable_known_ = false;
   std::vector<Writable> writable_;
-  size_t named_found_ = 0;
-  std::vector<Writable> extra_;
+  // Folders named with AllowWritesBelow (full Windows paths), each found
+  // once it exists.
+  struct NamedFolder {
+    std::string windows;
+    bool found = false;
+    Writable folder;
+  };
+  std::vector<NamedFolder> named_;
 };
 
 }  // namespace

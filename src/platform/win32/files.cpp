@@ -118,9 +118,33 @@ class Win32FileSystem final : public FileSystem {
     if (share & kShareWrite) share_mode |= FILE_SHARE_WRITE;
     if (share & kShareDelete) share_mode |= FILE_SHARE_DELETE;
     DWORD flags = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    const bool no_follow = (attributes & kOpenNoFollow) != 0;
+    if (no_follow) {
+      // A link (or junction) in the last element is refused, not followed.
+      // The check before catches an existing one; opening with
+      // FILE_FLAG_OPEN_REPARSE_POINT makes one planted meanwhile open as
+      // itself, and the check after refuses that too.
+      DWORD existing = ::GetFileAttributesA(path.c_str());
+      if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return nullptr;
+      }
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    }
     HANDLE h = ::CreateFileA(path.c_str(), desired, share_mode, nullptr,
                              CreationDisposition(disposition), flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return nullptr;
+    if (no_follow) {
+      DWORD opened_error = ::GetLastError();  // ERROR_ALREADY_EXISTS for some dispositions
+      BY_HANDLE_FILE_INFORMATION info;
+      if (!::GetFileInformationByHandle(h, &info) ||
+          (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        ::CloseHandle(h);
+        ::SetLastError(ERROR_CANT_ACCESS_FILE);
+        return nullptr;
+      }
+      ::SetLastError(opened_error);
+    }
     return std::make_unique<Win32File>(h);
   }
 
@@ -173,6 +197,14 @@ class Win32FileSystem final : public FileSystem {
   }
 
   bool CreateFolder(const std::string& path) override {
+    return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+  }
+
+  // The folder inherits the security of its parent: private folders are
+  // made in the user's own TEMP (in the profile), which only the user, the
+  // administrators and the system may enter. CreateDirectory never reuses
+  // an existing folder.
+  bool CreatePrivateFolder(const std::string& path) override {
     return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
   }
 
