@@ -123,15 +123,22 @@ void RemoveExtracted(HandoverContext& context, const std::string& folder) {
     }
   }
   files.DeleteFile(kResultFile);
-  std::sort(folders.begin(), folders.end(), [](const std::string& a, const std::string& b) {
-    return Depth(a) != Depth(b) ? Depth(a) > Depth(b) : a < b;
-  });
-  folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
-  for (const std::string& sub_folder : folders) {
-    if (files.RemoveFolder(sub_folder)) continue;
-    // Something else was put there (by the setup program): it stays.
-    log.Write(Format("remove directory '%s'\n", sub_folder.c_str()));
-    log.Write(Format("remove directory error 0x%x\n", LastError()));
+  // Deepest first: a folder is empty only once the folders in it are gone.
+  size_t deepest = 0;
+  for (const std::string& sub_folder : folders) deepest = std::max(deepest, Depth(sub_folder));
+  for (size_t depth = deepest; depth > 0; --depth) {
+    for (size_t i = 0; i < folders.size(); ++i) {
+      const std::string& sub_folder = folders[i];
+      if (Depth(sub_folder) != depth ||
+          std::find(folders.begin(), folders.begin() + static_cast<std::ptrdiff_t>(i),
+                    sub_folder) != folders.begin() + static_cast<std::ptrdiff_t>(i) ||
+          files.RemoveFolder(sub_folder)) {
+        continue;
+      }
+      // Something else was put there (by the setup program): it stays.
+      log.Write(Format("remove directory '%s'\n", sub_folder.c_str()));
+      log.Write(Format("remove directory error 0x%x\n", LastError()));
+    }
   }
 }
 
