@@ -9,8 +9,12 @@
 //
 // Six steps, each timed as the best of three rounds, with its output removed
 // before every round:
-//   cratex create    ArchiveEngine "+Z": CreateArchive, AddFile per file,
-//                    CloseArchive, on a fresh emulated machine
+//   cratex create    ArchiveEngine "+Z": CreateArchive, AddDirectory of a
+//                    staged copy of the corpus, CloseArchive, on a fresh
+//                    emulated machine; once with every core, once with
+//                    CRX_JOBS=1 (the two archives must be byte-identical)
+//   tar | gzip -6    the staged copy through tar and gzip -6
+//   tar -xzf         that archive into an empty folder
 //   cratex extract   ExtractArchive into an empty output folder, replace
 //                    mode always
 //   gzip             gzip -6 -k of a copy of every file
@@ -26,6 +30,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -345,20 +350,31 @@ int SetUpMachine(const std::string& stub) {
   return 0;
 }
 
-int CratexCreate(const Corpus& corpus, const std::string& archive) {
+// Builds the archive from the staged copy of the corpus with one folder
+// line, as a builder script does; jobs empty: as many as the machine has
+// cores.
+int CratexCreate(const Corpus& corpus, const std::string& staged, const std::string& archive,
+                 const char* jobs) {
+  if (jobs) {
+    setenv("CRX_JOBS", jobs, 1);
+  } else {
+    unsetenv("CRX_JOBS");
+  }
   std::unique_ptr<crx::HostPlatform> host = OpenMachine();
   if (!host) return 2;
   crx::SetLoggingSetting(0);
   BenchUi ui;
+  // The builder writes where it is told.
+  host->Get().files.AllowAllWrites();
   crx::ArchiveEngine engine(host->Get(), ui);
+  // One creation time for every build, so the archives can be compared.
+  engine.set_creation_time(crx::SystemTime{2026, 1, 4, 1, 0, 0, 0, 0});
   engine.SetOptions("+Z");
   if (!engine.CreateArchive(crx::HostToWindowsPath(archive))) return 3;
-  for (const CorpusFile& f : corpus.files) {
-    if (!engine.AddFile(crx::HostToWindowsPath(f.path))) {
-      std::fprintf(stderr, "crx_bench: AddFile failed for %s\n", f.path.c_str());
-      engine.AbortArchive();
-      return 4;
-    }
+  if (!engine.AddDirectory(crx::HostToWindowsPath(staged))) {
+    std::fprintf(stderr, "crx_bench: AddDirectory failed for %s\n", staged.c_str());
+    engine.AbortArchive();
+    return 4;
   }
   if (!engine.CloseArchive()) return 5;
   // The engine counts the members that carry data; empty files are stored
@@ -378,6 +394,8 @@ int CratexExtract(const std::string& archive, const std::string& output) {
   if (!host) return 2;
   crx::SetLoggingSetting(0);
   BenchUi ui;
+  // The output folder is the one the user named.
+  host->Get().files.AllowWritesBelow(crx::HostToWindowsPath(output));
   crx::ArchiveEngine engine(host->Get(), ui);
   engine.policy().set_replace_mode(crx::kReplaceAlways);
   if (!engine.ExtractArchive(crx::HostToWindowsPath(archive), nullptr,
@@ -443,6 +461,40 @@ ChildResult InChild(Step step) {
   return result;
 }
 
+// Runs a shell command line in a forked child and measures it like a
+// Cratex step: wall time and the peak resident memory of the largest of
+// its processes.
+// The child is started with posix_spawn, so that its peak memory is its
+// own, not the benchmark's pages it would share after a fork.
+ChildResult ShellInChild(const std::string& command) {
+  ChildResult result;
+  std::string sh = "sh", c = "-c", line = command;
+  char* argv[] = {sh.data(), c.data(), line.data(), nullptr};
+  const double start = Now();
+  pid_t pid = 0;
+  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return result;
+  int status = 0;
+  struct rusage usage;
+  if (wait4(pid, &status, 0, &usage) < 0) return result;
+  result.seconds = Now() - start;
+  result.peak_kb = usage.ru_maxrss;
+  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!result.ok) std::fprintf(stderr, "crx_bench: '%s' failed (status 0x%x)\n", command.c_str(), status);
+  return result;
+}
+
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
 // ---------------------------------------------------------------------------
 // Results
 
@@ -468,6 +520,15 @@ struct Step {
 void PrintRatio(const char* label, const Step& a, const Step& b) {
   if (a.Usable() && b.Usable()) {
     std::printf("  %-28s %6.2f\n", label, a.best / b.best);
+  } else {
+    std::printf("  %-28s   n/a\n", label);
+  }
+}
+
+void PrintMemoryRatio(const char* label, const Step& a, const Step& b) {
+  if (a.Usable() && b.Usable() && b.peak_kb > 0) {
+    std::printf("  %-28s %6.2f\n", label,
+                static_cast<double>(a.peak_kb) / static_cast<double>(b.peak_kb));
   } else {
     std::printf("  %-28s   n/a\n", label);
   }
@@ -521,6 +582,10 @@ int main() {
   const std::string zip_file = work + "/corpus.zip";
   const std::string unzip_out = work + "/unzip_out";
   const std::string zip_list = work + "/zip_list.txt";
+  const std::string staged_dir = work + "/src";  // the corpus copied into one folder
+  const std::string archive_one = work + "/corpus1.exe";  // built with one job
+  const std::string tar_file = work + "/corpus.tar.gz";
+  const std::string tar_out = work + "/tar_out";
   int exit_code = 0;
 
   // A fresh emulated machine for this run, and its stub.
@@ -538,6 +603,16 @@ int main() {
     }
   }
 
+  // Every tool that builds from a folder reads the same staged copy.
+  for (const CorpusFile& f : corpus.files) {
+    if (!CopyHostFile(f.path, staged_dir + f.path)) {
+      std::fprintf(stderr, "crx_bench: cannot stage %s\n", f.path.c_str());
+      RemoveTree(work);
+      return 1;
+    }
+  }
+  const bool have_tar = OnPath("tar") && OnPath("gzip");
+  if (!have_tar) std::printf("tar or gzip is not installed: the tar steps are skipped\n");
   const bool have_gzip = OnPath("gzip");
   const bool have_zip = OnPath("zip");
   const bool have_unzip = OnPath("unzip");
@@ -569,16 +644,36 @@ int main() {
     }
   }
 
-  Step create{"cratex create"}, extract{"cratex extract"}, gzip{"gzip -6"},
-      gunzip{"gunzip"}, zip{"zip -6"}, unzip{"unzip"};
+  Step create{"cratex create"}, create_one{"cratex create, 1 job"}, extract{"cratex extract"},
+      tar_gzip{"tar | gzip -6"}, tar_x{"tar -xzf"}, gzip{"gzip -6"}, gunzip{"gunzip"},
+      zip{"zip -6"}, unzip{"unzip"};
+  bool same_bytes = true;
 
   for (int round = 1; round <= kRounds; ++round) {
     std::printf("round %d of %d...\n", round, kRounds);
     std::fflush(stdout);
 
     ::remove(archive.c_str());
-    ChildResult c = InChild([&] { return CratexCreate(corpus, archive); });
+    ChildResult c = InChild([&] { return CratexCreate(corpus, staged_dir, archive, nullptr); });
     create.Record(c.ok, c.seconds, c.peak_kb, c.start_kb);
+    ::remove(archive_one.c_str());
+    ChildResult one = InChild([&] { return CratexCreate(corpus, staged_dir, archive_one, "1"); });
+    create_one.Record(one.ok, one.seconds, one.peak_kb, one.start_kb);
+    // Any number of jobs must give the same archive.
+    if (c.ok && one.ok && !SameContent(archive, archive_one)) same_bytes = false;
+
+    if (have_tar) {
+      ::remove(tar_file.c_str());
+      ChildResult t = ShellInChild("tar -cf - -C " + Quoted(staged_dir) + " . | gzip -6 > " +
+                                   Quoted(tar_file));
+      tar_gzip.Record(t.ok, t.seconds, t.peak_kb, t.start_kb);
+      if (t.ok) {
+        RemoveTree(tar_out);
+        MakeFolders(tar_out);
+        ChildResult x = ShellInChild("tar -xzf " + Quoted(tar_file) + " -C " + Quoted(tar_out));
+        tar_x.Record(x.ok, x.seconds, x.peak_kb, x.start_kb);
+      }
+    }
 
     if (create.ok) {
       RemoveTree(crx_out);
@@ -626,7 +721,7 @@ int main() {
   size_t crx_bad = 0, gz_bad = 0, zip_bad = 0;
   for (size_t i = 0; i < corpus.files.size(); ++i) {
     const std::string& path = corpus.files[i].path;
-    if (extract.Usable() && !SameContent(path, crx_out + path)) {
+    if (extract.Usable() && !SameContent(path, crx_out + staged_dir + path)) {
       if (crx_bad++ < 5) std::fprintf(stderr, "crx_bench: cratex extracted %s wrongly\n", path.c_str());
     }
     if (gunzip.Usable() && !SameContent(path, gunzip_outputs[i])) ++gz_bad;
@@ -644,7 +739,8 @@ int main() {
   int64_t zip_size = zip.Usable() ? FileSize(zip_file) : -1;
 
   std::printf("\nwall time, best of %d (seconds):\n", kRounds);
-  for (const Step* s : {&create, &extract, &gzip, &gunzip, &zip, &unzip}) {
+  for (const Step* s : {&create, &create_one, &extract, &tar_gzip, &tar_x, &gzip, &gunzip, &zip,
+                        &unzip}) {
     if (!s->run) {
       std::printf("  %-16s skipped\n", s->name);
     } else if (!s->Usable()) {
@@ -659,6 +755,13 @@ int main() {
   if (zip_bad) std::printf("  unzip: %zu files differ from the originals\n", zip_bad);
 
   std::printf("\nratios (Cratex time / peer time):\n");
+  if (!same_bytes) {
+    std::printf("  cratex create: the archives built with 1 job and with all cores DIFFER\n");
+    exit_code = 1;
+  }
+  PrintRatio("create / tar | gzip -6", create, tar_gzip);
+  PrintRatio("create, 1 job / tar | gzip", create_one, tar_gzip);
+  PrintRatio("extract / tar -xzf", extract, tar_x);
   PrintRatio("create / gzip -6", create, gzip);
   PrintRatio("create / zip -6", create, zip);
   PrintRatio("extract / gunzip", extract, gunzip);
@@ -683,7 +786,7 @@ int main() {
   std::printf("\npeak resident memory (MB; goal: below 2.5 x the largest member = %.1f):\n",
               2.5 * Mb(corpus.largest));
   const double goal_kb = 2.5 * static_cast<double>(corpus.largest) / 1024.0;
-  for (const Step* s : {&create, &extract}) {
+  for (const Step* s : {&create, &create_one, &extract, &tar_gzip, &tar_x}) {
     if (!s->run) continue;
     std::printf("  %-16s %8.1f  %.2f x largest member  %s  (%.1f above the %.1f the child "
                 "inherited)\n",
@@ -693,6 +796,10 @@ int main() {
                 static_cast<double>(s->peak_kb - s->start_kb) / 1024.0,
                 static_cast<double>(s->start_kb) / 1024.0);
   }
+
+  std::printf("\npeak memory ratios (Cratex / peer):\n");
+  PrintMemoryRatio("create / tar | gzip -6", create, tar_gzip);
+  PrintMemoryRatio("extract / tar -xzf", extract, tar_x);
 
   RemoveTree(work);
   return exit_code;
