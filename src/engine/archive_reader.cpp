@@ -705,15 +705,20 @@ bool ArchiveReader::PrepareOutput(MemberEntry* entry, uint32_t size, bool uncomp
     if (!out->file) error = LastError();
   }
   if (!out->file) {
-    core_.ReportAndLog(Format("failed to open <%s> for write\nERROR %d[0x%x]", path.c_str(),
-                              static_cast<int>(error), error));
-    SetStatus(entry, kMemberFailed);
-    core_.ReportAndLog(Format("Failed to create file <%s>\n%d[0x%x]", path.c_str(),
-                              static_cast<int>(error), error));
+    ReportCreateFailure(path, error, entry);
     return false;
   }
   out->write = true;
   return true;
+}
+
+void ArchiveReader::ReportCreateFailure(const std::string& path, uint32_t error,
+                                        MemberEntry* entry) {
+  core_.ReportAndLog(Format("failed to open <%s> for write\nERROR %d[0x%x]", path.c_str(),
+                            static_cast<int>(error), error));
+  SetStatus(entry, kMemberFailed);
+  core_.ReportAndLog(Format("Failed to create file <%s>\n%d[0x%x]", path.c_str(),
+                            static_cast<int>(error), error));
 }
 
 bool ArchiveReader::WriteOutput(Output* out, const uint8_t* data, size_t size) {
@@ -749,11 +754,7 @@ bool ArchiveReader::FinishOutput(Output* out, MemberEntry* entry) {
   if (!files.ReplaceFile(out->temporary, out->path)) {
     const uint32_t error = LastError();
     files.DeleteFile(out->temporary);
-    core_.ReportAndLog(Format("failed to open <%s> for write\nERROR %d[0x%x]", out->path.c_str(),
-                              static_cast<int>(error), error));
-    SetStatus(entry, kMemberFailed);
-    core_.ReportAndLog(Format("Failed to create file <%s>\n%d[0x%x]", out->path.c_str(),
-                              static_cast<int>(error), error));
+    ReportCreateFailure(out->path, error, entry);
     return false;
   }
   SetStatus(entry, kMemberExtracted);

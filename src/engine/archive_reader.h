@@ -132,6 +132,9 @@ class ArchiveReader {
   // or only checked. uncompressed: the compressed-member routine (its own
   // read-only line).
   bool PrepareOutput(MemberEntry* entry, uint32_t size, bool uncompressed, Output* out);
+  // The file at path cannot be created (or renamed into place): the
+  // opening routine's report and the member's, and the member failed.
+  void ReportCreateFailure(const std::string& path, uint32_t error, MemberEntry* entry);
   // A piece of the member's data; false (reported) when it cannot be
   // written.
   bool WriteOutput(Output* out, const uint8_t* data, size_t size);

@@ -127,6 +127,12 @@ ExtractPolicy::ExtractPolicy(Platform& platform, EngineLog& log, UserInterface& 
 
 void ExtractPolicy::set_hooks(PolicyHooks* hooks) { hooks_ = hooks ? hooks : &NoHooks(); }
 
+void ExtractPolicy::RefuseName(const char* what, const std::string& name,
+                               const std::string& detail) {
+  Report(Format("ERROR\nFile name on archive %s...\n'%s'\n%sThis file cannot be extracted", what,
+                name.c_str(), detail.c_str()));
+}
+
 void ExtractPolicy::Report(const std::string& message) {
   log_.ReportError(message);
   log_.LogLine("%s\n", message.c_str());
@@ -151,9 +157,7 @@ bool ExtractPolicy::InsideOutputFolder(const std::string& name, const std::strin
              (folder.back() == '\\' || target[folder.size()] == '\\');
   }
   if (!inside) {
-    Report(Format("ERROR\nFile name on archive points outside the output folder...\n'%s'\n"
-                  "This file cannot be extracted",
-                  name.c_str()));
+    RefuseName("points outside the output folder", name, std::string());
   }
   return inside;
 }
@@ -162,9 +166,7 @@ bool ExtractPolicy::OutputPath(const std::string& name, bool viewing, std::strin
   if (viewing) {
     std::string last = winpath::LastElement(name);
     if (last.empty() || ClimbsUp(last)) {
-      Report(Format("ERROR\nFile name on archive points outside the output folder...\n'%s'\n"
-                    "This file cannot be extracted",
-                    name.c_str()));
+      RefuseName("points outside the output folder", name, std::string());
       return false;
     }
     *path = TempMemberPath(platform_, last);
@@ -180,9 +182,7 @@ bool ExtractPolicy::OutputPath(const std::string& name, bool viewing, std::strin
   if (contain_names_) {
     rest = ContainedName(flatten_ ? winpath::LastElement(name) : name);
     if (rest.empty()) {
-      Report(Format("ERROR\nFile name on archive names no file inside the output folder...\n"
-                    "'%s'\nThis file cannot be extracted",
-                    name.c_str()));
+      RefuseName("names no file inside the output folder", name, std::string());
       return false;
     }
   }
@@ -198,10 +198,10 @@ bool ExtractPolicy::OutputPath(const std::string& name, bool viewing, std::strin
 // What is at the output path
 
 void ExtractPolicy::BeginExtraction() {
-  estimates_.clear();
-  roots_seen_.clear();
+  estimated_ = false;
   known_folder_.clear();
 }
+
 
 size_t ExtractPolicy::BelowOutputFolder(const std::string& path) const {
   const size_t n = output_folder_.size();
@@ -243,9 +243,7 @@ bool ExtractPolicy::LookUpTarget(const std::string& name, const std::string& pat
       const std::string prefix = path.substr(0, i);
       const uint32_t attributes = fs.GetAttributes(prefix);
       if (attributes != kInvalidAttributes && (attributes & kAttrReparsePoint) != 0) {
-        Report(Format("ERROR\nFile name on archive leads through a link...\n'%s'\n"
-                      "Link: <%s>\nThis file cannot be extracted",
-                      name.c_str(), prefix.c_str()));
+        RefuseName("leads through a link", name, Format("Link: <%s>\n", prefix.c_str()));
         return false;
       }
       if (attributes == kInvalidAttributes || (attributes & kAttrDirectory) == 0) {
@@ -258,7 +256,9 @@ bool ExtractPolicy::LookUpTarget(const std::string& name, const std::string& pat
     }
   }
   if (!target->folder_exists) return true;  // nothing can be at path
-  if (cut > 0) known_folder_ = folder;
+  // A folder outside the output folder (a viewing copy's) was not looked
+  // at for links, so it is not remembered while an output folder is set.
+  if (cut > 0 && (below != std::string::npos || output_folder_.empty())) known_folder_ = folder;
   target->attributes = fs.GetAttributes(path);
   return true;
 }
@@ -273,9 +273,8 @@ bool ExtractPolicy::RemoveLink(const std::string& name, const std::string& path)
   if (!removed && (attributes & kAttrDirectory) != 0) removed = fs.RemoveFolder(path);
   if (removed) return true;
   const uint32_t code = LastError();
-  Report(Format("ERROR\nFile name on archive is a link that cannot be replaced...\n'%s'\n"
-                "Link: <%s>\nError %d[0x%x]\nThis file cannot be extracted",
-                name.c_str(), path.c_str(), static_cast<int>(code), code));
+  RefuseName("is a link that cannot be replaced", name,
+             Format("Link: <%s>\nError %d[0x%x]\n", path.c_str(), static_cast<int>(code), code));
   return false;
 }
 
@@ -291,13 +290,6 @@ bool ExtractPolicy::NotOlder(const std::string& path, FileTime member_time,
   // A file whose time cannot be read is kept: nothing says it is older.
   if (!target->time_known) return false;
   return CompareFileTime(member_time, target->last_write) >= 0;
-}
-
-bool ExtractPolicy::OkToReplaceFile(const std::string& path, FileTime member_time) {
-  OutputTarget target;
-  target.folder_exists = true;
-  target.attributes = platform_.files.GetAttributes(path);
-  return OkToReplaceFile(path, member_time, &target);
 }
 
 bool ExtractPolicy::OkToReplaceFile(const std::string& path, FileTime member_time,
@@ -357,13 +349,6 @@ bool ExtractPolicy::OkToReplaceFile(const std::string& path, FileTime member_tim
 // ---------------------------------------------------------------------------
 // Read-only files
 
-bool ExtractPolicy::ReadOnlyAllows(const std::string& path) {
-  OutputTarget target;
-  target.folder_exists = true;
-  target.attributes = platform_.files.GetAttributes(path);
-  return ReadOnlyAllows(path, &target);
-}
-
 bool ExtractPolicy::ReadOnlyAllows(const std::string& path, OutputTarget* target) {
   if (!target->Exists()) return true;
   const uint32_t attributes = target->attributes;
@@ -417,12 +402,6 @@ bool ExtractPolicy::MeasureFreeSpace(const std::string& path) {
   return true;
 }
 
-SpaceAnswer ExtractPolicy::CheckFreeSpace(const std::string& root, uint32_t size,
-                                          const std::string& path) {
-  MeasureFreeSpace(root);  // a failure was reported and leaves 0 bytes free
-  return AnswerForSpace(size, path);
-}
-
 SpaceAnswer ExtractPolicy::AnswerForSpace(uint32_t size, const std::string& path) {
   // Even an empty file needs room for its folder entry.
   const uint64_t needed = static_cast<uint64_t>(size) + 1024;
@@ -458,52 +437,27 @@ SpaceAnswer ExtractPolicy::CheckSpaceFor(const std::string& path, uint32_t size)
   } else if (path.size() >= 3 && IsLetter(path[0]) && path[1] == ':' && IsSeparator(path[2])) {
     text = winpath::ToUpperAscii(path.substr(0, 1)) + ":\\";
   }
-  const RootSeen* seen = nullptr;
-  for (const RootSeen& r : roots_seen_) {
-    if (r.text == text) seen = &r;
-  }
-  if (seen == nullptr) {
-    roots_seen_.push_back(RootSeen{text, RootDirectoryFromPath(path)});
-    seen = &roots_seen_.back();
-  }
-  const std::string root = seen->root;
-
-  SpaceEstimate* estimate = nullptr;
-  for (SpaceEstimate& e : estimates_) {
-    if (e.root == root) estimate = &e;
-  }
-  if (estimate != nullptr && estimate->free >= needed) {
-    free_space_ = estimate->free;
+  if (!estimated_ || text != estimate_text_) {
+    estimated_ = false;
+    estimate_text_ = text;
+    estimate_root_ = RootDirectoryFromPath(path);
+  } else if (estimate_ >= needed) {
+    free_space_ = estimate_;
     AnswerForSpace(size, path);  // logs the figures; enough
-    estimate->free -= needed;
+    estimate_ -= needed;
     return SpaceAnswer::kEnough;
   }
-  const bool measured = MeasureFreeSpace(root);
+  // Nothing to go by when the measurement fails: the next member measures
+  // (and reports) again.
+  estimated_ = MeasureFreeSpace(estimate_root_);
   const SpaceAnswer answer = AnswerForSpace(size, path);
-  if (!measured) {
-    // Nothing to go by: the next member measures (and reports) again.
-    if (estimate != nullptr) estimate->free = 0;
-    return answer;
-  }
-  if (estimate == nullptr) {
-    estimates_.push_back(SpaceEstimate{root, 0});
-    estimate = &estimates_.back();
-  }
-  estimate->free = free_space_;
-  if (answer == SpaceAnswer::kEnough) estimate->free -= needed;
+  estimate_ = free_space_;
+  if (answer == SpaceAnswer::kEnough) estimate_ -= needed;
   return answer;
 }
 
 // ---------------------------------------------------------------------------
 // Folders
-
-bool ExtractPolicy::CreateFolders(std::string* path) {
-  if (path->empty() || platform_.files.IsFolder(*path)) {
-    *path = winpath::ToBackslashes(*path);
-    return true;
-  }
-  return MakeFolders(path, 0);
-}
 
 bool ExtractPolicy::PrepareFolders(std::string* path, const OutputTarget& target) {
   if (target.folder_exists) {
@@ -511,8 +465,10 @@ bool ExtractPolicy::PrepareFolders(std::string* path, const OutputTarget& target
     return true;
   }
   if (!MakeFolders(path, target.existing)) return false;
+  // The folders just made are no links.
   const std::string folder = winpath::Parent(*path);
-  if (!folder.empty()) known_folder_ = folder;
+  const bool below = BelowOutputFolder(*path) != std::string::npos;
+  if (!folder.empty() && (output_folder_.empty() || below)) known_folder_ = folder;
   return true;
 }
 

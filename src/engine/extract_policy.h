@@ -19,7 +19,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "common/filetime.h"
 #include "platform/platform.h"
@@ -151,11 +150,11 @@ class ExtractPolicy {
   // replaced, never written through (and clearing its read-only attribute
   // could change what it points at).
   bool ReadOnlyAllows(const std::string& path, OutputTarget* target);
-  // CheckFreeSpace for the drive of path, measured once per drive in an
-  // extraction: later members are held against what the last measurement
-  // left, less the members admitted since, and the drive is measured again
-  // only when that estimate falls short (so a warning always rests on a
-  // fresh measurement).
+  // CheckFreeSpace for the drive of path, measured once while the members
+  // of an extraction go to the same drive: later members are held against
+  // what the last measurement left, less the members admitted since, and
+  // the drive is measured again only when that estimate falls short (so a
+  // warning always rests on a fresh measurement).
   SpaceAnswer CheckSpaceFor(const std::string& path, uint32_t size);
   // CreateFolders when the target's folder is missing; otherwise only turns
   // the separators of *path into back-slashes.
@@ -164,26 +163,42 @@ class ExtractPolicy {
   // take its place. False (reported) when the link stays.
   bool RemoveLink(const std::string& name, const std::string& path);
 
+  // The same questions each on its own, looking at path afresh. (Defined
+  // here: the stubs, which ask through the calls above, do not carry them.)
+
   // May the file at path be replaced by a member last written at
   // member_time? Asks the user in prompt mode; may change the replace mode.
-  bool OkToReplaceFile(const std::string& path, FileTime member_time);
+  bool OkToReplaceFile(const std::string& path, FileTime member_time) {
+    OutputTarget target = Existing(path);
+    return OkToReplaceFile(path, member_time, &target);
+  }
 
   // The read-only rule: true when nothing exists at path, when the file is
   // not read-only, or when overwrite read-only is on and the attribute was
   // cleared (the other attributes are kept).
-  bool ReadOnlyAllows(const std::string& path);
+  bool ReadOnlyAllows(const std::string& path) {
+    OutputTarget target = Existing(path);
+    return ReadOnlyAllows(path, &target);
+  }
 
   // Measures the free space of root and compares it with size + 1024
   // bytes; when it is short, asks whether to skip the file (path) and go
   // on, or to abort.
   SpaceAnswer CheckFreeSpace(const std::string& root, uint32_t size,
-                             const std::string& path);
+                             const std::string& path) {
+    MeasureFreeSpace(root);  // a failure was reported and leaves 0 bytes free
+    return AnswerForSpace(size, path);
+  }
 
   // Creates the missing folders on the way to the file *path. A drive
   // letter the machine does not have is replaced by the first existing
   // drive from C: to Z:. Afterwards every separator of *path is a
   // back-slash. False (reported) when a folder cannot be created.
-  bool CreateFolders(std::string* path);
+  bool CreateFolders(std::string* path) {
+    OutputTarget target;
+    target.folder_exists = path->empty() || IsFolderPath(*path);
+    return PrepareFolders(path, target);
+  }
 
   // The root folder of path ("C:\\" or "\\") when it exists, else the
   // current folder; the current folder for a relative path; "" (logged)
@@ -195,16 +210,17 @@ class ExtractPolicy {
   bool MeasureFreeSpace(const std::string& path);
 
  private:
-  // Free space last measured (less what was admitted since) on a drive.
-  struct SpaceEstimate {
-    std::string root;  // as RootDirectoryFromPath gave it
-    uint64_t free = 0;
-  };
-  // The root RootDirectoryFromPath gave for a path's root text.
-  struct RootSeen {
-    std::string text;  // "C:\\" (letter in upper case), "\\" or "" (relative)
-    std::string root;
-  };
+  // What is at path, for the questions asked on their own.
+  OutputTarget Existing(const std::string& path) {
+    OutputTarget target;
+    target.folder_exists = true;
+    target.attributes = platform_.files.GetAttributes(path);
+    return target;
+  }
+  bool IsFolderPath(const std::string& path) { return platform_.files.IsFolder(path); }
+  // Reports a member name refused: "File name on archive <what>...", the
+  // name, and detail (lines ending in a line feed, or nothing).
+  void RefuseName(const char* what, const std::string& name, const std::string& detail);
 
   // The member is not older than the file at path.
   bool NotOlder(const std::string& path, FileTime member_time, OutputTarget* target);
@@ -238,9 +254,15 @@ class ExtractPolicy {
   uint64_t free_space_ = 0;
   uint64_t media_size_ = 0;
 
-  // Per extraction (BeginExtraction empties them).
-  std::vector<SpaceEstimate> estimates_;
-  std::vector<RootSeen> roots_seen_;
+  // Per extraction (BeginExtraction empties them). The free space last
+  // measured on the drive of the last member (less what was admitted
+  // since); the drive by the root text of the member's path ("C:\\" with
+  // the letter in upper case, "\\", or "" for a relative path) and by the
+  // root RootDirectoryFromPath gave for it.
+  bool estimated_ = false;
+  std::string estimate_text_;
+  std::string estimate_root_;
+  uint64_t estimate_ = 0;
   // A folder known to exist and, below the output folder, to be reached
   // through no link; so are the folders on its way.
   std::string known_folder_;

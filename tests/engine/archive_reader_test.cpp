@@ -610,18 +610,20 @@ TEST_F(ArchiveReaderTest, DamagedMembersNeverTouchTheFileTheyWouldReplace) {
     ASSERT_TRUE(AppendMemberHeader(header, &bytes));
     bytes.insert(bytes.end(), big.begin(), big.end());
     bytes[bytes.size() - 10] ^= 1;
-    cases.push_back({"stored, checksum", bytes, "Error: checksum incorrect in file...\n<C:\\src\\target>"});
+    cases.push_back(
+        {"stored, checksum", bytes, "Error: checksum incorrect in file...\n<C:\\src\\target>"});
   }
   {
     Bytes stream = Deflate(big);
     Bytes bytes;
-    ASSERT_TRUE(AppendMemberHeader(MemberHeader{"C:\\src\\target", static_cast<int32_t>(big.size()),
-                                                static_cast<int32_t>(stream.size()), 0, 0},
-                                   &bytes));
+    const int32_t whole = static_cast<int32_t>(big.size());
+    ASSERT_TRUE(AppendMemberHeader(
+        MemberHeader{"C:\\src\\target", whole, static_cast<int32_t>(stream.size()), 0, 0}, &bytes));
     Bytes damaged = stream;
     damaged[damaged.size() - 2] ^= 0x40;  // the stream's own check fails at its end
     bytes.insert(bytes.end(), damaged.begin(), damaged.end());
-    cases.push_back({"compressed, damaged", bytes, "Error uncompressing file...\n<C:\\src\\target>"});
+    cases.push_back(
+        {"compressed, damaged", bytes, "Error uncompressing file...\n<C:\\src\\target>"});
     Bytes longer;
     ASSERT_TRUE(AppendMemberHeader(
         MemberHeader{"C:\\src\\target", static_cast<int32_t>(big.size() + 1),
@@ -727,9 +729,10 @@ TEST_F(ArchiveReaderTest, LargeMembersStreamInPieces) {
   Bytes head = Records(plain, false);
   padded.insert(padded.end(), head.begin(), head.end());
   Bytes stream = Deflate(text);
-  ASSERT_TRUE(AppendMemberHeader(MemberHeader{"C:\\src\\trailing", static_cast<int32_t>(text.size()),
-                                              static_cast<int32_t>(stream.size() + 7), 0, 0},
-                                 &padded));
+  ASSERT_TRUE(AppendMemberHeader(
+      MemberHeader{"C:\\src\\trailing", static_cast<int32_t>(text.size()),
+                   static_cast<int32_t>(stream.size() + 7), 0, 0},
+      &padded));
   padded.insert(padded.end(), stream.begin(), stream.end());
   padded.insert(padded.end(), 7, 0xEE);
   AppendMember(TestMember{"C:\\src\\after", "after"}, plain, &padded);

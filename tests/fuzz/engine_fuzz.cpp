@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/archive_engine.h"
 #include "engine/logs.h"
@@ -34,6 +35,7 @@ crx::HostPlatform* host = nullptr;
 RefusingUi ui;
 const char kArchive[] = "C:\\fuzz\\input.exe";
 const char kOutput[] = "C:\\fuzz\\out";
+const char kContained[] = "C:\\fuzz\\contained";
 
 }  // namespace
 
@@ -73,6 +75,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     engine.policy().set_replace_mode(crx::kReplaceAlways);
     engine.ExtractArchive(kArchive, nullptr, kOutput);
     engine.CloseArchive();
+    // Names made relative: whatever they hold, they land in the folder.
+    engine.policy().set_contain_names(true);
+    engine.ExtractArchive(kArchive, nullptr, kContained);
+    engine.CloseArchive();
+  }
+  // Nothing but the input and the two output folders may appear beside
+  // them ("..", roots and links never lead out).
+  std::vector<crx::FolderEntry> entries;
+  p.files.ListFolder("C:\\fuzz\\*", &entries);
+  for (const crx::FolderEntry& e : entries) {
+    if (e.name != "input.exe" && e.name != "out" && e.name != "contained") {
+      std::fprintf(stderr, "engine_fuzz: wrote C:\\fuzz\\%s\n", e.name.c_str());
+      abort();
+    }
   }
   return 0;
 }
