@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdlib>
 
+#include "common/terminal_text.h"
 #include "engine/user_interface.h"
 #include "platform/platform.h"
 
@@ -188,7 +189,11 @@ void EngineLog::ReportError(const std::string& message) {
     ui_.MessageBox(message, caption_, kMbOk | kMbTopmost);
     return;
   }
-  if (echo_silent_) platform_.terminal.WriteError(caption_ + ": " + message + "\n");
+  // The message may quote archive texts (member names, paths): their
+  // control characters are escaped before they reach the terminal.
+  if (echo_silent_) {
+    platform_.terminal.WriteError(caption_ + ": " + TerminalMessage(message) + "\n");
+  }
   SystemTime now = platform_.clock.UtcNow();
   if (OpenErrorLog(now)) WriteAll(*error_log_, ErrorLogEntry(now, message));
 }

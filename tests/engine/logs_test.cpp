@@ -249,6 +249,40 @@ TEST_F(LogsTest, SilentErrorsGoToTheDailyLogByteForByte) {
   EXPECT_TRUE(ui_.calls.empty()) << "silent reports show nothing";
 }
 
+// The builder's command line echoes silent reports to the terminal. A
+// report quoting an archive text (a member name) must not pass its escape
+// sequences to the terminal; the message's own line feeds stay, and the
+// error log keeps the text as it was.
+TEST_F(LogsTest, EchoedSilentReportsEscapeControlCharacters) {
+  class CapturingTerminal : public Terminal {
+   public:
+    std::string errors;
+    bool IsInteractive() override { return false; }
+    bool ReadLine(std::string*) override { return false; }
+    void Write(const std::string&) override {}
+    void WriteError(const std::string& text) override { errors += text; }
+    int Width() override { return 80; }
+  } terminal;
+  Platform& real = tp_.Get();
+  Platform echoing{real.files, real.registry, real.processes, real.environment, clock_, terminal,
+                   real.shell};
+  SetSilentMode(true);
+  const std::string message = "ERROR\nbad name 'a\x1b]2;pwned\x07" "b\rc'\tend";
+  {
+    EngineLog log(echoing, ui_);
+    log.set_echo_silent_reports(true);
+    log.ReportError(message);
+  }
+  EXPECT_EQ(terminal.errors, "Cratex: ERROR\nbad name 'a\\x1b]2;pwned\\ab\\rc'\tend\n");
+  EXPECT_NE(Read(tp_.Scratch() + "/Cratex_06122026.err").find(message), std::string::npos);
+
+  // Without the echo the terminal hears nothing.
+  terminal.errors.clear();
+  EngineLog quiet(echoing, ui_);
+  quiet.ReportError(message);
+  EXPECT_EQ(terminal.errors, "");
+}
+
 TEST_F(LogsTest, InteractiveErrorsShowATopmostBoxAndLogNothing) {
   EngineLog log(platform(), ui_);
   EXPECT_FALSE(log.silent());
