@@ -41,3 +41,7 @@ crx_stub_program(CRXdat Cratex.dat ${CRX_FULL_STUB_SIZE})
 crx_stub_program(CRXdat_min Cratexm.dat ${CRX_MIN_STUB_SIZE} CRX_MINIMAL_STUB)
 # Both padded stubs (part of every build): ninja -C <build> crx_stubs
 add_custom_target(crx_stubs ALL DEPENDS ${CRX_STUB_DIR}/Cratex.dat ${CRX_STUB_DIR}/Cratexm.dat)
+if(NOT CRX_WINDOWS)
+  # The Linux stubs run on the machine library (src/stub/CMakeLists.txt).
+  add_dependencies(crx_stubs crx_stub_machine)
+endif()

@@ -22,7 +22,20 @@
 #ifdef _WIN32
 #include <algorithm>
 #else
+#include <elf.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
 #include "platform/posix/host_paths.h"
+#include "platform/posix/machine_library.h"
 #endif
 
 namespace crx {
@@ -335,6 +348,168 @@ TEST_F(StubProgramTest, PlainArchivesOpenTheBrowserOfEitherStub) {
     EXPECT_EQ(97, Run(archive, ""));
   }
 }
+
+#ifndef _WIN32
+// The dynamic section of an ELF program: its run paths and the libraries
+// it needs, by name. False when the file is not a 64-bit ELF program.
+struct DynamicInfo {
+  bool run_path = false;
+  std::vector<std::string> needed;
+};
+
+bool ReadDynamicInfo(const std::string& path, DynamicInfo* info) {
+  std::ifstream in(path, std::ios::binary);
+  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (data.size() < sizeof(Elf64_Ehdr) || data.compare(0, 4, ELFMAG) != 0 ||
+      data[EI_CLASS] != ELFCLASS64)
+    return false;
+  Elf64_Ehdr eh;
+  std::memcpy(&eh, data.data(), sizeof eh);
+  std::vector<Elf64_Phdr> segments(eh.e_phnum);
+  for (size_t i = 0; i < segments.size(); ++i) {
+    const size_t at = eh.e_phoff + i * sizeof(Elf64_Phdr);
+    if (at + sizeof(Elf64_Phdr) > data.size()) return false;
+    std::memcpy(&segments[i], data.data() + at, sizeof(Elf64_Phdr));
+  }
+  // A run-time address as an offset in the file.
+  auto offset_of = [&](uint64_t address, uint64_t* offset) {
+    for (const Elf64_Phdr& s : segments) {
+      if (s.p_type == PT_LOAD && address >= s.p_vaddr && address < s.p_vaddr + s.p_filesz) {
+        *offset = address - s.p_vaddr + s.p_offset;
+        return true;
+      }
+    }
+    return false;
+  };
+  for (const Elf64_Phdr& s : segments) {
+    if (s.p_type != PT_DYNAMIC) continue;
+    std::vector<uint64_t> needed;
+    uint64_t strtab = 0;
+    for (uint64_t at = s.p_offset; at + sizeof(Elf64_Dyn) <= s.p_offset + s.p_filesz;
+         at += sizeof(Elf64_Dyn)) {
+      if (at + sizeof(Elf64_Dyn) > data.size()) return false;
+      Elf64_Dyn d;
+      std::memcpy(&d, data.data() + at, sizeof d);
+      if (d.d_tag == DT_NULL) break;
+      if (d.d_tag == DT_RPATH || d.d_tag == DT_RUNPATH) info->run_path = true;
+      if (d.d_tag == DT_NEEDED) needed.push_back(d.d_un.d_val);
+      if (d.d_tag == DT_STRTAB) strtab = d.d_un.d_ptr;
+    }
+    uint64_t table = 0;
+    if (!offset_of(strtab, &table)) return false;
+    for (uint64_t n : needed) {
+      if (table + n >= data.size()) return false;
+      info->needed.push_back(data.c_str() + table + n);
+    }
+    return true;
+  }
+  return false;
+}
+
+// Runs a shell command line; its output (standard error included) and
+// exit status.
+int RunCapturing(const std::string& command, std::string* output) {
+  output->clear();
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) return -1;
+  char buffer[4096];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output->append(buffer, got);
+  const int status = ::pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+// An archive built on Linux runs wherever it is copied: the stubs carry
+// no run path and need only the system's libraries; the machine's code is
+// the private copy in the machine folder, loaded only when nobody else
+// could have changed it.
+TEST_F(StubProgramTest, LinuxArchivesNeedNothingFromTheBuildTree) {
+  for (const char* stub : {CRX_FULL_STUB_FILE, CRX_MIN_STUB_FILE}) {
+    SCOPED_TRACE(stub);
+    DynamicInfo info;
+    ASSERT_TRUE(ReadDynamicInfo(stub, &info));
+    EXPECT_FALSE(info.run_path);
+    ASSERT_FALSE(info.needed.empty());
+    for (const std::string& name : info.needed) {
+      EXPECT_EQ(std::string::npos, name.find('/')) << name;
+      EXPECT_EQ(std::string::npos, name.find("crx")) << name;
+    }
+    std::string ldd;
+    EXPECT_EQ(0, RunCapturing("PATH=/usr/bin:/bin ldd " + Quoted(stub), &ldd)) << ldd;
+    EXPECT_EQ(std::string::npos, ldd.find("not found")) << ldd;
+    EXPECT_EQ(std::string::npos, ldd.find(CRX_BUILD_DIR)) << ldd;
+  }
+
+  // Opening the machine put a private copy of the library in it.
+  const std::string machine = tp_.MachineFolder();
+  const std::string lib_folder = machine + "/lib";
+  const std::string library = lib_folder + "/" + kMachineLibraryFile;
+  struct stat st;
+  ASSERT_EQ(0, ::lstat(lib_folder.c_str(), &st));
+  EXPECT_EQ(0u, st.st_mode & 077);
+  ASSERT_EQ(0, ::lstat(library.c_str(), &st));
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+
+  // The archive, copied to a folder of its own, runs from another folder.
+  ASSERT_TRUE(p().files.CreateFolder(At("copy")));
+  ASSERT_TRUE(p().files.CreateFolder(At("elsewhere")));
+  Build(At("widget.exe"), true, "");
+  ASSERT_TRUE(p().files.CopyFile(At("widget.exe"), At("copy\\widget.exe"), false));
+  StartOptions elsewhere;
+  elsewhere.folder = At("elsewhere");
+  EXPECT_EQ(kExitDone, test::RunAndWait(p().processes, "\"" + At("copy\\widget.exe") +
+                                                           "\" /sms:silent",
+                                        elsewhere, 120000));
+  EXPECT_EQ(Ran(".\\setup.exe /sms:silent", At("temp\\__CRX_tmp_0__")), RecordLowerFolders());
+
+  // A library others could have changed, one reached through a link, a
+  // file that is no library, or none at all: the stub refuses, says why,
+  // and runs nothing.
+  const std::string run = "CRX_MACHINE=" + Quoted(machine) + " " +
+                          Quoted(WindowsToHostPath(At("copy\\widget.exe"))) + " /sms:silent";
+  auto expect_refused = [&](const std::string& why) {
+    SCOPED_TRACE(why);
+    p().files.DeleteFile(At("record.txt"));
+    std::string output;
+    EXPECT_NE(0, RunCapturing(run, &output));
+    EXPECT_NE(std::string::npos, output.find("cannot open the emulated machine")) << output;
+    EXPECT_NE(std::string::npos, output.find(why)) << output;
+    EXPECT_EQ("<missing>", Record());
+  };
+  ASSERT_EQ(0, ::chmod(library.c_str(), 0720));
+  expect_refused("may be changed by other users");
+  ASSERT_EQ(0, ::chmod(library.c_str(), 0700));
+  ASSERT_EQ(0, ::chmod(lib_folder.c_str(), 0770));
+  expect_refused(lib_folder + " may be changed by other users");
+  ASSERT_EQ(0, ::chmod(lib_folder.c_str(), 0700));
+  ASSERT_EQ(0, ::chmod(machine.c_str(), 0757));
+  expect_refused(machine + " may be changed by other users");
+  ASSERT_EQ(0, ::chmod(machine.c_str(), 0755));
+  ASSERT_EQ(0, ::unlink(library.c_str()));
+  ASSERT_EQ(0, ::symlink(CRX_MACHINE_LIBRARY_FILE, library.c_str()));
+  expect_refused("it is a symbolic link");
+  ASSERT_EQ(0, ::unlink(library.c_str()));
+  {
+    std::ofstream junk(library, std::ios::binary);
+    junk << "not a library";
+  }
+  ASSERT_EQ(0, ::chmod(library.c_str(), 0600));
+  expect_refused("cannot load the machine library");
+  ASSERT_EQ(0, ::unlink(library.c_str()));
+  expect_refused("has no machine library");
+
+  // Put back by the tools: the archive runs again.
+  std::string error;
+  ASSERT_TRUE(InstallMachineLibrary(machine, CRX_MACHINE_LIBRARY_FILE, &error)) << error;
+  ASSERT_TRUE(InstallMachineLibrary(machine, CRX_MACHINE_LIBRARY_FILE, &error)) << error;
+  p().files.DeleteFile(At("record.txt"));
+  std::string output;
+  EXPECT_EQ(kExitDone, RunCapturing(run, &output)) << output;
+  EXPECT_EQ(Ran(".\\setup.exe /sms:silent", At("temp\\__CRX_tmp_0__")), RecordLowerFolders());
+}
+#endif
 
 }  // namespace
 }  // namespace crx

@@ -3,6 +3,7 @@
 
 #include "common/format.h"
 #include "platform/posix/host_paths.h"
+#include "platform/posix/machine_library.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/posix/sqlite_registry.h"
 
@@ -89,6 +90,12 @@ std::unique_ptr<HostPlatform> OpenHostPlatform(std::string* error) {
       return nullptr;
     }
   }
+#ifdef CRX_MACHINE_LIBRARY
+  // The tools keep the machine library of their build in the machine, for
+  // the self-extractor stubs run on it. A machine that cannot take it still
+  // serves the tools; a stub then says what is missing.
+  InstallMachineLibrary(m.Folder(), CRX_MACHINE_LIBRARY, &message);
+#endif
   m.ApplyEnvironment();
   return host;
 }

@@ -417,20 +417,6 @@ uint32_t Win32ErrorFromErrno(int err) {
   }
 }
 
-std::string Machine::DefaultFolder() {
-  const char* named = std::getenv("CRX_MACHINE");
-  if (named && *named) return named;
-  const char* data = std::getenv("XDG_DATA_HOME");
-  if (data && *data) return std::string(data) + "/cratex/machine";
-  const char* home = std::getenv("HOME");
-  std::string base = home && *home ? home : "";
-  if (base.empty()) {
-    struct passwd* pw = ::getpwuid(::getuid());
-    if (pw && pw->pw_dir) base = pw->pw_dir;
-  }
-  return base + "/.local/share/cratex/machine";
-}
-
 std::unique_ptr<Machine> Machine::Open(const std::string& folder, std::string* error) {
   if (folder.empty()) {
     *error = "no machine folder is named (set CRX_MACHINE)";
