@@ -3,7 +3,7 @@
 # build: Cratex.exe makes the archive from a builder script with the real
 # win64 full stub (Cratex.dat) in front, and the archive runs under wine.
 #
-#   setup_road_under_wine.sh [WIN64_BUILD] [road|signed|confirm]   (build/win64 road)
+#   setup_road_under_wine.sh [WIN64_BUILD] [road|signed|confirm|hostile]   (build/win64 road)
 #
 # road     the archive runs silently (/sms:silent): it must extract itself
 #          into the first free __CRX_tmp_N__ under wine's TEMP, start its
@@ -16,6 +16,14 @@
 #          certificate made here, must pass osslsigncode verify and still
 #          run and clean up silently: the signature is appended behind the
 #          archive, which the stub finds at its own fixed offset.
+# hostile  a setup archive whose member names are absolute
+#          (C:\crx-victim\x.txt, a file that exists in wine's drive_c with
+#          known bytes) or climb out of the folder it is extracted to
+#          (..\..\crx-escape.txt), runs silently: the names must land inside
+#          __CRX_tmp_N__, the existing file must keep its bytes, nothing may
+#          appear in drive_c outside that folder (but the log and the
+#          hand-off file), and the clean-up must remove every member, the
+#          sub-folders made for them and the folder itself.
 # confirm  run interactively on the X display: the setup confirmation
 #          "Cratex - Setup Confirm" must come up (a screenshot is kept in
 #          WIN64_BUILD/wine-shots/setup-confirm.png); declining with NO must
@@ -39,8 +47,8 @@ say() { printf 'setup_road_under_wine(%s): %s\n' "$mode" "$*"; }
 source "$(dirname "${BASH_SOURCE[0]}")/wine_test_lib.sh"
 
 case "$mode" in
-  road|signed|confirm) ;;
-  *) say "unknown mode '$mode' (road, signed or confirm)"; exit 2 ;;
+  road|signed|confirm|hostile) ;;
+  *) say "unknown mode '$mode' (road, signed, confirm or hostile)"; exit 2 ;;
 esac
 
 cratex_exe=$win_build/src/programs/Cratex.exe
@@ -59,6 +67,7 @@ use_wine_of_build "$win_build"
 start_wine_test crx-road
 host_temp=
 made_folders=()
+made_files=()
 
 # Removes what the runs left in wine's TEMP.
 # shellcheck disable=SC2317  # called on the way out
@@ -67,6 +76,8 @@ extra_cleanup() {
     for folder in "${made_folders[@]}"; do rm -rf "$folder"; done
     rm -f "$host_temp/crxfin.dat" "$host_temp/crxfinalize.exe"
   fi
+  local made
+  for made in "${made_files[@]}"; do rm -rf "$made"; done
 }
 
 on_failure() {
@@ -208,6 +219,49 @@ signed)
     >"$scratch/verify.out" 2>&1 || { cat "$scratch/verify.out"; fail "osslsigncode verify refused the signed archive"; }
   say "signed-setup.exe ($signed_size bytes, $((signed_size - unsigned_size)) more) passes osslsigncode verify"
   run_silently signed-setup.exe '.\SETUP.EXE /sms:silent' "$product/crxfinalize.exe"
+  ;;
+
+hostile)
+  # The pre-existing file an absolute name points at, with known bytes, and
+  # the place a climbing name reaches from __CRX_tmp_N__ (two folders up
+  # from it: the folder above wine's TEMP).
+  drive_c=$WINEPREFIX/drive_c
+  victim=$drive_c/crx-victim/x.txt
+  escape=$(dirname "$host_temp")/crx-escape.txt
+  [ ! -e "$drive_c/crx-victim" ] || fail "$drive_c/crx-victim is in the way"
+  [ ! -e "$escape" ] || fail "$escape is in the way"
+  made_files+=("$drive_c/crx-victim" "$escape")
+  mkdir -p "$drive_c/crx-victim"
+  printf 'the bytes the user had\r\n' >"$victim"
+  cp "$victim" "$scratch/victim.txt"
+  build_archive hostile-setup.exe product SETUP.EXE SETUP.EXE install.txt \
+    '<C:\crx-victim\x.txt>=install.txt' '<..\..\crx-escape.txt>=install.txt' \
+    '<docs\deep\guide.txt>=install.txt'
+  # Every file the run touches from here on is newer than the marker.
+  touch "$scratch/marker"
+  sleep 1
+  folder=$(next_folder)
+  run_silently hostile-setup.exe '.\SETUP.EXE /sms:silent'
+
+  cmp -s "$scratch/victim.txt" "$victim" || fail "the absolute member name changed $victim"
+  [ ! -e "$escape" ] || fail "the climbing member name created $escape"
+  # Nothing else in drive_c is new or changed but the log and the
+  # hand-off file (wine keeps its own files under windows\).
+  changed=$(cd "$drive_c" && find . -newer "$scratch/marker" -not -type d \
+              -not -path './windows/*' | sed 's|^\./||' | sort)
+  temp_rel=$(realpath --relative-to="$drive_c" "$host_temp")
+  unexpected=$(printf '%s\n' "$changed" |
+               grep -v -x -F -e "$temp_rel/Cratex.log" -e "$temp_rel/crxfin.dat" -e '' || true)
+  [ -z "$unexpected" ] || fail "the run wrote outside $folder: $unexpected"
+  # The absolute and the climbing name were extracted inside the folder
+  # (their drive, root and '..' dropped) and removed from there again.
+  log=$host_temp/Cratex.log
+  for inside in 'crx-victim\x.txt' 'crx-escape.txt' 'docs\deep\guide.txt'; do
+    grep -qiF "$wine_temp\\$folder\\$inside" "$log" ||
+      fail "the log shows no '$inside' inside $folder"
+  done
+  if grep -qF "left alone" "$log"; then fail "the clean-up left a member alone"; fi
+  say "hostile-setup.exe: $victim kept its bytes, nothing was written outside $folder"
   ;;
 
 confirm)
