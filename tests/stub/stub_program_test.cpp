@@ -509,6 +509,107 @@ TEST_F(StubProgramTest, LinuxArchivesNeedNothingFromTheBuildTree) {
   EXPECT_EQ(kExitDone, RunCapturing(run, &output)) << output;
   EXPECT_EQ(Ran(".\\setup.exe /sms:silent", At("temp\\__CRX_tmp_0__")), RecordLowerFolders());
 }
+
+// Ends the processes whose ids the test's programs wrote into files, and
+// the stub, on every way out of the test.
+class ProcessReaper {
+ public:
+  explicit ProcessReaper(std::vector<std::string> pid_files) : pid_files_(std::move(pid_files)) {}
+  ProcessReaper(const ProcessReaper&) = delete;
+  ProcessReaper& operator=(const ProcessReaper&) = delete;
+  ~ProcessReaper() {
+    if (stub) stub->Terminate(1);
+    for (const std::string& file : pid_files_) {
+      std::ifstream in(file);
+      long pid = 0;
+      if (in >> pid && pid > 1) ::kill(static_cast<pid_t>(pid), SIGKILL);
+    }
+  }
+  std::unique_ptr<Process> stub;
+
+ private:
+  std::vector<std::string> pid_files_;
+};
+
+// A setup program that starts a second stage through the machine and ends
+// at once: the stub must wait until the second stage (the program named to
+// wait for) has ended before it cleans up, as on Windows, because the
+// machine does not let a running program's file be deleted.
+TEST_F(StubProgramTest, StubWaitsForTheSecondStageBeforeCleaningUp) {
+  ASSERT_TRUE(p().files.CreateFolder(At("pids")));
+  const std::string pids = ProgramSidePath(At("pids"));
+  const std::string folder = At("temp\\__CRX_tmp_0__");
+  ASSERT_TRUE(p().environment.Set("CRX_TEST_TOOL", CRX_MACHINE_TOOL));
+  ASSERT_TRUE(p().environment.Set("CRX_TEST_STAGE2", folder + "\\stage2.exe"));
+  ASSERT_TRUE(p().environment.Set("CRX_TEST_PIDS", pids));
+  // Each loop is bounded (two minutes), so nothing outlives a lost test.
+  Write(At("product\\setup.exe"),
+        "#!/bin/sh\n"
+        "echo $$ > \"$CRX_TEST_PIDS/setup.pid\"\n"
+        "\"$CRX_TEST_TOOL\" run \"$CRX_TEST_STAGE2\" >\"$CRX_TEST_PIDS/tool.txt\" 2>&1 &\n"
+        "echo $! > \"$CRX_TEST_PIDS/tool.pid\"\n"
+        "i=0\n"
+        "while [ ! -f \"$CRX_TEST_PIDS/stage2.pid\" ] && [ $i -lt 1200 ]; do\n"
+        "  /bin/sleep 0.1; i=$((i+1))\n"
+        "done\n"
+        "printf 'cmd=%s\\ncwd=%s\\n' \"$CRX_COMMAND_LINE\" \"$(pwd)\" >> \"$CRX_RUN_RECORD\"\n");
+  Write(At("product\\stage2.exe"),
+        "#!/bin/sh\n"
+        "echo $$ > \"$CRX_TEST_PIDS/stage2.pid\"\n"
+        "i=0\n"
+        "while [ ! -f \"$CRX_TEST_PIDS/release\" ] && [ $i -lt 1200 ]; do\n"
+        "  /bin/sleep 0.1; i=$((i+1))\n"
+        "done\n");
+  const std::string archive = At("staged.exe");
+  {
+    QuietUi ui;
+    ArchiveEngine engine(p(), ui);
+    engine.SetOptions("+SZ");
+    SetupInfo& info = engine.setup_info();
+    info.company = "Velmora";
+    info.product = "Widget";
+    info.description = "Widget tools";
+    info.setup_program = "setup.exe";
+    info.wait_program = "stage2.exe";
+    ASSERT_TRUE(engine.CreateArchive(archive)) << ui.first;
+    ASSERT_TRUE(engine.AddFile(At("product\\setup.exe"), "setup.exe")) << ui.first;
+    ASSERT_TRUE(engine.AddFile(At("product\\stage2.exe"), "stage2.exe")) << ui.first;
+    ASSERT_TRUE(engine.CloseArchive()) << ui.first;
+    p().files.DeleteFile(At("temp\\Cratex.log"));
+  }
+
+  ProcessReaper reaper({pids + "/setup.pid", pids + "/tool.pid", pids + "/stage2.pid"});
+  reaper.stub = p().processes.Start("\"" + archive + "\" /sms:silent", StartOptions());
+  ASSERT_TRUE(reaper.stub);
+
+  // The setup program has ended and the stub has begun its wait.
+  const std::string waiting = "wait for {stage2.exe:setup.exe}\n";
+  std::string log;
+  for (int i = 0; i < 600 && log.find(waiting) == std::string::npos; ++i) {
+    const bool ended = reaper.stub->Wait(100) == WaitResult::kDone;
+    log = Read(At("temp\\Cratex.log"));
+    if (ended) break;
+  }
+  ASSERT_NE(std::string::npos, log.find(waiting)) << log << Read(At("pids\\tool.txt"));
+  EXPECT_EQ(Ran(".\\setup.exe /sms:silent", folder), RecordLowerFolders());
+
+  // While the second stage runs, the stub keeps waiting and keeps its files.
+  EXPECT_EQ(WaitResult::kTimeout, reaper.stub->Wait(2000));
+  EXPECT_TRUE(p().files.Exists(folder + "\\stage2.exe"));
+  EXPECT_TRUE(p().files.Exists(folder + "\\setup.exe"));
+  EXPECT_EQ(std::string::npos, Read(At("temp\\Cratex.log")).find("CLEANUP PHASE"));
+
+  // Once it has ended, the stub cleans up and ends.
+  Write(At("pids\\release"), "");
+  ASSERT_EQ(WaitResult::kDone, reaper.stub->Wait(120000));
+  uint32_t code = 1;
+  ASSERT_TRUE(reaper.stub->ExitCode(&code));
+  EXPECT_EQ(static_cast<uint32_t>(kExitDone), code);
+  EXPECT_FALSE(p().files.Exists(folder));
+  log = Read(At("temp\\Cratex.log"));
+  EXPECT_NE(std::string::npos, log.find(waiting + "CLEANUP PHASE\n")) << log;
+  EXPECT_NE(std::string::npos, log.find(Format("remove directory '%s'\n", folder.c_str()))) << log;
+}
 #endif
 
 }  // namespace
