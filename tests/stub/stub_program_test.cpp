@@ -484,9 +484,10 @@ TEST_F(StubProgramTest, LinuxArchivesNeedNothingFromTheBuildTree) {
   ASSERT_EQ(0, ::chmod(lib_folder.c_str(), 0770));
   expect_refused(lib_folder + " may be changed by other users");
   ASSERT_EQ(0, ::chmod(lib_folder.c_str(), 0700));
-  ASSERT_EQ(0, ::chmod(machine.c_str(), 0757));
+  ASSERT_EQ(0, ::stat(machine.c_str(), &st));
+  ASSERT_EQ(0, ::chmod(machine.c_str(), (st.st_mode & 0777) | S_IWOTH));
   expect_refused(machine + " may be changed by other users");
-  ASSERT_EQ(0, ::chmod(machine.c_str(), 0755));
+  ASSERT_EQ(0, ::chmod(machine.c_str(), st.st_mode & 0777));
   ASSERT_EQ(0, ::unlink(library.c_str()));
   ASSERT_EQ(0, ::symlink(CRX_MACHINE_LIBRARY_FILE, library.c_str()));
   expect_refused("it is a symbolic link");
