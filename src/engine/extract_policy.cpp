@@ -92,6 +92,24 @@ std::string ContainedName(const std::string& name) {
   return rest;
 }
 
+}  // namespace
+
+bool NameLeavesFolder(const std::string& name) {
+  const size_t n = name.size();
+  if ((n >= 2 && IsLetter(name[0]) && name[1] == ':') || (n >= 1 && IsSeparator(name[0]))) {
+    return true;
+  }
+  size_t element = 0;
+  for (size_t i = 0; i <= n; ++i) {
+    if (i < n && !IsSeparator(name[i])) continue;
+    if (ClimbsUp(name.substr(element, i - element))) return true;
+    element = i + 1;
+  }
+  return false;
+}
+
+namespace {
+
 // The length of the longest run of whole elements that paths a and b
 // start with alike (either separator matching either), or 0.
 size_t SharedFolderLength(const std::string& a, const std::string& b) {

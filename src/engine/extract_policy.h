@@ -80,6 +80,11 @@ struct OutputTarget {
   bool IsLink() const { return Exists() && (attributes & kAttrReparsePoint) != 0; }
 };
 
+// True when a member name has a drive letter, a root or a ".." element
+// (or one Windows reads as "..", such as "..."): extraction into a folder
+// with contained names changes it to keep the member inside.
+bool NameLeavesFolder(const std::string& name);
+
 class ExtractPolicy {
  public:
   ExtractPolicy(Platform& platform, EngineLog& log, UserInterface& ui);

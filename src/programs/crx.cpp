@@ -163,36 +163,6 @@ bool ParseArguments(int argc, char** argv, Arguments* args, std::string* error) 
   return true;
 }
 
-// An element that names a parent folder: "..", and the forms Windows reads
-// the same way once it drops trailing dots and blanks ("...", ".. ").
-bool ClimbsUp(const std::string& element) {
-  int dots = 0;
-  for (char c : element) {
-    if (c == '.') {
-      ++dots;
-    } else if (c != ' ') {
-      return false;
-    }
-  }
-  return dots >= 2;
-}
-
-// A member name that extraction into a folder must change to keep the
-// member inside: it has a drive letter or a root, or climbs up.
-bool NameLeavesFolder(const std::string& name) {
-  if (winpath::HasDriveLetter(name) || (!name.empty() && winpath::IsSeparator(name[0]))) {
-    return true;
-  }
-  size_t start = 0;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    if (i == name.size() || winpath::IsSeparator(name[i])) {
-      if (ClimbsUp(name.substr(start, i - start))) return true;
-      start = i + 1;
-    }
-  }
-  return false;
-}
-
 std::string TimeText(FileTime time) {
   SystemTime t;
   if (!FileTimeToSystemTime(time, &t)) return "(invalid time)      ";

@@ -82,12 +82,17 @@ std::string Resolved(FileSystem& files, const std::string& path) {
   return winpath::StripTrailingSeparator(winpath::ToBackslashes(files.FullPath(path)));
 }
 
-// The folders between path (inside folder) and folder itself, innermost
-// first.
+// Adds the folders between path (inside folder) and folder itself,
+// innermost first, to the list of folders the extraction made, each once
+// (Windows names compare without regard to case). Climbing stops at a
+// folder already listed: its parents were listed with it.
 void AddFoldersBetween(const std::string& path, const std::string& folder,
                        std::vector<std::string>* folders) {
   std::string parent = winpath::StripTrailingSeparator(winpath::Parent(path));
   while (StartsWithNoCase(parent, folder)) {
+    for (const std::string& known : *folders) {
+      if (winpath::EqualsNoCase(known, parent)) return;
+    }
     folders->push_back(parent);
     parent = winpath::StripTrailingSeparator(winpath::Parent(parent));
   }
@@ -124,17 +129,16 @@ void RemoveExtracted(HandoverContext& context, const std::string& folder) {
   }
   files.DeleteFile(kResultFile);
   // Deepest first: a folder is empty only once the folders in it are gone.
+  std::vector<size_t> depths;
   size_t deepest = 0;
-  for (const std::string& sub_folder : folders) deepest = std::max(deepest, Depth(sub_folder));
+  for (const std::string& sub_folder : folders) {
+    depths.push_back(Depth(sub_folder));
+    deepest = std::max(deepest, depths.back());
+  }
   for (size_t depth = deepest; depth > 0; --depth) {
     for (size_t i = 0; i < folders.size(); ++i) {
       const std::string& sub_folder = folders[i];
-      if (Depth(sub_folder) != depth ||
-          std::find(folders.begin(), folders.begin() + static_cast<std::ptrdiff_t>(i),
-                    sub_folder) != folders.begin() + static_cast<std::ptrdiff_t>(i) ||
-          files.RemoveFolder(sub_folder)) {
-        continue;
-      }
+      if (depths[i] != depth || files.RemoveFolder(sub_folder)) continue;
       // Something else was put there (by the setup program): it stays.
       log.Write(Format("remove directory '%s'\n", sub_folder.c_str()));
       log.Write(Format("remove directory error 0x%x\n", LastError()));

@@ -271,6 +271,14 @@ TEST_F(ExtractPolicyTest, ContainedNamesLandInsideTheOutputFolder) {
               std::vector<std::string>{Format("box:%x:%s", kMbOk | kMbTopmost, message.c_str())});
     EXPECT_TRUE(LogHas(message + "\n"));
   }
+  // The names whose change crx announces: roots, drives and climbing only.
+  for (const char* name : {"C:\\src\\a.txt", "c:rel", "\\a", "/etc/x", "..\\a", "a\\...\\b",
+                           "a/.. "}) {
+    EXPECT_TRUE(NameLeavesFolder(name)) << name;
+  }
+  for (const char* name : {"a\\b.txt", "a..b\\..c\\d.", "x\\.\\y", "..x", ""}) {
+    EXPECT_FALSE(NameLeavesFolder(name)) << name;
+  }
 }
 
 TEST_F(ExtractPolicyTest, FreeSpaceIsMeasuredOncePerDriveUntilItRunsShort) {
