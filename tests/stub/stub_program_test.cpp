@@ -501,6 +501,23 @@ TEST_F(StubProgramTest, LinuxArchivesNeedNothingFromTheBuildTree) {
   ASSERT_EQ(0, ::unlink(library.c_str()));
   expect_refused("has no machine library");
 
+  // A machine made under a umask that lets the group write is still the
+  // user's alone, so its archives run.
+  const std::string fresh = WindowsToHostPath(At("fresh"));
+  ASSERT_FALSE(fresh.empty());
+  std::string made;
+  ASSERT_EQ(0, RunCapturing("umask 002 && CRX_MACHINE=" + Quoted(fresh) + " " +
+                                Quoted(CRX_MACHINE_TOOL) + " show",
+                            &made))
+      << made;
+  ASSERT_EQ(0, ::stat(fresh.c_str(), &st));
+  EXPECT_EQ(0u, st.st_mode & (S_IWGRP | S_IWOTH));
+  std::string fresh_run;
+  RunCapturing("CRX_MACHINE=" + Quoted(fresh) + " " +
+                   Quoted(WindowsToHostPath(At("copy\\widget.exe"))) + " /sms:silent",
+               &fresh_run);
+  EXPECT_EQ(std::string::npos, fresh_run.find("cannot open the emulated machine")) << fresh_run;
+
   // Put back by the tools: the archive runs again.
   std::string error;
   ASSERT_TRUE(InstallMachineLibrary(machine, CRX_MACHINE_LIBRARY_FILE, &error)) << error;

@@ -423,10 +423,17 @@ std::unique_ptr<Machine> Machine::Open(const std::string& folder, std::string* e
     return nullptr;
   }
   std::string path = AbsoluteHostPath(folder);
+  const bool existed = IsFolderOnHost(path);
   if (!MakeHostFolders(path)) {
     *error = Format("cannot create the machine folder %s: %s", path.c_str(), std::strerror(errno));
     return nullptr;
   }
+  // A new machine folder is the user's alone to change whatever the umask
+  // (a group-writable one would make the stubs refuse the machine library
+  // kept in it).
+  struct stat made;
+  if (!existed && ::stat(path.c_str(), &made) == 0)
+    ::chmod(path.c_str(), made.st_mode & 0755);
   // The real path, so that host folders reached through links (the current
   // folder, for one) map back to the machine's drives.
   char real[PATH_MAX];

@@ -28,8 +28,8 @@ std::string WhyNotOwn(const std::string& path, const struct stat& st) {
   if (st.st_uid != ::geteuid())
     return Format("%s belongs to another user (user id %u)", path.c_str(),
                   static_cast<unsigned>(st.st_uid));
-  return Format("%s may be changed by other users (mode %03o)", path.c_str(),
-                static_cast<unsigned>(st.st_mode & 0777));
+  return Format("%s may be changed by other users (mode %03o; chmod go-w makes it private)",
+                path.c_str(), static_cast<unsigned>(st.st_mode & 0777));
 }
 
 bool ReadWhole(int fd, std::string* data) {
