@@ -291,6 +291,12 @@ DeflateOutcome DeflatePipeline::Compress(const std::string& path, File& file, in
       if (current->read_failed) return DeflateOutcome::kReadError;
       return DeflateOutcome::kShortRead;
     }
+    // The member's own next blocks come first, so that the workers compress
+    // them while the caller waits for this one; what room is left goes to
+    // the planned files that follow it. A read failure stops the topping
+    // up and is reported once the blocks read before it are handed out.
+    while (in_flight_ < max_in_flight_ && ReadBlock(*current)) {
+    }
     ReadAhead();
     std::shared_ptr<Block> block = current->blocks.front();
     current->blocks.pop_front();
