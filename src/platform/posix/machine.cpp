@@ -770,7 +770,25 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   }
   std::string host = root == "/" ? "" : root;
   bool all_found = dir_fd >= 0;
-  for (size_t i = 0; i < elements.size(); ++i) {
+  size_t first = 0;
+  if (all_found && elements.size() > 1) {
+    // Usually every folder on the way exists in the spelling given: then
+    // one open of the whole folder path (links followed, as below) stands
+    // for the walk. Any failure walks element by element, which finds
+    // other spellings and says what is missing.
+    std::string parent = host;
+    for (size_t i = 0; i + 1 < elements.size(); ++i) parent += "/" + elements[i];
+    if (parent.size() < kLongHostPath) {
+      int next = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (next >= 0) {
+        ::close(dir_fd);
+        dir_fd = next;
+        host = std::move(parent);
+        first = elements.size() - 1;
+      }
+    }
+  }
+  for (size_t i = first; i < elements.size(); ++i) {
     const std::string& element = elements[i];
     const bool last = i + 1 == elements.size();
     std::string actual;

@@ -171,9 +171,10 @@ class Machine {
   // the spelling given. False with a Win32 error code in *error when the
   // path cannot name anything on this machine (no such drive, no disk in
   // the drive, an invalid character).
-  // Costs one lookup per element: each folder is opened relative to the
-  // one before, the exact spelling is tried first, and a folder's names are
-  // read only on a miss and then kept (see NoteAdded) until the folder
+  // Costs one open when every folder on the way exists in the spelling
+  // given; else one lookup per element: each folder is opened relative to
+  // the one before, the exact spelling is tried first, and a folder's names
+  // are read only on a miss and then kept (see NoteAdded) until the folder
   // changes.
   bool Resolve(const std::string& path, ResolvedPath* out, uint32_t* error) const;
   // Keep the lookup cache current after this process added (created,
