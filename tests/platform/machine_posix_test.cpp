@@ -105,6 +105,29 @@ TEST(MachineTest, PathsTranslateBothWaysAndIgnoreCase) {
   ASSERT_TRUE(fs.SetCurrentFolder("Z:\\"));
 }
 
+TEST(MachineTest, DeepPathsResolveWhateverTheirFoldersSpelling) {
+  test::TestPlatform tp;
+  ASSERT_TRUE(tp.ok()) << tp.Error();
+  FileSystem& fs = tp.Get().files;
+  const std::string m = tp.MachineFolder();
+  ASSERT_TRUE(fs.CreateFolder("C:\\Deep"));
+  ASSERT_TRUE(fs.CreateFolder("C:\\Deep\\Mid"));
+  ASSERT_TRUE(fs.CreateFolder("C:\\Deep\\Mid\\Low"));
+  std::ofstream(m + "/drive_c/Deep/Mid/Low/f.txt") << "x";
+  std::ofstream(m + "/drive_c/Deep/plain") << "x";
+  ASSERT_EQ(0, ::symlink((m + "/drive_c/Deep/Mid").c_str(), (m + "/drive_c/Deep/link").c_str()));
+  // As spelled, in another case, and through a link to a folder.
+  EXPECT_EQ(m + "/drive_c/Deep/Mid/Low/f.txt", WindowsToHostPath("C:\\Deep\\Mid\\Low\\f.txt"));
+  EXPECT_EQ(m + "/drive_c/Deep/Mid/Low/f.txt", WindowsToHostPath("c:\\DEEP\\mid\\LOW\\F.TXT"));
+  EXPECT_EQ(m + "/drive_c/Deep/Mid/Low/f.txt", WindowsToHostPath("C:\\Deep\\Mid\\low\\f.txt"));
+  EXPECT_TRUE(fs.IsFile("C:\\Deep\\link\\Low\\f.txt"));
+  EXPECT_TRUE(fs.IsFile("C:\\deep\\LINK\\low\\F.txt"));
+  // A file or a missing folder on the way names nothing.
+  EXPECT_FALSE(fs.IsFile("C:\\Deep\\plain\\Low\\f.txt"));
+  EXPECT_FALSE(fs.IsFile("C:\\Deep\\None\\Low\\f.txt"));
+  EXPECT_EQ(m + "/drive_c/Deep/None/Low/f.txt", WindowsToHostPath("C:\\Deep\\None\\Low\\f.txt"));
+}
+
 TEST(MachineTest, ShareModesHoldAcrossProcesses) {
   test::TestPlatform tp;
   ASSERT_TRUE(tp.ok()) << tp.Error();
