@@ -406,8 +406,11 @@ bool ArchiveWriter::AddFile(const std::string& path, const std::string& name_on_
 
   if (core_.hooks->HasFeedback()) core_.hooks->FeedbackText(LastPathElement(path));
 
+  // A file the folder walk had read ahead is still open: its handle serves
+  // as the member's own, which saves opening it again.
   std::unique_ptr<File> file =
-      files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
+      pipeline_ && core_.options.compress ? pipeline_->TakeReadAhead(path) : nullptr;
+  if (!file) file = files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
   int64_t size = 0;
   if (file && !file->Size(&size)) file.reset();
   if (!file) {

@@ -178,17 +178,17 @@ bool DeflatePipeline::ReadBlock(Source& source) {
   const size_t keep = std::min(kDeflateWindow, block->dictionary + own);
   source.tail.assign(block->input.end() - static_cast<std::ptrdiff_t>(keep),
                      block->input.end());
-  if (block->last) {
-    std::vector<uint8_t>().swap(source.tail);
-    source.owned.reset();  // a file read ahead is closed once read
-  }
+  // A file read ahead keeps its handle until it is lent to the caller or
+  // dropped: at most one per block in flight.
+  if (block->last) std::vector<uint8_t>().swap(source.tail);
   source.blocks.push_back(block);
   Submit(block);
   return true;
 }
 
 void DeflatePipeline::OpenPlanned(Source& source) {
-  if (source.file || source.unavailable) return;
+  if (source.opened || source.unavailable) return;
+  source.opened = true;
   source.owned = files_.Open(source.path, kAccessRead, kShareRead, Disposition::kOpenExisting);
   int64_t size = 0;
   if (!source.owned || !source.owned->Size(&size) || size <= 0 ||
@@ -247,11 +247,31 @@ void DeflatePipeline::ClearPlan() {
   plan_index_.clear();
 }
 
+std::unique_ptr<File> DeflatePipeline::TakeReadAhead(const std::string& path) {
+  auto planned = plan_index_.find(path);
+  if (planned == plan_index_.end() || planned->second < plan_front_ ||
+      planned->second >= plan_front_ + plan_.size()) {
+    return nullptr;
+  }
+  Source& source = *plan_[static_cast<size_t>(planned->second - plan_front_)];
+  int64_t size = 0;
+  if (!source.owned || source.unavailable || source.read != source.size ||
+      !source.owned->Size(&size) || size != source.size) {
+    return nullptr;
+  }
+  // Fully read: the handle is not read from again by the pipeline.
+  source.file = nullptr;
+  lent_ = source.owned.get();
+  return std::move(source.owned);
+}
+
 DeflateOutcome DeflatePipeline::Compress(const std::string& path, File& file, int64_t size,
                                          const Sink& sink, const std::function<bool()>& quit,
                                          int64_t* got, int64_t* compressed) {
   *got = 0;
   *compressed = 0;
+  const bool lent = &file == lent_;
+  lent_ = nullptr;
   // The member read ahead, when it was planned and is still what it was.
   std::unique_ptr<Source> current;
   auto planned = plan_index_.find(path);
@@ -270,6 +290,8 @@ DeflateOutcome DeflatePipeline::Compress(const std::string& path, File& file, in
     }
   }
   if (!current) {
+    // A handle lent by TakeReadAhead was read to its end: read it afresh.
+    if (lent && !file.Seek(0, SeekFrom::kBegin, nullptr)) return DeflateOutcome::kReadError;
     current = std::make_unique<Source>();
     current->path = path;
     current->file = &file;

@@ -77,6 +77,12 @@ class DeflatePipeline {
   // Forgets the plan and everything read ahead for it.
   void ClearPlan();
 
+  // The handle by which a planned file was read ahead, when all of it was
+  // read and its size is unchanged, for the caller to use as the member's
+  // own handle (it is positioned at the end) instead of opening the file a
+  // second time; null otherwise. The caller hands it back to Compress.
+  std::unique_ptr<File> TakeReadAhead(const std::string& path);
+
   // Compresses size bytes of the member at path into a zlib stream, handing
   // the compressed bytes to sink in order. file is the caller's open handle
   // to it, read from when the member was not read ahead (or its size
@@ -105,6 +111,7 @@ class DeflatePipeline {
     File* file = nullptr;
     int64_t size = 0;
     int64_t read = 0;
+    bool opened = false;       // opened for reading ahead (the handle may be lent out)
     bool unavailable = false;  // could not be opened or read ahead
     bool read_failed = false;
     bool short_read = false;
@@ -129,6 +136,7 @@ class DeflatePipeline {
   FileSystem& files_;
   int jobs_;
   size_t max_in_flight_;
+  const File* lent_ = nullptr;  // the handle TakeReadAhead gave out last
   size_t in_flight_ = 0;  // blocks submitted and not yet handed out
 
   std::deque<std::unique_ptr<Source>> plan_;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,10 +119,12 @@ class BigFileSystem : public test::ForwardingFileSystem {
   std::string sized_path;
   int64_t sized = 0;
   int64_t room = -1;  // -1: no limit
+  std::map<std::string, int> read_opens;  // successful opens for reading, by path
 
   std::unique_ptr<File> Open(const std::string& path, uint32_t access, uint32_t share,
                              Disposition disposition, uint32_t attributes) override {
     std::unique_ptr<File> f = real().Open(path, access, share, disposition, attributes);
+    if (f && access == kAccessRead) ++read_opens[path];
     if (f && !big_path.empty() && path == big_path) {
       return std::make_unique<SizedFile>(std::move(f), int64_t{1} << 31);
     }
@@ -1149,7 +1152,12 @@ TEST_F(ArchiveWriterTest, LargeMembersStreamAndEveryJobCountWritesTheSameBytes) 
       e.SetOptions(options);
       e.set_password_digest(digest);
       ASSERT_TRUE(e.CreateArchive(archive_));
+      files_->read_opens.clear();
       ASSERT_TRUE(e.AddDirectory(S() + "\\tree"));
+      // A small file the walk read ahead is not opened a second time.
+      for (const char* small : {"\\tree\\z.txt", "\\tree\\sub\\one.txt"}) {
+        EXPECT_EQ(files_->read_opens[S() + small], 1) << small << " jobs " << jobs;
+      }
       ASSERT_TRUE(e.AddFile(S() + "\\tree\\big.bin", "again.bin"));
       ASSERT_TRUE(e.CloseArchive());
       EXPECT_TRUE(ui_.calls.empty());
