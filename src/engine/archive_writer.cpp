@@ -59,6 +59,18 @@ bool ArchiveWriter::WriteArchive(const void* data, size_t size) {
   return false;
 }
 
+bool ArchiveWriter::WriteFailed() {
+  // A full disk was reported when it was found; any other write error is
+  // shown here.
+  if (!DiskFull()) {
+    core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(write_error_),
+                               write_error_),
+                        kCaption, kMbOk);
+  }
+  core_.ShowStatus("Ready");
+  return false;
+}
+
 bool ArchiveWriter::DiskFull() const {
   return write_error_ == kErrorDiskFull || write_error_ == kErrorHandleDiskFull;
 }
@@ -466,13 +478,7 @@ bool ArchiveWriter::AddFile(const std::string& path, const std::string& name_on_
   header.size = static_cast<int32_t>(size);
   header.modified = modified;
   if (!WriteMemberHeader(header)) {
-    if (!DiskFull()) {
-      core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(write_error_),
-                                 write_error_),
-                          kCaption, kMbOk);
-    }
-    core_.ShowStatus("Ready");
-    return false;
+    return WriteFailed();
   }
   int64_t got = 0;
   const DataResult result = core_.options.compress
@@ -480,13 +486,7 @@ bool ArchiveWriter::AddFile(const std::string& path, const std::string& name_on_
                                 : WriteStoredData(*file, &header, &got);
   file.reset();
   if (result == DataResult::kWriteFailed) {
-    if (!DiskFull()) {
-      core_.ui.MessageBox(Format("Write Error: %d (0x%x)", static_cast<int>(write_error_),
-                                 write_error_),
-                          kCaption, kMbOk);
-    }
-    core_.ShowStatus("Ready");
-    return false;
+    return WriteFailed();
   }
   if (result != DataResult::kOk) {
     if (result == DataResult::kShortRead) {

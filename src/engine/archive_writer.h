@@ -147,6 +147,8 @@ class ArchiveWriter {
   // the temporary file and marks the archive broken.
   void Abandon(uint32_t code);
   bool DiskFull() const;
+  // Shows a write error that was not a full disk and ends the member: false.
+  bool WriteFailed();
   // Deletes the temporary file of the archive being written.
   void DeleteTemporary();
   // The engine's ReportError plus the same text in the activity log.
