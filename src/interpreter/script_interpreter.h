@@ -1,0 +1,315 @@
+#ifndef CRX_INTERPRETER_SCRIPT_INTERPRETER_H
+#define CRX_INTERPRETER_SCRIPT_INTERPRETER_H
+
+// The installation-script interpreter's context: everything one run of
+// Kestrova knows (the parsed command, the script files, the variables, the
+// conditional levels, the run flags, the file groups, the records for the
+// uninstall script, the log) and every command handler. Handlers are members
+// so each reads the current command and the run's state directly; they live
+// in one source file per command family:
+//
+//   runner.cpp            start-up, reading and splitting lines, call/return,
+//                         the main loop, executing one command, end of run
+//   variables.cpp         variables, aliases, line expansion; set, setenv,
+//                         eval, _alias
+//   conditionals.cpp      if / elseif / else / endif
+//   silent.cpp            silent mode, response file, status report; the
+//                         message service
+//   command_table.cpp     the keyword table and the dispatcher
+//   general_commands.cpp  updating, filegroup, run, fread, fedit, rm, fwrite,
+//                         chmod, getdllref, onuninstall, single_step,
+//                         maximize, cancel, finalize; message, query
+//   copy_command.cpp      copy and its disk-space accounting
+//   boot_moves.cpp        replace and delete at the next start
+//   registry_commands.cpp setreg, getreg, rmkey, rmregtree (registry_key.h)
+//   bookkeeping.cpp       finishing an installation, tree and file removal,
+//                         the clean-up after a failed command
+//
+// Each family keeps the helpers it alone needs in its own source file.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace crx::ui {
+class FrontEnd;
+}
+
+namespace crx::interp {
+
+// Field sizes of a parsed command (longer words are cut, with a log line).
+inline constexpr size_t kKeywordField = 31;
+inline constexpr size_t kArgumentField = 255;
+inline constexpr int kArgumentFields = 8;
+// A blank that belongs to a word: quoted blanks and blanks of variable values.
+inline constexpr char kProtectedBlank = '\x01';
+// Script lines: at most 510 characters read, 512 bytes once expanded.
+inline constexpr size_t kLineLimit = 510;
+inline constexpr size_t kExpandedLimit = 512;
+// Open script files: the main script and nine called ones.
+inline constexpr int kScriptSlots = 10;
+// Evaluated conditional levels.
+inline constexpr int kConditionalLevels = 8;
+inline constexpr int kFileGroups = 8;
+
+// The message service's answers and flags are the Windows message-box ones
+// (engine/user_interface.h): 1 OK, 2 Cancel, 6 Yes, 7 No; 0 plain, 16 stop,
+// 33 OK/Cancel with question icon, 64 information.
+
+struct ParsedCommand {
+  std::string option;   // empty, or a word beginning with '-'
+  std::string command;  // the keyword
+  std::string args[kArgumentFields];
+
+  // The number of non-empty argument fields; -1 when the command is empty.
+  int ArgCount() const;
+  // True when the option begins with '-' and holds the letter anywhere.
+  bool HasOption(char letter) const;
+  void Clear();
+};
+
+struct FileGroup {
+  std::string description;  // empty: no filegroup command defined it
+  int64_t bytes = 0;        // pre-scan total; negative = deselected
+  int files = 0;
+  bool mandatory = false;
+};
+
+struct ShortcutRecord {
+  std::string path;
+  bool shared = false;  // made with option -s
+};
+
+// What the program around the interpreter provides: the main window's status
+// pane, its title, the script file dialog. Win32 shows a window; on Linux the
+// status is one updating line on a terminal, or nothing.
+class InterpreterHost {
+ public:
+  virtual ~InterpreterHost() = default;
+  // Sets the first status pane and lets the window process waiting messages.
+  virtual void SetStatus(const std::string& text) = 0;
+  // The "Run Install Script" file dialog; false when the user cancels.
+  virtual bool AskScriptFile(const std::string& initial_file,
+                             const std::string& initial_folder,
+                             std::string* chosen) = 0;
+  virtual void SetTitle(const std::string& title) { (void)title; }
+  virtual void Maximize() {}
+};
+
+// How a run ended, for the program's entry point.
+struct RunResult {
+  int exit_code = 0;
+  // True when the window should stay open until the user closes it
+  // (interactive runs that ended with their report).
+  bool keep_window = false;
+};
+
+class ScriptInterpreter {
+ public:
+  ScriptInterpreter(Platform& platform, ui::FrontEnd& front_end, InterpreterHost& host);
+  ~ScriptInterpreter();
+  ScriptInterpreter(const ScriptInterpreter&) = delete;
+  ScriptInterpreter& operator=(const ScriptInterpreter&) = delete;
+
+  // ---- runner.cpp ------------------------------------------------------
+  // The whole program run for a command line (the text after the program
+  // name): silent option, script choice, log, pre-scan, main loop, report,
+  // finalize hand-off.
+  RunResult Run(const std::string& command_line);
+  // Turns one expanded line into the current command (quoting, splitting,
+  // protected blanks, grave accents, field cuts). Public for tests.
+  void SplitLine(const std::string& expanded);
+  // Executes the current command: status text, single-step question,
+  // dispatch, failure report and clean-up. Returns success.
+  bool Execute();
+  // Writes the command record "\ncmd<%s> opt<%s> a1<%s> ... a8<%s>\n".
+  void LogCommandRecord();
+  // Sets the status text (nothing in silent mode).
+  void SetStatus(const std::string& text);
+
+  // ---- silent.cpp --------------------------------------------------------
+  // Removes a leading "/sms:" form and returns the rest; false when the
+  // program must quit (missing response file, already reported).
+  bool ParseSilentOption(const std::string& command_line, std::string* rest);
+  bool GetResponse(const std::string& key, std::string* value);
+  bool GetResponseInt(const std::string& key, int* value);
+  void ReportStatusMIF(bool success, const std::string& text);
+  // The message service: shows (or, silently, logs) a message and returns
+  // the button pressed (kIdOk, kIdCancel, kIdYes, kIdNo).
+  int Message(const std::string& text, uint32_t flags);
+  bool CmdSmsOn();
+  bool CmdSmsOff();
+
+  // ---- the log (runner.cpp) ----------------------------------------------
+  bool OpenLog();
+  void Log(const std::string& text);  // only while logging is enabled
+  void LogF(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
+  void FlushLog();
+
+  // ---- variables.cpp -------------------------------------------------------
+  void SetBuiltInVariables();
+  bool SetVariable(const std::string& name, const std::string& value, bool environment = false);
+  // The value as stored (blanks as protected marks); false when unknown.
+  bool GetVariable(const std::string& name, std::string* value);
+  // The readable value (grave accents at the ends and marks undone); "" when unknown.
+  std::string VariableText(const std::string& name);
+  // Expands $NAME references of a raw line into at most 512 bytes.
+  std::string ExpandLine(const std::string& raw);
+  void AddAlias(const std::string& name, const std::string& text);
+  void SubstituteAliases();  // on the current command's arguments
+  bool CmdSet();
+  bool CmdSetenv();
+  bool CmdEval();
+  bool CmdAlias();
+
+  // ---- conditionals.cpp ----------------------------------------------------
+  bool MayRun() const;
+  bool CmdIf();
+  bool CmdElseif();
+  bool CmdElse();
+  bool CmdEndif();
+  bool FileStatusTest(const std::string& path, const std::string& spec);
+
+  // ---- command_table.cpp ---------------------------------------------------
+  // Runs the current command through its row of the keyword table.
+  bool Dispatch();
+
+  // ---- general_commands.cpp ------------------------------------------------
+  bool CmdUpdating();
+  bool CmdFilegroup();
+  bool CmdRun();
+  bool CmdFread();
+  bool CmdFedit();
+  bool CmdRm();
+  bool CmdFwrite();
+  bool CmdChmod();
+  bool CmdGetdllref();
+  bool CmdOnuninstall();
+  bool CmdSingleStep();
+  bool CmdMaximize();
+  bool CmdCancel();
+  bool CmdFinalize();
+  bool CmdMessage();
+  bool CmdQuery();
+  // Keywords whose commands come with later work: fails naming the keyword.
+  bool CmdNotAvailable();
+  // The shared-file reference count of a full path; -1 when unknown.
+  int SharedRefCount(const std::string& path);
+  // Sets it; returns the system result (0 = success).
+  long SetSharedRefCount(const std::string& path, int count);
+
+  // ---- copy_command.cpp ----------------------------------------------------
+  bool CmdCopy();
+  // Pre-scan accounting of the current (copy) command.
+  void CountCopySpace();
+  // Reads the free space of HOME's drive (called when HOME is set).
+  void UpdateFreeSpace(const std::string& home);
+  // Creates every missing folder of a path (the folder itself included),
+  // recording each it made; reports a failure through the message service.
+  bool CreateFolders(const std::string& folder);
+
+  // ---- boot_moves.cpp ------------------------------------------------------
+  bool BootMoveSupported();
+  bool MoveOnBoot(const std::string& source, const std::string* destination);
+  bool DeleteOnBoot(const std::string& path);
+
+  // ---- registry_commands.cpp -----------------------------------------------
+  bool CmdSetreg();
+  bool CmdGetreg();
+  bool CmdRmkey();
+  bool CmdRmregtree();
+  // rmregtree of a key under a hive, as the clean-up uses it.
+  bool RemoveRegistryTree(RegKey hive, const std::string& key);
+
+  // ---- bookkeeping.cpp -----------------------------------------------------
+  bool FinalizeInstallation();
+  bool RegisterUninstall();
+  bool RemoveTree(const std::string& folder);
+  bool RemoveFile(const std::string& path);
+  // The clean-up after a failed command (HOME tree, application key).
+  void CleanUpAfterFailure();
+
+  // ---- state ------------------------------------------------------------
+  Platform& platform;
+  ui::FrontEnd& front_end;
+  InterpreterHost& host;
+
+  ParsedCommand cmd;
+
+  // Script files (runner.cpp owns the reading state).
+  struct ScriptSlot;
+  std::vector<std::unique_ptr<ScriptSlot>> slots;  // kScriptSlots entries
+  int depth = 0;
+  bool prescan = false;
+  std::string raw_line;  // the line as read, before expansion
+
+  // Run-wide flags.
+  bool cancelled = false;
+  bool suspended = false;      // restart: awaiting a reboot
+  bool reboot_needed = false;
+  bool uninstalling = false;
+  bool update_mode = false;
+  bool silent = false;
+  bool single_step = false;
+  bool exit_at_end = false;
+  bool finalize_requested = false;
+  bool logging = false;
+  bool cleaning_up = false;    // the clean-up after a failed command runs
+  bool extended_confirmation = false;  // oktoinstallex
+  std::string resume_marker;   // restart label of a restarted run
+  std::string title;           // last window title set
+
+  // Silent mode.
+  std::string response_file;
+
+  // Variables and aliases, in order of first assignment.
+  struct Pair {
+    std::string name;
+    std::string value;
+  };
+  std::vector<Pair> variables;
+  std::vector<Pair> aliases;
+
+  // Conditionals.
+  uint8_t levels[kConditionalLevels] = {};
+  int active_index = -1;
+  int depth_index = -1;
+
+  // Copy.
+  uint64_t needed_total = 0;
+  uint64_t free_space = UINT64_MAX;  // unknown until HOME is set
+  bool space_checked = false;
+  FileGroup groups[kFileGroups];
+
+  // Records for the uninstall script.
+  std::vector<std::string> on_uninstall;
+  std::vector<std::string> servers;
+  std::vector<std::string> data_sources;
+  std::vector<std::string> associations;
+  std::vector<ShortcutRecord> menu_shortcuts;
+  std::vector<ShortcutRecord> desktop_shortcuts;
+
+  // What this run made, so the clean-up removes nothing else.
+  std::vector<std::string> created_folders;  // in creation order
+  std::vector<std::string> copied_files;     // destinations written
+
+  // Removals that could not be done now (bookkeeping.cpp, boot_moves.cpp).
+  std::vector<std::string> pending_files;
+  std::vector<std::string> pending_folders;
+  int remove_answer = 0;  // 0 none, kIdYes yes to all, kIdNo no to all
+  int boot_moves = -1;    // -1 unknown, 0 no, 1 yes
+
+ private:
+  std::unique_ptr<File> log_;
+};
+
+}  // namespace crx::interp
+
+#endif  // CRX_INTERPRETER_SCRIPT_INTERPRETER_H

@@ -1,0 +1,96 @@
+#ifndef CRX_TESTS_INTERPRETER_INTERPRETER_FIXTURE_H
+#define CRX_TESTS_INTERPRETER_INTERPRETER_FIXTURE_H
+
+// A ScriptInterpreter on a fresh test platform, with a front-end that
+// records every dialog and answers from a queue, and a host that records
+// status texts.
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "interpreter/script_interpreter.h"
+#include "support/test_platform.h"
+#include "ui/dialog.h"
+#include "ui/front_end.h"
+#include "ui/message_box.h"
+
+namespace crx::test {
+
+struct ShownDialog {
+  std::string name;
+  std::string caption;
+  std::string text;
+  uint32_t flags = 0;  // message boxes only
+  int result = 0;
+};
+
+// Answers dialogs with the queued button identifiers; with nothing queued it
+// presses the dialog's refusing button (as an answers file that has run out
+// would end the program, a test that did not expect a dialog sees it in
+// `shown`).
+class ScriptedFrontEnd : public ui::FrontEnd {
+ public:
+  std::deque<int> answers;
+  std::vector<ShownDialog> shown;
+
+  int Show(ui::Dialog& dialog) override {
+    ShownDialog record;
+    record.name = dialog.Name();
+    record.caption = dialog.Caption();
+    record.text = dialog.Text();
+    if (const ui::MessageBoxDialog* box = dialog.AsMessageBox()) record.flags = box->Flags();
+    std::string error;
+    if (!answers.empty()) {
+      int id = answers.front();
+      answers.pop_front();
+      if (!dialog.Press(id, &error)) ADD_FAILURE() << "can't press " << id << ": " << error;
+    } else {
+      dialog.Refuse();
+    }
+    record.result = dialog.Result();
+    shown.push_back(record);
+    return dialog.Result();
+  }
+};
+
+class RecordingHost : public interp::InterpreterHost {
+ public:
+  std::vector<std::string> statuses;
+  std::string script_answer;  // chosen by the script dialog; empty = cancel
+  int script_dialogs = 0;
+  std::string title;
+  int maximized = 0;
+
+  void SetStatus(const std::string& text) override { statuses.push_back(text); }
+  bool AskScriptFile(const std::string& initial_file, const std::string& initial_folder,
+                     std::string* chosen) override {
+    (void)initial_file;
+    (void)initial_folder;
+    ++script_dialogs;
+    if (script_answer.empty()) return false;
+    *chosen = script_answer;
+    return true;
+  }
+  void SetTitle(const std::string& text) override { title = text; }
+  void Maximize() override { ++maximized; }
+};
+
+class InterpreterTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(platform_.ok()) << platform_.Error(); }
+
+  Platform& P() { return platform_.Get(); }
+  interp::ScriptInterpreter& K() { return interpreter_; }
+
+  TestPlatform platform_;
+  ScriptedFrontEnd front_end_;
+  RecordingHost host_;
+  interp::ScriptInterpreter interpreter_{platform_.Get(), front_end_, host_};
+};
+
+}  // namespace crx::test
+
+#endif  // CRX_TESTS_INTERPRETER_INTERPRETER_FIXTURE_H
