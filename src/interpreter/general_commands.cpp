@@ -21,7 +21,5 @@ bool ScriptInterpreter::CmdFinalize() { return false; }
 bool ScriptInterpreter::CmdMessage() { return false; }
 bool ScriptInterpreter::CmdQuery() { return false; }
 bool ScriptInterpreter::CmdNotAvailable() { return false; }
-int ScriptInterpreter::SharedRefCount(const std::string& path) { (void)path; return -1; }
-long ScriptInterpreter::SetSharedRefCount(const std::string& path, int count) { (void)path; (void)count; return -1; }
 
 }  // namespace crx::interp

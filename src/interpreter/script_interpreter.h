@@ -200,10 +200,6 @@ class ScriptInterpreter {
   bool CmdQuery();
   // Keywords whose commands come with later work: fails naming the keyword.
   bool CmdNotAvailable();
-  // The shared-file reference count of a full path; -1 when unknown.
-  int SharedRefCount(const std::string& path);
-  // Sets it; returns the system result (0 = success).
-  long SetSharedRefCount(const std::string& path, int count);
 
   // ---- copy_command.cpp ----------------------------------------------------
   bool CmdCopy();
@@ -214,6 +210,10 @@ class ScriptInterpreter {
   // Creates every missing folder of a path (the folder itself included),
   // recording each it made; reports a failure through the message service.
   bool CreateFolders(const std::string& folder);
+  // The shared-file reference count of a full path; -1 when unknown.
+  int SharedRefCount(const std::string& path);
+  // Sets it; returns the system result (0 = success).
+  long SetSharedRefCount(const std::string& path, int count);
 
   // ---- boot_moves.cpp ------------------------------------------------------
   bool BootMoveSupported();
