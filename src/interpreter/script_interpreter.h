@@ -178,8 +178,13 @@ class ScriptInterpreter {
   bool FileStatusTest(const std::string& path, const std::string& spec);
 
   // ---- command_table.cpp ---------------------------------------------------
-  // Runs the current command through its row of the keyword table.
+  // Runs the current command through its row of the keyword table
+  // (command_table.h says how each kind of row is treated).
   bool Dispatch();
+  // Checks the current command's argument count and option against its
+  // row, showing the row's message (if any) on a mismatch; false when they
+  // do not fit. `if` calls it once it knows its branch is evaluated.
+  bool CheckCommandRow();
 
   // ---- general_commands.cpp ------------------------------------------------
   bool CmdUpdating();
