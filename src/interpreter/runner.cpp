@@ -1,21 +1,72 @@
-#include "interpreter/script_interpreter.h"
+// The script runner: choosing the script, the log, reading script lines
+// (continuation, comments, quoting, splitting), call and return between
+// script files, the pre-scan, the main loop, executing one command with the
+// error report and clean-up, the end-of-run report and the finalize
+// hand-off.
 
 #include <cstdarg>
 
 #include "common/format.h"
-
-// Not written yet: every function fails until its family lands.
+#include "common/winpath.h"
+#include "engine/user_interface.h"
+#include "interpreter/script_interpreter.h"
 
 namespace crx::interp {
 
+namespace {
+
+constexpr const char* kSettingsKey = "SOFTWARE\\Velmora\\Kestrova\\1.00";
+constexpr const char* kDefaultScript = "install.txt";
+constexpr size_t kReadChunk = 4096;
+constexpr int kMaxWords = 10;
+
+}  // namespace
+
+// One open script file with its read-ahead buffer.
 struct ScriptInterpreter::ScriptSlot {
   std::unique_ptr<File> file;
+  std::string path;
   std::string delete_on_close;  // a file called with call -r
+  std::string buffer;
+  size_t position = 0;
+
+  // The next byte of the file, or -1 at its end (or on a read error).
+  int Get() {
+    if (position == buffer.size()) {
+      if (!file) return -1;
+      buffer.resize(kReadChunk);
+      size_t got = 0;
+      if (!file->Read(buffer.data(), buffer.size(), &got)) got = 0;
+      buffer.resize(got);
+      position = 0;
+      if (got == 0) return -1;
+    }
+    return static_cast<unsigned char>(buffer[position++]);
+  }
+  // The next byte without taking it.
+  int Peek() {
+    int c = Get();
+    if (c >= 0) --position;
+    return c;
+  }
+  bool Rewind() {
+    buffer.clear();
+    position = 0;
+    return file && file->Seek(0, SeekFrom::kBegin, nullptr);
+  }
+  void Close() {
+    file.reset();
+    buffer.clear();
+    position = 0;
+    path.clear();
+  }
 };
 
 ScriptInterpreter::ScriptInterpreter(Platform& platform_in, ui::FrontEnd& front_end_in,
                                      InterpreterHost& host_in)
-    : platform(platform_in), front_end(front_end_in), host(host_in) {}
+    : platform(platform_in), front_end(front_end_in), host(host_in) {
+  for (int i = 0; i < kScriptSlots; ++i) slots.push_back(std::make_unique<ScriptSlot>());
+}
 
 ScriptInterpreter::~ScriptInterpreter() = default;
 
@@ -36,6 +87,34 @@ void ParsedCommand::Clear() {
   for (std::string& a : args) a.clear();
 }
 
+// ---------------------------------------------------------------------------
+// The log
+
+namespace {
+
+// The system's temporary folder without its trailing back-slash.
+std::string TempFolder(Platform& platform) {
+  std::string temp = platform.environment.TempPath();
+  if (!temp.empty() && (temp.back() == '\\' || temp.back() == '/')) temp.pop_back();
+  return temp;
+}
+
+}  // namespace
+
+bool ScriptInterpreter::OpenLog() {
+  const std::string path = TempFolder(platform) + "\\Kestrova.log";
+  log_.reset();
+  // TEMP is shared with other users: never follow a link planted there.
+  log_ = platform.files.Open(path, kAccessWrite, kShareRead, Disposition::kCreateAlways,
+                             kOpenNoFollow);
+  return log_ != nullptr;
+}
+
+void ScriptInterpreter::Log(const std::string& text) {
+  if (!logging || !log_ || text.empty()) return;
+  log_->Write(text.data(), text.size());
+}
+
 void ScriptInterpreter::LogF(const char* format, ...) {
   va_list args;
   va_start(args, format);
@@ -44,13 +123,501 @@ void ScriptInterpreter::LogF(const char* format, ...) {
   Log(text);
 }
 
-RunResult ScriptInterpreter::Run(const std::string& command_line) { (void)command_line; return RunResult{1, false}; }
-void ScriptInterpreter::SplitLine(const std::string& expanded) { (void)expanded; }
-bool ScriptInterpreter::Execute() { return false; }
-void ScriptInterpreter::LogCommandRecord() { }
-void ScriptInterpreter::SetStatus(const std::string& text) { (void)text; }
-bool ScriptInterpreter::OpenLog() { return false; }
-void ScriptInterpreter::Log(const std::string& text) { (void)text; }
-void ScriptInterpreter::FlushLog() { }
+void ScriptInterpreter::FlushLog() {
+  if (log_) log_->Flush();
+}
+
+void ScriptInterpreter::LogCommandRecord() {
+  LogF("\ncmd<%s> opt<%s> a1<%s> a2<%s> a3<%s> a4<%s> a5<%s> a6<%s> a7<%s> a8<%s>\n",
+       cmd.command.c_str(), cmd.option.c_str(), cmd.args[0].c_str(), cmd.args[1].c_str(),
+       cmd.args[2].c_str(), cmd.args[3].c_str(), cmd.args[4].c_str(), cmd.args[5].c_str(),
+       cmd.args[6].c_str(), cmd.args[7].c_str());
+}
+
+void ScriptInterpreter::SetStatus(const std::string& text) {
+  if (silent) return;
+  host.SetStatus(text);
+}
+
+// ---------------------------------------------------------------------------
+// Reading script files
+
+namespace {
+
+// Reads one line of at most kLineLimit characters into *line, joining lines
+// continued with a trailing back-slash. A longer line is cut and the rest of
+// it dropped (a trace line says so), so its tail never becomes a command of
+// its own. False at the end of the file when nothing was read.
+bool ReadScriptLine(ScriptInterpreter& k, ScriptInterpreter::ScriptSlot& slot,
+                    std::string* line) {
+  line->clear();
+  bool read_any = false;
+  bool cut = false;
+  int last = -1;  // the last character of the line, kept or dropped
+  for (;;) {
+    int c = slot.Get();
+    if (c < 0) break;
+    read_any = true;
+    if (c == '\r' && slot.Peek() == '\n') c = slot.Get();  // a CR LF line end
+    if (c == '\n') {
+      if (last == '\\') {
+        if (!line->empty() && line->back() == '\\' && !cut) line->pop_back();
+        last = -1;
+        continue;
+      }
+      break;
+    }
+    last = c;
+    if (line->size() < kLineLimit) {
+      line->push_back(static_cast<char>(c));
+    } else {
+      cut = true;
+    }
+  }
+  // A back-slash at the very end of the file continues onto nothing.
+  if (last == '\\' && !line->empty() && line->back() == '\\' && !cut) line->pop_back();
+  if (cut) k.LogF("# line longer than %zu characters cut <%s>\n", kLineLimit, line->c_str());
+  return read_any;
+}
+
+// Converts a split word into its field: protected blanks become blanks,
+// grave accents go, and a word longer than the field is cut to it.
+std::string ToField(ScriptInterpreter& k, const std::string& word, size_t field) {
+  std::string out;
+  out.reserve(word.size());
+  for (char c : word) {
+    if (c == '`') continue;
+    out.push_back(c == kProtectedBlank ? ' ' : c);
+  }
+  if (out.size() > field) {
+    out.resize(field);
+    k.LogF("# word cut to %zu characters <%s>\n", field, out.c_str());
+  }
+  return out;
+}
+
+}  // namespace
+
+bool ScriptInterpreter::OpenScript(const std::string& path) {
+  LogF("# OPEN <%s>\n", path.c_str());
+  ScriptSlot& slot = *slots[depth];
+  slot.Close();
+  slot.delete_on_close.clear();
+  slot.file = platform.files.Open(path, kAccessRead, kShareRead | kShareWrite | kShareDelete,
+                                  Disposition::kOpenExisting);
+  if (!slot.file) {
+    const uint32_t error = LastError();
+    LogF("Can't open script file 0x%x[%d]\n(%s)\ncurrent directory: %s\n", error,
+         static_cast<int>(error), path.c_str(), platform.files.CurrentFolder().c_str());
+    SetLastError(error);
+    return false;
+  }
+  slot.path = platform.files.FullPath(path);
+  return true;
+}
+
+void ScriptInterpreter::SplitLine(const std::string& expanded) {
+  cmd.Clear();
+  std::string line = expanded;
+  // Quote characters toggle their state only outside the other two kinds
+  // and turn into blanks; blanks inside any quotes are protected.
+  bool in_double = false;
+  bool in_single = false;
+  bool in_back = false;
+  for (char& c : line) {
+    if (c == '"' && !in_single && !in_back) {
+      in_double = !in_double;
+      c = ' ';
+    } else if (c == '\'' && !in_double && !in_back) {
+      in_single = !in_single;
+      c = ' ';
+    } else if (c == '`' && !in_double && !in_single) {
+      in_back = !in_back;
+      c = ' ';
+    } else if (c == ' ' && (in_double || in_single || in_back)) {
+      c = kProtectedBlank;
+    }
+  }
+
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (static_cast<int>(words.size()) < kMaxWords) {
+    while (i < line.size() && line[i] == ' ') ++i;
+    if (i == line.size()) break;
+    size_t end = line.find(' ', i);
+    if (end == std::string::npos) end = line.size();
+    words.push_back(line.substr(i, end - i));
+    i = end;
+  }
+  if (words.empty()) return;
+
+  cmd.command = ToField(*this, words[0], kKeywordField);
+  size_t first_arg = 1;
+  if (words.size() > 1 && words[1][0] == '-') {
+    cmd.option = ToField(*this, words[1], kKeywordField);
+    first_arg = 2;
+  }
+  for (int a = 0; a < kArgumentFields && first_arg + a < words.size(); ++a) {
+    cmd.args[a] = ToField(*this, words[first_arg + a], kArgumentField);
+  }
+}
+
+namespace {
+
+// Closes the file of a slot; a file called with call -r is deleted (not
+// during the pre-scan, which reads it again in the real run).
+void CloseSlot(ScriptInterpreter& k, int index) {
+  ScriptInterpreter::ScriptSlot& slot = *k.slots[index];
+  slot.Close();
+  if (!slot.delete_on_close.empty()) {
+    if (!k.prescan) {
+      k.platform.files.DeleteFile(slot.delete_on_close);
+      k.LogF("# RM CALLED FILE <%s> [%d]\n", slot.delete_on_close.c_str(), index);
+    }
+    slot.delete_on_close.clear();
+  }
+}
+
+// The end of the main script (its end of file, or return at depth 0).
+void EndOfScript(ScriptInterpreter& k) {
+  if (!k.prescan) {
+    k.FinalizeInstallation();
+    k.ReportStatusMIF(true, "Completed successfully");
+    k.SetStatus("Ready");
+  }
+  k.run_end = ScriptInterpreter::RunEnd::kCompleted;
+}
+
+// A call that cannot be carried out ends the run as a failure.
+void FailedCall(ScriptInterpreter& k, const std::string& text) {
+  k.Message(text, kMbOk | kMbIconHand);
+  k.SetStatus("Ready");
+  k.ReportStatusMIF(false, "Errors occured");
+  k.run_end = ScriptInterpreter::RunEnd::kFailed;
+}
+
+}  // namespace
+
+bool ScriptInterpreter::ReadNextCommand() {
+  for (;;) {
+    if (cancelled) {
+      SetStatus("Cancelled");
+      ReportStatusMIF(false, "Cancelled");
+      run_end = RunEnd::kCancelled;
+      return false;
+    }
+    if (suspended) {
+      SetStatus("Will restart after reboot");
+      run_end = RunEnd::kSuspended;
+      return false;
+    }
+
+    std::string line;
+    if (!ReadScriptLine(*this, *slots[depth], &line)) {
+      if (depth == 0) {
+        EndOfScript(*this);
+        return false;
+      }
+      CloseSlot(*this, depth);
+      --depth;
+      continue;
+    }
+    if (line.empty() || line[0] == '#') continue;
+    for (char& c : line) {
+      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    }
+    if (single_step && !prescan) Message("read input line...\n<" + line + ">", kMbIconAsterisk);
+
+    raw_line = line;
+    SplitLine(ExpandLine(line));
+    SubstituteAliases();
+
+    // call and return are carried out here. Inside a branch that does not
+    // run they are skipped like any other command: a return in a branch
+    // not taken must not end the script.
+    if (cmd.command == "call" && BranchRuns()) {
+      const std::string file = cmd.args[0];
+      if (depth == kScriptSlots - 1) {
+        if (prescan) return true;  // the pre-scan ignores the call line
+        FailedCall(*this, Format("ERROR:\nfailed to call script file\n%s\nNESTING TOO DEEP",
+                                 file.c_str()));
+        return false;
+      }
+      LogF("cmd<call> opt<%s> a1<%s> [%d]\n", cmd.option.c_str(), file.c_str(), depth + 1);
+      ++depth;
+      if (!OpenScript(file)) {
+        slots[depth]->Close();
+        --depth;
+        if (prescan) return true;
+        FailedCall(*this, Format("ERROR:\nfailed to call script file\n%s\n", file.c_str()));
+        return false;
+      }
+      if (cmd.HasOption('r')) slots[depth]->delete_on_close = slots[depth]->path;
+      continue;
+    }
+    if (cmd.command == "return" && BranchRuns()) {
+      if (depth == 0) {
+        EndOfScript(*this);
+        return false;
+      }
+      CloseSlot(*this, depth);
+      --depth;
+      continue;
+    }
+    return true;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Executing one command
+
+bool ScriptInterpreter::Execute() {
+  if (cmd.command.empty() || cmd.command[0] == '#') return true;
+
+  if (cmd.command == "copy") {
+    SetStatus(Format("copy file: %s...", cmd.args[1].c_str()));
+  } else {
+    SetStatus(Format("%s %s %s %s %s %s %s", cmd.command.c_str(), cmd.option.c_str(),
+                     cmd.args[0].c_str(), cmd.args[1].c_str(), cmd.args[2].c_str(),
+                     cmd.args[3].c_str(), cmd.args[4].c_str()));
+  }
+
+  cancelled = false;
+  bool ok = true;
+  bool ask_cancelled = false;
+  if (single_step) {
+    std::string line = cmd.command + " " + cmd.option + " ";
+    for (int a = 0; a < 5; ++a) line += cmd.args[a] + " ";
+    const std::string text = Format(
+        "ABOUT TO PROCESS...\n\n%s\n\ncommand<%s> option<%s>\narguments: 1<%s> 2<%s> 3<%s> "
+        "4<%s> 5<%s> 6<%s> 7<%s> 8<%s>",
+        line.c_str(), cmd.command.c_str(), cmd.option.c_str(), cmd.args[0].c_str(),
+        cmd.args[1].c_str(), cmd.args[2].c_str(), cmd.args[3].c_str(), cmd.args[4].c_str(),
+        cmd.args[5].c_str(), cmd.args[6].c_str(), cmd.args[7].c_str());
+    if (Message(text, kMbOkCancel | kMbIconQuestion) == kIdCancel) {
+      cancelled = true;
+      ask_cancelled = true;
+    }
+  }
+  if (!ask_cancelled) ok = Dispatch();
+
+  if (!ok && !uninstalling) {
+    // The distribution system hears of every failure, also in update mode.
+    ReportStatusMIF(false, "Errors occured");
+    if (!update_mode) {
+      ShowAndLog(Format("SCRIPT ERROR: can't process command\n\n%s %s %s %s %s %s\n\nThe install "
+                        "procedure will now cleanup any\nfiles and registry entries already "
+                        "copied...",
+                        cmd.command.c_str(), cmd.option.c_str(), cmd.args[0].c_str(),
+                        cmd.args[1].c_str(), cmd.args[2].c_str(), cmd.args[3].c_str()),
+                 kMbOk | kMbIconHand);
+      cleaning_up = true;
+      CleanUpAfterFailure();
+      cleaning_up = false;
+      Message("CLEANUP PHASE COMPLETED SUCCESSFULLY", kMbOk);
+    }
+  }
+
+  if (cancelled) {
+    // The window's background and cancellation banner come with the
+    // window commands; the title is set here.
+    host.SetTitle(title.empty() ? std::string("CANCELLED") : title + " (cancelled)");
+  }
+  return uninstalling ? true : ok;
+}
+
+// ---------------------------------------------------------------------------
+// The run
+
+namespace {
+
+// The script dialog for a missing install.txt. False when the program is
+// to quit (cancelled, or the chosen folder cannot be entered; *failed tells
+// which).
+bool ChooseScript(ScriptInterpreter& k, std::string* path, bool* failed) {
+  *failed = false;
+  Registry& registry = k.platform.registry;
+  ScopedRegKey key(registry);
+  std::string last;
+  if (registry.CreateKey(kHKeyLocalMachine, kSettingsKey, RegAccess::kAll, key.Out(), nullptr) !=
+      kErrorSuccess) {
+    k.Message("Error accessing registry", kMbOk | kMbIconHand);
+    key.Reset();
+  } else if (registry.GetString(key.Get(), "LastScriptFile", &last) != kErrorSuccess) {
+    last.clear();
+  }
+  std::string chosen;
+  if (!k.host.AskScriptFile(last, k.platform.files.CurrentFolder(), &chosen)) return false;
+  chosen = k.platform.files.FullPath(chosen);
+  const std::string folder = winpath::Parent(chosen);
+  if (folder.empty() || !k.platform.files.SetCurrentFolder(folder)) {
+    k.Message(Format("Can't change directory to run script...\n\"%s\"", chosen.c_str()),
+              kMbOk | kMbIconHand);
+    *failed = true;
+    return false;
+  }
+  if (key.Get() != 0) registry.SetString(key.Get(), "LastScriptFile", chosen);
+  *path = chosen;
+  return true;
+}
+
+void WriteLogHead(ScriptInterpreter& k) {
+  const SystemTime now = k.platform.clock.LocalNow();
+  k.LogF("Kestrova log %02d/%02d/%04d %02d:%02d:%02d [14/11/00]\n", now.day, now.month, now.year,
+         now.hour, now.minute, now.second);
+}
+
+// The pre-scan: every command is read as in the real run, with the log
+// off, and only copy commands are given to the disk-space accounting.
+void Prescan(ScriptInterpreter& k) {
+  const bool was_logging = k.logging;
+  k.logging = false;
+  k.prescan = true;
+  while (k.ReadNextCommand()) {
+    if (k.cmd.command == "copy") k.CountCopySpace();
+  }
+  while (k.depth > 0) {
+    CloseSlot(k, k.depth);
+    --k.depth;
+  }
+  k.slots[0]->Rewind();
+  k.cmd.Clear();
+  k.prescan = false;
+  k.logging = was_logging;
+  k.run_end = ScriptInterpreter::RunEnd::kNone;
+}
+
+// The end-of-run report after a loop that ended without a failed command.
+void ReportEndOfRun(ScriptInterpreter& k) {
+  const bool family95 = k.platform.environment.Version().platform_id == 1;
+  if (k.cancelled) {
+    k.Message(k.uninstalling ? "The uninstall procedure was calcelled"
+                             : "The installation was calcelled",
+              kMbOk | kMbIconHand);
+  } else if (k.suspended) {
+    std::string text =
+        "The installation procedure has been suspended.\nIt will be restarted after the system "
+        "has been rebooted.\n\nYou must reboot the system in order to complete the "
+        "installation.\n\n";
+    if (!family95) text += "Logon as the same user after the reboot.\n\n";
+    text += "(Don't try to uninstall or reinstall the application until you have rebooted!)";
+    k.Message(text, kMbOk | kMbIconHand);
+  } else if (k.reboot_needed) {
+    std::string text;
+    if (!k.uninstalling) {
+      text = family95 ? "Installation Completed\nThe system must be rebooted for the installation "
+                        "to fully take effect\n\n(Don't try to uninstall the application until "
+                        "you have rebooted!)"
+                      : "Installation Completed\nThe system must be rebooted for the installation "
+                        "to fully take effect.\n\nLogon as the same user after the reboot.\n\n"
+                        "(Don't try to uninstall the application until you have rebooted!)";
+    } else {
+      text = "Uninstall Procedure Completed\nThe system must be rebooted for the procedure to "
+             "fully take effect.\n\n";
+      if (!family95) text += "Logon as the same user after the reboot.\n\n";
+      text += "(Don't try to reinstall the application until you have rebooted!)";
+    }
+    k.Message(text, kMbOk | kMbIconAsterisk);
+  } else {
+    k.Message(k.uninstalling ? "The uninstall procedure has completed" : "Installation Completed",
+              kMbOk);
+  }
+}
+
+// The self-extractor's finishing program: started when the script ran
+// finalize and it is there, otherwise its files are removed.
+void FinalizeHandOff(ScriptInterpreter& k) {
+  const std::string temp = TempFolder(k.platform);
+  const std::string program = temp + "\\crxfinalize.exe";
+  if (k.finalize_requested && k.platform.files.IsFile(program)) {
+    k.LogF("# start finalize program <%s>\n", program.c_str());
+    StartOptions options;
+    options.folder = temp;
+    if (!k.platform.processes.Start("\"" + program + "\"", options)) {
+      const uint32_t error = LastError();
+      k.LogF("# can't start finalize program %d[0x%x]\n", static_cast<int>(error), error);
+    }
+  } else {
+    k.platform.files.DeleteFile(temp + "\\crxfin.dat");
+    k.platform.files.DeleteFile(program);
+  }
+  k.FlushLog();
+}
+
+RunResult Ended(ScriptInterpreter& k, int exit_code, bool keep_window) {
+  FinalizeHandOff(k);
+  RunResult result;
+  result.exit_code = exit_code;
+  result.keep_window = keep_window;
+  return result;
+}
+
+}  // namespace
+
+RunResult ScriptInterpreter::Run(const std::string& command_line) {
+  std::string rest;
+  if (!ParseSilentOption(command_line, &rest)) return Ended(*this, 1, false);
+  rest = Trimmed(rest);
+
+  if (!rest.empty() && rest[0] == '-') {
+    // The command line of a restarted run. Resuming needs the restart
+    // support; until it exists the run is refused, never skipped silently.
+    if (OpenLog()) logging = true;
+    WriteLogHead(*this);
+    ShowAndLog(Format("Kestrova - restart command line <%s>\nrestart is not available yet",
+                      rest.c_str()),
+               kMbOk | kMbIconHand);
+    return Ended(*this, 1, false);
+  }
+
+  std::string path = rest.empty() ? std::string(kDefaultScript) : rest;
+  if (path.size() >= 2 && path.front() == '"' && path.back() == '"') {
+    path = path.substr(1, path.size() - 2);
+  }
+  // Nobody can answer the script dialog of a silent run; the missing
+  // script is then reported like any other.
+  if (path == kDefaultScript && !silent && !platform.files.Exists(path)) {
+    bool failed = false;
+    if (!ChooseScript(*this, &path, &failed)) return Ended(*this, failed ? 1 : 0, false);
+  }
+
+  SetBuiltInVariables();
+  if (OpenLog()) logging = true;
+  WriteLogHead(*this);
+  if (silent) Log("\nSMS SETUP MODE\n\n");
+  LogF("# setenv <TEMP> = <%s>\n", TempFolder(platform).c_str());
+
+  depth = 0;
+  if (!OpenScript(path)) {
+    const uint32_t error = LastError();
+    Message(Format("can't open script <%s> (%d)", path.c_str(), static_cast<int>(error)),
+            kMbOk | kMbIconHand);
+    return Ended(*this, 1, false);
+  }
+
+  Prescan(*this);
+
+  bool failed = false;
+  while (ReadNextCommand()) {
+    if (!resume_marker.empty()) {
+      // A restarted run skips every command up to its restart line. The
+      // restart support that sets the marker and resumes there is not
+      // written yet, so the marker is never set.
+      if (cmd.command == "restart" && cmd.args[0] == resume_marker) resume_marker.clear();
+      continue;
+    }
+    if (!Execute()) {
+      Message("Fatal errors have occured while running the instalation", kMbOk | kMbIconHand);
+      failed = true;
+      break;
+    }
+  }
+  FlushLog();
+  if (failed || run_end == RunEnd::kFailed) return Ended(*this, 1, false);
+
+  ReportEndOfRun(*this);
+  const bool quit = exit_at_end || silent;
+  return Ended(*this, 0, !quit);
+}
 
 }  // namespace crx::interp

@@ -129,6 +129,11 @@ class ScriptInterpreter {
   void LogCommandRecord();
   // Sets the status text (nothing in silent mode).
   void SetStatus(const std::string& text);
+  // Opens a script file into the slot at the current depth (logged).
+  bool OpenScript(const std::string& path);
+  // Reads lines (following call and return) until the next command is in
+  // cmd; false when the run ends, with run_end telling how.
+  bool ReadNextCommand();
 
   // ---- silent.cpp --------------------------------------------------------
   // Removes a leading "/sms:" form and returns the rest; false when the
@@ -140,6 +145,9 @@ class ScriptInterpreter {
   // The message service: shows (or, silently, logs) a message and returns
   // the button pressed (kIdOk, kIdCancel, kIdYes, kIdNo).
   int Message(const std::string& text, uint32_t flags);
+  // A message that is also copied to the log ("text\n"); in silent mode the
+  // message service's own record is the copy.
+  int ShowAndLog(const std::string& text, uint32_t flags);
   bool CmdSmsOn();
   bool CmdSmsOff();
 
@@ -158,6 +166,8 @@ class ScriptInterpreter {
   bool SetVariable(const std::string& name, const std::string& value, bool environment = false);
   // The value as stored (blanks as protected marks); false when unknown.
   bool GetVariable(const std::string& name, std::string* value);
+  // ?, USER, HOST, ... : names the script cannot set.
+  static bool IsReadOnlyVariable(const std::string& name);
   // The readable value (grave accents at the ends and marks undone); "" when unknown.
   std::string VariableText(const std::string& name);
   // Expands $NAME references of a raw line into at most 512 bytes.
@@ -170,7 +180,10 @@ class ScriptInterpreter {
   bool CmdAlias();
 
   // ---- conditionals.cpp ----------------------------------------------------
-  bool MayRun() const;
+  // May the current command run; in single-step mode a "no" is shown.
+  bool MayRun();
+  // The same test without a message: the innermost evaluated branch runs.
+  bool BranchRuns() const;
   bool CmdIf();
   bool CmdElseif();
   bool CmdElse();
@@ -254,6 +267,10 @@ class ScriptInterpreter {
   int depth = 0;
   bool prescan = false;
   std::string raw_line;  // the line as read, before expansion
+  // How the reading ended: not yet, at the end of the script (or return at
+  // depth 0), cancelled, suspended for a reboot, or by a failed call.
+  enum class RunEnd { kNone, kCompleted, kCancelled, kSuspended, kFailed };
+  RunEnd run_end = RunEnd::kNone;
 
   // Run-wide flags.
   bool cancelled = false;
