@@ -53,22 +53,15 @@ void PushLevel(ScriptInterpreter& k, uint8_t state) {
 
 }  // namespace
 
-bool ScriptInterpreter::BranchRuns() const {
+// True when the innermost evaluated branch runs (or no block is open). The
+// dispatcher shows the single-step notice for commands it skips.
+bool ScriptInterpreter::MayRun() const {
   return active_index < 0 || levels[active_index] == kBranchRuns;
-}
-
-bool ScriptInterpreter::MayRun() {
-  if (BranchRuns()) return true;
-  if (single_step) {
-    Message("The last command will not run becuase\nit is in the body of a failed 'if' clause.",
-            kMbOk | kMbIconAsterisk);
-  }
-  return false;
 }
 
 bool ScriptInterpreter::CmdIf() {
   // A block inside a branch that does not run is only counted.
-  if (!BranchRuns()) {
+  if (!MayRun()) {
     ++depth_index;
     return true;
   }
@@ -81,7 +74,7 @@ bool ScriptInterpreter::CmdIf() {
   // A malformed if still opens its block, with no branch to run, so that an
   // uninstallation (which goes on after a failed command) skips its body
   // and its endif closes it.
-  if (!ConditionArguments(cmd)) {
+  if (!CheckCommandRow()) {
     PushLevel(*this, kBlockDone);
     return false;
   }

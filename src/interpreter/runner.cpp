@@ -335,7 +335,7 @@ bool ScriptInterpreter::ReadNextCommand() {
     // call and return are carried out here. Inside a branch that does not
     // run they are skipped like any other command: a return in a branch
     // not taken must not end the script.
-    if (cmd.command == "call" && BranchRuns()) {
+    if (cmd.command == "call" && MayRun()) {
       const std::string file = cmd.args[0];
       if (depth == kScriptSlots - 1) {
         if (prescan) return true;  // the pre-scan ignores the call line
@@ -355,7 +355,7 @@ bool ScriptInterpreter::ReadNextCommand() {
       if (cmd.HasOption('r')) slots[depth]->delete_on_close = slots[depth]->path;
       continue;
     }
-    if (cmd.command == "return" && BranchRuns()) {
+    if (cmd.command == "return" && MayRun()) {
       if (depth == 0) {
         EndOfScript(*this);
         return false;

@@ -180,10 +180,7 @@ class ScriptInterpreter {
   bool CmdAlias();
 
   // ---- conditionals.cpp ----------------------------------------------------
-  // May the current command run; in single-step mode a "no" is shown.
-  bool MayRun();
-  // The same test without a message: the innermost evaluated branch runs.
-  bool BranchRuns() const;
+  bool MayRun() const;
   bool CmdIf();
   bool CmdElseif();
   bool CmdElse();

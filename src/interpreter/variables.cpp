@@ -101,14 +101,14 @@ std::string FirstWord(const std::string& raw) {
 bool LineWouldRun(const ScriptInterpreter& k, const std::string& raw) {
   const std::string word = FirstWord(raw);
   if (word.empty()) return false;
-  if (word.find('$') != std::string::npos) return k.BranchRuns();  // a keyword made by a variable
+  if (word.find('$') != std::string::npos) return k.MayRun();  // a keyword made by a variable
   if (word[0] == '#') return false;
   if (word == "elseif" || word == "elif") {
     if (k.active_index < 0) return true;  // fails: no open block
     return k.depth_index == k.active_index && k.levels[k.active_index] == 0;
   }
   if (word == "else" || word == "endif" || word == "fi") return k.depth_index == k.active_index;
-  return k.BranchRuns();  // "if" included: it evaluates when its enclosing branch runs
+  return k.MayRun();  // "if" included: it evaluates when its enclosing branch runs
 }
 
 // Integer operands of eval: 0x hexadecimal, a leading 0 octal, else decimal.

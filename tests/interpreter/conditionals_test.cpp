@@ -142,17 +142,6 @@ TEST_F(ConditionalsTest, MalformedBlockLinesFail) {
   EXPECT_TRUE(K().MayRun());
 }
 
-TEST_F(ConditionalsTest, SingleStepSaysWhyACommandDoesNotRun) {
-  ASSERT_TRUE(Line("if a == b"));
-  EXPECT_FALSE(K().MayRun());
-  EXPECT_TRUE(front_end_.shown.empty());
-  K().single_step = true;
-  EXPECT_FALSE(K().MayRun());
-  ASSERT_EQ(front_end_.shown.size(), 1u);
-  EXPECT_EQ(front_end_.shown[0].text,
-            "The last command will not run becuase\nit is in the body of a failed 'if' clause.");
-}
-
 TEST_F(ConditionalsTest, TheFileStatusTestReadsAttributes) {
   const std::string folder = platform_.Scratch();
   const std::string file = folder + "\\f.txt";

@@ -283,6 +283,37 @@ std::string MaskHead(const std::string& log) {
   return head + "DD/MM/YYYY hh:mm:ss" + log.substr(head.size() + 19);
 }
 
+// The log up to the point where the installation is finalised (the
+// bookkeeping's own lines are its tests' business).
+std::string UntilFinalize(const std::string& log) {
+  return log.substr(0, log.find("# create uninstall script..."));
+}
+
+std::string Replace(std::string text, const std::string& from, const std::string& to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
+// Compares line by line, so a difference names its line.
+void ExpectSameLines(const std::string& actual, const std::string& expected) {
+  size_t a = 0;
+  size_t e = 0;
+  for (int line = 1; a < actual.size() || e < expected.size(); ++line) {
+    size_t a_end = actual.find('\n', a);
+    size_t e_end = expected.find('\n', e);
+    std::string a_line = actual.substr(a, a_end == std::string::npos ? std::string::npos : a_end - a);
+    std::string e_line = expected.substr(e, e_end == std::string::npos ? std::string::npos : e_end - e);
+    ASSERT_EQ(a_line, e_line) << "line " << line << "\n--- whole log:\n" << actual;
+    a = a_end == std::string::npos ? actual.size() : a_end + 1;
+    e = e_end == std::string::npos ? expected.size() : e_end + 1;
+    if ((a_end == std::string::npos) != (e_end == std::string::npos)) {
+      FAIL() << "line " << line << " ends differently\n--- whole log:\n" << actual;
+    }
+  }
+}
+
 TEST_F(RunnerTest, APlainRunLogsWhatItReadsAndReportsCompletion) {
   Write("install.txt",
         "# an installation with nothing to do\n"
@@ -309,7 +340,82 @@ TEST_F(RunnerTest, APlainRunLogsWhatItReadsAndReportsCompletion) {
       "# OPEN <install.txt>\n"
       "cmd<call> opt<> a1<part.txt> [1]\n"
       "# OPEN <part.txt>\n";
-  EXPECT_EQ(MaskHead(LogText()), expected);
+  EXPECT_EQ(MaskHead(UntilFinalize(LogText())), expected);
+}
+
+TEST_F(RunnerTest, AWholeRunLogsEveryCommandThatRuns) {
+  Write("install.txt",
+        "# a plain installation\n"
+        "set VENDOR Acme\n"
+        "set APP \"Tool Suite\"\n"
+        "set NO_UNINSTALL TRUE\n"
+        "_alias BIN \"C:\\Program Files\\Tool\"\n"
+        "if $VER_PLATFORM == 9\n"
+        "  set KIND future\n"
+        "elseif \"$APP\" == \"Tool Suite\"\n"
+        "  set KIND known\n"
+        "else\n"
+        "  set KIND other $UNSET\n"
+        "endif\n"
+        "eval N = 0x10 + 1\n"
+        "message \"Installing $APP\" BIN\n"
+        "call part.txt\n"
+        "set DONE yes\n");
+  Write("part.txt", "if $N > 16\n  set BIG yes\nendif\nreturn\nset NEVER yes\n");
+
+  interp::RunResult result = K().Run("");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(result.keep_window);
+  EXPECT_EQ(K().VariableText("KIND"), "known");
+  EXPECT_EQ(K().VariableText("DONE"), "yes");
+  EXPECT_EQ(K().VariableText("NEVER"), "");
+  ASSERT_GE(front_end_.shown.size(), 2u);
+  EXPECT_EQ(front_end_.shown[0].text, "Installing Tool Suite\nC:\\Program Files\\Tool");
+  EXPECT_EQ(front_end_.shown.back().text, "Installation Completed");
+
+  std::string expected =
+#include "interpreter/logs/plain_run.inc"
+      ;
+  expected = Replace(expected, "@TEMP@", Temp());
+  expected = Replace(expected, "@PLATFORM@", Format("%u", P().environment.Version().platform_id));
+  ExpectSameLines(MaskHead(UntilFinalize(LogText())), expected);
+}
+
+TEST_F(RunnerTest, AFailedCommandEndsTheRunAfterItsReportAndCleanUp) {
+  Write("failed.txt", "set APP Tool\nnosuch \"a b\" c\nmessage never\n");
+  interp::RunResult result = K().Run("failed.txt");
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_FALSE(result.keep_window);
+  std::vector<std::string> texts;
+  for (const ShownDialog& shown : front_end_.shown) texts.push_back(shown.text);
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_EQ(texts[0].substr(0, 36), "SCRIPT ERROR: can't process command\n");
+  EXPECT_EQ(texts[1], "CLEANUP PHASE COMPLETED SUCCESSFULLY");
+  EXPECT_EQ(texts[2], "Fatal errors have occured while running the instalation");
+  EXPECT_EQ(front_end_.shown[2].flags, 16u);
+  std::string expected =
+#include "interpreter/logs/failed_run.inc"
+      ;
+  ExpectSameLines(MaskHead(LogText()), Replace(expected, "@TEMP@", Temp()));
+}
+
+TEST_F(RunnerTest, ASilentFailedRunLogsItsMessagesAndQuits) {
+  Write("failed.txt", "set APP Tool\nnosuch \"a b\" c\nmessage never\n");
+  interp::RunResult result = K().Run("/sms:silent failed.txt");
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_FALSE(result.keep_window);
+  EXPECT_TRUE(front_end_.shown.empty());
+  std::string log = MaskHead(LogText());
+  // The system error code of the missing status library varies.
+  const std::string load = "LoadLibrary(ismif32.dll) failed 0x";
+  const size_t at = log.find(load);
+  ASSERT_NE(at, std::string::npos) << log;
+  const size_t end = log.find('\n', at);
+  log.replace(at + load.size(), end - at - load.size(), "@ERROR@");
+  std::string expected =
+#include "interpreter/logs/silent_failed_run.inc"
+      ;
+  ExpectSameLines(log, Replace(expected, "@TEMP@", Temp()));
 }
 
 TEST_F(RunnerTest, SilentRunsLogTheModeAndQuit) {
