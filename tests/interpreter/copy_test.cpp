@@ -6,6 +6,7 @@
 
 #include "common/filetime.h"
 #include "common/format.h"
+#include "common/winpath.h"
 #include "engine/user_interface.h"
 #include "interpreter/copy_fixture.h"
 
@@ -166,6 +167,14 @@ TEST_F(CopyTest, CopyMakesFoldersKeepsTimeAndReplacesReadOnly) {
   EXPECT_EQ(0u, front_end_.shown[0].text.find("Can't create directory...\n<" + At("blocker\\sub") +
                                               ">\nError: 0x"));
   EXPECT_EQ(0u, front_end_.shown[1].text.find("FILE COPY ERROR 0x"));
+
+  // "?:" stands for the drive of the Windows folder.
+  const std::string windows = K().VariableText("WINDIR");
+  ASSERT_EQ(winpath::ToUpperAscii(windows.substr(0, 1)),
+            winpath::ToUpperAscii(Scratch().substr(0, 1)));
+  Command("", At("lib.dll"), "?:" + Scratch().substr(2) + "\\anydrive.dll");
+  ASSERT_TRUE(K().CmdCopy());
+  EXPECT_EQ("version 3", Read(At("anydrive.dll")));
 
   // A source that cannot be opened.
   front_end_.shown.clear();
