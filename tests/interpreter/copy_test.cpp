@@ -405,5 +405,51 @@ TEST_F(CopyTest, CopyFailingPartWayKeepsTheOldFile) {
   EXPECT_EQ(data, Read(destination));
 }
 
+TEST_F(CopyTest, PreScanCountsOnlyWhatItCanExpand) {
+  Write(At("a.bin"), std::string(3000, 'a'));
+  Write(At("b.bin"), std::string(4096, 'b'));
+  const std::string here = "$TEMP\\" + winpath::LastElement(Scratch());
+  // SRC is set by the script, so the pre-scan (which runs no set) cannot
+  // find the first file; TEMP is built in.
+  Write(At("install.txt"), "set NO_UNINSTALL TRUE\n"
+                           "set SRC " + here + "\\a.bin\n"
+                           "set HOME " + here + "\\home\n"
+                           "copy $SRC $HOME\\a.bin\n"
+                           "copy " + here + "\\b.bin $HOME\\b.bin\n");
+  interp::RunResult result = K().Run("/sms:silent " + At("install.txt"));
+  EXPECT_EQ(0, result.exit_code);
+  EXPECT_EQ(4096u, K().needed_total);
+  EXPECT_EQ(std::string(3000, 'a'), Read(At("home\\a.bin")));
+  EXPECT_EQ(std::string(4096, 'b'), Read(At("home\\b.bin")));
+  const std::string log = LogText();
+  EXPECT_NE(std::string::npos, log.find("# copy: checked diskspace needed:  4096 bytes (total on home = "));
+  // The pre-scan runs with the log off.
+  EXPECT_EQ(std::string::npos, log.find("# diskspace needed by"));
+}
+
+TEST_F(CopyTest, ResponseFileLetsAnOlderFileReplaceANewerOne) {
+  files_.free_space = 1 << 30;
+  K().UpdateFreeSpace("C:\\");
+  Set("WINDIR", "C:\\Elsewhere");
+  Set("SYSDIR", "C:\\Elsewhere\\system32");
+  Write(At("old.dll"), "old", kOlder);
+  Write(At("lib.dll"), "new", kNewer);
+  Write(At("answers.ini"), "[Kestrova]\r\nReplaceNewerWithOlder=true\r\n");
+  K().silent = true;
+  K().response_file = At("answers.ini");
+  // The policy comes first.
+  Set("REPLACE_NEWER", "NEVER");
+  Command("", At("old.dll"), At("lib.dll"));
+  ASSERT_TRUE(K().CmdCopy());
+  EXPECT_EQ("new", Read(At("lib.dll")));
+  Set("REPLACE_NEWER", "DOUBLE_CHECK");
+  ASSERT_TRUE(K().CmdCopy());
+  EXPECT_EQ("old", Read(At("lib.dll")));
+  EXPECT_TRUE(front_end_.shown.empty());
+  const std::string log = LogText();
+  EXPECT_NE(std::string::npos, log.find("SMSMODE: (rspfile) ReplaceNewerWithOlder = 1\n"));
+  EXPECT_NE(std::string::npos, log.find("# ...replace newer with older? yes\n"));
+}
+
 }  // namespace
 }  // namespace crx::test
