@@ -427,6 +427,9 @@ class Terminal {
   virtual ~Terminal() = default;
   // True when standard input and output are a terminal a person can answer.
   virtual bool IsInteractive() = 0;
+  // True when the error stream is a terminal (a status line drawn there is
+  // seen, not written into a file or pipe).
+  virtual bool ErrorIsTerminal() { return IsInteractive(); }
   // Reads one line from standard input without its line end; false at end
   // of input.
   virtual bool ReadLine(std::string* line) = 0;

@@ -104,12 +104,17 @@ TEST(SetupLauncher, RealProgramPassesTheCommandLineAndExitStatus) {
     script << "#!/bin/sh\nprintf '%s' \"$CRX_COMMAND_LINE\" > command.txt\nexit 7\n";
   }
   ASSERT_EQ(::chmod((root + "/Kestrova.exe").c_str(), 0755), 0);
+  // A program is looked for in the starting program's folder first, as
+  // Windows does: the launcher runs from the test's folder, as it runs
+  // from the folder an archive was extracted to, and not from the build
+  // folder beside the real interpreter.
+  ASSERT_EQ(std::system(("/bin/cp '" CRX_SETUP_PROGRAM "' '" + root + "/setup'").c_str()), 0);
   auto run = [&](const std::string& args) {
     // Other tests of this program change its PATH and folder: the child
     // gets its own.
     std::string command = "cd '" + root + "' && /usr/bin/env -u CRX_MACHINE_SESSION "
                           "PATH=/usr/local/bin:/usr/bin:/bin CRX_MACHINE='" + root + "/machine' " +
-                          CRX_SETUP_PROGRAM + " " + args + " 2>&1";
+                          root + "/setup " + args + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     char buf[512];
     while (pipe && std::fread(buf, 1, sizeof buf, pipe) > 0) {

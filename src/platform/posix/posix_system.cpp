@@ -161,6 +161,7 @@ class PosixTerminal : public Terminal {
   bool Interrupted() override { return interrupted != 0; }
 
   bool IsInteractive() override { return ::isatty(0) && ::isatty(1); }
+  bool ErrorIsTerminal() override { return ::isatty(2) != 0; }
 
   bool ReadLine(std::string* line) override {
     line->clear();

@@ -222,6 +222,7 @@ class Win32Terminal final : public Terminal {
     return IsConsole(::GetStdHandle(STD_INPUT_HANDLE)) &&
            IsConsole(::GetStdHandle(STD_OUTPUT_HANDLE));
   }
+  bool ErrorIsTerminal() override { return IsConsole(::GetStdHandle(STD_ERROR_HANDLE)); }
 
   bool ReadLine(std::string* line) override {
     HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);

@@ -1,0 +1,153 @@
+// Kestrova: the installation-script interpreter. It runs an installation
+// script ("install.txt" when the command line names none) and ends with
+// the run's exit status: 0 when the script ran to its end (or the run was
+// cancelled or nothing was run), 1 when a command failed.
+//
+//   Kestrova [/sms:silent | /sms:RESPONSEFILE] [SCRIPT]
+//
+// On Windows it is a window program: a main window with a status bar
+// (minimised in silent runs) that starts the run from a message it posts
+// to itself, and stays open after an interactive run until the user closes
+// it. On Linux it is a console program on the emulated machine (current
+// folder: the host's current folder seen through the machine) that shows
+// its status as one line on a terminal and ends after its report.
+//
+// Dialogs come from the answers file named by CRX_ANSWERS when it is set,
+// else from Windows' dialogs or the terminal.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "interpreter/script_interpreter.h"
+#include "platform/platform.h"
+#include "programs/machine_path.h"
+#include "ui/service.h"
+
+#ifdef _WIN32
+#include "platform/win32/win32_platform.h"
+#include "ui/win32/interpreter_window.h"
+#else
+#include "ui/console/interpreter_console.h"
+#endif
+
+namespace crx {
+namespace {
+
+constexpr int kStartFailed = 1;
+
+#ifdef _WIN32
+// The status service, the script dialog, the title and maximising are the
+// main window's.
+class WindowHost : public interp::InterpreterHost {
+ public:
+  explicit WindowHost(ui::InterpreterWindow& window) : window_(window) {}
+  void SetStatus(const std::string& text) override { window_.SetStatus(text); }
+  bool AskScriptFile(const std::string& initial_file, const std::string& initial_folder,
+                     std::string* chosen) override {
+    return window_.AskScriptFile(initial_file, initial_folder, chosen);
+  }
+  void SetTitle(const std::string& title) override { window_.SetTitle(title); }
+  void Maximize() override { window_.Maximize(); }
+
+ private:
+  ui::InterpreterWindow& window_;
+};
+
+void ReportStartFailure(const std::string& text) {
+  ::MessageBoxA(nullptr, text.c_str(), "Kestrova", MB_OK | MB_ICONERROR);
+}
+#else
+// The status is one line on the terminal's error stream; the script is
+// asked for only when someone can answer (a person at the terminal, or an
+// answers file).
+class ConsoleHost : public interp::InterpreterHost {
+ public:
+  ConsoleHost(Terminal& terminal, ui::FrontEnd& front_end, bool can_ask)
+      : terminal_(terminal), status_(terminal), front_end_(front_end), can_ask_(can_ask) {}
+  void SetStatus(const std::string& text) override { status_.SetStatus(text); }
+  bool AskScriptFile(const std::string& initial_file, const std::string& initial_folder,
+                     std::string* chosen) override {
+    status_.Finish();
+    if (!can_ask_) {
+      terminal_.WriteError(
+          "Kestrova: install.txt is not in the current folder and no one can be asked for "
+          "another script (no terminal, no answers file): nothing is run\n");
+    }
+    return ui::AskScriptFile(front_end_, can_ask_, initial_file, initial_folder, chosen);
+  }
+  // Ends the status line before the program's last words.
+  void Finish() { status_.Finish(); }
+
+ private:
+  Terminal& terminal_;
+  ui::ConsoleStatusLine status_;
+  ui::FrontEnd& front_end_;
+  bool can_ask_;
+};
+
+void ReportStartFailure(const std::string& text) {
+  std::fprintf(stderr, "Kestrova: %s\n", text.c_str());
+}
+#endif
+
+int Main() {
+  std::string error;
+  std::unique_ptr<HostPlatform> host = OpenHostPlatform(&error);
+  if (!host) {
+    ReportStartFailure(error);
+    return kStartFailed;
+  }
+  Platform& platform = host->Get();
+
+  ui::UserInterfaceOptions options;
+  std::string answers;
+  const bool has_answers = platform.environment.Get("CRX_ANSWERS", &answers) && !answers.empty();
+  if (has_answers) options.answers_alternative = MachinePath(answers);
+  std::string record;
+  if (platform.environment.Get("CRX_RECORD", &record) && !record.empty()) {
+    options.record_alternative = MachinePath(record);
+  }
+  std::unique_ptr<ui::UserInterfaceService> service =
+      ui::StartUserInterface(platform, options, &error);
+  if (!service) {
+    ReportStartFailure(error);
+    return kStartFailed;
+  }
+  const std::string command_line = platform.processes.CommandLineTail();
+
+#ifdef _WIN32
+  // The rich-edit control the interpreter's text windows use; a system
+  // without it still runs scripts.
+  std::unique_ptr<Library> rich_edit = platform.shell.LoadLibrary("RICHED32.DLL");
+  // A silent run ("/sms:" first, as the interpreter itself decides) shows
+  // its window minimised.
+  const bool silent = command_line.compare(0, 5, "/sms:") == 0;
+  ui::InterpreterWindow window;
+  WindowHost window_host(window);
+  interp::ScriptInterpreter interpreter(platform, service->front_end(), window_host);
+  if (!window.Create(silent)) {
+    ReportStartFailure("The main window cannot be created.");
+    return kStartFailed;
+  }
+  return window.RunMessageLoop([&interpreter, &command_line]() {
+    const interp::RunResult result = interpreter.Run(command_line);
+    return ui::InterpreterRunEnd{result.exit_code, result.keep_window};
+  });
+#else
+  ConsoleHost console(platform.terminal, service->front_end(),
+                      has_answers || platform.terminal.IsInteractive());
+  interp::ScriptInterpreter interpreter(platform, service->front_end(), console);
+  const interp::RunResult result = interpreter.Run(command_line);
+  console.Finish();
+  return result.exit_code;
+#endif
+}
+
+}  // namespace
+}  // namespace crx
+
+#ifdef _WIN32
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return crx::Main(); }
+#else
+int main() { return crx::Main(); }
+#endif

@@ -1,0 +1,267 @@
+#include "ui/win32/interpreter_window.h"
+
+#include "platform/win32/win32_platform.h"
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <cstring>
+#include <vector>
+
+namespace crx::ui {
+
+namespace {
+
+constexpr int kViewMargin = 16;
+
+HWND AsWindow(void* handle) { return static_cast<HWND>(handle); }
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == WM_NCCREATE) {
+    const CREATESTRUCTA* create = reinterpret_cast<const CREATESTRUCTA*>(lparam);
+    ::SetWindowLongPtrA(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  }
+  InterpreterWindow* self =
+      reinterpret_cast<InterpreterWindow*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
+  if (self != nullptr && self->Handle() == window) {
+    return static_cast<LRESULT>(self->HandleMessage(message, wparam, lparam));
+  }
+  return ::DefWindowProcA(window, message, wparam, lparam);
+}
+
+bool RegisterFrameClass(HINSTANCE instance) {
+  WNDCLASSEXA existing = {};
+  existing.cbSize = sizeof existing;
+  if (::GetClassInfoExA(instance, InterpreterWindow::kClassName, &existing)) return true;
+  WNDCLASSEXA wc = {};
+  wc.cbSize = sizeof wc;
+  wc.style = CS_HREDRAW | CS_VREDRAW;
+  wc.lpfnWndProc = WindowProc;
+  wc.hInstance = instance;
+  wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+  wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  wc.lpszClassName = InterpreterWindow::kClassName;
+  wc.hIconSm = wc.hIcon;
+  return ::RegisterClassExA(&wc) != 0;
+}
+
+// A status pane holds one line: line breaks and tabs become blanks.
+std::string OneLine(const std::string& text) {
+  std::string line = text;
+  for (char& c : line) {
+    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+  }
+  return line;
+}
+
+}  // namespace
+
+InterpreterWindow::~InterpreterWindow() {
+  if (window_ != nullptr && ::IsWindow(AsWindow(window_))) {
+    // Detach first: the procedure must not reach a half-destroyed object.
+    ::SetWindowLongPtrA(AsWindow(window_), GWLP_USERDATA, 0);
+    ::DestroyWindow(AsWindow(window_));
+  }
+  if (font_ != nullptr) ::DeleteObject(static_cast<HFONT>(font_));
+}
+
+bool InterpreterWindow::Create(bool minimized) {
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_BAR_CLASSES;
+  ::InitCommonControlsEx(&controls);
+
+  HINSTANCE instance = ::GetModuleHandleA(nullptr);
+  if (!RegisterFrameClass(instance)) return false;
+  // window_ is set by the first message the procedure sees for this
+  // object: until then the procedure falls back to the default one.
+  HWND window = ::CreateWindowExA(0, kClassName, kApplication, WS_OVERLAPPEDWINDOW,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, 640, 420, nullptr, nullptr,
+                                  instance, this);
+  if (window == nullptr) return false;
+  window_ = window;
+  HWND bar = ::CreateWindowExA(0, STATUSCLASSNAMEA, "Ready",
+                               WS_CHILD | WS_VISIBLE | SBARS_SIZEGRIP, 0, 0, 0, 0, window,
+                               nullptr, instance, nullptr);
+  status_bar_ = bar;
+  NONCLIENTMETRICSA metrics = {};
+  metrics.cbSize = sizeof metrics;
+  LOGFONTA face = {};
+  if (::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) {
+    face = metrics.lfMessageFont;
+  } else {
+    std::strcpy(face.lfFaceName, "Arial");
+  }
+  face.lfHeight = -28;
+  face.lfWeight = FW_BOLD;
+  font_ = ::CreateFontIndirectA(&face);
+  LayOut();
+  ::ShowWindow(window, minimized ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
+  ::UpdateWindow(window);
+  return true;
+}
+
+int InterpreterWindow::RunMessageLoop(const std::function<InterpreterRunEnd()>& run) {
+  run_ = run;
+  if (window_ == nullptr || !::PostMessageA(AsWindow(window_), kStartRunMessage, 0, 0)) {
+    // Without a window the run still happens, only without a status bar.
+    const InterpreterRunEnd end = run_();
+    return end.exit_code;
+  }
+  MSG msg;
+  while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+  return exit_code_;
+}
+
+long long InterpreterWindow::HandleMessage(unsigned message, unsigned long long wparam,
+                                           long long lparam) {
+  HWND window = AsWindow(window_);
+  switch (message) {
+    case kStartRunMessage: {
+      if (started_ || !run_) return 0;
+      started_ = true;
+      running_ = true;
+      const InterpreterRunEnd end = run_();
+      running_ = false;
+      exit_code_ = end.exit_code;
+      if (!end.keep_window || close_requested_ || quit_seen_) {
+        ::DestroyWindow(window);
+      } else {
+        SetStatus("Ready");
+      }
+      return 0;
+    }
+    case WM_SIZE:
+      LayOut();
+      return 0;
+    case WM_PAINT:
+      Paint();
+      return 0;
+    case WM_CLOSE:
+      // Closing in the middle of a run would leave a half-made
+      // installation: the window goes once the run has ended.
+      if (running_) {
+        close_requested_ = true;
+        return 0;
+      }
+      ::DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      ::PostQuitMessage(exit_code_);
+      return 0;
+    case WM_NCDESTROY:
+      ::SetWindowLongPtrA(window, GWLP_USERDATA, 0);
+      window_ = nullptr;
+      status_bar_ = nullptr;
+      return ::DefWindowProcA(window, message, static_cast<WPARAM>(wparam),
+                              static_cast<LPARAM>(lparam));
+    default:
+      break;
+  }
+  return ::DefWindowProcA(window, message, static_cast<WPARAM>(wparam),
+                          static_cast<LPARAM>(lparam));
+}
+
+void InterpreterWindow::PumpMessages() {
+  MSG msg;
+  while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      // Not this loop's to end: noted, and the window goes after the run.
+      quit_seen_ = true;
+      continue;
+    }
+    ::TranslateMessage(&msg);
+    ::DispatchMessageA(&msg);
+  }
+}
+
+void InterpreterWindow::SetStatus(const std::string& text) {
+  if (status_bar_ != nullptr) {
+    const std::string line = OneLine(text);
+    ::SendMessageA(AsWindow(status_bar_), SB_SETTEXTA, 0,
+                   reinterpret_cast<LPARAM>(line.c_str()));
+  }
+  PumpMessages();
+}
+
+std::string InterpreterWindow::StatusText() const {
+  if (status_bar_ == nullptr) return std::string();
+  HWND bar = AsWindow(status_bar_);
+  const LRESULT length = ::SendMessageA(bar, SB_GETTEXTLENGTHA, 0, 0);
+  std::vector<char> buffer(static_cast<size_t>(LOWORD(length)) + 1, '\0');
+  ::SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(buffer.data()));
+  return std::string(buffer.data());
+}
+
+bool InterpreterWindow::AskScriptFile(const std::string& initial_file,
+                                      const std::string& initial_folder,
+                                      std::string* chosen) {
+  // Room for a long path; the initial file is cut to fit.
+  std::vector<char> file(32768, '\0');
+  initial_file.copy(file.data(), file.size() - 1);
+  static const char kFilter[] = "Kestrovas (*.txt)\0*.txt\0";
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = AsWindow(window_);
+  ofn.lpstrFilter = kFilter;
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = file.data();
+  ofn.nMaxFile = static_cast<DWORD>(file.size());
+  ofn.lpstrInitialDir = initial_folder.empty() ? nullptr : initial_folder.c_str();
+  ofn.lpstrTitle = "Run Install Script";
+  ofn.lpstrDefExt = "TXT";
+  // The interpreter changes to the script's folder itself.
+  ofn.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (!::GetOpenFileNameA(&ofn)) return false;
+  *chosen = file.data();
+  return true;
+}
+
+void InterpreterWindow::SetTitle(const std::string& title) {
+  title_ = title;
+  if (window_ == nullptr) return;
+  const std::string caption =
+      title.empty() ? std::string(kApplication) : OneLine(title) + " - " + kApplication;
+  ::SetWindowTextA(AsWindow(window_), caption.c_str());
+  ::InvalidateRect(AsWindow(window_), nullptr, TRUE);
+}
+
+void InterpreterWindow::Maximize() {
+  if (window_ != nullptr) ::ShowWindow(AsWindow(window_), SW_SHOWMAXIMIZED);
+}
+
+void InterpreterWindow::LayOut() {
+  if (status_bar_ != nullptr) {
+    // The status bar places itself at the bottom of its parent.
+    ::SendMessageA(AsWindow(status_bar_), WM_SIZE, 0, 0);
+  }
+  if (window_ != nullptr) ::InvalidateRect(AsWindow(window_), nullptr, TRUE);
+}
+
+void InterpreterWindow::Paint() {
+  HWND window = AsWindow(window_);
+  PAINTSTRUCT ps;
+  HDC dc = ::BeginPaint(window, &ps);
+  RECT view;
+  ::GetClientRect(window, &view);
+  if (status_bar_ != nullptr) {
+    RECT bar;
+    ::GetWindowRect(AsWindow(status_bar_), &bar);
+    view.bottom -= bar.bottom - bar.top;
+  }
+  ::InflateRect(&view, -kViewMargin, -kViewMargin);
+  const std::string text = title_.empty() ? std::string(kApplication) : title_;
+  HGDIOBJ old_font = font_ != nullptr ? ::SelectObject(dc, static_cast<HFONT>(font_)) : nullptr;
+  ::SetBkMode(dc, TRANSPARENT);
+  ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+  ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &view,
+              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+  if (old_font != nullptr) ::SelectObject(dc, old_font);
+  ::EndPaint(window, &ps);
+}
+
+}  // namespace crx::ui
