@@ -45,8 +45,9 @@ bool ConventionMissing(ScriptInterpreter& k, bool need_home) {
        "ERROR IN SCRIPT CONVETION\nThe variable HOME has not been set.\nNo UNINSTALL-SCRIPT can be "
        "generated without this variable.\nThis variable must name the installation folder.\n"},
       {"VENDOR",
-       "ERROR IN SCRIPT CONVETION\nThe variable VENDOR has not been set\nNo UNINSTALL-SCRIPT can be "
-       "generated without this variable.\nThis variable must name the application vendow.\n"},
+       "ERROR IN SCRIPT CONVETION\nThe variable VENDOR has not been set\nNo UNINSTALL-SCRIPT "
+       "can be generated without this variable.\nThis variable must name the application "
+       "vendow.\n"},
       {"APP",
        "ERROR IN SCRIPT CONVETION\nThe variable APP has not been set\nNo UNINSTALL-SCRIPT can be "
        "generated without this variable.\nThis variable must name the application.\n"},
@@ -144,7 +145,8 @@ std::vector<ProtectedFolder> ProtectedFolders(ScriptInterpreter& k) {
   if (env.Get("USERPROFILE", &profile)) {
     add(profile, "the user's profile folder");
     std::string full = PathKey(files, profile);
-    if (!winpath::Elements(full).empty()) add(winpath::Parent(full), "the folder of the users' profiles");
+    if (!winpath::Elements(full).empty())
+      add(winpath::Parent(full), "the folder of the users' profiles");
   }
   add_env("ALLUSERSPROFILE", "the profile folder of all users");
   add_env("PUBLIC", "the public profile folder");
@@ -209,9 +211,10 @@ std::string RemovalRefusal(ScriptInterpreter& k, const std::string& folder) {
   char host_root = HostRootDrive(k);
   if (host_root != 0 && winpath::HasDriveLetter(key) &&
       winpath::ToUpperAscii(key.substr(0, 1))[0] == host_root && !created) {
-    return Format("drive %c: is the host computer's root folder and this installation did not "
-                  "make the folder",
-                  host_root);
+    return Format(
+        "drive %c: is the host computer's root folder and this installation did not "
+        "make the folder",
+        host_root);
   }
   if (elements.size() < 2 && !created &&
       !files.IsFile(winpath::Join(key, "uninstall\\uninstall.txt"))) {
@@ -340,18 +343,22 @@ bool ScriptInterpreter::FinalizeInstallation() {
   AppendFormat(&text, "set APP \"%s\"\n", app.c_str());
   AppendFormat(&text, "set VER \"%s\"\n\n", ver.c_str());
   AppendFormat(&text, "set HOME \"%s\"\n\n", home.c_str());
-  AppendFormat(&text, extended_confirmation ? "\noktouninstallex \"%s\"\n\n" : "\noktouninstall \"%s\"\n\n",
-               app.c_str());
+  AppendFormat(
+      &text, extended_confirmation ? "\noktouninstallex \"%s\"\n\n" : "\noktouninstall \"%s\"\n\n",
+      app.c_str());
   for (const Pair& alias : aliases) {
     AppendFormat(&text, "_alias \"%s\" \"%s\"\n", alias.name.c_str(), alias.value.c_str());
   }
   if (!aliases.empty()) text += "\n";
   for (const std::string& line : on_uninstall) AppendFormat(&text, "%s\n", line.c_str());
   for (const std::string& entry : data_sources) AppendFormat(&text, "odbc %s\n", entry.c_str());
-  for (const std::string& entry : associations) AppendFormat(&text, "associate -u %s\n", entry.c_str());
-  for (const std::string& server : servers) AppendFormat(&text, "unregdll \"%s\"\n", server.c_str());
+  for (const std::string& entry : associations)
+    AppendFormat(&text, "associate -u %s\n", entry.c_str());
+  for (const std::string& server : servers)
+    AppendFormat(&text, "unregdll \"%s\"\n", server.c_str());
   for (const ShortcutRecord& s : menu_shortcuts) {
-    AppendFormat(&text, s.shared ? "rmprogmenu -s \"%s\"\n" : "rmprogmenu \"%s\"\n", s.path.c_str());
+    AppendFormat(&text, s.shared ? "rmprogmenu -s \"%s\"\n" : "rmprogmenu \"%s\"\n",
+                 s.path.c_str());
   }
   for (const ShortcutRecord& s : desktop_shortcuts) {
     AppendFormat(&text, s.shared ? "rmdesktop -s \"%s\"\n" : "rmdesktop \"%s\"\n", s.path.c_str());
@@ -383,8 +390,8 @@ bool ScriptInterpreter::RegisterUninstall() {
   RegistryKey key(platform.registry, kHKeyLocalMachine, true);
   if (!key.Open(key_path)) {
     long rc = key.LastResult();
-    Message(Format("FAILED TO OPEN/CREATE REGISTRY PATH 0x%lx[%ld]\n%s", static_cast<unsigned long>(rc),
-                   rc, key_path.c_str()),
+    Message(Format("FAILED TO OPEN/CREATE REGISTRY PATH 0x%lx[%ld]\n%s",
+                   static_cast<unsigned long>(rc), rc, key_path.c_str()),
             kMbOk);
     return false;
   }
@@ -393,8 +400,8 @@ bool ScriptInterpreter::RegisterUninstall() {
   // The starter's path is quoted only when it needs to be; the folder it is
   // given always is.
   bool blank = home.find_first_of(" \t") != std::string::npos;
-  std::string command = Format(blank ? "\"%s\\uninstall\\unsetup.exe\"" : "%s\\uninstall\\unsetup.exe",
-                               home.c_str());
+  std::string command =
+      Format(blank ? "\"%s\\uninstall\\unsetup.exe\"" : "%s\\uninstall\\unsetup.exe", home.c_str());
   AppendFormat(&command, " \"%s\\uninstall\"", home.c_str());
   LogF("# set uninstall cmd <%s>\n", command.c_str());
   LogF("# ... uninstal reg key <%s>\n", "UninstallString");
@@ -419,17 +426,19 @@ bool ScriptInterpreter::RemoveTree(const std::string& folder) {
   std::string why = RemovalRefusal(*this, folder);
   if (!why.empty()) {
     LogF("# RMTREE refused <%s>: %s\n", folder.c_str(), why.c_str());
-    Message(Format("ERROR\ncan't remove directory tree\n\n\"%s\"\n\nThe folder is never removed: %s.",
-                   folder.c_str(), why.c_str()),
-            kMbIconHand);
+    Message(
+        Format("ERROR\ncan't remove directory tree\n\n\"%s\"\n\nThe folder is never removed: %s.",
+               folder.c_str(), why.c_str()),
+        kMbIconHand);
     return false;
   }
   uint32_t error = 0;
   if (!RemoveFolderTree(*this, folder, &error)) {
-    Message(Format("ERROR\ncan't remove directory tree %u[0x%x]\n\n\"%s\"\n\nThe application you are "
-                   "trying to remove may be in use.\nClose all running programs and try again.",
-                   error, error, folder.c_str()),
-            kMbIconHand);
+    Message(
+        Format("ERROR\ncan't remove directory tree %u[0x%x]\n\n\"%s\"\n\nThe application you are "
+               "trying to remove may be in use.\nClose all running programs and try again.",
+               error, error, folder.c_str()),
+        kMbIconHand);
     return false;
   }
   return true;

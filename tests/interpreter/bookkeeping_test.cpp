@@ -36,7 +36,8 @@ class GuardedFiles : public ForwardingFileSystem {
   bool Allowed(const std::string& p) {
     std::string full = real().FullPath(p);
     for (const std::string& a : allowed) {
-      if (full.size() >= a.size() && winpath::EqualsNoCase(full.substr(0, a.size()), a)) return true;
+      if (full.size() >= a.size() && winpath::EqualsNoCase(full.substr(0, a.size()), a))
+        return true;
     }
     blocked.push_back(full);
     SetLastError(kErrorAccessDenied);
@@ -62,6 +63,14 @@ class BookkeepingTest : public InterpreterTest {
   }
 
   std::string At(const std::string& name) { return platform_.Scratch() + "\\" + name; }
+  void StartLog(interp::ScriptInterpreter& k) {
+    ASSERT_TRUE(k.OpenLog());
+    k.logging = true;
+  }
+  std::string LogText(interp::ScriptInterpreter& k) {
+    k.FlushLog();
+    return ReadWholeFile(P().files, P().environment.TempPath() + "Kestrova.log");
+  }
   std::string uninstall_key() {
     return "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + app_;
   }
@@ -76,7 +85,8 @@ class BookkeepingTest : public InterpreterTest {
       Platform& p = P();
       guarded_platform_ = std::make_unique<Platform>(
           Platform{guarded_, p.registry, p.processes, p.environment, p.clock, p.terminal, p.shell});
-      guarded_k_ = std::make_unique<interp::ScriptInterpreter>(*guarded_platform_, front_end_, host_);
+      guarded_k_ =
+          std::make_unique<interp::ScriptInterpreter>(*guarded_platform_, front_end_, host_);
     }
     return *guarded_k_;
   }
@@ -101,6 +111,7 @@ class BookkeepingTest : public InterpreterTest {
     Write(At("pkg\\Kestrova.exe"), "interpreter");
     Write(At("pkg\\unsetup.exe"), "starter");
     K().SetVariable("PWD", At("pkg"));
+    ASSERT_TRUE(P().files.SetCurrentFolder(At("pkg")));
   }
 
   GuardedFiles guarded_{platform_.Get().files};
@@ -109,6 +120,108 @@ class BookkeepingTest : public InterpreterTest {
   std::string app_;
   std::vector<std::string> top_folders_;
 };
+
+TEST_F(BookkeepingTest, WritesTheUninstallScriptAndRegistersIt) {
+  const std::string home = At("My App");
+  Convention(home);
+  K().on_uninstall = {"run -w cleanup.exe"};
+  K().data_sources = {"-s remove \"Driver\" \"DSN=x\""};
+  K().associations = {"\".abc\" \"App.Abc\""};
+  K().servers = {home + "\\srv.dll"};
+  K().menu_shortcuts = {{"Acme\\Tool.lnk", true}, {"Tool2.lnk", false}};
+  K().desktop_shortcuts = {{"Tool.lnk", false}};
+
+  ASSERT_TRUE(K().FinalizeInstallation());
+  const std::string expected =
+      "background 255:65:20\n"
+      "banner -c \"Uninstall " +
+      app_ +
+      "\" \"Arial\"  240   255:255:255\n"
+      "title \"UNINSTALL " +
+      app_ +
+      "\"\n"
+      "\nuninstalling\n\n"
+      "set VENDOR \"CratexTestVendor\"\n"
+      "set APP \"" +
+      app_ +
+      "\"\n"
+      "set VER \"2.0\"\n\n"
+      "set HOME \"" +
+      home +
+      "\"\n\n"
+      "\noktouninstall \"" +
+      app_ +
+      "\"\n\n"
+      "run -w cleanup.exe\n"
+      "odbc -s remove \"Driver\" \"DSN=x\"\n"
+      "associate -u \".abc\" \"App.Abc\"\n"
+      "unregdll \"" +
+      home +
+      "\\srv.dll\"\n"
+      "rmprogmenu -s \"Acme\\Tool.lnk\"\n"
+      "rmprogmenu \"Tool2.lnk\"\n"
+      "rmdesktop \"Tool.lnk\"\n"
+      "\nrmkey -lmS \"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" +
+      app_ +
+      "\"\n"
+      "rmregtree -lm \"SOFTWARE\\CratexTestVendor\\" +
+      app_ +
+      "\"\n"
+      "\nrmtree \"" +
+      home +
+      "\"\n\n"
+      "banner -c \"... completed\" \"Arial\"  240   255:255:255\n";
+  EXPECT_EQ(expected, ReadWholeFile(P().files, home + "\\uninstall\\uninstall.txt"));
+  EXPECT_EQ("interpreter", ReadWholeFile(P().files, home + "\\uninstall\\Kestrova.exe"));
+  EXPECT_EQ("starter", ReadWholeFile(P().files, home + "\\uninstall\\unsetup.exe"));
+  // A blank in the home folder quotes the starter; the folder is always quoted.
+  EXPECT_EQ("\"" + home + "\\uninstall\\unsetup.exe\" \"" + home + "\\uninstall\"",
+            Uninstall("UninstallString"));
+  EXPECT_EQ(app_, Uninstall("DisplayName"));
+  EXPECT_TRUE(P().files.SetCurrentFolder(platform_.Scratch()));
+
+  // Aliases get a blank line after them; oktouninstallex asks its own way;
+  // a home folder without blanks leaves the starter unquoted.
+  const std::string plain = At("plain");
+  K().SetVariable("HOME", plain);
+  K().AddAlias("SRC", "C:\\a b");
+  K().extended_confirmation = true;
+  K().on_uninstall.clear();
+  K().data_sources.clear();
+  K().associations.clear();
+  K().servers.clear();
+  K().menu_shortcuts.clear();
+  K().desktop_shortcuts.clear();
+  ASSERT_TRUE(K().FinalizeInstallation());
+  std::string script = ReadWholeFile(P().files, plain + "\\uninstall\\uninstall.txt");
+  EXPECT_NE(std::string::npos, script.find("\n\noktouninstallex \"" + app_ +
+                                           "\"\n\n_alias \"SRC\" \"C:\\a b\"\n\n"
+                                           "\nrmkey -lmS "))
+      << script;
+  EXPECT_EQ(plain + "\\uninstall\\unsetup.exe \"" + plain + "\\uninstall\"",
+            Uninstall("UninstallString"));
+}
+
+TEST_F(BookkeepingTest, WhenNoUninstallScriptIsMade) {
+  Convention(At("home"));
+  K().SetVariable("NO_UNINSTALL", "TRUE");
+  EXPECT_TRUE(K().FinalizeInstallation());
+  EXPECT_FALSE(P().files.Exists(At("home")));
+  K().SetVariable("NO_UNINSTALL", "true");  // only the exact word counts
+  K().uninstalling = true;
+  EXPECT_TRUE(K().FinalizeInstallation());
+  EXPECT_FALSE(P().files.Exists(At("home")));
+  K().uninstalling = false;
+  EXPECT_TRUE(K().FinalizeInstallation());
+  EXPECT_TRUE(P().files.IsFile(At("home\\uninstall\\uninstall.txt")));
+
+  K().SetVariable("VER", " ");
+  EXPECT_FALSE(K().FinalizeInstallation());
+  ASSERT_FALSE(front_end_.shown.empty());
+  EXPECT_EQ(
+      0u, front_end_.shown.back().text.find("ERROR IN SCRIPT CONVETION\nThe variable VER has not"));
+  EXPECT_EQ(static_cast<uint32_t>(kMbIconHand), front_end_.shown.back().flags);
+}
 
 TEST_F(BookkeepingTest, RemoveTreeLeavesFilesInUseToBoot) {
   const std::string tree = At("tree");
@@ -122,8 +235,8 @@ TEST_F(BookkeepingTest, RemoveTreeLeavesFilesInUseToBoot) {
   {
     // Share modes apply within one process: a handle that does not share
     // deletion keeps the file, as another program using it would.
-    std::unique_ptr<File> held =
-        P().files.Open(tree + "\\sub\\held.dll", kAccessRead, kShareRead, Disposition::kOpenExisting);
+    std::unique_ptr<File> held = P().files.Open(tree + "\\sub\\held.dll", kAccessRead, kShareRead,
+                                                Disposition::kOpenExisting);
     ASSERT_TRUE(held);
     EXPECT_TRUE(K().RemoveTree(tree));
   }
@@ -141,6 +254,11 @@ TEST_F(BookkeepingTest, RemoveTreeLeavesFilesInUseToBoot) {
   EXPECT_FALSE(P().files.Exists(tree));
   EXPECT_TRUE(K().pending_files.empty());
 
+  // A folder that is not there cannot be listed.
+  EXPECT_FALSE(K().RemoveTree(tree));
+  ASSERT_EQ(1u, front_end_.shown.size());
+  EXPECT_EQ(0u, front_end_.shown[0].text.find("ERROR\ncan't remove directory tree 3[0x3]\n\n\"" +
+                                              tree + "\"\n\nThe application you are trying"));
 }
 
 TEST_F(BookkeepingTest, RemoveFileClearsReadOnlyAndReportsMissingFiles) {
@@ -151,6 +269,158 @@ TEST_F(BookkeepingTest, RemoveFileClearsReadOnlyAndReportsMissingFiles) {
   EXPECT_FALSE(P().files.Exists(file));
   EXPECT_FALSE(K().RemoveFile(file));
   EXPECT_FALSE(K().reboot_needed);
+
+  // A file in use is deleted at the next start instead.
+  const std::string busy = At("busy.dll");
+  Write(busy);
+  std::unique_ptr<File> held =
+      P().files.Open(busy, kAccessRead, kShareRead, Disposition::kOpenExisting);
+  ASSERT_TRUE(held);
+  EXPECT_TRUE(K().RemoveFile(busy));
+  EXPECT_TRUE(K().reboot_needed);
+  EXPECT_TRUE(P().files.IsFile(busy));
+}
+
+TEST_F(BookkeepingTest, RemoveTreeRefusesSystemFoldersAndDriveRoots) {
+  interp::ScriptInterpreter& k = Guarded();
+  StartLog(k);
+  Environment& env = P().environment;
+  std::string program_files, profile;
+  {
+    RegistryKey version(P().registry, kHKeyLocalMachine);
+    ASSERT_TRUE(version.Open("SOFTWARE\\Microsoft\\Windows\\CurrentVersion"));
+    ASSERT_TRUE(version.GetValue("ProgramFilesDir", &program_files));
+  }
+  ASSERT_TRUE(env.Get("USERPROFILE", &profile));
+  const std::string windows = env.WindowsFolder();
+  struct Case {
+    std::string folder;
+    std::string reason;
+  };
+  std::vector<Case> cases = {
+      {"C:\\", "it is the root of a drive"},
+      {"c:\\.\\", "it is the root of a drive"},
+      {windows, "it is the Windows folder"},
+      {winpath::ToLowerAscii(windows) + ".\\", "it is the Windows folder"},
+      {windows + "\\system32\\..\\.", "it is the Windows folder"},
+      {env.SystemFolder(), "it is the system folder"},
+      {program_files, "it is the Program Files folder"},
+      {program_files + "\\", "it is the Program Files folder"},
+      {profile, "it is the user's profile folder"},
+      {winpath::Parent(profile), "it is the folder of the users' profiles"},
+      {"Z:\\", "it is the root of a drive"},
+  };
+  std::string short_program_files;
+  if (P().files.ShortPath(program_files, &short_program_files) &&
+      short_program_files != program_files) {
+    cases.push_back({short_program_files, "it is the Program Files folder"});
+  }
+  // A folder that holds the emulated machine (or wine's prefix), reached
+  // through the drive that maps the host's root.
+  std::string host;
+  if (env.Get("CRX_MACHINE_SESSION", &host) || env.Get("WINEPREFIX", &host)) {
+    std::string above = "Z:" + winpath::ToBackslashes(host.substr(0, host.rfind('/')));
+    if (P().files.IsFolder(above)) {
+      cases.push_back({above,
+                       "drive Z: is the host computer's root folder and this installation "
+                       "did not make the folder"});
+    }
+  }
+  for (const Case& c : cases) {
+    front_end_.shown.clear();
+    EXPECT_FALSE(k.RemoveTree(c.folder)) << c.folder;
+    ASSERT_EQ(1u, front_end_.shown.size()) << c.folder;
+    EXPECT_EQ("ERROR\ncan't remove directory tree\n\n\"" + c.folder +
+                  "\"\n\nThe folder is never removed: " + c.reason + ".",
+              front_end_.shown[0].text);
+  }
+  EXPECT_TRUE(guarded_.blocked.empty()) << guarded_.blocked[0];
+  EXPECT_TRUE(k.pending_files.empty());
+  EXPECT_NE(std::string::npos,
+            LogText(k).find("# RMTREE refused <" + windows + ">: it is the Windows folder\n"));
+}
+
+TEST_F(BookkeepingTest, TopLevelFoldersNeedToBeOurs) {
+  interp::ScriptInterpreter& k = Guarded();
+  std::string drive = winpath::Root(platform_.Scratch());
+  const std::string top = drive + "CrxTop" + winpath::LastElement(platform_.Scratch());
+  top_folders_.push_back(top);
+  Folder(top);
+  guarded_.allowed.push_back(top);
+  EXPECT_FALSE(k.RemoveTree(top));
+  EXPECT_TRUE(P().files.IsFolder(top));
+  ASSERT_EQ(1u, front_end_.shown.size());
+  EXPECT_NE(std::string::npos,
+            front_end_.shown[0].text.find("it lies directly below the root of a drive and this "
+                                          "installation did not make it"));
+  // An installation of this system being removed holds its uninstall script.
+  Folder(top + "\\uninstall");
+  Write(top + "\\uninstall\\uninstall.txt");
+  EXPECT_TRUE(k.RemoveTree(top));
+  EXPECT_FALSE(P().files.Exists(top));
+  // One that this run made goes too.
+  Folder(top);
+  k.created_folders.push_back(top);
+  EXPECT_TRUE(k.RemoveTree(top + "\\"));
+  EXPECT_FALSE(P().files.Exists(top));
+  EXPECT_TRUE(guarded_.blocked.empty());
+}
+
+TEST_F(BookkeepingTest, CleanUpKeepsWhatItDidNotMake) {
+  // HOME was there before the run and holds the user's own things.
+  const std::string home = At("home");
+  Folder(home);
+  Folder(home + "\\mine");
+  Write(home + "\\keep.txt");
+  Write(home + "\\mine\\notes.txt");
+  // What this run made inside it.
+  Folder(home + "\\bin");
+  Folder(home + "\\bin\\deep");
+  Folder(home + "\\shared");
+  Write(home + "\\app.exe");
+  Write(home + "\\bin\\deep\\lib.dll");
+  Write(home + "\\shared\\theirs.txt");  // put there by someone else
+  K().created_folders = {home + "\\bin", home + "\\bin\\deep", home + "\\shared"};
+  K().copied_files = {home + "\\app.exe", home + "\\bin\\deep\\lib.dll", At("elsewhere.dll")};
+  Write(At("elsewhere.dll"));
+  K().SetVariable("HOME", home);
+  K().SetVariable("VENDOR", "CratexTestVendor");
+  K().SetVariable("APP", "App");
+  K().SetVariable("VER", "1.0");
+  RegistryKey key(P().registry, kHKeyLocalMachine, true);
+  ASSERT_TRUE(key.Open("SOFTWARE\\CratexTestVendor\\App\\1.0\\Settings"));
+  key.Close();
+  K().reboot_needed = true;
+  StartLog(K());
+
+  K().CleanUpAfterFailure();
+  EXPECT_FALSE(P().files.Exists(home + "\\app.exe"));
+  EXPECT_FALSE(P().files.Exists(home + "\\bin"));
+  EXPECT_TRUE(P().files.IsFile(home + "\\keep.txt"));
+  EXPECT_TRUE(P().files.IsFile(home + "\\mine\\notes.txt"));
+  EXPECT_TRUE(P().files.IsFile(home + "\\shared\\theirs.txt"));
+  EXPECT_TRUE(P().files.IsFile(At("elsewhere.dll")));
+  EXPECT_FALSE(
+      RegistryKey(P().registry, kHKeyLocalMachine).Open("SOFTWARE\\CratexTestVendor\\App\\1.0"));
+  EXPECT_TRUE(RegistryKey(P().registry, kHKeyLocalMachine).Open("SOFTWARE\\CratexTestVendor\\App"));
+  EXPECT_FALSE(K().reboot_needed);
+  EXPECT_FALSE(K().cleaning_up);
+  ASSERT_EQ(2u, front_end_.shown.size());
+  EXPECT_EQ(0u, front_end_.shown[0].text.find("REMOVE INSTALLED FILES...\n'" + home + "'..."));
+  EXPECT_EQ("REMOVE REGISTRY TREE...\n'HKEY_LOCAL_MACHINE\\SOFTWARE\\CratexTestVendor\\App\\1.0'",
+            front_end_.shown[1].text);
+  std::string log = LogText(K());
+  EXPECT_NE(std::string::npos, log.find("TidyOnError: kept everything else in <" + home + ">\n"));
+  EXPECT_NE(std::string::npos,
+            log.find("TidyOnError: rmregtree<SOFTWARE\\CratexTestVendor\\App\\1.0>\n"));
+
+  // A HOME this run made goes as a whole.
+  K().created_folders.push_back(home);
+  K().CleanUpAfterFailure();
+  EXPECT_FALSE(P().files.Exists(home));
+  ASSERT_EQ(4u, front_end_.shown.size());
+  EXPECT_EQ("REMOVE DIRECTORY TREE...\n'" + home + "'...", front_end_.shown[2].text);
+  EXPECT_NE(std::string::npos, LogText(K()).find("TidyOnError: RemoveTree<" + home + ">\n"));
 }
 
 }  // namespace
