@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "common/winpath.h"
 #include "engine/user_interface.h"
 #include "interpreter/registry_key.h"
@@ -260,6 +264,26 @@ TEST_F(BookkeepingTest, RemoveTreeLeavesFilesInUseToBoot) {
   EXPECT_EQ(0u, front_end_.shown[0].text.find("ERROR\ncan't remove directory tree 3[0x3]\n\n\"" +
                                               tree + "\"\n\nThe application you are trying"));
 }
+
+#ifndef _WIN32
+// Links inside a tree go themselves; the files they point at stay. (Made on
+// the host: the platform has no call that makes links.)
+TEST_F(BookkeepingTest, RemoveTreeTakesLinksNotWhatTheyPointAt) {
+  const std::string tree = At("tree");
+  Folder(tree);
+  Folder(At("outside"));
+  Write(At("outside\\keep.txt"));
+  std::string host = platform_.MachineFolder() + "/drive_c/WINDOWS/TEMP/" +
+                     winpath::LastElement(platform_.Scratch());
+  ASSERT_EQ(0, ::symlink((host + "/outside").c_str(), (host + "/tree/dirlink").c_str()));
+  ASSERT_EQ(0, ::symlink((host + "/outside/keep.txt").c_str(), (host + "/tree/filelink").c_str()));
+  ASSERT_TRUE(P().files.Exists(tree + "\\dirlink\\keep.txt"));
+  EXPECT_TRUE(K().RemoveTree(tree));
+  EXPECT_FALSE(P().files.Exists(tree));
+  EXPECT_TRUE(P().files.IsFile(At("outside\\keep.txt")));
+  EXPECT_TRUE(K().pending_files.empty());
+}
+#endif
 
 TEST_F(BookkeepingTest, RemoveFileClearsReadOnlyAndReportsMissingFiles) {
   const std::string file = At("ro.dll");
