@@ -176,7 +176,10 @@ bool ReadScriptLine(ScriptInterpreter& k, ScriptInterpreter::ScriptSlot& slot,
   }
   // A back-slash at the very end of the file continues onto nothing.
   if (last == '\\' && !line->empty() && line->back() == '\\' && !cut) line->pop_back();
-  if (cut) k.LogF("# line longer than %zu characters cut <%s>\n", kLineLimit, line->c_str());
+  if (cut) {
+    k.LogF("# line longer than %d characters cut <%s>\n", static_cast<int>(kLineLimit),
+           line->c_str());
+  }
   return read_any;
 }
 
@@ -191,7 +194,7 @@ std::string ToField(ScriptInterpreter& k, const std::string& word, size_t field)
   }
   if (out.size() > field) {
     out.resize(field);
-    k.LogF("# word cut to %zu characters <%s>\n", field, out.c_str());
+    k.LogF("# word cut to %d characters <%s>\n", static_cast<int>(field), out.c_str());
   }
   return out;
 }
@@ -411,9 +414,7 @@ bool ScriptInterpreter::Execute() {
                         cmd.command.c_str(), cmd.option.c_str(), cmd.args[0].c_str(),
                         cmd.args[1].c_str(), cmd.args[2].c_str(), cmd.args[3].c_str()),
                  kMbOk | kMbIconHand);
-      cleaning_up = true;
       CleanUpAfterFailure();
-      cleaning_up = false;
       Message("CLEANUP PHASE COMPLETED SUCCESSFULLY", kMbOk);
     }
   }
@@ -451,7 +452,7 @@ bool ChooseScript(ScriptInterpreter& k, std::string* path, bool* failed) {
   chosen = k.platform.files.FullPath(chosen);
   const std::string folder = winpath::Parent(chosen);
   if (folder.empty() || !k.platform.files.SetCurrentFolder(folder)) {
-    k.Message(Format("Can't change directory to run script...\n\"%s\"", chosen.c_str()),
+    k.Message(Format("Can't change directory to run script...\n\"%s\"", folder.c_str()),
               kMbOk | kMbIconHand);
     *failed = true;
     return false;

@@ -420,6 +420,29 @@ TEST_F(RunnerTest, ASilentFailedRunLogsItsMessagesAndQuits) {
   ExpectSameLines(log, Replace(expected, "@TEMP@", Temp()));
 }
 
+TEST_F(RunnerTest, FinalizeKeepsTheHandOffFilesForTheFinishingProgram) {
+  Write("install.txt", "set NO_UNINSTALL TRUE\nfinalize\n");
+  ASSERT_TRUE(WriteWholeFile(P().files, Temp() + "\\crxfin.dat", "x"));
+  // Without the finishing program there is nothing to start: its data goes.
+  interp::RunResult result = K().Run("");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(K().finalize_requested);
+  EXPECT_FALSE(P().files.Exists(Temp() + "\\crxfin.dat"));
+
+  // With it, the files are the finishing program's (this one cannot start,
+  // which the log says).
+  ASSERT_TRUE(WriteWholeFile(P().files, Temp() + "\\crxfin.dat", "x"));
+  ASSERT_TRUE(WriteWholeFile(P().files, Temp() + "\\crxfinalize.exe", "not a program"));
+  result = K().Run("");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(P().files.Exists(Temp() + "\\crxfin.dat"));
+  EXPECT_TRUE(P().files.Exists(Temp() + "\\crxfinalize.exe"));
+  EXPECT_NE(LogText().find("# start finalize program <" + Temp() + "\\crxfinalize.exe>\n"),
+            std::string::npos);
+  P().files.DeleteFile(Temp() + "\\crxfin.dat");
+  P().files.DeleteFile(Temp() + "\\crxfinalize.exe");
+}
+
 TEST_F(RunnerTest, SilentRunsLogTheModeAndQuit) {
   Write("setup.txt", "# nothing\n");
   interp::RunResult result = K().Run("/sms:silent setup.txt");
