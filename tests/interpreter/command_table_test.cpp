@@ -183,5 +183,92 @@ TEST_F(DispatchTest, CountAndOptionChecks) {
   EXPECT_FALSE(K().CheckCommandRow());
 }
 
+TEST_F(DispatchTest, MismatchesFailQuietlyUnlessTheRowHasAMessage) {
+  Command("rm", "", {"a", "b"});
+  EXPECT_FALSE(K().Dispatch());
+  Command("fwrite", "-x", {"file", "text"});
+  EXPECT_FALSE(K().Dispatch());
+  Command("copy", "-q", {"a", "b"});
+  EXPECT_FALSE(K().Dispatch());
+  EXPECT_TRUE(front_end_.shown.empty());
+
+  Command("copy", "-s", {"a", "b", "G1", "x"});
+  EXPECT_FALSE(K().Dispatch());
+  ASSERT_EQ(front_end_.shown.size(), 1u);
+  EXPECT_EQ(front_end_.shown[0].text, "Copy command syntax error, arg count = 4, needs 2 or 3");
+  EXPECT_EQ(front_end_.shown[0].flags, 0x40010u);
+
+  Command("query", "-n", {"V", "text"});
+  EXPECT_FALSE(K().Dispatch());
+  EXPECT_EQ(front_end_.shown.back().text, "BAD OPTION IN query COMMAND");
+  EXPECT_EQ(front_end_.shown.back().flags, 16u);
+
+  Command("setreg", "-hk", {"Key", "Name", "Data"});
+  EXPECT_FALSE(K().Dispatch());
+  EXPECT_EQ(front_end_.shown.back().text,
+            "BAD HKEY OPTION (-hk)\nYOU MUST SUPPLY ONE OF...\n    -lm: HKEY_LOCAL_MACHINE\n"
+            "    -cr: HKEY_CLASSES_ROOT\n    -cc: HKEY_CURRENT_CONFIG\n");
+  EXPECT_EQ(front_end_.shown.back().flags, 0u);
+
+  Command("rmtree", "-x", {"C:\\App"});
+  EXPECT_FALSE(K().Dispatch());
+  EXPECT_EQ(front_end_.shown.back().text, "incorrect option with 'rmtree' command");
+  EXPECT_EQ(front_end_.shown.size(), 4u);
+}
+
+TEST_F(DispatchTest, KeywordsOfLaterWorkFailNamingThemselves) {
+  const char* later[] = {
+      "odbc",        "display",     "browse",        "regdll",      "unregdll",  "uninstalling",
+      "oktouninstall", "oktouninstallex", "input",    "select",      "choosefiles", "choosedir",
+      "banner",      "title",       "progress",      "background",  "desktop",   "rmdesktop",
+      "progmenu",    "rmprogmenu",  "setsvc",        "remove",      "rmtree",    "oktoinstall",
+      "oktoinstallex", "locateobj", "locate",        "associate",   "dcomcfg",   "restart"};
+  for (const char* keyword : later) {
+    const CommandRow& row = Row(keyword);
+    EXPECT_EQ(row.handler, &interp::ScriptInterpreter::CmdNotAvailable) << keyword;
+    // A command that fits its row, so only the missing handler can refuse it.
+    std::vector<std::string> args;
+    for (int i = 0; i < row.min_args; ++i) args.push_back("a");
+    std::string option;
+    if (row.option_required) option = std::string("-") + (row.options[0] == '-' ? row.options[1] : row.options[0]);
+    Command(keyword, option, args);
+    size_t before = front_end_.shown.size();
+    EXPECT_FALSE(K().Dispatch()) << keyword;
+    ASSERT_EQ(front_end_.shown.size(), before + 1) << keyword;
+    EXPECT_EQ(front_end_.shown.back().text,
+              std::string("The '") + keyword + "' command is not available yet");
+  }
+}
+
+TEST_F(DispatchTest, DeadBranchNoticeInSingleStepMode) {
+  EnterDeadBranch();
+  K().single_step = true;
+  Command("message", "", {"hidden"});
+  EXPECT_TRUE(K().Dispatch());
+  ASSERT_EQ(front_end_.shown.size(), 1u);
+  EXPECT_EQ(front_end_.shown[0].text,
+            "The last command will not run becuase\nit is in the body of a failed 'if' clause.");
+  // Without single-step nothing is shown.
+  K().single_step = false;
+  EXPECT_TRUE(K().Dispatch());
+  EXPECT_EQ(front_end_.shown.size(), 1u);
+}
+
+TEST_F(DispatchTest, LiveRowsRunTheirHandler) {
+  Command("message", "", {"one", "two"});
+  EXPECT_TRUE(K().Dispatch());
+  ASSERT_EQ(front_end_.shown.size(), 1u);
+  EXPECT_EQ(front_end_.shown[0].text, "one\ntwo");
+  // The cancelled flag starts clear at every dispatch; cancel sets it.
+  K().cancelled = true;
+  Command("finalize");
+  EXPECT_TRUE(K().Dispatch());
+  EXPECT_TRUE(K().finalize_requested);
+  EXPECT_FALSE(K().cancelled);
+  Command("cancel");
+  EXPECT_TRUE(K().Dispatch());
+  EXPECT_TRUE(K().cancelled);
+}
+
 }  // namespace
 }  // namespace crx::test
