@@ -221,8 +221,9 @@ bool ScriptInterpreter::CheckCommandRow() {
   return true;
 }
 
+// The cancelled flag is cleared by Execute, not here: the commands that
+// draw the cancelled window are dispatched after a cancel and must keep it.
 bool ScriptInterpreter::Dispatch() {
-  cancelled = false;
   const CommandRow* row = FindCommandRow(cmd.command);
   if (row == nullptr) {
     LogF("# unknown command <%s>\n", cmd.command.c_str());
