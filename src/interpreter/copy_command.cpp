@@ -2,7 +2,6 @@
 // the file groups, the replace rules for older and newer files, the
 // shared-file reference counts and the hand-over of a file in use to the
 // boot-time replacement.
-#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
