@@ -323,5 +323,53 @@ TEST_F(GeneralCommandsTest, SmallSwitches) {
   EXPECT_EQ(K().VariableText("N"), "-1");
 }
 
+// A whole run through the reader, the dispatcher and the handlers.
+TEST_F(GeneralCommandsTest, AScriptUsesTheGeneralCommands) {
+  ASSERT_TRUE(P().files.SetCurrentFolder(platform_.Scratch()));
+  ASSERT_TRUE(Write("install.txt",
+                    "if A == B\n"
+                    "  updating\n"
+                    "  fwrite -a never.txt \"dead branch\"\n"
+                    "endif\n"
+                    "query -y ANSWER \"Install the help files?\" \"(about 2 MB)\"\n"
+                    "if $ANSWER == YES\n"
+                    "  fwrite -a notes.txt \"help files: yes\"\n"
+                    "  filegroup -m G2 \"Help files\"\n"
+                    "endif\n"
+                    "fread notes.txt LINE 1\n"
+                    "fedit notes.txt yes YES\n"
+                    "run " + Self() + " --crx-child exit 3\n"
+                    "onuninstall \"rm -f $PWD\\notes.txt\"\n"));
+  front_end_.answers.push_back(kIdYes);
+  interp::RunResult result = K().Run("");
+  EXPECT_EQ(result.exit_code, 0);
+  // updating switched the run even in the branch that did not run, so the
+  // end of the run writes no uninstall script.
+  EXPECT_TRUE(K().update_mode);
+  EXPECT_FALSE(P().files.Exists(At("never.txt")));
+  EXPECT_EQ(K().VariableText("ANSWER"), "YES");
+  EXPECT_EQ(K().VariableText("LINE"), "help files: yes");
+  EXPECT_EQ(Read("notes.txt"), "help files: YES\r\n");
+  EXPECT_EQ(K().groups[2].description, "Help files");
+  EXPECT_TRUE(K().groups[2].mandatory);
+  EXPECT_EQ(K().VariableText("?"), "3");
+  EXPECT_EQ(K().on_uninstall,
+            std::vector<std::string>{"rm -f " + platform_.Scratch() + "\\notes.txt"});
+  ASSERT_FALSE(front_end_.shown.empty());
+  EXPECT_EQ(front_end_.shown[0].text, "Install the help files?\n(about 2 MB)");
+  EXPECT_EQ(front_end_.shown.back().text, "Installation Completed");
+}
+
+TEST_F(GeneralCommandsTest, AKeywordInUpperCaseEndsTheRun) {
+  ASSERT_TRUE(P().files.SetCurrentFolder(platform_.Scratch()));
+  ASSERT_TRUE(Write("install.txt", "FILEGROUP G1 Docs\nmessage never\n"));
+  interp::RunResult result = K().Run("");
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(K().groups[1].description, "");
+  ASSERT_FALSE(front_end_.shown.empty());
+  EXPECT_EQ(front_end_.shown[0].text.substr(0, 36), "SCRIPT ERROR: can't process command\n");
+  for (const ShownDialog& shown : front_end_.shown) EXPECT_NE(shown.text, "never");
+}
+
 }  // namespace
 }  // namespace crx::test
