@@ -546,6 +546,8 @@ void FinalizeHandOff(ScriptInterpreter& k) {
 }
 
 RunResult Ended(ScriptInterpreter& k, int exit_code, bool keep_window) {
+  // The script files are not held open while the window waits.
+  for (std::unique_ptr<ScriptInterpreter::ScriptSlot>& slot : k.slots) slot->Close();
   FinalizeHandOff(k);
   RunResult result;
   result.exit_code = exit_code;

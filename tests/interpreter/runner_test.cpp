@@ -443,6 +443,29 @@ TEST_F(RunnerTest, FinalizeKeepsTheHandOffFilesForTheFinishingProgram) {
   P().files.DeleteFile(Temp() + "\\crxfinalize.exe");
 }
 
+TEST_F(RunnerTest, TheEndOfRunReportTellsHowTheRunEnded) {
+  const bool nt = P().environment.Version().platform_id != 1;
+  Write("install.txt", "set NO_UNINSTALL TRUE\ncancel\nset AFTER yes\n");
+  interp::RunResult result = K().Run("");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(result.keep_window);
+  EXPECT_EQ(K().VariableText("AFTER"), "");
+  EXPECT_EQ(front_end_.shown.back().text, "The installation was calcelled");
+  EXPECT_EQ(host_.statuses.back(), "Cancelled");
+
+  Write("install.txt", "set NO_UNINSTALL TRUE\nset EXIT_AT_END 1\n");
+  K().cancelled = false;
+  K().reboot_needed = true;
+  result = K().Run("");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_FALSE(result.keep_window);  // exit-at-end
+  EXPECT_EQ(front_end_.shown.back().text.substr(0, 92),
+            "Installation Completed\nThe system must be rebooted for the installation to fully "
+            "take effect");
+  EXPECT_EQ(front_end_.shown.back().text.find("Logon as the same user") != std::string::npos, nt);
+  EXPECT_EQ(front_end_.shown.back().flags, 64u);
+}
+
 TEST_F(RunnerTest, SilentRunsLogTheModeAndQuit) {
   Write("setup.txt", "# nothing\n");
   interp::RunResult result = K().Run("/sms:silent setup.txt");
