@@ -12,6 +12,9 @@ namespace crx::ui {
 namespace {
 
 constexpr int kViewMargin = 16;
+// The caption's document part before the script sets a title; it also
+// keeps the main window's name apart from the message boxes' "Kestrova".
+constexpr const char* kUntitled = "Untitled";
 
 HWND AsWindow(void* handle) { return static_cast<HWND>(handle); }
 
@@ -76,7 +79,8 @@ bool InterpreterWindow::Create(bool minimized) {
   if (!RegisterFrameClass(instance)) return false;
   // window_ is set by the first message the procedure sees for this
   // object: until then the procedure falls back to the default one.
-  HWND window = ::CreateWindowExA(0, kClassName, kApplication, WS_OVERLAPPEDWINDOW,
+  const std::string caption = std::string(kUntitled) + " - " + kApplication;
+  HWND window = ::CreateWindowExA(0, kClassName, caption.c_str(), WS_OVERLAPPEDWINDOW,
                                   CW_USEDEFAULT, CW_USEDEFAULT, 640, 420, nullptr, nullptr,
                                   instance, this);
   if (window == nullptr) return false;
@@ -224,8 +228,8 @@ bool InterpreterWindow::AskScriptFile(const std::string& initial_file,
 void InterpreterWindow::SetTitle(const std::string& title) {
   title_ = title;
   if (window_ == nullptr) return;
-  const std::string caption =
-      title.empty() ? std::string(kApplication) : OneLine(title) + " - " + kApplication;
+  const std::string caption = (title.empty() ? std::string(kUntitled) : OneLine(title)) + " - " +
+                              kApplication;
   ::SetWindowTextA(AsWindow(window_), caption.c_str());
   ::InvalidateRect(AsWindow(window_), nullptr, TRUE);
 }

@@ -50,8 +50,8 @@ class InterpreterWindow {
   // default extension TXT). False when the user cancels.
   bool AskScriptFile(const std::string& initial_file, const std::string& initial_folder,
                      std::string* chosen);
-  // The document title: shown in the caption ("TITLE - Kestrova") and in
-  // the view.
+  // The document title: shown in the caption ("TITLE - Kestrova", before
+  // any "Untitled - Kestrova") and in the view.
   void SetTitle(const std::string& title);
   void Maximize();
 

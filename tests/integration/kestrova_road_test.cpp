@@ -1,0 +1,292 @@
+// The installation road on the emulated machine, every step a real
+// program: the builder (Cratex) packs a small product with its
+// installation script, the interpreter (Kestrova), the setup launcher and
+// the uninstall starter into a setup archive; the archive runs silently:
+// the stub extracts it, starts setup.exe, which starts Kestrova.exe on
+// install.txt; the files, registry values, shared-file count, uninstall
+// folder and registration must be there afterwards, and the stub's folder
+// gone. Then the registered uninstall command: unsetup.exe must start the
+// interpreter's copy in the uninstall folder on uninstall.txt and hand its
+// exit status back.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/winpath.h"
+#include "platform/posix/host_paths.h"
+#include "support/file_helpers.h"
+#include "support/test_platform.h"
+
+namespace crx {
+namespace {
+
+constexpr const char kSettingsKey[] = "SOFTWARE\\Velmora\\Cratex\\1.00";
+constexpr const char kHome[] = "C:\\Program Files\\Velmora\\Widget Tools";
+constexpr const char kProductKey[] = "SOFTWARE\\Velmora\\Widget Tools\\2.5";
+constexpr const char kUninstallKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Widget Tools";
+constexpr const char kSharedKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
+
+// The product's installation script: the naming convention, three file
+// groups of which one is switched off, files with every byte value, a
+// shared file, registry values (one read back), a question and a message
+// that silent mode answers.
+constexpr const char kInstallScript[] =
+    "# the test's installation script\n"
+    "set VENDOR Velmora\n"
+    "set APP \"Widget Tools\"\n"
+    "set VER 2.5\n"
+    "set HOME \"C:\\Program Files\\Velmora\\Widget Tools\"\n"
+    "filegroup -m G0 \"Program files\"\n"
+    "filegroup G1 Documents\n"
+    "filegroup G2 Samples\n"
+    "filegroup -d G2\n"
+    "copy widget.ini    $HOME\\widget.ini        G0\n"
+    "copy data.bin      $HOME\\bin\\data.bin     G0\n"
+    "copy manual.txt    $HOME\\docs\\manual.txt  G12\n"
+    "copy sample.txt    $HOME\\samples\\sample.txt G2\n"
+    "copy -s common.dll $SYSDIR\\vlcommon.dll\n"
+    "setreg -lm \"SOFTWARE\\$VENDOR\\$APP\\$VER\" Home $HOME\n"
+    "setreg -lmi \"SOFTWARE\\$VENDOR\\$APP\\$VER\" Build 1234\n"
+    "getreg -lm \"SOFTWARE\\$VENDOR\\$APP\\$VER\" Home BACK\n"
+    "setreg -lm \"SOFTWARE\\$VENDOR\\$APP\\$VER\" Echo $BACK\n"
+    "query -y ANSWER \"Install the widget tools?\"\n"
+    "if $ANSWER == YES\n"
+    "  setreg -lm \"SOFTWARE\\$VENDOR\\$APP\\$VER\" Answer \\\n"
+    "    yes\n"
+    "endif\n"
+    "message \"The widget tools are installed.\"\n";
+
+class KestrovaRoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tp_.ok()) << tp_.Error();
+    ScopedRegKey key(p().registry);
+    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyLocalMachine, kSettingsKey,
+                                                    RegAccess::kAll, key.Out(), nullptr));
+    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "datafile",
+                                                    HostToWindowsPath(CRX_FULL_STUB_FILE)));
+    ScopedRegKey user(p().registry);
+    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyCurrentUser, kSettingsKey,
+                                                    RegAccess::kAll, user.Out(), nullptr));
+    ASSERT_EQ(kErrorSuccess, p().registry.SetString(user.Get(), "Logging", "1"));
+
+    // The builder, the stub, the launcher and the interpreter inherit these.
+    ASSERT_TRUE(p().files.CreateFolder(At("temp")));
+    had_temp_ = p().environment.Get("TEMP", &saved_temp_);
+    ASSERT_TRUE(p().environment.Set("TEMP", At("temp")));
+    p().environment.Unset("CRX_ANSWERS");
+
+    ASSERT_TRUE(p().files.CreateFolder(At("product")));
+    ASSERT_TRUE(p().files.CopyFile(HostToWindowsPath(CRX_LAUNCHER_PROGRAM),
+                                   At("product\\setup.exe"), false));
+    ASSERT_TRUE(p().files.CopyFile(HostToWindowsPath(CRX_KESTROVA_PROGRAM),
+                                   At("product\\Kestrova.exe"), false));
+    ASSERT_TRUE(p().files.CopyFile(HostToWindowsPath(CRX_UNSETUP_PROGRAM),
+                                   At("product\\unsetup.exe"), false));
+    Write(At("product\\install.txt"), kInstallScript);
+    for (int i = 0; i < 256 * 40; ++i) data_.push_back(static_cast<char>((i * 7 + i / 256) & 0xff));
+    Write(At("product\\data.bin"), data_);
+    Write(At("product\\widget.ini"), "[Widget]\r\nReminders=on\r\n");
+    Write(At("product\\manual.txt"), std::string(70000, 'm') + "\r\nend of the manual\r\n");
+    Write(At("product\\sample.txt"), "a sample nobody asked for\r\n");
+    Write(At("product\\common.dll"), "the vendor's shared library");
+  }
+
+  void TearDown() override {
+    p().environment.Unset("CRX_ANSWERS");
+    if (had_temp_) {
+      p().environment.Set("TEMP", saved_temp_);
+    } else {
+      p().environment.Unset("TEMP");
+    }
+  }
+
+  Platform& p() { return tp_.Get(); }
+  std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
+  std::string Temp(const std::string& name) { return At("temp\\" + name); }
+  std::string Home(const std::string& name) { return std::string(kHome) + "\\" + name; }
+
+  void Write(const std::string& path, const std::string& data) {
+    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
+  }
+  std::string Read(const std::string& path) { return test::ReadWholeFile(p().files, path); }
+  // Whether two files hold the same bytes; names both and their sizes when
+  // not (programs are too long to print).
+  ::testing::AssertionResult SameBytes(const std::string& a, const std::string& b) {
+    const std::string x = Read(a);
+    const std::string y = Read(b);
+    if (x == y) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << a << " (" << x.size() << " bytes) differs from " << b
+                                         << " (" << y.size() << " bytes)";
+  }
+
+  int Run(const std::string& command_line, const std::string& folder = std::string()) {
+    StartOptions options;
+    options.folder = folder;
+    return test::RunAndWait(p().processes, command_line, options, 120000);
+  }
+
+  // A string value of HKLM, or "<missing>".
+  std::string RegString(const std::string& key_path, const std::string& name) {
+    ScopedRegKey key(p().registry);
+    if (p().registry.OpenKey(kHKeyLocalMachine, key_path, RegAccess::kRead, key.Out()) !=
+        kErrorSuccess) {
+      return "<missing>";
+    }
+    std::string value;
+    if (p().registry.GetString(key.Get(), name, &value) != kErrorSuccess) return "<missing>";
+    return value;
+  }
+  // A 32-bit value of HKLM, or -1.
+  int64_t RegDword(const std::string& key_path, const std::string& name) {
+    ScopedRegKey key(p().registry);
+    if (p().registry.OpenKey(kHKeyLocalMachine, key_path, RegAccess::kRead, key.Out()) !=
+        kErrorSuccess) {
+      return -1;
+    }
+    uint32_t value = 0;
+    if (p().registry.GetDword(key.Get(), name, &value) != kErrorSuccess) return -1;
+    return value;
+  }
+
+  // Packs the product folder into a setup archive that runs setup.exe.
+  void Build(const std::string& name) {
+    std::string script = "+ZS\n:Velmora\n:Widget Tools\n:The widget tools\n:setup.exe\n:setup.exe\n";
+    script += ">" + At(name) + "\n@" + At("product") + "\n";
+    for (const char* member : {"setup.exe", "Kestrova.exe", "unsetup.exe", "install.txt",
+                               "data.bin", "widget.ini", "manual.txt", "sample.txt",
+                               "common.dll"}) {
+      script += std::string(member) + "\n";
+    }
+    Write(At(name + ".crs"), script);
+    const std::string builder = HostToWindowsPath(CRX_BUILDER_PROGRAM);
+    ASSERT_EQ(0, Run("\"" + builder + "\" " + At(name + ".crs"), tp_.Scratch()))
+        << Read(Temp("Cratex.log"));
+    ASSERT_TRUE(p().files.IsFile(At(name)));
+    p().files.DeleteFile(Temp("Cratex.log"));
+  }
+
+  test::TestPlatform tp_;
+  bool had_temp_ = false;
+  std::string saved_temp_;
+  std::string data_;
+};
+
+TEST_F(KestrovaRoadTest, SilentSetupInstallsRegistersAndCleansUp) {
+  Build("tools-setup.exe");
+  ASSERT_EQ(0, Run("\"" + At("tools-setup.exe") + "\" /sms:silent"));
+  const std::string log = Read(Temp("Kestrova.log"));
+
+  // The interpreter ran silently to the end of the script and reported
+  // success; nothing failed on the way.
+  EXPECT_NE(log.find("\nSMS SETUP MODE\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("\nInstallation Completed\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("SCRIPT ERROR"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Fatal errors"), std::string::npos) << log;
+  // The silent answers: the question got Yes, the message OK.
+  EXPECT_NE(log.find("Install the widget tools?\nMESSAGE response: YES\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("The widget tools are installed.\nMESSAGE response: OK\n"),
+            std::string::npos)
+      << log;
+
+  // The files of the selected groups, byte for byte; the deselected group's
+  // file is not there.
+  EXPECT_EQ(Read(Home("widget.ini")), "[Widget]\r\nReminders=on\r\n");
+  EXPECT_TRUE(SameBytes(Home("bin\\data.bin"), At("product\\data.bin")));
+  EXPECT_EQ(Read(Home("docs\\manual.txt")), std::string(70000, 'm') + "\r\nend of the manual\r\n");
+  EXPECT_FALSE(p().files.Exists(Home("samples\\sample.txt")));
+  EXPECT_FALSE(p().files.Exists(Home("samples")));
+  // The shared file, and its count.
+  const std::string shared = winpath::Join(p().environment.SystemFolder(), "vlcommon.dll");
+  EXPECT_EQ(Read(shared), "the vendor's shared library");
+  EXPECT_EQ(RegDword(kSharedKey, shared), 1);
+
+  // The registry values, the one read back, the one behind the question.
+  EXPECT_EQ(RegString(kProductKey, "Home"), kHome);
+  EXPECT_EQ(RegDword(kProductKey, "Build"), 1234);
+  EXPECT_EQ(RegString(kProductKey, "Echo"), kHome);
+  EXPECT_EQ(RegString(kProductKey, "Answer"), "yes");
+
+  // The uninstall folder: the interpreter's and the starter's copies and
+  // the script that removes everything again.
+  EXPECT_TRUE(SameBytes(Home("uninstall\\Kestrova.exe"), At("product\\Kestrova.exe")));
+  EXPECT_TRUE(SameBytes(Home("uninstall\\unsetup.exe"), At("product\\unsetup.exe")));
+  const std::string uninstall = Read(Home("uninstall\\uninstall.txt"));
+  EXPECT_NE(uninstall.find("\nuninstalling\n"), std::string::npos) << uninstall;
+  EXPECT_NE(uninstall.find("\noktouninstall \"Widget Tools\"\n"), std::string::npos)
+      << uninstall;
+  EXPECT_NE(uninstall.find("rmregtree -lm \"SOFTWARE\\Velmora\\Widget Tools\"\n"),
+            std::string::npos)
+      << uninstall;
+  EXPECT_NE(uninstall.find("rmtree \"" + std::string(kHome) + "\"\n"), std::string::npos)
+      << uninstall;
+  // The registration: the starter in quotes (the folder has a blank), then
+  // the uninstall folder in quotes.
+  EXPECT_EQ(RegString(kUninstallKey, "UninstallString"),
+            "\"" + Home("uninstall\\unsetup.exe") + "\" \"" + Home("uninstall") + "\"");
+  EXPECT_EQ(RegString(kUninstallKey, "DisplayName"), "Widget Tools");
+
+  // The stub removed what it extracted and its folder; without finalize the
+  // interpreter removed the hand-off file.
+  EXPECT_FALSE(p().files.Exists(Temp("__CRX_tmp_0__")));
+  EXPECT_FALSE(p().files.Exists(Temp("crxfin.dat")));
+  const std::string stub_log = Read(Temp("Cratex.log"));
+  EXPECT_NE(stub_log.find("SETUP PHASE: RUN PROGRAM <setup.exe> (.\\setup.exe /sms:silent)\n"),
+            std::string::npos)
+      << stub_log;
+  EXPECT_NE(stub_log.find("CLEANUP PHASE\n"), std::string::npos) << stub_log;
+  EXPECT_EQ(stub_log.find("error"), std::string::npos) << stub_log;
+}
+
+TEST_F(KestrovaRoadTest, RegisteredUninstallCommandRunsTheCopyInItsFolder) {
+  Build("tools-setup.exe");
+  ASSERT_EQ(0, Run("\"" + At("tools-setup.exe") + "\" /sms:silent"));
+  const std::string command = RegString(kUninstallKey, "UninstallString");
+  ASSERT_EQ(command, "\"" + Home("uninstall\\unsetup.exe") + "\" \"" + Home("uninstall") + "\"");
+  // Removing the installation needs commands that come later; a script of
+  // our own shows where and on what the starter runs the interpreter.
+  const std::string starter = "\"" + Home("uninstall\\unsetup.exe") + "\"";
+  const std::string folder = "\"" + Home("uninstall") + "\"";
+  Write(Home("uninstall\\uninstall.txt"),
+        "uninstalling\n"
+        "setreg -lm \"SOFTWARE\\Velmora\\Check\" Folder $PWD\n"
+        "message \"removing the widget tools\"\n");
+
+  // Silently, from another folder.
+  ASSERT_EQ(0, Run(starter + " /sms:silent " + folder, tp_.Scratch()));
+  EXPECT_EQ(RegString("SOFTWARE\\Velmora\\Check", "Folder"), Home("uninstall"));
+  const std::string log = Read(Temp("Kestrova.log"));
+  EXPECT_NE(log.find("# OPEN <uninstall.txt>\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("removing the widget tools\nMESSAGE response: OK\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("\nThe uninstall procedure has completed\n"), std::string::npos) << log;
+
+  // The registered command exactly as the system runs it (not silent):
+  // its questions come from an answers file, the last the report.
+  Write(At("answers.txt"), "MessageBox OK\nMessageBox OK\n");
+  ASSERT_TRUE(p().environment.Set("CRX_ANSWERS", At("answers.txt")));
+  ASSERT_TRUE(p().files.DeleteFile(Temp("Kestrova.log")));
+  EXPECT_EQ(0, Run(command, tp_.Scratch()));
+  const std::string interactive = Read(Temp("Kestrova.log"));
+  EXPECT_EQ(interactive.find("SMS SETUP MODE"), std::string::npos) << interactive;
+  EXPECT_NE(interactive.find("# OPEN <uninstall.txt>\n"), std::string::npos) << interactive;
+  ASSERT_TRUE(p().environment.Unset("CRX_ANSWERS"));
+
+  // The interpreter's exit status comes back through the starter: a
+  // command that fails ends a silent run with 1.
+  Write(Home("uninstall\\uninstall.txt"), "nosuchcommand at all\n");
+  EXPECT_EQ(1, Run(starter + " /sms:silent " + folder, tp_.Scratch()));
+  EXPECT_NE(Read(Temp("Kestrova.log")).find("SCRIPT ERROR: can't process command"),
+            std::string::npos);
+
+  // A folder without the interpreter: the starter says so and fails.
+  ASSERT_TRUE(p().files.DeleteFile(Home("uninstall\\Kestrova.exe")));
+  EXPECT_EQ(1, Run(starter + " /sms:silent " + folder, tp_.Scratch()));
+}
+
+}  // namespace
+}  // namespace crx
