@@ -285,7 +285,7 @@ say "the stub removed $folder; the hand-off file is gone"
 
 # The registered starter on a script of the test's own: the interpreter's
 # copy must run in the uninstall folder, and its status come back.
-printf 'uninstalling\r\nsetreg -lm "SOFTWARE\\Velmora\\Kestrova road check" Folder $PWD\r\n' \
+printf 'set NO_UNINSTALL TRUE\r\nsetreg -lm "SOFTWARE\\Velmora\\Kestrova road check" Folder $PWD\r\n' \
   >"$home_host/uninstall/uninstall.txt"
 status=0
 (cd "$scratch" && timeout 120 "$wine" "$home_host/uninstall/unsetup.exe" /sms:silent \
