@@ -139,14 +139,20 @@ if [ "$mode" = window ]; then
   xdotool key --clearmodifiers Return
   report=
   for _ in $(seq 1 100); do
-    report=$(xdotool search --name '^Kestrova$' 2>/dev/null | grep -vx "$box" | head -n 1)
+    report=$(xdotool search --onlyvisible --name '^Kestrova$' 2>/dev/null | grep -vx "$box" |
+             head -n 1)
     [ -n "$report" ] && break
     kill -0 "$background_pid" 2>/dev/null || break
     sleep 0.1
   done
   [ -n "$report" ] || fail "no report box came up after the message"
+  sleep 0.5  # let the box take its keys
   activate_window "$report"
   xdotool key --clearmodifiers Return
+  for _ in $(seq 1 50); do
+    xdotool search --onlyvisible --name '^Kestrova$' >/dev/null 2>&1 || break
+    sleep 0.1
+  done
 
   # The run has ended; the window stays with its status bar until it is
   # closed.
@@ -158,7 +164,9 @@ if [ "$mode" = window ]; then
   grep -qF "Hello from the installation script." "$host_temp/Kestrova.log" 2>/dev/null ||
     say "(the log does not quote the message)"
 
-  xdotool windowclose "$main" 2>/dev/null || true
+  # Alt+F4 on the window: the system's close command, as a person closes it.
+  activate_window "$main"
+  xdotool key --clearmodifiers alt+F4
   if ! wait_background 15; then
     stuck=$shots/kestrova-stuck.png
     screenshot "$stuck"
