@@ -353,7 +353,7 @@ int SetUpMachine(const std::string& stub) {
 // Builds the archive from the staged copy of the corpus with one folder
 // line, as a builder script does; jobs empty: as many as the machine has
 // cores.
-int CratexCreate(const Corpus& corpus, const std::string& staged, const std::string& archive,
+int CratexCreate(const Corpus* corpus, const std::string& staged, const std::string& archive,
                  const char* jobs) {
   if (jobs) {
     setenv("CRX_JOBS", jobs, 1);
@@ -380,8 +380,10 @@ int CratexCreate(const Corpus& corpus, const std::string& staged, const std::str
   // The engine counts the members that carry data; empty files are stored
   // as members without blocks.
   size_t with_data = 0;
-  for (const CorpusFile& f : corpus.files) with_data += f.size > 0;
-  if (engine.file_count() != static_cast<int32_t>(with_data)) {
+  if (corpus) {
+    for (const CorpusFile& f : corpus->files) with_data += f.size > 0;
+  }
+  if (corpus && engine.file_count() != static_cast<int32_t>(with_data)) {
     std::fprintf(stderr, "crx_bench: the archive counts %d files with data, not %zu\n",
                  engine.file_count(), with_data);
     return 6;
@@ -534,9 +536,41 @@ void PrintMemoryRatio(const char* label, const Step& a, const Step& b) {
   }
 }
 
+// The single steps, for profiling one of them (strace, perf) on its own:
+//   crx_bench create FOLDER ARCHIVE   builds ARCHIVE from FOLDER (host paths)
+//   crx_bench extract ARCHIVE FOLDER  extracts it into FOLDER
+// on the machine CRX_MACHINE names (a fresh one when the folder is new);
+// create points the machine's datafile setting at a zero-filled stub
+// written beside the archive (ARCHIVE.stub).
+int SingleStep(const std::string& command, const std::string& from, const std::string& to) {
+  auto absolute = [](const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    char cwd[4096];
+    return std::string(getcwd(cwd, sizeof cwd) ? cwd : ".") + "/" + path;
+  };
+  if (command == "extract") return CratexExtract(absolute(from), absolute(to));
+  if (command != "create") return 2;
+  const std::string archive = absolute(to);
+  const std::string stub = archive + ".stub";
+  std::vector<char> zeros(crx::FULL_STUB_SIZE, 0);
+  FILE* f = std::fopen(stub.c_str(), "wb");
+  bool ok = f && std::fwrite(zeros.data(), 1, zeros.size(), f) == zeros.size();
+  if (f && std::fclose(f) != 0) ok = false;
+  if (!ok) return 1;
+  int code = SetUpMachine(stub);
+  return code != 0 ? code : CratexCreate(nullptr, absolute(from), archive, nullptr);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 4) return SingleStep(argv[1], argv[2], argv[3]);
+  if (argc != 1) {
+    std::fprintf(stderr, "usage: crx_bench                        the whole benchmark\n"
+                         "       crx_bench create FOLDER ARCHIVE  one build\n"
+                         "       crx_bench extract ARCHIVE FOLDER one extraction\n");
+    return 2;
+  }
   uint64_t budget_mb = 150;
   if (const char* v = std::getenv("CRX_BENCH_MB")) {
     char* end = nullptr;
@@ -654,10 +688,10 @@ int main() {
     std::fflush(stdout);
 
     ::remove(archive.c_str());
-    ChildResult c = InChild([&] { return CratexCreate(corpus, staged_dir, archive, nullptr); });
+    ChildResult c = InChild([&] { return CratexCreate(&corpus, staged_dir, archive, nullptr); });
     create.Record(c.ok, c.seconds, c.peak_kb, c.start_kb);
     ::remove(archive_one.c_str());
-    ChildResult one = InChild([&] { return CratexCreate(corpus, staged_dir, archive_one, "1"); });
+    ChildResult one = InChild([&] { return CratexCreate(&corpus, staged_dir, archive_one, "1"); });
     create_one.Record(one.ok, one.seconds, one.peak_kb, one.start_kb);
     // Any number of jobs must give the same archive.
     if (c.ok && one.ok && !SameContent(archive, archive_one)) same_bytes = false;

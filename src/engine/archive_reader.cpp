@@ -22,21 +22,48 @@ constexpr const char* kCaption = "Cratex";
 // ---------------------------------------------------------------------------
 // The archive file as the decoders see it. It knows the file's length, so
 // every length read from the archive can be held against what remains.
+//
+// The records are read a few bytes at a time, so small reads are served
+// from a buffer that is filled kReadAhead bytes at a time, never past the
+// length the source was given; reads of a buffer's size or more (member
+// data) go straight to the file once the buffer is used up.
 
 class ArchiveSource : public ByteSource {
  public:
+  static constexpr size_t kReadAhead = 64 * 1024;
+
   ArchiveSource(File& file, int64_t size, int64_t position)
       : file_(file), size_(size), position_(position) {}
 
   bool Read(void* buffer, size_t size, size_t* got) override {
     *got = 0;
-    if (!file_.Read(buffer, size, got)) {
-      error_ = LastError();
-      *got = 0;
-      return false;
+    auto* out = static_cast<uint8_t*>(buffer);
+    // A failure after some bytes arrived shows on the next read.
+    auto failed = [&] {
+      if (*got == 0) return false;
+      error_ = 0;
+      return true;
+    };
+    while (*got < size) {
+      if (next_ == end_) {
+        const size_t want = size - *got;
+        if (want >= kReadAhead) {
+          // Large reads skip the buffer.
+          size_t n = 0;
+          if (!FromFile(out + *got, want, &n)) return failed();
+          *got += n;
+          break;
+        }
+        if (!Fill()) return failed();
+        if (next_ == end_) break;  // the end of the file
+      }
+      const size_t n = std::min(size - *got, end_ - next_);
+      std::copy_n(buffer_.data() + next_, n, out + *got);
+      next_ += n;
+      *got += n;
+      position_ += static_cast<int64_t>(n);
     }
     error_ = 0;
-    position_ += static_cast<int64_t>(*got);
     return true;
   }
   int64_t Position() override { return position_; }
@@ -45,17 +72,56 @@ class ArchiveSource : public ByteSource {
 
   // Moves the read position distance bytes forward.
   bool Skip(int64_t distance) {
+    const int64_t buffered = static_cast<int64_t>(end_ - next_);
+    if (distance >= 0 && distance <= buffered) {
+      next_ += static_cast<size_t>(distance);
+      position_ += distance;
+      return true;
+    }
+    // The file is ahead of the read position by what is buffered.
     int64_t position = 0;
-    if (!file_.Seek(distance, SeekFrom::kCurrent, &position)) return false;
+    if (!file_.Seek(distance - buffered, SeekFrom::kCurrent, &position)) return false;
+    next_ = end_ = 0;
     position_ = position;
     return true;
   }
 
  private:
+  // One read of the file (which reads until size bytes or the end).
+  bool FromFile(uint8_t* buffer, size_t size, size_t* got) {
+    *got = 0;
+    if (!file_.Read(buffer, size, got)) {
+      error_ = LastError();
+      *got = 0;
+      return false;
+    }
+    position_ += static_cast<int64_t>(*got);
+    return true;
+  }
+
+  bool Fill() {
+    // The file position is the read position here.
+    const int64_t left = Remaining();
+    const size_t want = static_cast<size_t>(std::min<int64_t>(left, kReadAhead));
+    next_ = end_ = 0;
+    if (want == 0) return true;
+    if (buffer_.size() < want) buffer_.resize(kReadAhead);
+    size_t n = 0;
+    if (!file_.Read(buffer_.data(), want, &n)) {
+      error_ = LastError();
+      return false;
+    }
+    end_ = n;
+    return true;
+  }
+
   File& file_;
   int64_t size_;
-  int64_t position_;
+  int64_t position_;  // of the next byte a Read returns
   uint32_t error_ = 0;
+  std::vector<uint8_t> buffer_;
+  size_t next_ = 0;  // buffer_[next_, end_) is the file from position_ on
+  size_t end_ = 0;
 };
 
 namespace {
@@ -118,6 +184,7 @@ bool ArchiveReader::Extract(const std::string& path, const std::vector<std::stri
   }
 
   selection_ = selection;
+  temporary_base_ = core_.platform.processes.CurrentProcessId() & 0xFFFFu;
   core_.creating = false;
   core_.policy.set_output_folder(output_folder);
   core_.policy.BeginExtraction();
@@ -694,7 +761,7 @@ bool ArchiveReader::PrepareOutput(MemberEntry* entry, uint32_t size, bool uncomp
     const size_t cut = path.find_last_of("\\/");
     const std::string folder = cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
     static uint32_t counter = 0;
-    const uint32_t base = core_.platform.processes.CurrentProcessId() & 0xFFFFu;
+    const uint32_t base = temporary_base_;
     for (int attempt = 0; attempt < 100 && !out->file; ++attempt) {
       out->temporary = Format("%s~crx%04x%04x.tmp", folder.c_str(), static_cast<unsigned>(base),
                               static_cast<unsigned>(++counter & 0xFFFFu));

@@ -165,6 +165,8 @@ class ArchiveReader {
   MemberHeader member_;
   int32_t member_index_ = -1;
   const std::vector<std::string>* selection_ = nullptr;
+  // Temporary output names start with the process id's low 16 bits.
+  uint32_t temporary_base_ = 0;
   std::vector<MemberEntry> members_;
 };
 

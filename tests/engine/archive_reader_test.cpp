@@ -661,6 +661,7 @@ class PieceFiles : public test::ForwardingFileSystem {
  public:
   explicit PieceFiles(FileSystem& real) : ForwardingFileSystem(real) {}
   size_t largest_read = 0, largest_write = 0;
+  int reads = 0;
 
   std::unique_ptr<File> Open(const std::string& p, uint32_t a, uint32_t s, Disposition d,
                              uint32_t attr) override {
@@ -676,6 +677,7 @@ class PieceFiles : public test::ForwardingFileSystem {
         : file_(std::move(file)), owner_(owner) {}
     bool Read(void* b, size_t n, size_t* got) override {
       owner_->largest_read = std::max(owner_->largest_read, n);
+      ++owner_->reads;
       return file_->Read(b, n, got);
     }
     bool Write(const void* d, size_t n) override {
@@ -744,6 +746,71 @@ TEST_F(ArchiveReaderTest, LargeMembersStreamInPieces) {
   EXPECT_TRUE(ReadText(out_ + "2\\src\\trailing") == text);
   EXPECT_EQ(ReadText(out_ + "2\\src\\after"), "after");
   EXPECT_TRUE(ui_.texts.empty());
+}
+
+TEST_F(ArchiveReaderTest, SmallRecordsAreReadThroughABuffer) {
+  // Many small members, members the size of the read buffer and around
+  // it, a large member the selection skips (past what is buffered) and
+  // small ones it skips (inside it), and a member whose compressed data
+  // goes on after its stream: every selected member arrives intact while
+  // the archive file is read in few calls.
+  ArchiveLayout plain;
+  Bytes bytes(static_cast<size_t>(plain.padding), 0);
+  Bytes head = Records(plain, false);
+  bytes.insert(bytes.end(), head.begin(), head.end());
+  std::vector<TestMember> members;
+  for (int i = 0; i < 300; ++i) {
+    members.push_back({Format("C:\\src\\f%03d", i), Noise(static_cast<size_t>(i * 37 % 900), static_cast<uint32_t>(i)),
+                       i % 3 ? TestMember::kCompressed : TestMember::kStored});
+  }
+  for (size_t size : {size_t{65535}, size_t{65536}, size_t{65537}, size_t{131073}}) {
+    members.push_back({Format("C:\\src\\s%zu", size), Noise(size, static_cast<uint32_t>(size))});
+  }
+  members.push_back({"C:\\src\\skipped", Noise(3 * kDataChunk, 9)});
+  members.push_back({"C:\\src\\z", Noise(70000, 10), TestMember::kCompressed});
+  std::vector<std::string> selection;
+  for (const TestMember& m : members) {
+    AppendMember(m, plain, &bytes);
+    if (m.name != "C:\\src\\skipped" && m.name.back() != '7') selection.push_back(m.name);
+  }
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += Format("%d\n", i);
+  Bytes stream = Deflate(text);
+  ASSERT_TRUE(AppendMemberHeader(
+      MemberHeader{"C:\\src\\trailing", static_cast<int32_t>(text.size()),
+                   static_cast<int32_t>(stream.size() + 5), 0, 0},
+      &bytes));
+  bytes.insert(bytes.end(), stream.begin(), stream.end());
+  bytes.insert(bytes.end(), 5, 0xEE);
+  selection.push_back("C:\\src\\trailing");
+  members.push_back({"C:\\src\\last", "last"});
+  AppendMember(members.back(), plain, &bytes);
+  selection.push_back("C:\\src\\last");
+  AppendEndOfArchive(&bytes);
+  WriteBytes(archive_, bytes);
+
+  Platform& real = tp_.Get();
+  PieceFiles pieces(real.files);
+  Platform platform{pieces,     real.registry, real.processes, real.environment,
+                    real.clock, real.terminal, real.shell};
+  auto engine = std::make_unique<ArchiveEngine>(platform, ui_);
+  ASSERT_TRUE(engine->ExtractArchive(archive_, &selection, out_));
+  engine->CloseArchive();
+  for (const TestMember& m : members) {
+    const std::string out = Out(m.name.substr(7));
+    if (std::find(selection.begin(), selection.end(), m.name) == selection.end()) {
+      EXPECT_FALSE(files().Exists(out)) << m.name;
+    } else {
+      EXPECT_TRUE(ReadText(out) == m.data) << m.name;
+    }
+  }
+  EXPECT_TRUE(ReadText(Out("trailing")) == text);
+  EXPECT_TRUE(ui_.texts.empty());
+  // The probe, then one read per 64 KB of records and small data, or per
+  // piece of large data (reads go to extracted files too).
+  const int expected = static_cast<int>(bytes.size() / 65536) + 10;
+  EXPECT_LE(pieces.reads, expected) << "archive of " << bytes.size() << " bytes";
+  EXPECT_LE(pieces.largest_read, kDataChunk);
 }
 
 TEST_F(ArchiveReaderTest, ContainedNamesStayInTheOutputFolder) {

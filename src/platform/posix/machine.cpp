@@ -287,6 +287,9 @@ bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
     last->stamp_known = true;
   }
   const std::string key = winpath::ToUpperAscii(name);
+  const bool may_be_alias = name.find('~') != std::string::npos && winpath::IsShortName(name);
+  bool found = false;
+  bool current = false;  // the cached names are the folder's names now
   {
     std::lock_guard<std::mutex> lock(cache_mutex_);
     auto it = cache_.find({stamp.dev, stamp.ino});
@@ -296,19 +299,21 @@ bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
         *actual = hit->second;
         return true;
       }
-      if (name.find('~') == std::string::npos) return false;
+      if (!may_be_alias) return false;
+      current = true;
     }
   }
-  bool found = false;
   bool complete = false;
   FolderNames names;
   names.stamp = stamp;
-  int read_fd = ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int read_fd = current ? -1 : ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (read_fd >= 0) {
     if (DIR* dir = ::fdopendir(read_fd)) {
       while (struct dirent* e = ::readdir(dir)) {
         if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
-        names.names.emplace(winpath::ToUpperAscii(e->d_name), e->d_name);
+        if (!names.names.emplace(winpath::ToUpperAscii(e->d_name), e->d_name).second) {
+          names.case_twins = true;
+        }
       }
       ::closedir(dir);
       complete = true;
@@ -323,6 +328,7 @@ bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
       found = true;
     }
     std::lock_guard<std::mutex> lock(cache_mutex_);
+    ++folder_reads_;
     if (cached_names_ + names.names.size() > kMaxCachedNames) {
       cache_.clear();
       cached_names_ = 0;
@@ -332,7 +338,7 @@ bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
     cached_names_ += names.names.size();
     slot = std::move(names);
   }
-  if (!found && name.find('~') != std::string::npos && winpath::IsShortName(name)) {
+  if (!found && may_be_alias) {
     // An 8.3 alias names its long file.
     for (const auto& [long_name, alias] : Machine::ShortNames(FdPath(dir_fd))) {
       if (winpath::EqualsNoCase(alias, name)) {
@@ -344,40 +350,63 @@ bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
   return found;
 }
 
-void Machine::Note(const ResolvedPath& p, bool added) const {
-  if (!p.folder) return;
+bool Machine::StampFolder(ResolvedPath* p) const {
   struct stat st;
-  if (::fstat(p.folder->fd(), &st) != 0) return;
+  if (!p->folder || ::fstat(p->folder->fd(), &st) != 0) return false;
+  p->stamp = StampOf(st);
+  p->stamp_known = true;
+  return true;
+}
+
+void Machine::NoteNames(const ResolvedPath& p, const std::string& removed,
+                        const std::string& added) const {
+  struct stat st;
+  if (!p.folder || ::fstat(p.folder->fd(), &st) != 0) return;
   std::lock_guard<std::mutex> lock(cache_mutex_);
   auto it = cache_.find({st.st_dev, st.st_ino});
   if (it == cache_.end()) return;
   FolderNames& f = it->second;
+  auto forget = [&] {
+    cached_names_ -= std::min(cached_names_, f.names.size());
+    cache_.erase(it);
+  };
   // The cached names stay good only when nothing else changed the folder
   // since this process last looked; otherwise they are read again.
   if (!p.stamp_known || !f.stamp.Same(p.stamp)) {
-    cached_names_ -= std::min(cached_names_, f.names.size());
-    cache_.erase(it);
+    forget();
     return;
   }
-  const std::string key = winpath::ToUpperAscii(p.leaf);
-  if (added) {
-    if (f.names.emplace(key, p.leaf).second) ++cached_names_;
-  } else {
-    auto hit = f.names.find(key);
+  if (!removed.empty()) {
+    auto hit = f.names.find(winpath::ToUpperAscii(removed));
     if (hit != f.names.end()) {
-      // Another spelling of the same name may remain: read the folder
-      // again when it is next needed.
-      cached_names_ -= std::min(cached_names_, f.names.size());
-      cache_.erase(it);
-      return;
+      // Another spelling of the same name may remain: then the folder is
+      // read again when it is next needed.
+      if (f.case_twins) {
+        forget();
+        return;
+      }
+      if (hit->second != removed) {
+        forget();  // not the spelling this process knew
+        return;
+      }
+      f.names.erase(hit);
+      cached_names_ -= std::min<size_t>(cached_names_, 1);
+    }
+  }
+  if (!added.empty()) {
+    auto [hit, inserted] = f.names.emplace(winpath::ToUpperAscii(added), added);
+    if (inserted) {
+      ++cached_names_;
+    } else if (hit->second != added) {
+      f.case_twins = true;  // the first spelling read stays the one found
     }
   }
   f.stamp = StampOf(st);
 }
 
-void Machine::NoteAdded(const ResolvedPath& p) const { Note(p, true); }
+void Machine::NoteAdded(const ResolvedPath& p) const { NoteNames(p, std::string(), p.leaf); }
 
-void Machine::NoteRemoved(const ResolvedPath& p) const { Note(p, false); }
+void Machine::NoteRemoved(const ResolvedPath& p) const { NoteNames(p, p.leaf, std::string()); }
 
 std::string MachineDrive::Root() const {
   if (type == DriveType::kRemovable && !media.empty()) {
@@ -759,8 +788,8 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   // Each folder is opened relative to the one before (links on the way are
   // followed, as Windows follows folder links), so a lookup costs one step
   // per element however deep the path is.
-  int dir_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   if (out->is_root) {
+    int dir_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     out->exists = dir_fd >= 0;
     out->parent_exists = out->exists;
     out->host = root;
@@ -769,25 +798,25 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     return true;
   }
   std::string host = root == "/" ? "" : root;
-  bool all_found = dir_fd >= 0;
+  int dir_fd = -1;
   size_t first = 0;
-  if (all_found && elements.size() > 1) {
+  if (elements.size() > 1) {
     // Usually every folder on the way exists in the spelling given: then
     // one open of the whole folder path (links followed, as below) stands
-    // for the walk. Any failure walks element by element, which finds
-    // other spellings and says what is missing.
+    // for the walk. Any failure walks element by element from the root,
+    // which finds other spellings and says what is missing.
     std::string parent = host;
     for (size_t i = 0; i + 1 < elements.size(); ++i) parent += "/" + elements[i];
     if (parent.size() < kLongHostPath) {
-      int next = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      if (next >= 0) {
-        ::close(dir_fd);
-        dir_fd = next;
+      dir_fd = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (dir_fd >= 0) {
         host = std::move(parent);
         first = elements.size() - 1;
       }
     }
   }
+  if (dir_fd < 0) dir_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  bool all_found = dir_fd >= 0;
   for (size_t i = first; i < elements.size(); ++i) {
     const std::string& element = elements[i];
     const bool last = i + 1 == elements.size();

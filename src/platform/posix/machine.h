@@ -177,9 +177,24 @@ class Machine {
   // are read only on a miss and then kept (see NoteAdded) until the folder
   // changes.
   bool Resolve(const std::string& path, ResolvedPath* out, uint32_t* error) const;
-  // Keep the lookup cache current after this process added (created,
-  // renamed to) or removed (deleted, renamed away) the last element of p.
-  // Changes by other processes are seen through the folder's stamp.
+  // Keeping the lookup cache current when this process changes a folder:
+  // StampFolder takes the stamp of p's folder (call it just before the
+  // change when Resolve did not take it: an exact hit of the last element
+  // takes none); NoteNames then says that the name `removed` (deleted,
+  // renamed away) left the folder and `added` (created, renamed to) came
+  // in, either may be empty. The folder's names are kept, updated, when the
+  // stamp before the change is the one they were read or last updated at,
+  // and dropped (read again on the next miss) otherwise; changes by other
+  // processes are seen through the stamp. NoteAdded and NoteRemoved note
+  // p's last element.
+  bool StampFolder(ResolvedPath* p) const;
+  // How many times a folder's names were read for a lookup (for tests).
+  size_t FolderReads() const {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    return folder_reads_;
+  }
+  void NoteNames(const ResolvedPath& p, const std::string& removed,
+                 const std::string& added) const;
   void NoteAdded(const ResolvedPath& p) const;
   void NoteRemoved(const ResolvedPath& p) const;
   // A host path as a Windows path through the drive with the longest
@@ -206,10 +221,10 @@ class Machine {
   struct FolderNames {
     FolderStamp stamp;
     std::map<std::string, std::string> names;
+    bool case_twins = false;  // some names differ only in case
   };
   bool FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
                  std::string* actual) const;
-  void Note(const ResolvedPath& p, bool added) const;
 
   std::string folder_;
   bool is_new_ = false;
@@ -218,6 +233,7 @@ class Machine {
   mutable std::mutex cache_mutex_;
   mutable std::map<std::pair<dev_t, ino_t>, FolderNames> cache_;
   mutable size_t cached_names_ = 0;
+  mutable size_t folder_reads_ = 0;
 };
 
 // Writes the values a Windows installation has that programs read (shell

@@ -59,27 +59,53 @@ enum LockByte : off_t {
   kDeniesDelete = 4,
 };
 
-// True when another open file description holds a lock on the byte.
-bool ByteHeldByOther(int fd, LockByte byte) {
-  struct flock fl;
-  std::memset(&fl, 0, sizeof fl);
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kLockBase + byte;
-  fl.l_len = 1;
-  if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
-  return fl.l_type != F_UNLCK;
+// Sets of lock bytes, one bit per byte.
+constexpr unsigned Bit(LockByte byte) { return 1u << byte; }
+
+// Calls step(first, count) for each run of consecutive bytes in the set,
+// so that one lock call covers a run: a lock on a run conflicts with, and
+// is seen by, exactly the single-byte questions and locks its bytes would.
+template <typename Step>
+bool ForEachRun(unsigned bytes, Step step) {
+  for (off_t b = 0; b < 8; ++b) {
+    if (!(bytes & (1u << b))) continue;
+    off_t n = 1;
+    while (bytes & (1u << (b + n))) ++n;
+    if (!step(b, n)) return false;
+    b += n;
+  }
+  return true;
 }
 
-bool HoldByte(int fd, LockByte byte) {
-  struct flock fl;
-  std::memset(&fl, 0, sizeof fl);
-  fl.l_type = F_RDLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = kLockBase + byte;
-  fl.l_len = 1;
-  return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+// True when another open file description holds a lock on any of the bytes.
+bool AnyHeldByOther(int fd, unsigned bytes) {
+  return !ForEachRun(bytes, [fd](off_t first, off_t count) {
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kLockBase + first;
+    fl.l_len = count;
+    if (::fcntl(fd, F_OFD_GETLK, &fl) != 0) return true;
+    return fl.l_type == F_UNLCK;
+  });
 }
+
+bool ByteHeldByOther(int fd, LockByte byte) { return AnyHeldByOther(fd, Bit(byte)); }
+
+bool HoldBytes(int fd, unsigned bytes) {
+  return ForEachRun(bytes, [fd](off_t first, off_t count) {
+    struct flock fl;
+    std::memset(&fl, 0, sizeof fl);
+    fl.l_type = F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kLockBase + first;
+    fl.l_len = count;
+    return ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+  });
+}
+
+bool HoldByte(int fd, LockByte byte) { return HoldBytes(fd, Bit(byte)); }
 
 // Holds the machine-wide share lock (see above) while it lives.
 class ShareGuard {
@@ -156,6 +182,18 @@ struct timespec ToTimespec(FileTime time) {
   return ts;
 }
 
+// Where system calls find p's last element: by name in its open folder,
+// so that the folder the checks looked at is the one changed and no path
+// is walked again; a root by its path.
+struct AtName {
+  int dir;
+  const char* name;
+};
+AtName At(const ResolvedPath& p) {
+  if (p.folder && !p.leaf.empty()) return AtName{p.folder->fd(), p.leaf.c_str()};
+  return AtName{AT_FDCWD, p.at.c_str()};
+}
+
 // The error for a path that does not exist: the file, or a folder on the
 // way to it, is missing.
 uint32_t MissingError(const ResolvedPath& p) {
@@ -171,6 +209,8 @@ class PosixFile : public File {
       : fd_(fd), can_read_(can_read), can_write_(can_write), host_(std::move(host)),
         drive_(drive) {}
   ~PosixFile() override { ::close(fd_); }
+
+  void ArchiveMarked() { archive_marked_ = true; }
 
   bool Read(void* buffer, size_t size, size_t* got) override {
     *got = 0;
@@ -363,13 +403,17 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath p;
     if (!Resolve(path, &p)) return false;
     struct stat st;
-    if (!p.exists || ::lstat(p.at.c_str(), &st) != 0) return Fail(MissingError(p));
+    const AtName at = At(p);
+    if (!p.exists || ::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+      return Fail(MissingError(p));
+    }
     if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
     if (!S_ISLNK(st.st_mode) && IsReadOnlyFile(st)) return Fail(kErrorAccessDenied);
     if (!MayWrite(p, false)) return false;
     ShareGuard guard(lock_fd_);
-    if (DeleteBlocked(p.at)) return Fail(kErrorSharingViolation);
-    if (::unlink(p.at.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
+    if (DeleteBlocked(at)) return Fail(kErrorSharingViolation);
+    machine_.StampFolder(&p);
+    if (::unlinkat(at.dir, at.name, 0) != 0) return Fail(Win32ErrorFromErrno(errno));
     machine_.NoteRemoved(p);
     return true;
   }
@@ -443,6 +487,7 @@ class PosixFileSystem : public FileSystem {
         return Fail(kErrorDirectory);
       }
       if (!MayWrite(p, false)) return false;
+      machine_.StampFolder(&p);
       if (::unlink(p.at.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
       machine_.NoteRemoved(p);
       return true;
@@ -458,6 +503,7 @@ class PosixFileSystem : public FileSystem {
       return Fail(kErrorSharingViolation);
     }
     if (!MayWrite(p, false)) return false;
+    machine_.StampFolder(&p);
     if (::rmdir(p.at.c_str()) != 0) {
       return Fail(errno == EEXIST ? kErrorDirNotEmpty : Win32ErrorFromErrno(errno));
     }
@@ -671,7 +717,7 @@ class PosixFileSystem : public FileSystem {
   // The folders writes may go below: the machine folder, the disks of
   // emulated removable drives and the named folders that exist (a named
   // folder that does not exist yet is looked for again on the next check).
-  std::vector<Writable> WritableFolders() {
+  const std::vector<Writable>& WritableFolders() {
     if (!writable_known_) {
       writable_known_ = true;
       AddWritable(machine_.Folder(), &writable_);
@@ -681,7 +727,8 @@ class PosixFileSystem : public FileSystem {
         }
       }
     }
-    std::vector<Writable> all = writable_;
+    all_writable_ = writable_;
+    std::vector<Writable>& all = all_writable_;
     for (NamedFolder& named : named_) {
       if (!named.found) {
         ResolvedPath p;
@@ -701,6 +748,7 @@ class PosixFileSystem : public FileSystem {
   // link leads to) lies in a writable folder.
   bool Inside(const ResolvedPath& p, bool follow_last) {
     int start = -1;
+    bool borrowed = false;  // start is p.folder's own descriptor
     if (p.is_root) {
       start = ::open(p.at.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     } else if (!p.parent_exists) {
@@ -729,17 +777,20 @@ class PosixFileSystem : public FileSystem {
         start = ::openat(p.folder->fd(), p.leaf.c_str(),
                          O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       } else {
-        start = ::fcntl(p.folder->fd(), F_DUPFD_CLOEXEC, 0);
+        // The folder itself: its open descriptor answers the first
+        // question; a copy is made only for the walk below.
+        start = p.folder->fd();
+        borrowed = true;
       }
     }
     if (start < 0) return false;
-    const std::vector<Writable> all = WritableFolders();
+    const std::vector<Writable>& all = WritableFolders();
     // The real path, where it can be read, settles it in one step.
     std::string real;
     bool every_real = true;
     for (const Writable& w : all) every_real = every_real && !w.real.empty();
     if (every_real && RealPathOf(start, &real)) {
-      ::close(start);
+      if (!borrowed) ::close(start);
       for (const Writable& w : all) {
         if (w.real == "/" || real == w.real ||
             (real.size() > w.real.size() && real.compare(0, w.real.size(), w.real) == 0 &&
@@ -750,6 +801,8 @@ class PosixFileSystem : public FileSystem {
       return false;
     }
     // Else up through the real parents until a writable folder or the top.
+    if (borrowed) start = ::fcntl(start, F_DUPFD_CLOEXEC, 0);
+    if (start < 0) return false;
     int fd = start;
     bool inside = false;
     for (;;) {
@@ -822,8 +875,8 @@ class PosixFileSystem : public FileSystem {
 
   // True when a handle open on the file does not share delete access.
   // Call with the share lock held.
-  static bool DeleteBlocked(const std::string& host) {
-    int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
+  static bool DeleteBlocked(const AtName& at) {
+    int fd = ::openat(at.dir, at.name, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0) return false;
     bool blocked = ByteHeldByOther(fd, kDeniesDelete);
     ::close(fd);
@@ -879,11 +932,13 @@ class PosixFileSystem : public FileSystem {
       return nullptr;
     }
     struct stat st;
-    if (no_follow && p.exists && ::lstat(p.at.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    const AtName at = At(p);
+    if (no_follow && p.exists && ::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISLNK(st.st_mode)) {
       Fail(kErrorCantAccessFile);
       return nullptr;
     }
-    bool exists = p.exists && ::stat(p.at.c_str(), &st) == 0;
+    bool exists = p.exists && ::fstatat(at.dir, at.name, &st, 0) == 0;
     if (exists) {
       if (S_ISDIR(st.st_mode)) {
         Fail(kErrorAccessDenied);
@@ -930,9 +985,9 @@ class PosixFileSystem : public FileSystem {
     // A new file is always made exclusively: never through a link or over
     // a file that appeared meanwhile.
     if (!exists) flags |= O_CREAT | O_EXCL;
-    int fd = ::open(p.at.c_str(), flags, 0666);
+    int fd = ::openat(at.dir, at.name, flags, 0666);
     if (fd < 0 && want_write && errno == EACCES && exists) {
-      fd = ::open(p.at.c_str(), O_CLOEXEC | follow | O_WRONLY);
+      fd = ::openat(at.dir, at.name, O_CLOEXEC | follow | O_WRONLY);
     }
     if (fd < 0) {
       Fail(errno == EEXIST             ? kErrorFileExists
@@ -942,23 +997,22 @@ class PosixFileSystem : public FileSystem {
     }
     if (!exists) machine_.NoteAdded(p);
     if (exists && (want_read || want_write)) {
-      bool conflict = (want_read && ByteHeldByOther(fd, kDeniesRead)) ||
-                      (want_write && ByteHeldByOther(fd, kDeniesWrite)) ||
-                      (!(share & kShareRead) && ByteHeldByOther(fd, kHasRead)) ||
-                      (!(share & kShareWrite) && ByteHeldByOther(fd, kHasWrite));
-      if (conflict) {
+      const unsigned against = (want_read ? Bit(kDeniesRead) : 0) |
+                               (want_write ? Bit(kDeniesWrite) : 0) |
+                               ((share & kShareRead) ? 0 : Bit(kHasRead)) |
+                               ((share & kShareWrite) ? 0 : Bit(kHasWrite));
+      if (AnyHeldByOther(fd, against)) {
         ::close(fd);
         Fail(kErrorSharingViolation);
         return nullptr;
       }
     }
     if (want_read || want_write) {
-      bool ok = (!want_read || HoldByte(fd, kHasRead)) &&
-                (!want_write || HoldByte(fd, kHasWrite)) &&
-                ((share & kShareRead) || HoldByte(fd, kDeniesRead)) &&
-                ((share & kShareWrite) || HoldByte(fd, kDeniesWrite)) &&
-                ((share & kShareDelete) || HoldByte(fd, kDeniesDelete));
-      (void)ok;  // a description opened write-only cannot hold read locks
+      const unsigned held = (want_read ? Bit(kHasRead) : 0) | (want_write ? Bit(kHasWrite) : 0) |
+                            ((share & kShareRead) ? 0 : Bit(kDeniesRead)) |
+                            ((share & kShareWrite) ? 0 : Bit(kDeniesWrite)) |
+                            ((share & kShareDelete) ? 0 : Bit(kDeniesDelete));
+      HoldBytes(fd, held);  // a description opened write-only cannot hold read locks
     }
     if (exists && truncate && ::ftruncate(fd, 0) != 0) {
       uint32_t err = Win32ErrorFromErrno(errno);
@@ -966,12 +1020,13 @@ class PosixFileSystem : public FileSystem {
       Fail(err);
       return nullptr;
     }
+    bool archive_set = false;
     if (!exists || disposition == Disposition::kCreateAlways) {
       // New files, and files CREATE_ALWAYS replaces, take the attributes
       // asked for, with the archive bit as Windows sets it.
       uint32_t bits = (attributes & (kAttrHidden | kAttrSystem)) | kAttrArchive;
       std::string text = Format("%u", bits);
-      ::fsetxattr(fd, kAttributesXattr, text.data(), text.size(), 0);
+      archive_set = ::fsetxattr(fd, kAttributesXattr, text.data(), text.size(), 0) == 0;
       if ((attributes & kAttrReadOnly) && !exists) {
         struct stat now;
         if (::fstat(fd, &now) == 0) ::fchmod(fd, now.st_mode & ~static_cast<mode_t>(0222) & 07777);
@@ -979,6 +1034,8 @@ class PosixFileSystem : public FileSystem {
     }
     bool can_read = want_read;
     auto file = std::make_unique<PosixFile>(fd, can_read, want_write, p.host, p.drive);
+    // Writes need not mark a file whose archive bit was just set.
+    if (archive_set) file->ArchiveMarked();
     // OPEN_ALWAYS and CREATE_ALWAYS tell the caller that the file existed.
     SetLastError(exists && (disposition == Disposition::kOpenAlways ||
                             disposition == Disposition::kCreateAlways)
@@ -990,18 +1047,25 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath src, dst;
     if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;
     struct stat sst;
-    if (!src.exists || ::lstat(src.at.c_str(), &sst) != 0) return Fail(MissingError(src));
+    const AtName from_at = At(src);
+    if (!src.exists || ::fstatat(from_at.dir, from_at.name, &sst, AT_SYMLINK_NOFOLLOW) != 0) {
+      return Fail(MissingError(src));
+    }
     if (src.is_root || dst.is_root) return Fail(kErrorAccessDenied);
     std::string target = dst.at;
     std::string target_host = dst.host;
+    std::string target_leaf = dst.leaf;
     struct stat dst_st;
-    bool dst_exists = dst.exists && ::lstat(dst.at.c_str(), &dst_st) == 0;
+    const AtName to_at = At(dst);
+    bool dst_exists =
+        dst.exists && ::fstatat(to_at.dir, to_at.name, &dst_st, AT_SYMLINK_NOFOLLOW) == 0;
     bool same_file = dst_exists && dst_st.st_ino == sst.st_ino && dst_st.st_dev == sst.st_dev;
     if (same_file) {
       // A change of case only: rename to the spelling given.
       const std::string name = winpath::LastElement(dst.windows);
       target = dst.Sibling(name);
       target_host = dst.host.substr(0, dst.host.size() - dst.leaf.size()) + name;
+      target_leaf = name;
       if (target == src.at) return true;
     } else if (dst_exists) {
       if (!replace) return Fail(kErrorAlreadyExists);
@@ -1017,22 +1081,37 @@ class PosixFileSystem : public FileSystem {
     }
     if (!MayWrite(src, false) || !MayWrite(dst, false)) return false;
     ShareGuard guard(lock_fd_);
-    if (!S_ISDIR(sst.st_mode) && DeleteBlocked(src.at)) return Fail(kErrorSharingViolation);
-    if (dst_exists && !same_file && DeleteBlocked(dst.at)) return Fail(kErrorSharingViolation);
+    if (!S_ISDIR(sst.st_mode) && DeleteBlocked(from_at)) return Fail(kErrorSharingViolation);
+    if (dst_exists && !same_file && DeleteBlocked(to_at)) return Fail(kErrorSharingViolation);
+    // The folders' stamps just before the change keep the lookup cache
+    // current: one look when both names are in the same folder.
+    auto same_folder = [&] {
+      return src.stamp_known && dst.stamp_known && src.stamp.dev == dst.stamp.dev &&
+             src.stamp.ino == dst.stamp.ino;
+    };
+    machine_.StampFolder(&src);
+    if (!same_folder()) machine_.StampFolder(&dst);
+    const bool one_folder = same_folder();
+    if (one_folder) dst.stamp = src.stamp;
+    // dst is never a root here, so its folder is open.
+    const AtName into{dst.folder->fd(), target_leaf.c_str()};
     bool moved = false;
     if (!replace && !same_file) {
       // rename() would replace a file that appeared meanwhile.
-      moved = ::renameat2(AT_FDCWD, src.at.c_str(), AT_FDCWD, target.c_str(),
-                          RENAME_NOREPLACE) == 0;
+      moved = ::renameat2(from_at.dir, from_at.name, into.dir, into.name, RENAME_NOREPLACE) == 0;
       if (!moved && (errno == EINVAL || errno == ENOSYS)) {
-        moved = ::rename(src.at.c_str(), target.c_str()) == 0;
+        moved = ::renameat(from_at.dir, from_at.name, into.dir, into.name) == 0;
       }
     } else {
-      moved = ::rename(src.at.c_str(), target.c_str()) == 0;
+      moved = ::renameat(from_at.dir, from_at.name, into.dir, into.name) == 0;
     }
     if (moved) {
-      machine_.NoteRemoved(src);
-      machine_.NoteAdded(dst);
+      if (one_folder) {
+        machine_.NoteNames(src, src.leaf, target_leaf);
+      } else {
+        machine_.NoteRemoved(src);
+        machine_.NoteNames(dst, std::string(), target_leaf);
+      }
       return true;
     }
     if (errno == EEXIST) return Fail(kErrorAlreadyExists);
@@ -1063,6 +1142,8 @@ class PosixFileSystem : public FileSystem {
   // The machine's own writable folders, found on the first check.
   bool writable_known_ = false;
   std::vector<Writable> writable_;
+  // Those and the named folders found, as the last check saw them.
+  std::vector<Writable> all_writable_;
   // Folders named with AllowWritesBelow (full Windows paths), each found
   // once it exists.
   struct NamedFolder {

@@ -1,0 +1,156 @@
+// The emulated machine's lookup cache as the extractor uses it (look at a
+// name, create a temporary file beside it, rename that over it), names
+// that differ only in case, 8.3 aliases after the cache is current, and
+// share modes across every pair of accesses and sharings.
+#include <gtest/gtest.h>
+#include <ftw.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "common/format.h"
+#include "platform/posix/machine.h"
+#include "platform/posix/posix_platform.h"
+
+namespace crx {
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  return ::remove(path);
+}
+
+class LookupCacheTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/crx-lookup-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    folder_ = folder;
+    std::string error;
+    machine_ = Machine::Open(folder_ + "/machine", &error);
+    ASSERT_TRUE(machine_) << error;
+    files_ = NewPosixFileSystem(*machine_);
+    ASSERT_TRUE(files_->CreateFolder("C:\\Dir"));
+  }
+  void TearDown() override {
+    files_.reset();
+    machine_.reset();
+    if (!folder_.empty()) ::nftw(folder_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+  std::string Host(const std::string& name) { return folder_ + "/machine/drive_c/Dir/" + name; }
+  // The host name a Windows path resolves to ("" when it names nothing).
+  std::string Found(const std::string& path) {
+    ResolvedPath p;
+    uint32_t error = 0;
+    if (!machine_->Resolve(path, &p, &error) || !p.exists) return "";
+    return p.leaf;
+  }
+  bool WriteNew(const std::string& path, const std::string& text) {
+    std::unique_ptr<File> f =
+        files_->Open(path, kAccessWrite, kShareNone, Disposition::kCreateNew, 0);
+    return f && f->Write(text.data(), text.size());
+  }
+
+  std::string folder_;
+  std::unique_ptr<Machine> machine_;
+  std::unique_ptr<FileSystem> files_;
+};
+
+TEST_F(LookupCacheTest, ExtractingIntoAFolderReadsItsNamesOnce) {
+  const size_t before = machine_->FolderReads();
+  for (int i = 0; i < 50; ++i) {
+    const std::string target = Format("C:\\Dir\\File%d.txt", i);
+    const std::string temporary = Format("C:\\Dir\\~crx1234%04x.tmp", i);
+    EXPECT_EQ(kInvalidAttributes, files_->GetAttributes(target));
+    ASSERT_TRUE(WriteNew(temporary, Format("member %d", i)));
+    ASSERT_TRUE(files_->ReplaceFile(temporary, target)) << LastError();
+    if (i % 10 == 9) {
+      ASSERT_TRUE(files_->MoveFile(target, Format("C:\\Dir\\Moved%d.txt", i)));
+      ASSERT_TRUE(files_->DeleteFile(Format("C:\\Dir\\File%d.txt", i - 1)));
+    }
+  }
+  EXPECT_LE(machine_->FolderReads() - before, 1u);
+  // What the cache holds is what the folder holds.
+  EXPECT_EQ("File7.txt", Found("C:\\DIR\\FILE7.TXT"));
+  EXPECT_EQ("Moved19.txt", Found("c:\\dir\\moved19.TXT"));
+  EXPECT_EQ("", Found("C:\\Dir\\FILE19.TXT"));
+  EXPECT_EQ("", Found("C:\\Dir\\file18.txt"));
+  EXPECT_EQ("", Found("C:\\Dir\\~CRX12340003.TMP"));
+  // Another process's change is seen all the same.
+  std::ofstream(Host("Beside.txt")) << "x";
+  EXPECT_EQ("Beside.txt", Found("C:\\Dir\\BESIDE.TXT"));
+}
+
+TEST_F(LookupCacheTest, NamesThatDifferOnlyInCaseStayFound) {
+  std::ofstream(Host("twin.txt")) << "lower";
+  std::ofstream(Host("TWIN.txt")) << "upper";
+  EXPECT_NE("", Found("C:\\Dir\\Twin.TXT"));
+  // Deleting one spelling leaves the other to be found in any case.
+  ASSERT_TRUE(files_->DeleteFile("C:\\Dir\\twin.txt"));
+  EXPECT_EQ("TWIN.txt", Found("C:\\Dir\\tWin.Txt"));
+  // A change of case only renames the file to the spelling given.
+  ASSERT_TRUE(files_->MoveFile("C:\\Dir\\TWIN.txt", "C:\\Dir\\Twin.txt"));
+  EXPECT_EQ("Twin.txt", Found("C:\\Dir\\TWIN.TXT"));
+  EXPECT_EQ("", Found("C:\\Dir\\Other.txt"));
+  ASSERT_TRUE(files_->MoveFile("C:\\Dir\\twin.TXT", "C:\\Dir\\Other.txt"));
+  EXPECT_EQ("", Found("C:\\Dir\\TWIN.txt"));
+  EXPECT_EQ("Other.txt", Found("C:\\Dir\\OTHER.TXT"));
+  EXPECT_EQ(0, ::access(Host("Other.txt").c_str(), F_OK));
+}
+
+TEST_F(LookupCacheTest, ShortAliasesAreFoundWhileTheCacheIsCurrent) {
+  ASSERT_TRUE(WriteNew("C:\\Dir\\A long file name.text", "long"));
+  EXPECT_EQ("", Found("C:\\Dir\\missing"));  // the folder's names are read now
+  std::string alias;
+  for (const auto& [name, short_name] : Machine::ShortNames(Host(""))) {
+    if (name == "A long file name.text") alias = short_name;
+  }
+  ASSERT_FALSE(alias.empty());
+  EXPECT_EQ("A long file name.text", Found("C:\\Dir\\" + alias));
+}
+
+TEST_F(LookupCacheTest, EveryPairOfAccessesAndSharingsFollowsTheRule) {
+  const std::string path = "C:\\Dir\\shared.bin";
+  ASSERT_TRUE(WriteNew(path, "x"));
+  const uint32_t accesses[] = {kAccessRead, kAccessWrite, kAccessRead | kAccessWrite};
+  const uint32_t shares[] = {kShareNone,
+                             kShareRead,
+                             kShareWrite,
+                             kShareDelete,
+                             kShareRead | kShareWrite,
+                             kShareRead | kShareDelete,
+                             kShareWrite | kShareDelete,
+                             kShareRead | kShareWrite | kShareDelete};
+  auto allows = [](uint32_t access, uint32_t share) {
+    return (!(access & kAccessRead) || (share & kShareRead)) &&
+           (!(access & kAccessWrite) || (share & kShareWrite));
+  };
+  for (uint32_t a1 : accesses) {
+    for (uint32_t s1 : shares) {
+      std::unique_ptr<File> first = files_->Open(path, a1, s1, Disposition::kOpenExisting, 0);
+      ASSERT_TRUE(first);
+      for (uint32_t a2 : accesses) {
+        for (uint32_t s2 : shares) {
+          const bool expected = allows(a2, s1) && allows(a1, s2);
+          std::unique_ptr<File> second =
+              files_->Open(path, a2, s2, Disposition::kOpenExisting, 0);
+          EXPECT_EQ(expected, second != nullptr)
+              << "open " << a1 << "/" << s1 << ", then " << a2 << "/" << s2;
+          if (!second) {
+            EXPECT_EQ(kErrorSharingViolation, LastError());
+          }
+        }
+      }
+      const bool deletable = (s1 & kShareDelete) != 0;
+      EXPECT_EQ(deletable, files_->MoveFile(path, "C:\\Dir\\renamed.bin"));
+      if (deletable) {
+        ASSERT_TRUE(files_->MoveFile("C:\\Dir\\renamed.bin", path));
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace crx
