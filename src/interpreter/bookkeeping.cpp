@@ -155,6 +155,17 @@ std::vector<ProtectedFolder> ProtectedFolders(ScriptInterpreter& k) {
     add(drive + home_path, "the user's home folder");
   }
   add(env.TempPath(), "the temporary folder");
+  // The shell's own folders (Desktop, Start Menu, Programs, My Documents, of
+  // the user and of all users).
+  for (RegKey hive : {kHKeyCurrentUser, kHKeyLocalMachine}) {
+    RegistryKey shell(k.platform.registry, hive);
+    if (!shell.Open("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"))
+      continue;
+    std::string name, value;
+    while (shell.NextValue(&name, &value)) {
+      if (!name.empty()) add(value, Format("the %s folder", name.c_str()).c_str());
+    }
+  }
   return out;
 }
 

@@ -334,6 +334,14 @@ TEST_F(BookkeepingTest, RemoveTreeRefusesSystemFoldersAndDriveRoots) {
       {winpath::Parent(profile), "it is the folder of the users' profiles"},
       {"Z:\\", "it is the root of a drive"},
   };
+  {
+    RegistryKey shell(P().registry, kHKeyCurrentUser);
+    std::string desktop;
+    if (shell.Open("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders") &&
+        shell.GetValue("Desktop", &desktop)) {
+      cases.push_back({desktop, "it is the Desktop folder"});
+    }
+  }
   std::string short_program_files;
   if (P().files.ShortPath(program_files, &short_program_files) &&
       short_program_files != program_files) {
