@@ -455,5 +455,35 @@ TEST_F(BookkeepingTest, CleanUpKeepsWhatItDidNotMake) {
   EXPECT_NE(std::string::npos, LogText(K()).find("TidyOnError: RemoveTree<" + home + ">\n"));
 }
 
+// The clean-up undoes what the copy command itself recorded.
+TEST_F(BookkeepingTest, CleanUpUndoesTheCopyCommand) {
+  Write(At("src.txt"), "new");
+  auto copy = [&](const std::string& to) {
+    K().cmd.Clear();
+    K().cmd.command = "copy";
+    K().cmd.args[0] = At("src.txt");
+    K().cmd.args[1] = to;
+    return K().CmdCopy();
+  };
+  const std::string home = At("existing");
+  Folder(home);
+  Write(home + "\\keep.txt", "mine");
+  K().SetVariable("HOME", home);
+  ASSERT_TRUE(copy(home + "\\bin\\x\\a.txt"));
+  ASSERT_TRUE(copy(home + "\\b.txt"));
+  K().CleanUpAfterFailure();
+  EXPECT_FALSE(P().files.Exists(home + "\\bin"));
+  EXPECT_FALSE(P().files.Exists(home + "\\b.txt"));
+  EXPECT_EQ("mine", ReadWholeFile(P().files, home + "\\keep.txt"));
+
+  // A HOME the copy made goes as a whole; the folder above it stays.
+  const std::string fresh = At("fresh\\app");
+  K().SetVariable("HOME", fresh);
+  ASSERT_TRUE(copy(fresh + "\\a.txt"));
+  K().CleanUpAfterFailure();
+  EXPECT_FALSE(P().files.Exists(fresh));
+  EXPECT_TRUE(P().files.IsFolder(At("fresh")));
+}
+
 }  // namespace
 }  // namespace crx::test
