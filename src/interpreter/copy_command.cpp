@@ -349,7 +349,7 @@ bool ScriptInterpreter::CmdCopy() {
         LogF("%s\n", text.c_str());
         Message(text, kMbIconHand | kMbTopmost);
       }
-      if (groups[g].bytes >= 0) selected = true;
+      if (!groups[g].deselected) selected = true;
     }
     if (!selected) {
       LogF("# file <%s> is not in an enabled group\n", group_argument.c_str());

@@ -144,9 +144,9 @@ bool ScriptInterpreter::CmdFilegroup() {
     group.description = cmd.args[1];
     group.mandatory = cmd.HasOption('m');
   } else if (cmd.HasOption('d')) {
-    if (group.bytes > 0) group.bytes = -group.bytes;
+    group.deselected = true;
   } else if (cmd.HasOption('e')) {
-    if (group.bytes < 0) group.bytes = -group.bytes;
+    group.deselected = false;
   }
   return true;
 }

@@ -73,9 +73,12 @@ struct ParsedCommand {
 
 struct FileGroup {
   std::string description;  // empty: no filegroup command defined it
-  int64_t bytes = 0;        // pre-scan total; negative = deselected
+  int64_t bytes = 0;        // pre-scan total of the group's files
   int files = 0;
   bool mandatory = false;
+  // Kept apart from the byte total: a group whose files the pre-scan could
+  // not count (total 0) must still be deselectable.
+  bool deselected = false;
 };
 
 struct ShortcutRecord {

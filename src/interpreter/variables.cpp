@@ -239,7 +239,13 @@ std::string ScriptInterpreter::ExpandLine(const std::string& raw) {
       continue;
     }
     size_t end = i + 1;
-    while (end < raw.size() && IsNameChar(raw[end])) ++end;
+    // `$?` is the exit code of the last program run: the one name that is
+    // not made of name characters.
+    if (end < raw.size() && raw[end] == '?') {
+      ++end;
+    } else {
+      while (end < raw.size() && IsNameChar(raw[end])) ++end;
+    }
     const std::string name = raw.substr(i + 1, end - i - 1);
     i = end;
     std::string value;

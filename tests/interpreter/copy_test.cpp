@@ -102,12 +102,12 @@ TEST_F(CopyTest, OptionsAndGroups) {
   // G12 belongs to groups 1 and 2: copied while either is selected.
   K().groups[1].description = "one";
   K().groups[2].description = "two";
-  K().groups[1].bytes = -10;
-  K().groups[2].bytes = 10;
+  K().groups[1].deselected = true;
+  K().groups[2].deselected = false;
   Command("", At("src.txt"), At("g12.txt"), "G12");
   EXPECT_TRUE(K().CmdCopy());
   EXPECT_EQ("data", Read(At("g12.txt")));
-  K().groups[2].bytes = -10;
+  K().groups[2].deselected = true;
   Command("", At("src.txt"), At("g12b.txt"), "G12");
   EXPECT_TRUE(K().CmdCopy());
   EXPECT_EQ("(missing)", Read(At("g12b.txt")));

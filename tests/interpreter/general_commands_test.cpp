@@ -111,18 +111,23 @@ TEST_F(GeneralCommandsTest, FilegroupDefinesAndSwitchesGroups) {
   Command("filegroup", "", {"G3"});
   EXPECT_FALSE(K().CmdFilegroup());
 
-  K().groups[2].bytes = 4096;
-  Command("filegroup", "-d", {"G2"});
-  EXPECT_TRUE(K().CmdFilegroup());
-  EXPECT_EQ(K().groups[2].bytes, -4096);
-  EXPECT_TRUE(K().CmdFilegroup());  // deselecting twice keeps it deselected
-  EXPECT_EQ(K().groups[2].bytes, -4096);
-  Command("filegroup", "-e", {"G2"});
-  EXPECT_TRUE(K().CmdFilegroup());
-  EXPECT_EQ(K().groups[2].bytes, 4096);
-  Command("filegroup", "-z", {"G2"});
-  EXPECT_TRUE(K().CmdFilegroup());
-  EXPECT_EQ(K().groups[2].bytes, 4096);
+  // A group whose files the pre-scan could not count (total 0) is
+  // deselected all the same; the total itself is never changed.
+  for (int64_t total : {int64_t{4096}, int64_t{0}}) {
+    K().groups[2].bytes = total;
+    Command("filegroup", "-d", {"G2"});
+    EXPECT_TRUE(K().CmdFilegroup());
+    EXPECT_TRUE(K().groups[2].deselected);
+    EXPECT_TRUE(K().CmdFilegroup());  // deselecting twice keeps it deselected
+    EXPECT_TRUE(K().groups[2].deselected);
+    Command("filegroup", "-e", {"G2"});
+    EXPECT_TRUE(K().CmdFilegroup());
+    EXPECT_FALSE(K().groups[2].deselected);
+    Command("filegroup", "-z", {"G2"});
+    EXPECT_TRUE(K().CmdFilegroup());
+    EXPECT_FALSE(K().groups[2].deselected);
+    EXPECT_EQ(K().groups[2].bytes, total);
+  }
 }
 
 TEST_F(GeneralCommandsTest, RunSetsTheExitCodeOrReturnsAtOnce) {

@@ -227,6 +227,10 @@ TEST_F(VariablesTest, ExpansionRespectsTheLineLimit) {
   K().SetVariable("A", "aa");
   K().SetVariable("B_1", "bb");
   EXPECT_EQ(K().ExpandLine("x $A$B_1 $A.txt $A-"), "x aabb aa.txt aa-");
+  // $? reads the exit code of the last program run.
+  K().SetBuiltInVariables();
+  EXPECT_EQ(K().ExpandLine("code $?."), "code (empty).");
+  EXPECT_TRUE(front_end_.shown.empty());
   // A value that would reach the end of the 512-byte buffer is left out.
   const std::string head(400, 'h');
   K().SetVariable("BIG", std::string(109, 'v'));
