@@ -85,6 +85,20 @@ class ConsoleHost : public interp::InterpreterHost {
   bool can_ask_;
 };
 
+// Every dialog starts below the status line, not in the middle of it.
+class BelowStatusFrontEnd : public ui::FrontEnd {
+ public:
+  BelowStatusFrontEnd(ui::FrontEnd& inner, ConsoleHost& host) : inner_(inner), host_(host) {}
+  int Show(ui::Dialog& dialog) override {
+    host_.Finish();
+    return inner_.Show(dialog);
+  }
+
+ private:
+  ui::FrontEnd& inner_;
+  ConsoleHost& host_;
+};
+
 void ReportStartFailure(const std::string& text) {
   std::fprintf(stderr, "Kestrova: %s\n", text.c_str());
 }
@@ -136,7 +150,8 @@ int Main() {
 #else
   ConsoleHost console(platform.terminal, service->front_end(),
                       has_answers || platform.terminal.IsInteractive());
-  interp::ScriptInterpreter interpreter(platform, service->front_end(), console);
+  BelowStatusFrontEnd front_end(service->front_end(), console);
+  interp::ScriptInterpreter interpreter(platform, front_end, console);
   const interp::RunResult result = interpreter.Run(command_line);
   console.Finish();
   return result.exit_code;
