@@ -69,6 +69,7 @@ check_key='HKLM\SOFTWARE\Velmora\Kestrova road check'
 shared_win='C:\windows\system32\vlcommon.dll'
 host_temp=
 home_host=
+vendor_existed=1
 shared_host=
 made_folders=()
 
@@ -77,7 +78,11 @@ made_folders=()
 extra_cleanup() {
   local folder
   for folder in "${made_folders[@]}"; do rm -rf "$folder"; done
-  if [ -n "$home_host" ]; then rm -rf "$home_host"; fi
+  if [ -n "$home_host" ]; then
+    rm -rf "$home_host"
+    # The vendor's folder, when the installation made it.
+    [ "$vendor_existed" = 1 ] || rmdir "$(dirname "$home_host")" 2>/dev/null
+  fi
   if [ -n "$shared_host" ]; then rm -f "$shared_host"; fi
   "$wine" reg delete "$product_key" /f >/dev/null 2>&1
   "$wine" reg delete "$uninstall_key" /f >/dev/null 2>&1
@@ -113,6 +118,7 @@ home_host=${home_host%/}
 shared_host=$("$wine" winepath -u "$shared_win" 2>/dev/null | tr -d '\r')
 [ -n "$home_host" ] && [ -n "$shared_host" ] || fail "wine cannot name the installation's folders"
 [ ! -e "$home_host" ] || fail "$home_host is in the way (left by an earlier run?)"
+[ -e "$(dirname "$home_host")" ] || vendor_existed=0
 [ ! -e "$shared_host" ] || fail "$shared_host is in the way"
 
 if [ "$mode" = window ]; then
