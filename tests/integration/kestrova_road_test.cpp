@@ -7,9 +7,11 @@
 // folder and registration must be there afterwards, and the stub's folder
 // gone. Then the registered uninstall command: unsetup.exe must start the
 // interpreter's copy in the uninstall folder on uninstall.txt and hand its
-// exit status back.
+// exit status back. Last, the sample of examples/ the way the main job
+// builds and installs it.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -300,6 +302,59 @@ TEST_F(KestrovaRoadTest, RegisteredUninstallCommandRunsTheCopyInItsFolder) {
   // A folder without the interpreter: the starter says so and fails.
   ASSERT_TRUE(p().files.DeleteFile(Home("uninstall\\Kestrova.exe")));
   EXPECT_EQ(1, Run(starter + " /sms:silent " + folder, tp_.Scratch()));
+}
+
+// The sample product with its builder script and installation script,
+// built and installed as the main job does it: the builder's folder holds
+// the launcher, the interpreter and the starter the script packs.
+TEST_F(KestrovaRoadTest, SampleProductInstallsAsTheMainJobShowsIt) {
+  const std::string tools = "C:\\Program Files\\Cratex";
+  ASSERT_TRUE(p().files.CreateFolder(tools));
+  ASSERT_TRUE(p().files.CopyFile(At("product\\setup.exe"), tools + "\\setup.exe", false));
+  ASSERT_TRUE(p().files.CopyFile(At("product\\Kestrova.exe"), tools + "\\Kestrova.exe", false));
+  ASSERT_TRUE(p().files.CopyFile(At("product\\unsetup.exe"), tools + "\\unsetup.exe", false));
+  const std::string examples = At("examples");
+  ASSERT_EQ(0, std::system(("/bin/cp -r '" CRX_EXAMPLES_DIR "' '" + WindowsToHostPath(examples) +
+                            "'")
+                               .c_str()));
+  p().files.DeleteFile(examples + "\\widget-setup.exe");
+  const std::string builder = HostToWindowsPath(CRX_BUILDER_PROGRAM);
+  ASSERT_EQ(0, Run("\"" + builder + "\" widget.crs", examples)) << Read(Temp("Cratex.log"));
+  ASSERT_EQ(0, Run("\"" + examples + "\\widget-setup.exe\" /sms:silent", examples));
+
+  const std::string log = Read(Temp("Kestrova.log"));
+  EXPECT_NE(log.find("\nInstallation Completed\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("SCRIPT ERROR"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Uninitialized variable"), std::string::npos) << log;
+  EXPECT_EQ(log.find("WARNING"), std::string::npos) << log;
+  const std::string home = "C:\\Program Files\\Hollyfield\\Widget";
+  const struct {
+    const char* installed;
+    const char* source;
+  } files[] = {{"README.txt", "widget\\README.txt"},
+               {"widget.ini", "widget\\widget.ini"},
+               {"LICENCE.TXT", "legal\\widget-licence.txt"},
+               {"docs\\manual.txt", "widget\\docs\\manual.txt"},
+               {"docs\\changes.txt", "widget\\docs\\changes.txt"}};
+  for (const auto& file : files) {
+    EXPECT_TRUE(SameBytes(home + "\\" + file.installed, examples + "\\" + file.source));
+  }
+  const std::string windows = p().environment.WindowsFolder();
+  EXPECT_TRUE(SameBytes(windows + "\\HOLLYFLD.INI", examples + "\\shared\\hollyfld.ini"));
+  EXPECT_EQ(RegDword(kSharedKey, windows + "\\HOLLYFLD.INI"), 1);
+  const std::string key = "SOFTWARE\\Hollyfield\\Widget\\1.2";
+  EXPECT_EQ(RegString(key, "Home"), home);
+  EXPECT_EQ(RegString(key, "Settings"), home + "\\widget.ini");
+  EXPECT_EQ(RegDword(key, "ReminderMinutes"), 15);
+  EXPECT_EQ(RegString(key, "Manual"), "YES");
+  const std::string registration =
+      "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Widget";
+  EXPECT_EQ(RegString(registration, "UninstallString"),
+            "\"" + home + "\\uninstall\\unsetup.exe\" \"" + home + "\\uninstall\"");
+  EXPECT_EQ(RegString(registration, "DisplayName"), "Widget");
+  EXPECT_TRUE(p().files.IsFile(home + "\\uninstall\\uninstall.txt"));
+  // Everything the archive unpacked is gone, sub-folders included.
+  EXPECT_FALSE(p().files.Exists(Temp("__CRX_tmp_0__")));
 }
 
 }  // namespace
