@@ -15,12 +15,16 @@
 #         run the interpreter's copy there on uninstall.txt (a script of the
 #         test's own) and hand back its exit status (0, and 1 for a script
 #         whose command fails).
-# window  Kestrova.exe on a script with one message, interactively on the X
-#         display: the main window ("Untitled - Kestrova", status bar) and
-#         the message box ("Kestrova") must come up; screenshots of both are
-#         kept in WIN64_BUILD/wine-shots (kestrova-message.png,
-#         kestrova-window.png). OK on the message, OK on the report, and
-#         closing the window must end the program with status 0.
+# window  Kestrova.exe started where there is no install.txt, interactively
+#         on the X display: its "Run Install Script" dialog must come up
+#         (screenshot kestrova-script-dialog.png); the test names a script
+#         with one message in another folder, which must run: the main
+#         window ("Untitled - Kestrova", status bar) and the message box
+#         ("Kestrova") must come up (kestrova-message.png), OK on the
+#         message and on the report leave the window with its status bar
+#         (kestrova-window.png; screenshots in WIN64_BUILD/wine-shots), the
+#         chosen script must be remembered as LastScriptFile, and closing
+#         the window must end the program with status 0.
 #
 # Needs wine64, DISPLAY (Xvfb), cmp; window also xdotool, xwd and
 # ImageMagick's convert. WINEPREFIX is <WIN64_BUILD>/wineprefix. What the
@@ -123,12 +127,37 @@ shared_host=$("$wine" winepath -u "$shared_win" 2>/dev/null | tr -d '\r')
 
 if [ "$mode" = window ]; then
   # One message, then the report; NO_UNINSTALL keeps the run from writing
-  # an uninstall folder.
+  # an uninstall folder. The script is not install.txt in the folder
+  # Kestrova starts in, so it asks for one with its file dialog, and the
+  # test names show.txt in another folder there.
+  mkdir -p "$scratch/start" "$scratch/scripts"
   printf 'set NO_UNINSTALL TRUE\r\nmessage "Hello from the installation script." "Press OK to go on."\r\n' \
-    >"$scratch/show.txt"
+    >"$scratch/scripts/show.txt"
+  settings='HKLM\SOFTWARE\Velmora\Kestrova\1.00'
+  save_registry_values "$settings|LastScriptFile"
+  "$wine" reg delete "$settings" /v LastScriptFile /f >/dev/null 2>&1
   rm -f "$host_temp/Kestrova.log"
-  (cd "$scratch" && exec "$wine" "$kestrova_exe" show.txt) >"$scratch/kestrova.out" 2>&1 &
+  (cd "$scratch/start" && exec "$wine" "$kestrova_exe") >"$scratch/kestrova.out" 2>&1 &
   background_pid=$!
+
+  wait_for_window '^Run Install Script$'
+  sleep 2  # the file dialog reads the folder before it paints
+  shot=$shots/kestrova-script-dialog.png
+  if [ -n "$window" ]; then
+    # The file dialog's window has a depth of its own that the root
+    # window's picture shows black: it is taken by itself.
+    mkdir -p "$shots"
+    xwd -id "$window" -silent | convert xwd:- "$shot" 2>/dev/null || say "could not take a screenshot"
+  else
+    screenshot "$shot" || say "could not take a screenshot"
+  fi
+  [ -n "$window" ] || fail "no 'Run Install Script' dialog appeared within 60 s (screen: $shot)"
+  say "the script dialog is up (screenshot: $shot)"
+  activate_window "$window"
+  # The file name box has the keyboard: replace what it holds.
+  xdotool key --clearmodifiers End shift+Home BackSpace
+  xdotool type --delay 20 "$(winpath "$scratch/scripts/show.txt")"
+  xdotool key --clearmodifiers Return
 
   wait_for_window '^Kestrova$'
   box=$window
@@ -167,8 +196,11 @@ if [ "$mode" = window ]; then
   shot=$shots/kestrova-window.png
   screenshot "$shot" || say "could not take a screenshot"
   say "the main window after the run (screenshot: $shot)"
-  grep -qF "Hello from the installation script." "$host_temp/Kestrova.log" 2>/dev/null ||
-    say "(the log does not quote the message)"
+  grep -qF "# OPEN <$(winpath "$scratch/scripts/show.txt")>" "$host_temp/Kestrova.log" 2>/dev/null ||
+    fail "the log does not show the chosen script opened"
+  last=$(reg_value "$settings" LastScriptFile)
+  [ "$last" = "REG_SZ $(winpath "$scratch/scripts/show.txt")" ] ||
+    fail "LastScriptFile is '$last', not the chosen script"
 
   # Alt+F4 on the window: the system's close command, as a person closes it.
   activate_window "$main"
