@@ -268,6 +268,7 @@ bool ExtractPolicy::LookUpTarget(const std::string& name, const std::string& pat
         // Missing, or a file where a folder should be: creating the
         // folders makes them or reports why not.
         target->folder_exists = false;
+        if (attributes == kInvalidAttributes) target->missing = i;
         break;
       }
       target->existing = i;
@@ -482,7 +483,7 @@ bool ExtractPolicy::PrepareFolders(std::string* path, const OutputTarget& target
     *path = winpath::ToBackslashes(*path);
     return true;
   }
-  if (!MakeFolders(path, target.existing)) return false;
+  if (!MakeFolders(path, target.existing, target.missing)) return false;
   // The folders just made are no links.
   const std::string folder = winpath::Parent(*path);
   const bool below = BelowOutputFolder(*path) != std::string::npos;
@@ -490,12 +491,14 @@ bool ExtractPolicy::PrepareFolders(std::string* path, const OutputTarget& target
   return true;
 }
 
-bool ExtractPolicy::MakeFolders(std::string* path, size_t existing) {
+bool ExtractPolicy::MakeFolders(std::string* path, size_t existing, size_t missing) {
   FileSystem& fs = platform_.files;
   std::string& p = *path;
 
   // A stored drive the machine lacks: the first drive it has, from C: on.
-  if (p.size() >= 2 && p[1] == ':' && !fs.IsFolder(std::string(1, p[0]) + ":\\")) {
+  // (A folder known to exist on the path shows that its drive is there.)
+  if (p.size() >= 2 && p[1] == ':' && existing <= 3 &&
+      !fs.IsFolder(std::string(1, p[0]) + ":\\")) {
     for (char letter = 'C'; letter <= 'Z'; ++letter) {
       if (fs.IsFolder(std::string(1, letter) + ":\\")) {
         p[0] = letter;
@@ -515,6 +518,7 @@ bool ExtractPolicy::MakeFolders(std::string* path, size_t existing) {
     if (!IsSeparator(p[i]) || i < root_length || i <= existing) continue;
     if (i > 0 && IsSeparator(p[i - 1])) continue;  // doubled separator
     std::string prefix = winpath::ToBackslashes(p.substr(0, i));
+    if (i == missing) creating = true;  // just found missing
     if (!creating && fs.IsFolder(prefix)) continue;
     if (!fs.CreateFolder(prefix)) {
       uint32_t code = LastError();

@@ -69,6 +69,9 @@ struct OutputTarget {
   // The length of the start of the path known to be an existing folder
   // (0: nothing known), so that creating folders starts below it.
   size_t existing = 0;
+  // The length of the start of the path found missing (0: none), so that
+  // creating folders makes it without looking again.
+  size_t missing = 0;
   // The existing file's last-write time, read when a question first needs
   // it (time_read); time_known is false when it could not be read.
   bool time_read = false;
@@ -232,8 +235,9 @@ class ExtractPolicy {
   // Logs the space needed against free_space() and asks when it is short.
   SpaceAnswer AnswerForSpace(uint32_t size, const std::string& path);
   // CreateFolders without its first look at path itself; path[0, existing)
-  // is known to be an existing folder.
-  bool MakeFolders(std::string* path, size_t existing);
+  // is known to be an existing folder, path[0, missing) (when missing is
+  // not 0) to be missing.
+  bool MakeFolders(std::string* path, size_t existing, size_t missing);
   // Where the elements below the output folder start in path, or
   // std::string::npos when path is not below it.
   size_t BelowOutputFolder(const std::string& path) const;

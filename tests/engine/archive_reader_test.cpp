@@ -891,6 +891,22 @@ TEST_F(ArchiveReaderTest, EachMemberIsLookedUpOnce) {
   EXPECT_EQ(counting.folders, 0);
   EXPECT_LE(counting.attributes, kMembers + 10);
   for (const MemberEntry& e : engine->members()) EXPECT_NE(e.status, kMemberFailed);
+
+  // Members in many new folders: each folder is found missing once and
+  // made without another look (nor one at its drive).
+  constexpr int kFolders = 30;
+  ArchiveLayout spread;
+  for (int i = 0; i < 2 * kFolders; ++i) {
+    spread.members.push_back({Format("C:\\src\\d%02d\\m%d", i / 2, i), Format("m%d", i)});
+  }
+  WriteBytes(archive_, Archive(spread));
+  counting.attributes = counting.folders = 0;
+  const std::string spread_out = tp_.Scratch() + "\\spread";
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, spread_out));
+  engine->CloseArchive();
+  EXPECT_EQ(ReadText(spread_out + "\\src\\d29\\m59"), "m59");
+  EXPECT_EQ(counting.folders, kFolders + 2);
+  EXPECT_LE(counting.attributes, 2 * kFolders + kFolders + 6);
 }
 
 }  // namespace

@@ -247,6 +247,26 @@ FolderStamp StampOf(const struct stat& st) {
 
 std::string FdPath(int fd) { return Format("/proc/self/fd/%d", fd); }
 
+// Opens the folder that the first `count` elements name below root, for a
+// path too long for one system call: in steps of as many whole elements
+// as one call takes, each relative to the folder before (links followed).
+// -1 when a step fails.
+int OpenInSteps(const std::string& root, const std::vector<std::string>& elements,
+                size_t count) {
+  int fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  size_t i = 0;
+  while (fd >= 0 && i < count) {
+    std::string step = elements[i++];
+    while (i < count && step.size() + 1 + elements[i].size() < kLongHostPath) {
+      step += "/" + elements[i++];
+    }
+    int next = ::openat(fd, step.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ::close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
 }  // namespace
 
 HostFolder::~HostFolder() {
@@ -807,12 +827,12 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     // which finds other spellings and says what is missing.
     std::string parent = host;
     for (size_t i = 0; i + 1 < elements.size(); ++i) parent += "/" + elements[i];
-    if (parent.size() < kLongHostPath) {
-      dir_fd = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-      if (dir_fd >= 0) {
-        host = std::move(parent);
-        first = elements.size() - 1;
-      }
+    dir_fd = parent.size() < kLongHostPath
+                 ? ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)
+                 : OpenInSteps(root, elements, elements.size() - 1);
+    if (dir_fd >= 0) {
+      host = std::move(parent);
+      first = elements.size() - 1;
     }
   }
   if (dir_fd < 0) dir_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
