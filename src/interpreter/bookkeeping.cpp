@@ -528,6 +528,25 @@ void ScriptInterpreter::CleanUpAfterFailure() {
     LogF("TidyOnError: rmregtree<%s>\n", key.c_str());
     RemoveRegistryTree(kHKeyLocalMachine, key);
   }
+  // Keys this run created elsewhere (the vendor's and application's keys
+  // above the version key, keys of other paths) go too, newest first, as
+  // long as nothing else was put below them.
+  for (size_t i = created_keys.size(); i-- > 0;) {
+    const CreatedKey& made = created_keys[i];
+    RegistryKey probe(platform.registry, made.hive);
+    if (!probe.Open(made.path)) continue;
+    std::string sub;
+    const bool has_subkeys = probe.NextSubkey(&sub);
+    probe.Close();
+    if (has_subkeys) continue;
+    const size_t cut = made.path.rfind('\\');
+    RegistryKey parent(platform.registry, made.hive);
+    if (!parent.Open(cut == std::string::npos ? std::string() : made.path.substr(0, cut))) continue;
+    if (parent.DeleteSubkey(cut == std::string::npos ? made.path : made.path.substr(cut + 1))) {
+      LogF("TidyOnError: rmkey<%s>\n", made.path.c_str());
+    }
+  }
+  created_keys.clear();
   reboot_needed = false;
 }
 

@@ -99,6 +99,7 @@ bool ScriptInterpreter::CmdSetreg() {
   const std::string& name = cmd.args[1];
   const std::string& data = cmd.args[2];
   RegistryKey reg(platform.registry, hive, true);
+  reg.RecordCreatedKeys(&created_keys);
   if (!reg.Open(key)) {
     long rc = reg.LastResult();
     Message(Format("FAILED TO OPEN/CREATE REGISTRY PATH 0x%lx[%ld]\n%s",

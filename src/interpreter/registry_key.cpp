@@ -86,6 +86,11 @@ bool RegistryKey::Open(const std::string& path) {
       if (rc == kErrorSuccess && created) {
         registry_.SetString(next, std::string(),
                             i + 1 == components.size() ? kLastDefault : kMiddleDefault);
+        if (created_) {
+          std::string made;
+          for (size_t j = 0; j <= i; ++j) made += (j ? "\\" : "") + components[j];
+          created_->push_back(CreatedKey{hive_, made});
+        }
       }
     }
     if (own_current) registry_.CloseKey(current);

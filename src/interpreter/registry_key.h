@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <string>
 
+#include "interpreter/script_interpreter.h"
 #include "platform/platform.h"
 
 namespace crx::interp {
@@ -39,6 +40,8 @@ class RegistryKey {
   RegKey Hive() const { return hive_; }
   long LastResult() const { return last_result_; }
   void SetAllowCreate(bool allow) { allow_create_ = allow; }
+  // Open appends every key it creates to created (hive and full path).
+  void RecordCreatedKeys(std::vector<CreatedKey>* created) { created_ = created; }
 
   // A value as text: a 32-bit number in decimal ("%ld"), anything else as
   // text up to its first zero byte. Values longer than 512 bytes fail with
@@ -77,6 +80,7 @@ class RegistryKey {
   RegKey handle_ = 0;
   bool owns_handle_ = false;
   bool allow_create_;
+  std::vector<CreatedKey>* created_ = nullptr;
   long last_result_ = kErrorSuccess;
   uint32_t value_index_ = 0;
   uint32_t subkey_index_ = 0;

@@ -81,6 +81,12 @@ struct FileGroup {
   bool deselected = false;
 };
 
+// A registry key a command created (not merely opened).
+struct CreatedKey {
+  RegKey hive = 0;
+  std::string path;  // below the hive, components joined by back-slashes
+};
+
 struct ShortcutRecord {
   std::string path;
   bool shared = false;  // made with option -s
@@ -321,6 +327,7 @@ class ScriptInterpreter {
   // What this run made, so the clean-up removes nothing else.
   std::vector<std::string> created_folders;  // in creation order
   std::vector<std::string> copied_files;     // destinations written
+  std::vector<CreatedKey> created_keys;      // by setreg, in creation order
 
   // Removals that could not be done now (bookkeeping.cpp, boot_moves.cpp).
   std::vector<std::string> pending_files;

@@ -59,6 +59,8 @@ class BookkeepingTest : public InterpreterTest {
   void TearDown() override {
     P().registry.DeleteTree(kHKeyLocalMachine, uninstall_key());
     P().registry.DeleteTree(kHKeyLocalMachine, "SOFTWARE\\CratexTestVendor");
+    P().registry.DeleteTree(kHKeyLocalMachine, "SOFTWARE\\CratexTestNew");
+    P().registry.DeleteTree(kHKeyLocalMachine, "SOFTWARE\\CratexTestShared");
     for (const std::string& f : top_folders_) {
       P().files.DeleteFile(f + "\\uninstall\\uninstall.txt");
       P().files.RemoveFolder(f + "\\uninstall");
@@ -453,6 +455,34 @@ TEST_F(BookkeepingTest, CleanUpKeepsWhatItDidNotMake) {
   ASSERT_EQ(4u, front_end_.shown.size());
   EXPECT_EQ("REMOVE DIRECTORY TREE...\n'" + home + "'...", front_end_.shown[2].text);
   EXPECT_NE(std::string::npos, LogText(K()).find("TidyOnError: RemoveTree<" + home + ">\n"));
+}
+
+// Keys that setreg created on the way to the version key go with it, but
+// a key that was there before the run, and anything below it, stays.
+TEST_F(BookkeepingTest, CleanUpRemovesTheKeysSetregCreated) {
+  RegistryKey before(P().registry, kHKeyLocalMachine, true);
+  ASSERT_TRUE(before.Open("SOFTWARE\\CratexTestShared\\Other"));
+  before.Close();
+  K().SetVariable("VENDOR", "CratexTestNew");
+  K().SetVariable("APP", "App");
+  K().SetVariable("VER", "1.0");
+  StartLog(K());
+  for (const char* key : {"SOFTWARE\\CratexTestNew\\App\\1.0", "SOFTWARE\\CratexTestShared\\App\\Cfg"}) {
+    K().cmd.Clear();
+    K().cmd.command = "setreg";
+    K().cmd.option = "-lm";
+    K().cmd.args[0] = key;
+    K().cmd.args[1] = "Path";
+    K().cmd.args[2] = "x";
+    ASSERT_TRUE(K().CmdSetreg()) << key;
+  }
+  K().CleanUpAfterFailure();
+  RegistryKey probe(P().registry, kHKeyLocalMachine);
+  EXPECT_FALSE(probe.Open("SOFTWARE\\CratexTestNew"));
+  EXPECT_FALSE(probe.Open("SOFTWARE\\CratexTestShared\\App"));
+  EXPECT_TRUE(probe.Open("SOFTWARE\\CratexTestShared\\Other"));
+  EXPECT_TRUE(probe.Open("SOFTWARE"));
+  EXPECT_NE(std::string::npos, LogText(K()).find("TidyOnError: rmkey<SOFTWARE\\CratexTestNew>\n"));
 }
 
 // The clean-up undoes what the copy command itself recorded.
