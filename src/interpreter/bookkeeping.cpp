@@ -516,6 +516,16 @@ void ScriptInterpreter::CleanUpAfterFailure() {
       LogF("TidyOnError: kept everything else in <%s>\n", home.c_str());
     }
   }
+  // Folders this run made on the way to HOME (its parents) are removed
+  // when nothing else is in them, newest first.
+  if (!home.empty()) {
+    const std::string home_key = PathKey(files, home);
+    for (auto it = created_folders.rbegin(); it != created_folders.rend(); ++it) {
+      const std::string key = PathKey(files, *it);
+      if (!IsBelow(home_key, key) || key == home_key || !files.IsFolder(*it)) continue;
+      if (files.RemoveFolder(*it)) LogF("TidyOnError: RemoveFolder<%s>\n", it->c_str());
+    }
+  }
 
   const std::string vendor = SetValueOf(*this, "VENDOR");
   const std::string app = SetValueOf(*this, "APP");

@@ -29,14 +29,18 @@ struct ScriptInterpreter::ScriptSlot {
   std::string delete_on_close;  // a file called with call -r
   std::string buffer;
   size_t position = 0;
+  uint32_t read_error = 0;  // the error of a read that failed
 
-  // The next byte of the file, or -1 at its end (or on a read error).
+  // The next byte of the file, or -1 at its end or after a read error.
   int Get() {
     if (position == buffer.size()) {
-      if (!file) return -1;
+      if (!file || read_error != 0) return -1;
       buffer.resize(kReadChunk);
       size_t got = 0;
-      if (!file->Read(buffer.data(), buffer.size(), &got)) got = 0;
+      if (!file->Read(buffer.data(), buffer.size(), &got)) {
+        read_error = LastError() != 0 ? LastError() : kErrorReadFault;
+        got = 0;
+      }
       buffer.resize(got);
       position = 0;
       if (got == 0) return -1;
@@ -52,6 +56,7 @@ struct ScriptInterpreter::ScriptSlot {
   bool Rewind() {
     buffer.clear();
     position = 0;
+    read_error = 0;
     return file && file->Seek(0, SeekFrom::kBegin, nullptr);
   }
   void Close() {
@@ -316,7 +321,26 @@ bool ScriptInterpreter::ReadNextCommand() {
     }
 
     std::string line;
-    if (!ReadScriptLine(*this, *slots[depth], &line)) {
+    const bool got_line = ReadScriptLine(*this, *slots[depth], &line);
+    if (slots[depth]->read_error != 0) {
+      // A script that cannot be read to its end must not pass for a
+      // finished one: the line in hand may be cut short, and the commands
+      // after it never ran. The run fails and is cleaned up.
+      if (prescan) {
+        run_end = RunEnd::kCompleted;
+        return false;
+      }
+      const uint32_t error = slots[depth]->read_error;
+      ShowAndLog(Format("ERROR:\ncan't read script file\n%s\nerror %u",
+                        slots[depth]->path.c_str(), static_cast<unsigned>(error)),
+                 kMbOk | kMbIconHand);
+      ReportStatusMIF(false, "Errors occured");
+      if (!uninstalling && !update_mode) CleanUpAfterFailure();
+      SetStatus("Ready");
+      run_end = RunEnd::kFailed;
+      return false;
+    }
+    if (!got_line) {
       if (depth == 0) {
         EndOfScript(*this);
         return false;
