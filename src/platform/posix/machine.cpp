@@ -297,6 +297,10 @@ bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
   struct stat st;
   if (::fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     *actual = name;
+    if (last) {
+      last->leaf_stat = st;
+      last->leaf_stat_known = true;
+    }
     return true;
   }
   if (errno != ENOENT) return false;  // no search permission, say

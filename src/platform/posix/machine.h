@@ -46,6 +46,7 @@
 #ifndef CRX_PLATFORM_POSIX_MACHINE_H
 #define CRX_PLATFORM_POSIX_MACHINE_H
 
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <time.h>
 
@@ -134,6 +135,11 @@ struct ResolvedPath {
   // element (stamp_known), for keeping the cache current after a change.
   FolderStamp stamp;
   bool stamp_known = false;
+  // What lstat said of the last element when the lookup found it in the
+  // spelling given (leaf_stat_known), so the call that asked need not ask
+  // again.
+  struct stat leaf_stat = {};
+  bool leaf_stat_known = false;
 
   // The system-call path of another name in the same folder.
   std::string Sibling(const std::string& name) const;

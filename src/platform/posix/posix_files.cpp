@@ -194,6 +194,17 @@ AtName At(const ResolvedPath& p) {
   return AtName{AT_FDCWD, p.at.c_str()};
 }
 
+// lstat of p's last element: what the lookup saw a moment ago when it
+// found the name as spelled, else asked now.
+bool LeafStat(const ResolvedPath& p, struct stat* st) {
+  if (p.leaf_stat_known) {
+    *st = p.leaf_stat;
+    return true;
+  }
+  const AtName at = At(p);
+  return ::fstatat(at.dir, at.name, st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 // The error for a path that does not exist: the file, or a folder on the
 // way to it, is missing.
 uint32_t MissingError(const ResolvedPath& p) {
@@ -404,9 +415,7 @@ class PosixFileSystem : public FileSystem {
     if (!Resolve(path, &p)) return false;
     struct stat st;
     const AtName at = At(p);
-    if (!p.exists || ::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
-      return Fail(MissingError(p));
-    }
+    if (!p.exists || !LeafStat(p, &st)) return Fail(MissingError(p));
     if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
     if (!S_ISLNK(st.st_mode) && IsReadOnlyFile(st)) return Fail(kErrorAccessDenied);
     if (!MayWrite(p, false)) return false;
@@ -430,7 +439,7 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath p;
     if (!Resolve(path, &p)) return kInvalidAttributes;
     struct stat st;
-    if (!p.exists || ::lstat(p.at.c_str(), &st) != 0) {
+    if (!p.exists || !LeafStat(p, &st)) {
       SetLastError(MissingError(p));
       return kInvalidAttributes;
     }
@@ -441,7 +450,7 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath p;
     if (!Resolve(path, &p)) return false;
     struct stat st;
-    if (!p.exists || ::lstat(p.at.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (!p.exists || !LeafStat(p, &st)) return Fail(MissingError(p));
     // A link keeps no attributes of its own here, and changing its
     // target's through it is what a planted link would want.
     if (S_ISLNK(st.st_mode)) return Fail(kErrorAccessDenied);
@@ -480,7 +489,7 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath p;
     if (!Resolve(path, &p)) return false;
     struct stat st;
-    if (!p.exists || ::lstat(p.at.c_str(), &st) != 0) return Fail(MissingError(p));
+    if (!p.exists || !LeafStat(p, &st)) return Fail(MissingError(p));
     if (S_ISLNK(st.st_mode)) {
       struct stat target;
       if (::stat(p.at.c_str(), &target) != 0 || !S_ISDIR(target.st_mode)) {
@@ -755,8 +764,7 @@ class PosixFileSystem : public FileSystem {
       return true;  // the call fails on its own and writes nothing
     } else {
       struct stat st;
-      bool exists = p.exists &&
-                    ::fstatat(p.folder->fd(), p.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+      bool exists = p.exists && LeafStat(p, &st);
       if (exists && S_ISLNK(st.st_mode) && follow_last) {
         int target = ::open(p.at.c_str(), O_PATH | O_CLOEXEC);
         if (target < 0) return true;  // a dangling link: the call fails on its own
@@ -1048,17 +1056,14 @@ class PosixFileSystem : public FileSystem {
     if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;
     struct stat sst;
     const AtName from_at = At(src);
-    if (!src.exists || ::fstatat(from_at.dir, from_at.name, &sst, AT_SYMLINK_NOFOLLOW) != 0) {
-      return Fail(MissingError(src));
-    }
+    if (!src.exists || !LeafStat(src, &sst)) return Fail(MissingError(src));
     if (src.is_root || dst.is_root) return Fail(kErrorAccessDenied);
     std::string target = dst.at;
     std::string target_host = dst.host;
     std::string target_leaf = dst.leaf;
     struct stat dst_st;
     const AtName to_at = At(dst);
-    bool dst_exists =
-        dst.exists && ::fstatat(to_at.dir, to_at.name, &dst_st, AT_SYMLINK_NOFOLLOW) == 0;
+    bool dst_exists = dst.exists && LeafStat(dst, &dst_st);
     bool same_file = dst_exists && dst_st.st_ino == sst.st_ino && dst_st.st_dev == sst.st_dev;
     if (same_file) {
       // A change of case only: rename to the spelling given.
