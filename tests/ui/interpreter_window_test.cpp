@@ -91,6 +91,8 @@ TEST(InterpreterWindow, StaysAfterAnInteractiveRunUntilItIsClosed) {
   HWND other = static_cast<HWND>(second.Handle());
   closing = &second;
   const int second_code = second.RunMessageLoop([&]() {
+    second.Maximize();  // the maximize command
+    EXPECT_TRUE(::IsZoomed(other));
     second.SetStatus("Installation Completed");
     // Fires after the run has ended: the window must still be there.
     ::SetTimer(other, 1, 200, CloseFromTimer);
