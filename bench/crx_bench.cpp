@@ -7,8 +7,8 @@
 // files and names a Windows machine cannot hold are skipped. CRX_BENCH_MB
 // sets the budget (default 150).
 //
-// Six steps, each timed as the best of three rounds, with its output removed
-// before every round:
+// The steps, each timed as the best of three rounds, with its output
+// removed before every round:
 //   cratex create    ArchiveEngine "+Z": CreateArchive, AddDirectory of a
 //                    staged copy of the corpus, CloseArchive, on a fresh
 //                    emulated machine; once with every core, once with
@@ -16,16 +16,20 @@
 //   tar | gzip -6    the staged copy through tar and gzip -6
 //   tar -xzf         that archive into an empty folder
 //   cratex extract   ExtractArchive into an empty output folder, replace
-//                    mode always
+//                    mode always (a program of its own: crx_bench extract)
+//   stub extract     a setup archive of the corpus behind the build's full
+//                    stub, run silently; its setup program keeps the files
 //   gzip             gzip -6 -k of a copy of every file
 //   gunzip           gzip -d -k of those .gz files
 //   zip              zip -6 -q of all files into one archive
 //   unzip            unzip -q of that archive into an empty folder
-// The Cratex steps run in a forked child each; the child's peak resident
-// memory (wait4) is compared with the largest member.
+//   makensis zlib    an installer of the staged copy, zlib compression
+// The create steps run in a forked child each; the other steps are
+// programs started through a small copy of this one that reports their
+// peak resident memory (wait4), which is compared with the largest member.
 //
-// Nothing is installed: a missing gzip, zip or unzip is reported and its
-// steps are skipped.
+// Nothing is installed: a missing gzip, zip, unzip or makensis is reported
+// and its steps are skipped.
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -347,8 +351,49 @@ int SetUpMachine(const std::string& stub) {
     std::fprintf(stderr, "crx_bench: cannot write the datafile setting\n");
     return 3;
   }
+  // The stubs read the activity-log setting from the registry: off, as in
+  // the engine steps.
+  crx::ScopedRegKey user(registry);
+  if (registry.CreateKey(crx::kHKeyCurrentUser, kSettingsKey, crx::RegAccess::kAll, user.Out(),
+                         nullptr) != crx::kErrorSuccess ||
+      registry.SetString(user.Get(), "Logging", "0") != crx::kErrorSuccess) {
+    std::fprintf(stderr, "crx_bench: cannot write the logging setting\n");
+    return 3;
+  }
   return 0;
 }
+
+#ifdef CRX_FULL_STUB_FILE
+// A setup archive of the staged corpus behind this build's full stub, whose
+// setup program (a shell script) leaves the restart marker, so the stub
+// keeps what it extracted instead of cleaning it up.
+int CratexCreateSetup(const std::string& staged, const std::string& archive,
+                      const std::string& program) {
+  int code = SetUpMachine(CRX_FULL_STUB_FILE);
+  if (code != 0) return code;
+  std::unique_ptr<crx::HostPlatform> host = OpenMachine();
+  if (!host) return 2;
+  crx::SetLoggingSetting(0);
+  BenchUi ui;
+  host->Get().files.AllowAllWrites();
+  crx::ArchiveEngine engine(host->Get(), ui);
+  engine.SetOptions("+SZ");
+  crx::SetupInfo& info = engine.setup_info();
+  info.company = "Bench";
+  info.product = "Corpus";
+  info.description = "The benchmark's corpus";
+  info.setup_program = "setup.exe";
+  info.wait_program = "setup.exe";
+  if (!engine.CreateArchive(crx::HostToWindowsPath(archive))) return 3;
+  if (!engine.AddFile(crx::HostToWindowsPath(program), "setup.exe") ||
+      !engine.AddDirectory(crx::HostToWindowsPath(staged))) {
+    engine.AbortArchive();
+    return 4;
+  }
+  if (!engine.CloseArchive()) return 5;
+  return chmod(archive.c_str(), 0755) == 0 ? 0 : 6;
+}
+#endif
 
 // Builds the archive from the staged copy of the corpus with one folder
 // line, as a builder script does; jobs empty: as many as the machine has
@@ -463,26 +508,73 @@ ChildResult InChild(Step step) {
   return result;
 }
 
-// Runs a shell command line in a forked child and measures it like a
-// Cratex step: wall time and the peak resident memory of the largest of
-// its processes.
-// The child is started with posix_spawn, so that its peak memory is its
-// own, not the benchmark's pages it would share after a fork.
-ChildResult ShellInChild(const std::string& command) {
+// Where a measured program's peak memory is written (see MeasureMain).
+std::string g_peak_file;
+
+// Runs a program in a child and measures it like a Cratex step: wall time
+// and the peak resident memory of the largest of its processes. A process
+// started from this one (fork or posix_spawn) would count this program's
+// own peak as its own: the kernel carries the peak of the memory a process
+// replaces across exec. So the program is started from a fresh, small copy
+// of this benchmark (MeasureMain), which reports its child's peak.
+ChildResult SpawnInChild(const std::vector<std::string>& args, const std::string& label) {
   ChildResult result;
-  std::string sh = "sh", c = "-c", line = command;
-  char* argv[] = {sh.data(), c.data(), line.data(), nullptr};
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return result;
+  self[n] = '\0';
+  std::vector<std::string> copy = {self, "measure", g_peak_file};
+  // A step of this program's own ("extract ...") runs in a copy of it.
+  if (!args.empty() && args[0][0] != '/') copy.push_back(self);
+  copy.insert(copy.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : copy) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  ::remove(g_peak_file.c_str());
   const double start = Now();
   pid_t pid = 0;
-  if (posix_spawn(&pid, "/bin/sh", nullptr, nullptr, argv, environ) != 0) return result;
+  if (posix_spawn(&pid, self, nullptr, nullptr, argv.data(), environ) != 0) return result;
+  int status = 0;
+  if (waitpid(pid, &status, 0) < 0) return result;
+  result.seconds = Now() - start;
+  if (FILE* f = std::fopen(g_peak_file.c_str(), "r")) {
+    if (std::fscanf(f, "%ld", &result.peak_kb) != 1) result.peak_kb = 0;
+    std::fclose(f);
+  }
+  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (!result.ok) std::fprintf(stderr, "crx_bench: %s failed (status 0x%x)\n", label.c_str(), status);
+  return result;
+}
+
+// crx_bench measure FILE PROGRAM ARGS...: runs PROGRAM, writes the peak
+// resident memory (KB) of it and its descendants to FILE, and exits as it
+// did.
+int MeasureMain(int argc, char** argv) {
+  pid_t pid = fork();
+  if (pid < 0) return 126;
+  if (pid == 0) {
+    execvp(argv[3], argv + 3);
+    _exit(127);
+  }
   int status = 0;
   struct rusage usage;
-  if (wait4(pid, &status, 0, &usage) < 0) return result;
-  result.seconds = Now() - start;
-  result.peak_kb = usage.ru_maxrss;
-  result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  if (!result.ok) std::fprintf(stderr, "crx_bench: '%s' failed (status 0x%x)\n", command.c_str(), status);
-  return result;
+  if (wait4(pid, &status, 0, &usage) < 0) return 126;
+  if (FILE* f = std::fopen(argv[2], "w")) {
+    std::fprintf(f, "%ld\n", usage.ru_maxrss);
+    std::fclose(f);
+  }
+  (void)argc;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// A shell command line, measured.
+ChildResult ShellInChild(const std::string& command) {
+  return SpawnInChild({"/bin/sh", "-c", command}, "'" + command + "'");
+}
+
+// A program (no shell), measured.
+ChildResult ProgramInChild(const std::vector<std::string>& args) {
+  return SpawnInChild(args, args[0]);
 }
 
 std::string Quoted(const std::string& text) {
@@ -564,6 +656,7 @@ int SingleStep(const std::string& command, const std::string& from, const std::s
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 4 && std::strcmp(argv[1], "measure") == 0) return MeasureMain(argc, argv);
   if (argc == 4) return SingleStep(argv[1], argv[2], argv[3]);
   if (argc != 1) {
     std::fprintf(stderr, "usage: crx_bench                        the whole benchmark\n"
@@ -608,6 +701,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   const std::string work = buf.data();
+  g_peak_file = work + "/peak.txt";
   const std::string stub = work + "/stub.dat";
   const std::string archive = work + "/corpus.exe";
   const std::string crx_out = work + "/crx_out";
@@ -678,9 +772,49 @@ int main(int argc, char** argv) {
     }
   }
 
+  // A setup archive of the corpus behind the real full stub, built once;
+  // each round runs it silently, and it extracts into the machine's TEMP.
+  const std::string setup_archive = work + "/setup.exe";
+  const std::string setup_program = work + "/setup.sh";
+  const std::string stub_out = work + "/machine/drive_c/WINDOWS/TEMP/__CRX_tmp_0__";
+  bool have_stub = false;
+#ifdef CRX_FULL_STUB_FILE
+  {
+    FILE* f = std::fopen(setup_program.c_str(), "w");
+    if (f) {
+      std::fputs("#!/bin/sh\n: > __restart_env__.tmp\n", f);
+      std::fclose(f);
+    }
+    struct stat st;
+    have_stub = f && stat(CRX_FULL_STUB_FILE, &st) == 0 &&
+                InChild([&] { return CratexCreateSetup(staged_dir, setup_archive, setup_program); })
+                    .ok &&
+                InChild([&] { return SetUpMachine(stub); }).ok;
+  }
+#endif
+  if (!have_stub) std::printf("no setup archive behind the full stub: the stub step is skipped\n");
+
+  // makensis (zlib) builds an installer of the same staged copy.
+  const bool have_nsis = OnPath("makensis");
+  const std::string nsis_script = work + "/corpus.nsi";
+  const std::string nsis_file = work + "/corpus-nsis.exe";
+  if (have_nsis) {
+    FILE* f = std::fopen(nsis_script.c_str(), "w");
+    if (f) {
+      std::fprintf(f,
+                   "SetCompressor zlib\nOutFile \"%s\"\nInstallDir \"$TEMP\\corpus\"\n"
+                   "RequestExecutionLevel user\nSection\nSetOutPath \"$INSTDIR\"\n"
+                   "File /r \"%s/*\"\nSectionEnd\n",
+                   nsis_file.c_str(), staged_dir.c_str());
+      std::fclose(f);
+    }
+  } else {
+    std::printf("makensis is not installed (Debian package nsis): its step is skipped\n");
+  }
+
   Step create{"cratex create"}, create_one{"cratex create, 1 job"}, extract{"cratex extract"},
-      tar_gzip{"tar | gzip -6"}, tar_x{"tar -xzf"}, gzip{"gzip -6"}, gunzip{"gunzip"},
-      zip{"zip -6"}, unzip{"unzip"};
+      stub_x{"stub extract"}, tar_gzip{"tar | gzip -6"}, tar_x{"tar -xzf"}, gzip{"gzip -6"},
+      gunzip{"gunzip"}, zip{"zip -6"}, unzip{"unzip"}, nsis{"makensis zlib"};
   bool same_bytes = true;
 
   for (int round = 1; round <= kRounds; ++round) {
@@ -712,8 +846,22 @@ int main(int argc, char** argv) {
     if (create.ok) {
       RemoveTree(crx_out);
       MakeFolders(crx_out);
-      ChildResult x = InChild([&] { return CratexExtract(archive, crx_out); });
+      // A program of its own, as tar is: its time includes starting it, and
+      // its peak memory is its own.
+      ChildResult x = SpawnInChild({"extract", archive, crx_out}, "cratex extract");
       extract.Record(x.ok, x.seconds, x.peak_kb, x.start_kb);
+    }
+
+    if (have_stub) {
+      RemoveTree(stub_out);
+      ChildResult x = ProgramInChild({setup_archive, "/sms:silent"});
+      stub_x.Record(x.ok, x.seconds, x.peak_kb, x.start_kb);
+    }
+
+    if (have_nsis) {
+      ::remove(nsis_file.c_str());
+      ChildResult n = ShellInChild("makensis -V1 " + Quoted(nsis_script) + " >/dev/null");
+      nsis.Record(n.ok, n.seconds, n.peak_kb, n.start_kb);
     }
 
     if (have_gzip) {
@@ -752,16 +900,21 @@ int main(int argc, char** argv) {
   }
 
   // Every tool must give back the files it was given.
-  size_t crx_bad = 0, gz_bad = 0, zip_bad = 0;
+  size_t crx_bad = 0, stub_bad = 0, gz_bad = 0, zip_bad = 0;
   for (size_t i = 0; i < corpus.files.size(); ++i) {
     const std::string& path = corpus.files[i].path;
     if (extract.Usable() && !SameContent(path, crx_out + staged_dir + path)) {
       if (crx_bad++ < 5) std::fprintf(stderr, "crx_bench: cratex extracted %s wrongly\n", path.c_str());
     }
+    // The stub drops the drive and root of the stored names.
+    if (stub_x.Usable() && !SameContent(path, stub_out + staged_dir + path)) {
+      if (stub_bad++ < 5) std::fprintf(stderr, "crx_bench: the stub extracted %s wrongly\n", path.c_str());
+    }
     if (gunzip.Usable() && !SameContent(path, gunzip_outputs[i])) ++gz_bad;
     if (unzip.Usable() && !SameContent(path, unzip_out + path)) ++zip_bad;
   }
   if (crx_bad) extract.ok = false;
+  if (stub_bad) stub_x.ok = false;
   if (gz_bad) gunzip.ok = false;
   if (zip_bad) unzip.ok = false;
 
@@ -771,10 +924,11 @@ int main(int argc, char** argv) {
     for (const std::string& out : gz_outputs) gz_total += std::max<int64_t>(0, FileSize(out));
   }
   int64_t zip_size = zip.Usable() ? FileSize(zip_file) : -1;
+  int64_t nsis_size = nsis.Usable() ? FileSize(nsis_file) : -1;
 
   std::printf("\nwall time, best of %d (seconds):\n", kRounds);
-  for (const Step* s : {&create, &create_one, &extract, &tar_gzip, &tar_x, &gzip, &gunzip, &zip,
-                        &unzip}) {
+  for (const Step* s : {&create, &create_one, &extract, &stub_x, &tar_gzip, &tar_x, &gzip,
+                        &gunzip, &zip, &unzip, &nsis}) {
     if (!s->run) {
       std::printf("  %-16s skipped\n", s->name);
     } else if (!s->Usable()) {
@@ -785,6 +939,7 @@ int main(int argc, char** argv) {
     }
   }
   if (crx_bad) std::printf("  cratex extract: %zu files differ from the originals\n", crx_bad);
+  if (stub_bad) std::printf("  stub extract: %zu files differ from the originals\n", stub_bad);
   if (gz_bad) std::printf("  gunzip: %zu files differ from the originals\n", gz_bad);
   if (zip_bad) std::printf("  unzip: %zu files differ from the originals\n", zip_bad);
 
@@ -796,6 +951,9 @@ int main(int argc, char** argv) {
   PrintRatio("create / tar | gzip -6", create, tar_gzip);
   PrintRatio("create, 1 job / tar | gzip", create_one, tar_gzip);
   PrintRatio("extract / tar -xzf", extract, tar_x);
+  PrintRatio("stub extract / tar -xzf", stub_x, tar_x);
+  PrintRatio("create / makensis zlib", create, nsis);
+  PrintRatio("create, 1 job / makensis", create_one, nsis);
   PrintRatio("create / gzip -6", create, gzip);
   PrintRatio("create / zip -6", create, zip);
   PrintRatio("extract / gunzip", extract, gunzip);
@@ -817,10 +975,15 @@ int main(int argc, char** argv) {
                 100.0 * static_cast<double>(zip_size) / static_cast<double>(corpus.total));
   }
 
+  if (nsis_size >= 0) {
+    std::printf("  %-28s %9.2f  (%.1f%%)\n", "makensis installer", Mb(static_cast<uint64_t>(nsis_size)),
+                100.0 * static_cast<double>(nsis_size) / static_cast<double>(corpus.total));
+  }
+
   std::printf("\npeak resident memory (MB; goal: below 2.5 x the largest member = %.1f):\n",
               2.5 * Mb(corpus.largest));
   const double goal_kb = 2.5 * static_cast<double>(corpus.largest) / 1024.0;
-  for (const Step* s : {&create, &create_one, &extract, &tar_gzip, &tar_x}) {
+  for (const Step* s : {&create, &create_one, &extract, &stub_x, &tar_gzip, &tar_x, &nsis}) {
     if (!s->run) continue;
     std::printf("  %-16s %8.1f  %.2f x largest member  %s  (%.1f above the %.1f the child "
                 "inherited)\n",
@@ -834,6 +997,7 @@ int main(int argc, char** argv) {
   std::printf("\npeak memory ratios (Cratex / peer):\n");
   PrintMemoryRatio("create / tar | gzip -6", create, tar_gzip);
   PrintMemoryRatio("extract / tar -xzf", extract, tar_x);
+  PrintMemoryRatio("stub extract / tar -xzf", stub_x, tar_x);
 
   RemoveTree(work);
   return exit_code;
