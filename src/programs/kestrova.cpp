@@ -9,8 +9,9 @@
 // (minimised in silent runs) that starts the run from a message it posts
 // to itself, and stays open after an interactive run until the user closes
 // it. On Linux it is a console program on the emulated machine (current
-// folder: the host's current folder seen through the machine) that shows
-// its status as one line on a terminal and ends after its report.
+// folder: the host's current folder seen through the machine; a script or
+// response file named with a slash is a host path) that shows its status
+// as one line on a terminal and ends after its report.
 //
 // Dialogs come from the answers file named by CRX_ANSWERS when it is set,
 // else from Windows' dialogs or the terminal.
@@ -102,6 +103,40 @@ class BelowStatusFrontEnd : public ui::FrontEnd {
 void ReportStartFailure(const std::string& text) {
   std::fprintf(stderr, "Kestrova: %s\n", text.c_str());
 }
+
+// A path written with a slash is a host path: the machine's path for it.
+// Bare names ("install.txt") and Windows paths stay as they are, so the
+// default script and its question behave as on Windows.
+std::string MachineArgument(const std::string& arg) {
+  if (arg.find('/') == std::string::npos) return arg;
+  return MachinePath(arg);
+}
+
+// The command line with host paths turned into the machine's: the
+// response file of "/sms:FILE" and the script (one pair of quotes kept
+// around it). The restart form ("-...") is the interpreter's own.
+std::string MachineCommandLine(const std::string& tail) {
+  std::string silent;
+  std::string rest = tail;
+  if (rest.compare(0, 5, "/sms:") == 0) {
+    const size_t end = rest.find(' ');
+    silent = rest.substr(0, end);
+    rest = end == std::string::npos ? std::string() : rest.substr(end);
+    if (silent != "/sms:silent") silent = "/sms:" + MachineArgument(silent.substr(5));
+  }
+  size_t begin = rest.find_first_not_of(' ');
+  if (begin == std::string::npos) return silent;
+  std::string blanks = rest.substr(0, begin);
+  std::string script = rest.substr(begin);
+  while (!script.empty() && script.back() == ' ') script.pop_back();
+  if (script[0] != '-') {
+    const bool quoted = script.size() >= 2 && script.front() == '"' && script.back() == '"';
+    if (quoted) script = script.substr(1, script.size() - 2);
+    script = MachineArgument(script);
+    if (quoted) script = "\"" + script + "\"";
+  }
+  return silent + blanks + script;
+}
 #endif
 
 int Main() {
@@ -148,11 +183,14 @@ int Main() {
     return ui::InterpreterRunEnd{result.exit_code, result.keep_window};
   });
 #else
+  // Started by hand on Linux, the script and response file may be host
+  // paths.
+  const std::string machine_command_line = MachineCommandLine(command_line);
   ConsoleHost console(platform.terminal, service->front_end(),
                       has_answers || platform.terminal.IsInteractive());
   BelowStatusFrontEnd front_end(service->front_end(), console);
   interp::ScriptInterpreter interpreter(platform, front_end, console);
-  const interp::RunResult result = interpreter.Run(command_line);
+  const interp::RunResult result = interpreter.Run(machine_command_line);
   console.Finish();
   return result.exit_code;
 #endif

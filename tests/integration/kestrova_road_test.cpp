@@ -304,6 +304,33 @@ TEST_F(KestrovaRoadTest, RegisteredUninstallCommandRunsTheCopyInItsFolder) {
   EXPECT_EQ(1, Run(starter + " /sms:silent " + folder, tp_.Scratch()));
 }
 
+// Started by hand on Linux, Kestrova takes host paths for its script and
+// its response file; bare names stay names in the current folder.
+TEST_F(KestrovaRoadTest, HostPathsOnTheCommandLineAreTheMachinesPaths) {
+  ASSERT_TRUE(p().files.CreateFolder(At("scripts")));
+  Write(At("scripts\\show.txt"),
+        "set NO_UNINSTALL TRUE\nsetreg -lm \"SOFTWARE\\Velmora\\Check\" Script $PWD\n");
+  Write(At("scripts\\answers.ini"), "[Kestrova]\r\n");
+  const std::string kestrova = "\"" + HostToWindowsPath(CRX_KESTROVA_PROGRAM) + "\"";
+  const std::string script = WindowsToHostPath(At("scripts\\show.txt"));
+  const std::string response = WindowsToHostPath(At("scripts\\answers.ini"));
+  ASSERT_EQ(script.find('\\'), std::string::npos) << script;
+  // A response file that is not found ends the run with 1 before the
+  // script: 0 says both paths were found.
+  ASSERT_EQ(0, Run(kestrova + " /sms:" + response + " \"" + script + "\"", tp_.Scratch()))
+      << Read(Temp("Kestrova.log"));
+  const std::string log = Read(Temp("Kestrova.log"));
+  EXPECT_NE(log.find("\nSMS SETUP MODE\n"), std::string::npos) << log;
+  EXPECT_TRUE(winpath::EqualsNoCase(RegString("SOFTWARE\\Velmora\\Check", "Script"), tp_.Scratch()));
+
+  // A bare name is the script in the current folder.
+  Write(At("scripts\\install.txt"),
+        "set NO_UNINSTALL TRUE\nsetreg -lm \"SOFTWARE\\Velmora\\Check\" Default $PWD\n");
+  ASSERT_EQ(0, Run(kestrova + " /sms:silent install.txt", At("scripts")));
+  EXPECT_TRUE(winpath::EqualsNoCase(RegString("SOFTWARE\\Velmora\\Check", "Default"),
+                                    At("scripts")));
+}
+
 // The sample product with its builder script and installation script,
 // built and installed as the main job does it: the builder's folder holds
 // the launcher, the interpreter and the starter the script packs.
