@@ -289,13 +289,16 @@ bool ScriptInterpreter::FinalizeInstallation() {
   const std::string ver = VariableText("VER");
   const std::string uninstall_folder = Format("%s\\uninstall", home.c_str());
 
-  // The uninstall starter, by the copy command; its result is not checked
-  // (the starter may be missing from a package).
+  // The uninstall starter, by the copy command, which logs its command
+  // record as in a script, so its trace lines in the log belong to a
+  // command; its result is not checked (the starter may be missing from a
+  // package).
   ParsedCommand saved = cmd;
   cmd.Clear();
   cmd.command = "copy";
   cmd.args[0] = "unsetup.exe";
   cmd.args[1] = Format("%s\\uninstall\\unsetup.exe", home.c_str());
+  LogCommandRecord();
   CmdCopy();
   cmd = saved;
 
