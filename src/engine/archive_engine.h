@@ -144,7 +144,7 @@ struct EngineCore {
 
 class ArchiveEngine {
  public:
-  // Takes the process-wide silent mode (SetSilentMode) as it is now.
+  // Not silent until log().set_silent(true).
   ArchiveEngine(Platform& platform, UserInterface& ui);
   // Closes an open archive as CloseArchive does.
   ~ArchiveEngine();

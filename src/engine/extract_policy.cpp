@@ -330,7 +330,7 @@ bool ExtractPolicy::OkToReplaceFile(const std::string& path, FileTime member_tim
   if (hooks_->UserQuit()) return false;
   hooks_->Animate(false);
   int answer = kIdReplaceYes;
-  if (!SilentMode()) {
+  if (!log_.silent()) {
     // Give the feedback window time to settle before the dialog covers it.
     platform_.clock.Sleep(200);
     answer = ui_.ReplaceExistingFile(path);

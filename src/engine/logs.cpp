@@ -13,7 +13,6 @@ namespace {
 
 // The process-wide part, kept together in one place.
 struct ProcessLogState {
-  bool silent = false;
   int logging = -1;
   std::string last_temp_member;
 };
@@ -72,8 +71,6 @@ bool AppendErrorLog(Platform& platform, const std::string& message) {
          WriteAll(*file, ErrorLogEntry(now, message));
 }
 
-bool SilentMode() { return State().silent; }
-void SetSilentMode(bool silent) { State().silent = silent; }
 int LoggingSetting() { return State().logging; }
 void SetLoggingSetting(int value) { State().logging = value; }
 
@@ -144,7 +141,7 @@ void DeleteTempMember(Platform& platform) {
 const std::string& LastTempMember() { return State().last_temp_member; }
 
 EngineLog::EngineLog(Platform& platform, UserInterface& ui)
-    : platform_(platform), ui_(ui), silent_(SilentMode()) {
+    : platform_(platform), ui_(ui) {
   LoadLoggingSetting(platform.registry);
 }
 

@@ -1,8 +1,8 @@
 // Logs and temporary member copies of the archive engine.
 //
-// Process-wide state (one value per running program): the silent mode, the
-// logging setting (read once from the registry) and the last temporary
-// member. Per engine object (EngineLog, a member of the archive engine): the
+// Process-wide state (one value per running program): the logging setting
+// (read once from the registry) and the last temporary member. Per engine
+// object (EngineLog, a member of the archive engine): silent mode, the
 // activity log "Cratex.log", open while one archive operation runs with
 // logging on, and the daily error log that silent error reports go to.
 //
@@ -30,11 +30,6 @@ class UserInterface;
 // ---------------------------------------------------------------------------
 // Process-wide settings.
 
-// Silent mode: error reports go to the error log instead of a message box.
-// Hosts set it before creating engine objects.
-bool SilentMode();
-void SetSilentMode(bool silent);
-
 // The logging setting: -1 until read, then the decimal value of the
 // registry string HKCU "SOFTWARE\Velmora\Cratex\1.00" value Logging (0 when
 // the key cannot be opened; a missing value is written as "1"). Only 1
@@ -45,8 +40,8 @@ int LoadLoggingSetting(Registry& registry);
 // Overrides the setting for the rest of the run (the builder's preferences).
 void SetLoggingSetting(int value);
 
-// Back to the state at program start: not silent, logging -1, no temporary
-// member. For tests.
+// Back to the state at program start: logging -1, no temporary member. For
+// tests.
 void ResetLogState();
 
 // The folder both logs live in (no trailing separator added).
@@ -98,15 +93,17 @@ enum class ActivityEnd {
 
 class EngineLog {
  public:
-  // Takes a copy of the process-wide silent mode and, for the first engine
-  // object of the process, reads the logging setting.
+  // Not silent until set_silent; the first engine object of the process
+  // reads the logging setting.
   EngineLog(Platform& platform, UserInterface& ui);
   ~EngineLog();
   EngineLog(const EngineLog&) = delete;
   EngineLog& operator=(const EngineLog&) = delete;
 
+  // Silent mode: error reports go to the error log instead of a message
+  // box, and the extraction never asks before replacing a file. Each
+  // engine object has its own; its host sets it from its run's state.
   bool silent() const { return silent_; }
-  // Sets silent mode for this engine object only.
   void set_silent(bool silent) { silent_ = silent; }
   // The caption of the message box of interactive error reports.
   void set_caption(const std::string& caption) { caption_ = caption; }
@@ -146,7 +143,7 @@ class EngineLog {
 
   Platform& platform_;
   UserInterface& ui_;
-  bool silent_;
+  bool silent_ = false;
   bool echo_silent_ = false;
   int errors_reported_ = 0;
   std::string caption_ = "Cratex";

@@ -1,7 +1,11 @@
-// What the engine and the programs built on it ask of a person. The engine
-// only knows this interface; ui/ implements it with dialog models shown by
-// the front-end chosen at start-up (Win32 dialogs, the terminal, or an
-// answers file). Later dialogs are added here as typed calls.
+// What the engine asks of a person: message boxes, the replace question of
+// the extraction and the setup information of a new setup archive - the
+// calls the engine itself makes, and nothing else. ui/ implements it with
+// dialog models shown by the front-end chosen at start-up (Win32 dialogs,
+// the terminal, or an answers file). Every other dialog is a model in ui/
+// shown on the front-end directly (ui::FrontEnd::Show, or the typed helper
+// next to the model, such as ui::RunUnlockDialog); a new dialog is a new
+// model there, never a call here.
 #ifndef CRX_ENGINE_USER_INTERFACE_H
 #define CRX_ENGINE_USER_INTERFACE_H
 
@@ -80,21 +84,6 @@ class UserInterface {
     return kDialogUnavailable;
   }
 
-  // The lock dialog: asks for a new password twice. True with the password
-  // in *password when the user pressed OK, false when the user cancelled or
-  // the dialog cannot be shown.
-  virtual bool LockArchive(std::string* password) {
-    (void)password;
-    return false;
-  }
-
-  // The unlock dialog: asks for the password of an archive whose stored
-  // digest is digest, until the user gives the right one (true) or cancels
-  // (false; also when the dialog cannot be shown).
-  virtual bool UnlockArchive(const std::string& digest) {
-    (void)digest;
-    return false;
-  }
 };
 
 }  // namespace crx

@@ -65,10 +65,6 @@ class CountingInterface : public UserInterface {
     return inner_.ReplaceExistingFile(path);
   }
   int SetupInformation(SetupInfo* info) override { return inner_.SetupInformation(info); }
-  bool LockArchive(std::string* password) override { return inner_.LockArchive(password); }
-  bool UnlockArchive(const std::string& digest) override {
-    return inner_.UnlockArchive(digest);
-  }
 
   int errors() const { return errors_; }
 
@@ -158,7 +154,6 @@ int Main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  SetSilentMode(false);
   platform.terminal.CatchInterrupt();
   ProgramHost script_host(platform, ui, has_answers || has_record);
   builder::CommandLineRun run =

@@ -37,6 +37,7 @@
 #include "ui/browser.h"
 #include "ui/console/browser_console.h"
 #include "ui/feedback.h"
+#include "ui/password_dialogs.h"
 #include "ui/service.h"
 
 
@@ -219,7 +220,7 @@ class Tool {
         Fail("wrong password");
         return false;
       }
-    } else if (args_.command != "verify" && !ui_.UnlockArchive(digest)) {
+    } else if (args_.command != "verify" && !ui::RunUnlockDialog(front_end_, digest)) {
       Fail("the archive is password protected: give --password");
       return false;
     }
@@ -392,7 +393,6 @@ int Main(int argc, char** argv) {
     std::fprintf(stderr, "crx: %s\n", error.c_str());
     return kExitFailed;
   }
-  SetSilentMode(false);
   ui::TerminalNotices ui(platform.terminal, *service, "crx");
   Tool tool(platform, ui, service->front_end(), !answers.empty() || !record.empty(), args);
   return tool.Run();

@@ -5,6 +5,7 @@
 #include "stub/stub.h"
 #include "stub/stub_messages.h"
 #include "stub/temp_folder.h"
+#include "ui/silent_mode.h"
 
 namespace crx::stub {
 
@@ -20,6 +21,7 @@ bool BrowseOwnArchive(HandoverContext& context, bool list_only) {
   options.make_feedback = host.make_feedback;
   options.native = host.browser;
   options.send_dde = host.send_dde;
+  options.silent = context.silent_mode.silent();
   return ui::ShowArchiveBrowser(context.platform, host.ui, host.front_end, options) ==
          ui::kBrowserClosed;
 }

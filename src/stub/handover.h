@@ -15,6 +15,10 @@ class ArchiveEngine;
 struct Platform;
 }  // namespace crx
 
+namespace crx::ui {
+class SilentMode;
+}  // namespace crx::ui
+
 namespace crx::stub {
 struct StubHost;
 }  // namespace crx::stub
@@ -32,8 +36,8 @@ struct HandoverContext {
   ArchiveEngine& engine;
   StubMessages& messages;
   StubLog& log;
-  bool silent = false;
-  std::string response_file;  // as received after "/sms:"
+  // Silent mode and the response file as received after "/sms:".
+  const ui::SilentMode& silent_mode;
   // Lets waiting window messages be processed while the stub waits; may
   // be empty.
   std::function<void()> process_messages;

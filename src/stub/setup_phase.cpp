@@ -14,6 +14,7 @@
 #include "stub/handover.h"
 #include "stub/stub_messages.h"
 #include "stub/temp_folder.h"
+#include "ui/silent_mode.h"
 
 namespace crx::stub {
 
@@ -188,7 +189,8 @@ void RunSetupPhaseSteps(HandoverContext& context, const TempFolder& folder) {
 
   if (!program.empty()) {
     const std::string command_line =
-        SetupCommandLine(program, context.silent, context.response_file);
+        SetupCommandLine(program, context.silent_mode.silent(),
+                         context.silent_mode.response_file());
     // The two stubs write this line in different case; the variant holds
     // the format, which always takes the program text and the line.
 #pragma GCC diagnostic push

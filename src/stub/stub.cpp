@@ -14,6 +14,8 @@
 #include "ui/feedback.h"
 #include "ui/feedback_hooks.h"
 #include "ui/front_end.h"
+#include "ui/password_dialogs.h"
+#include "ui/silent_mode.h"
 
 namespace crx::stub {
 
@@ -38,13 +40,11 @@ class StubHooks : public ui::FeedbackHooks {
 class Stub {
  public:
   Stub(const StubVariant& variant, StubHost& host, const StubCommand& command)
-      : host_(host), platform_(host.platform), command_(command),
-        log_(platform_), messages_(host.ui, log_, command.silent),
-        // Silent mode is process-wide state the engine copies when it is
-        // constructed, so it is set first (see the caller).
+      : host_(host), platform_(host.platform), command_(command), mode_(command),
+        log_(platform_), messages_(host.front_end, log_, mode_),
         engine_(platform_, host.ui), hooks_(host),
-        context_{variant, platform_, engine_, messages_, log_, command.silent,
-                 command.response_file} {
+        context_{variant, platform_, engine_, messages_, log_, mode_} {
+    engine_.log().set_silent(mode_.silent());
     engine_.set_stub_reader(true, variant.archive_offset);
     engine_.set_hooks(&hooks_);
     context_.process_messages = host.process_messages;
@@ -134,7 +134,7 @@ class Stub {
         messages_.StubFatal(platform_, "ERROR - invalid passwd in RESPONSE file");
         return kStubFailed;
       }
-    } else if (!host_.ui.UnlockArchive(digest)) {
+    } else if (!ui::RunUnlockDialog(host_.front_end, digest)) {
       return kStubCancelled;
     }
     engine_.set_password_accepted(true);
@@ -168,6 +168,8 @@ class Stub {
   StubHost& host_;
   Platform& platform_;
   const StubCommand& command_;
+  // The run's silent state, passed to everything that asks.
+  const ui::SilentMode mode_;
   StubLog log_;
   StubMessages messages_;
   ArchiveEngine engine_;
@@ -186,7 +188,6 @@ int RunStub(const StubVariant& variant, StubHost& host, const std::string& comma
                        kStubCaption, kMbOk);
     return kStubFailed;
   }
-  SetSilentMode(command.silent);
   Stub stub(variant, host, command);
   return stub.Run();
 }

@@ -1,14 +1,18 @@
-// What a stub takes from its command line and its response file.
+// What a stub takes from its command line and its response file: the
+// shared silent option (ui/silent_mode.h) with the stub's own rules.
 //
-// Only one form means anything: a tail that begins with "/sms:" (exactly
-// so: "/SMS:" is not recognised) selects silent mode; the word after it, up
-// to the first blank, is "silent" (no response file) or the response
-// file's path. Everything else on the line is ignored, and a line that does
-// not begin with "/sms:" starts an interactive run.
+// Only one form means anything: a tail that begins with "/sms:" (after any
+// blanks or tabs; exactly so: "/SMS:" is not recognised) selects silent
+// mode; the word after it, up to the first blank, is "silent" (no response
+// file) or the response file's path. Everything else on the line is
+// ignored, and a line that does not begin with "/sms:" starts an
+// interactive run.
 #ifndef CRX_STUB_STUB_COMMAND_LINE_H
 #define CRX_STUB_STUB_COMMAND_LINE_H
 
 #include <string>
+
+#include "ui/silent_mode.h"
 
 namespace crx {
 struct Platform;
@@ -16,13 +20,7 @@ struct Platform;
 
 namespace crx::stub {
 
-struct StubCommand {
-  bool silent = false;
-  // True when the word after "/sms:" is not "silent": it names the
-  // response file (which may then be the empty name "/sms:" alone gives).
-  bool has_response_file = false;
-  std::string response_file;
-};
+using StubCommand = ui::SilentOption;
 
 // tail: the command line after the program name (leading blanks allowed).
 StubCommand ParseStubCommandLine(const std::string& tail);

@@ -5,23 +5,17 @@
 #include "platform/platform.h"
 #include "ui/answers/answers.h"
 #include "ui/message_box.h"
-#include "ui/password_dialogs.h"
 #include "ui/replace_dialog.h"
 
 namespace crx::stub {
 
 int StubInterface::MessageBox(const std::string& text, const std::string& caption,
                               uint32_t flags) {
-  ui::MessageBoxDialog dialog(text, caption, flags);
-  return front_end_->Show(dialog);
+  return ui::ShowMessageBox(*front_end_, text, caption, flags);
 }
 
 int StubInterface::ReplaceExistingFile(const std::string& path) {
   return ui::RunReplaceExistingFileDialog(*front_end_, path);
-}
-
-bool StubInterface::UnlockArchive(const std::string& digest) {
-  return ui::RunUnlockDialog(*front_end_, digest);
 }
 
 bool UnattendedRun(Platform& platform) {

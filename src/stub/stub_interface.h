@@ -1,10 +1,11 @@
-// The user interface of a stub: only the dialogs a stub shows (message
-// boxes, the unlock dialog, the replace question of the extraction and the
-// setup confirmation), on the system's own front-end or, with CRX_ANSWERS
-// set, on answers read from that file. It leaves out what the other
-// programs' service carries (the terminal-only mode, recording, the
-// builder's dialogs), which a stub never uses and cannot afford to link.
-// Like every program it records the answers given when CRX_RECORD is set.
+// The user interface of a stub: the engine's calls a stub answers (message
+// boxes and the replace question of the extraction; other dialogs, the
+// unlock dialog and the setup confirmation, are shown on front_end()), on
+// the system's own front-end or, with CRX_ANSWERS set, on answers read
+// from that file. It leaves out what the other programs' service carries
+// (the terminal-only mode, the builder's dialogs), which a stub never uses
+// and cannot afford to link. Like every program it records the answers
+// given when CRX_RECORD is set.
 #ifndef CRX_STUB_STUB_INTERFACE_H
 #define CRX_STUB_STUB_INTERFACE_H
 
@@ -28,7 +29,6 @@ class StubInterface : public UserInterface {
   int MessageBox(const std::string& text, const std::string& caption,
                  uint32_t flags) override;
   int ReplaceExistingFile(const std::string& path) override;
-  bool UnlockArchive(const std::string& digest) override;
 
   ui::FrontEnd& front_end() { return *front_end_; }
 

@@ -2,7 +2,6 @@
 
 #include "common/format.h"
 #include "engine/logs.h"
-#include "engine/user_interface.h"
 #include "platform/platform.h"
 
 namespace crx::stub {
@@ -54,31 +53,18 @@ void StubLog::Flush() {
   }
 }
 
-int StubMessages::StubMessage(const std::string& text, uint32_t flags) {
-  if (!silent_) return ui_.MessageBox(text, kStubCaption, flags);
-  const std::string entry = Format("\nMESSAGE (flags=0x%x)\n%s\n", flags, text.c_str());
-  if (log_.IsOpen()) {
-    log_.Write(entry);
-    log_.Flush();
-  } else {
-    unlogged_ += entry;
-  }
-  // The MB_YESNO bit decides: MB_RETRYCANCEL shares it and also gets IDYES.
-  return (flags & kMbYesNo) != 0 ? kIdYes : kIdOk;
-}
-
 void StubMessages::StubFatal(Platform& platform, const std::string& text) {
   if (!log_.OpenOwn(Format("%s/Cratex.log", LogFolder(platform.environment).c_str()))) {
     // No log of its own (a missing folder, or a link in the way): the
     // reason the run stops goes to the error log instead.
     AppendErrorLog(platform, text);
-    unlogged_.clear();
+    service_.ClearUnlogged();
     return;
   }
   // What could not be logged on the way here first (the temporary
   // folder's own reasons), then the reason the run stops.
-  log_.Write(unlogged_);
-  unlogged_.clear();
+  log_.Write(service_.unlogged());
+  service_.ClearUnlogged();
   StubMessage(text, 0);
   log_.Close();
 }

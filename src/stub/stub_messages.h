@@ -1,9 +1,11 @@
 // How a stub tells the user something, and its own log.
 //
-// Interactive runs show message boxes. Silent runs must never wait for a
-// person: their messages go to the stub's log when one is open and are
-// otherwise dropped. The stub's log is the engine's activity log once the
-// extraction has succeeded, or the log that StubFatal opens for itself.
+// The stub's messages go through the shared message service
+// (ui/message_service.h): interactive runs show message boxes; silent runs
+// never wait for a person, their messages go to the stub's log when one is
+// open and are otherwise kept for StubFatal. The stub's log is the
+// engine's activity log once the extraction has succeeded, or the log that
+// StubFatal opens for itself.
 #ifndef CRX_STUB_STUB_MESSAGES_H
 #define CRX_STUB_STUB_MESSAGES_H
 
@@ -11,12 +13,18 @@
 #include <memory>
 #include <string>
 
+#include "ui/message_service.h"
+
 namespace crx {
 struct Platform;
 class EngineLog;
 class File;
-class UserInterface;
 }  // namespace crx
+
+namespace crx::ui {
+class FrontEnd;
+class SilentMode;
+}  // namespace crx::ui
 
 namespace crx::stub {
 
@@ -25,10 +33,10 @@ inline constexpr const char* kStubCaption = "Cratex";
 
 // Where the stub's own lines go: nowhere, the engine's activity log (while
 // that is open), or a file of the stub's own.
-class StubLog {
+class StubLog : public ui::MessageLog {
  public:
   explicit StubLog(Platform& platform);
-  ~StubLog();
+  ~StubLog() override;
   StubLog(const StubLog&) = delete;
   StubLog& operator=(const StubLog&) = delete;
 
@@ -40,10 +48,10 @@ class StubLog {
   bool OpenOwn(const std::string& path);
   void Close();
 
-  bool IsOpen() const;
+  bool IsOpen() const override;
   // Writes text exactly as given; nothing when no log is open.
-  void Write(const std::string& text);
-  void Flush();
+  void Write(const std::string& text) override;
+  void Flush() override;
 
  private:
   Platform& platform_;
@@ -53,15 +61,18 @@ class StubLog {
 
 class StubMessages {
  public:
-  StubMessages(UserInterface& ui, StubLog& log, bool silent)
-      : ui_(ui), log_(log), silent_(silent) {}
+  // mode: the run's silent state (not owned).
+  StubMessages(ui::FrontEnd& front_end, StubLog& log, const ui::SilentMode& mode)
+      : log_(log), service_(front_end, log, mode, kStubCaption) {}
 
-  bool silent() const { return silent_; }
+  bool silent() const { return service_.silent(); }
 
   // Interactive: a message box with text and the MB_* flags; returns the
   // button pressed. Silent: "\nMESSAGE (flags=0x%x)\n%s\n" into the log
   // when one is open (flushed), and IDYES for MB_YESNO, else IDOK.
-  int StubMessage(const std::string& text, uint32_t flags);
+  int StubMessage(const std::string& text, uint32_t flags) {
+    return service_.Message(text, flags);
+  }
 
   // Silent runs only, for the failures that end them: makes "Cratex.log"
   // in the log folder (TEMP, else TMP, else "C:/TEMP") the stub's log,
@@ -72,12 +83,8 @@ class StubMessages {
   void StubFatal(Platform& platform, const std::string& text);
 
  private:
-  UserInterface& ui_;
   StubLog& log_;
-  bool silent_;
-  // Silent messages given while no log was open, as they would have been
-  // logged.
-  std::string unlogged_;
+  ui::MessageService service_;
 };
 
 }  // namespace crx::stub

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "ui/feedback.h"
 #include "ui/front_end.h"
+#include "ui/password_dialogs.h"
 
 namespace crx::ui {
 
@@ -86,6 +87,7 @@ ArchiveBrowser::ArchiveBrowser(Platform& platform, UserInterface& ui, FrontEnd& 
       engine_(platform, ui),
       hooks_(std::make_unique<Hooks>(*this)) {
   engine_.set_hooks(hooks_.get());
+  engine_.log().set_silent(options_.silent);
   if (options_.stub_reader) engine_.set_stub_reader(true, options_.own_offset);
 }
 
@@ -102,7 +104,7 @@ bool ArchiveBrowser::Open() {
   engine_.set_password_accepted(accepted);
   const IdentificationRecord& id = engine_.identification();
   if (!engine_.open_failed() && id.HasPassword() && !accepted) {
-    if (!ui_.UnlockArchive(id.password_digest)) return false;
+    if (!RunUnlockDialog(front_end_, id.password_digest)) return false;
     engine_.set_password_accepted(true);
   }
 

@@ -114,6 +114,9 @@ struct BrowserOptions {
   // Stubs read only their own archive at their own length.
   bool stub_reader = false;
   int32_t own_offset = 0;
+  // A silent run: the browser's engine reports errors to the error log and
+  // replaces files without asking.
+  bool silent = false;
   // Makes a feedback window for a long extraction; null: none is shown.
   std::function<std::unique_ptr<Feedback>()> make_feedback;
   // The interactive dialog of the program (Win32 or the terminal). Null,

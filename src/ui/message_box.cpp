@@ -1,6 +1,7 @@
 #include "ui/message_box.h"
 
 #include "engine/user_interface.h"
+#include "ui/front_end.h"
 
 namespace crx::ui {
 
@@ -60,5 +61,10 @@ MessageIcon MessageBoxDialog::Icon() const {
   }
 }
 
+int ShowMessageBox(FrontEnd& front_end, const std::string& text, const std::string& caption,
+                   uint32_t flags) {
+  MessageBoxDialog dialog(text, caption, flags);
+  return front_end.Show(dialog);
+}
 
 }  // namespace crx::ui

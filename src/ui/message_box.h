@@ -33,6 +33,13 @@ class MessageBoxDialog : public Dialog {
   uint32_t flags_;
 };
 
+class FrontEnd;
+
+// Shows a message box on front_end; returns the identifier of the button
+// pressed.
+int ShowMessageBox(FrontEnd& front_end, const std::string& text, const std::string& caption,
+                   uint32_t flags);
+
 }  // namespace crx::ui
 
 #endif  // CRX_UI_MESSAGE_BOX_H

@@ -6,7 +6,6 @@
 #include "platform/platform.h"
 #include "ui/console/console_front_end.h"
 #include "ui/message_box.h"
-#include "ui/password_dialogs.h"
 #include "ui/replace_dialog.h"
 #include "ui/setup_info_dialogs.h"
 
@@ -14,8 +13,7 @@ namespace crx::ui {
 
 int UserInterfaceService::MessageBox(const std::string& text,
                                      const std::string& caption, uint32_t flags) {
-  MessageBoxDialog dialog(text, caption, flags);
-  return front_end_->Show(dialog);
+  return ShowMessageBox(*front_end_, text, caption, flags);
 }
 
 int UserInterfaceService::ReplaceExistingFile(const std::string& path) {
@@ -24,14 +22,6 @@ int UserInterfaceService::ReplaceExistingFile(const std::string& path) {
 
 int UserInterfaceService::SetupInformation(SetupInfo* info) {
   return RunSetupInfoDialog(*front_end_, info);
-}
-
-bool UserInterfaceService::LockArchive(std::string* password) {
-  return RunLockDialog(*front_end_, password);
-}
-
-bool UserInterfaceService::UnlockArchive(const std::string& digest) {
-  return RunUnlockDialog(*front_end_, digest);
 }
 
 int TerminalNotices::MessageBox(const std::string& text, const std::string& caption,

@@ -23,9 +23,9 @@ class UserInterfaceService : public UserInterface {
                  uint32_t flags) override;
   int ReplaceExistingFile(const std::string& path) override;
   int SetupInformation(SetupInfo* info) override;
-  bool LockArchive(std::string* password) override;
-  bool UnlockArchive(const std::string& digest) override;
-  // Shows any dialog model; returns the identifier it closed with.
+  // Shows any dialog model; returns the identifier it closed with. Every
+  // dialog the engine does not ask for goes this way (or through the typed
+  // helper next to its model, given front_end()).
   int Show(Dialog& dialog) { return front_end_->Show(dialog); }
 
   FrontEnd& front_end() { return *front_end_; }
@@ -38,7 +38,7 @@ class UserInterfaceService : public UserInterface {
 // an OK button is a notice, written to the terminal: one with the
 // information icon to the output stream, every other one to the error
 // stream as "prefix: text", counted as an error. Questions and dialogs go
-// to the service's front-end.
+// to the service's front-end (front_end()).
 class TerminalNotices : public UserInterface {
  public:
   TerminalNotices(Terminal& terminal, UserInterfaceService& service, std::string prefix)
@@ -50,10 +50,8 @@ class TerminalNotices : public UserInterface {
     return service_.ReplaceExistingFile(path);
   }
   int SetupInformation(SetupInfo* info) override { return service_.SetupInformation(info); }
-  bool LockArchive(std::string* password) override { return service_.LockArchive(password); }
-  bool UnlockArchive(const std::string& digest) override {
-    return service_.UnlockArchive(digest);
-  }
+
+  FrontEnd& front_end() { return service_.front_end(); }
 
   // The notices written to the error stream so far.
   int errors() const { return errors_; }

@@ -282,7 +282,6 @@ class ArchiveWriterTest : public ::testing::Test {
 
   void TearDown() override {
     engine_.reset();
-    SetSilentMode(false);
     ResetLogState();
     if (!tp_.ok()) return;
     Registry& reg = tp_.Get().registry;
@@ -358,6 +357,7 @@ class ArchiveWriterTest : public ::testing::Test {
 
   ArchiveEngine& NewEngine() {
     engine_ = std::make_unique<ArchiveEngine>(*platform_, ui_);
+    engine_->log().set_silent(silent_);
     return *engine_;
   }
   Decoded DecodeArchive(int64_t offset = FULL_STUB_SIZE) {
@@ -385,6 +385,7 @@ class ArchiveWriterTest : public ::testing::Test {
   std::unique_ptr<BigFileSystem> files_;
   std::unique_ptr<Platform> platform_;
   std::unique_ptr<ArchiveEngine> engine_;
+  bool silent_ = false;  // NewEngine makes silent engines
   bool had_temp_ = false, had_tmp_ = false, had_user_key_ = false, had_machine_key_ = false;
   bool had_datafile_ = false, had_mdatafile_ = false;
   std::string saved_temp_, saved_tmp_, saved_datafile_, saved_mdatafile_;
@@ -720,7 +721,7 @@ TEST_F(ArchiveWriterTest, EncryptionWithoutAPasswordIsRefused) {
 }
 
 TEST_F(ArchiveWriterTest, StubRegistryMessagesShowEvenWhenSilent) {
-  SetSilentMode(true);
+  silent_ = true;  // the engines made from here on
   const std::string copy_error = Format("Error creating archive 0x%x[%d]", 2u, 2);
   ASSERT_TRUE(SetStubValue("datafile", ""));
   {
@@ -868,7 +869,7 @@ TEST_F(ArchiveWriterTest, FilesThatCannotBeStored) {
   EXPECT_EQ(d.id.file_count, 1);
 
   // Silent: no question, the add fails.
-  SetSilentMode(true);
+  silent_ = true;  // the engines made from here on
   engine_.reset();
   ui_.calls.clear();
   ArchiveEngine& f = NewEngine();

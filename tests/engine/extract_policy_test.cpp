@@ -450,13 +450,13 @@ TEST_F(ExtractPolicyTest, PromptAnswersAndTheModesTheyLeave) {
 
 TEST_F(ExtractPolicyTest, SilentModeAndQuitNeverAsk) {
   std::string file = MakeFile("f.txt", kTime);
-  SetSilentMode(true);
+  log_->set_silent(true);
   EXPECT_TRUE(policy_->OkToReplaceFile(file, kTime - 1));
   EXPECT_TRUE(policy_->OkToReplaceFile(file, kTime - 1));
   EXPECT_EQ(policy_->replace_mode(), kReplacePrompt);
   EXPECT_TRUE(clock_.sleeps.empty());
   EXPECT_EQ(hooks_.events, "PA0A1PA0A1");
-  SetSilentMode(false);
+  log_->set_silent(false);
   hooks_.events.clear();
   hooks_.quit = true;
   EXPECT_FALSE(policy_->OkToReplaceFile(file, kTime + 1));

@@ -218,10 +218,10 @@ TEST_F(LogsTest, LoggingSettingIsReadOnceFromTheRegistry) {
 
 TEST_F(LogsTest, SilentErrorsGoToTheDailyLogByteForByte) {
   SetLoggingSetting(0);  // the error log does not depend on logging
-  SetSilentMode(true);
   std::string path = tp_.Scratch() + "/Cratex_06122026.err";
   {
     EngineLog log(platform(), ui_);
+    log.set_silent(true);
     EXPECT_TRUE(log.silent());
     log.ReportError("first");
     clock_.now = Time(2026, 12, 6, 9, 59, 1, 7);
@@ -236,6 +236,7 @@ TEST_F(LogsTest, SilentErrorsGoToTheDailyLogByteForByte) {
   // A second engine object the same day appends a second header.
   {
     EngineLog log(platform(), ui_);
+    log.set_silent(true);
     log.ReportError("again");
   }
   EXPECT_EQ(Read(path), day1 + "\nCratex ERROR LOG 029:027 6/12/2026 \n\n[9:7 6/12/2026] again\n");
@@ -243,6 +244,7 @@ TEST_F(LogsTest, SilentErrorsGoToTheDailyLogByteForByte) {
   // Another day starts another file, day first in the name.
   clock_.now = Time(2027, 1, 2, 0, 0, 0, 0);
   EngineLog log(platform(), ui_);
+  log.set_silent(true);
   log.ReportError("new year");
   EXPECT_EQ(Read(tp_.Scratch() + "/Cratex_02012027.err"),
             "\nCratex ERROR LOG 020:020 2/1/2027 \n\n[0:0 2/1/2027] new year\n");
@@ -266,10 +268,10 @@ TEST_F(LogsTest, EchoedSilentReportsEscapeControlCharacters) {
   Platform& real = tp_.Get();
   Platform echoing{real.files, real.registry, real.processes, real.environment, clock_, terminal,
                    real.shell};
-  SetSilentMode(true);
   const std::string message = "ERROR\nbad name 'a\x1b]2;pwned\x07" "b\rc'\tend";
   {
     EngineLog log(echoing, ui_);
+    log.set_silent(true);
     log.set_echo_silent_reports(true);
     log.ReportError(message);
   }
@@ -279,6 +281,7 @@ TEST_F(LogsTest, EchoedSilentReportsEscapeControlCharacters) {
   // Without the echo the terminal hears nothing.
   terminal.errors.clear();
   EngineLog quiet(echoing, ui_);
+  quiet.set_silent(true);
   quiet.ReportError(message);
   EXPECT_EQ(terminal.errors, "");
 }
@@ -295,12 +298,10 @@ TEST_F(LogsTest, InteractiveErrorsShowATopmostBoxAndLogNothing) {
   std::vector<FolderEntry> entries;
   EXPECT_FALSE(files().ListFolder(tp_.Scratch() + "\\*.err", &entries));
 
-  // The copy of silent mode is taken at construction; one engine object
-  // may be made silent alone.
-  SetSilentMode(true);
-  EXPECT_FALSE(log.silent());
-  SetSilentMode(false);
+  // Silent mode belongs to each engine object: one may be made silent
+  // alone.
   EngineLog other(platform(), ui_);
+  EXPECT_FALSE(other.silent());
   other.set_silent(true);
   other.ReportError("quiet");
   EXPECT_EQ(ui_.calls.size(), 1u);
@@ -308,9 +309,9 @@ TEST_F(LogsTest, InteractiveErrorsShowATopmostBoxAndLogNothing) {
 }
 
 TEST_F(LogsTest, ErrorLogInAMissingFolderIsLostQuietly) {
-  SetSilentMode(true);
   env().Set("TEMP", tp_.Scratch() + "\\missing");
   EngineLog log(platform(), ui_);
+  log.set_silent(true);
   log.ReportError("lost");
   log.ReportError("lost again");
   EXPECT_FALSE(files().Exists(tp_.Scratch() + "\\missing"));
@@ -324,10 +325,12 @@ TEST_F(LogsTest, ErrorLogInAMissingFolderIsLostQuietly) {
   EXPECT_EQ(LogFolder(env()), "C:/TEMP");
   if (!files().Exists("C:\\TEMP")) {
     EngineLog none(platform(), ui_);
+    none.set_silent(true);
     none.ReportError("nowhere");
     EXPECT_FALSE(files().Exists("C:\\TEMP"));
     ASSERT_TRUE(CreateOwnFolder("C:\\TEMP"));
     EngineLog there(platform(), ui_);
+    there.set_silent(true);
     there.ReportError("in C:\\TEMP");
     EXPECT_EQ(Read("C:\\TEMP\\Cratex_06122026.err"),
               "\nCratex ERROR LOG 0214:02789 6/12/2026 \n\n[14:789 6/12/2026] in C:\\TEMP\n");
@@ -392,7 +395,6 @@ TEST_F(LogsTest, ActivityLogSectionsAcrossOperations) {
 // a program of this user write (or empty) a file of the attacker's choice.
 TEST_F(LogsTest, LinksPlantedWhereTheLogsGoAreNeverFollowed) {
   SetLoggingSetting(1);
-  SetSilentMode(true);
   const std::string victim = tp_.Scratch() + "\\victim.txt";
   Write(victim, "precious");
   const std::string host_victim = WindowsToHostPath(victim);
@@ -406,6 +408,7 @@ TEST_F(LogsTest, LinksPlantedWhereTheLogsGoAreNeverFollowed) {
   // Started afresh: the link is removed, and a new file takes its place.
   plant(activity);
   EngineLog log(platform(), ui_);
+  log.set_silent(true);
   ASSERT_TRUE(log.OpenActivityLog(ActivityKind::kExtract, "C:\\a.exe"));
   log.CloseActivityLog(ActivityEnd::kCloseExtracting);
   EXPECT_EQ(Read(victim), "precious");
@@ -424,6 +427,7 @@ TEST_F(LogsTest, LinksPlantedWhereTheLogsGoAreNeverFollowed) {
   // is touched.
   plant(error_log);
   EngineLog second(platform(), ui_);
+  second.set_silent(true);
   second.ReportError("disk on fire");
   EXPECT_EQ(Read(victim), "precious");
   EXPECT_TRUE(ui_.calls.empty());

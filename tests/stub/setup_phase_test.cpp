@@ -20,6 +20,8 @@
 #include "support/file_helpers.h"
 #include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
+#include "ui/front_end.h"
+#include "ui/silent_mode.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -30,12 +32,19 @@
 namespace crx {
 namespace {
 
-class NoUi : public UserInterface {
+// The engine's and the stub's messages, recorded and answered OK (or with
+// the box's refusing answer).
+class NoUi : public UserInterface, public ui::FrontEnd {
  public:
   std::vector<std::string> messages;
   int MessageBox(const std::string& text, const std::string&, uint32_t) override {
     messages.push_back(text);
     return kIdOk;
+  }
+  int Show(ui::Dialog& dialog) override {
+    messages.push_back(dialog.Text());
+    dialog.Refuse();
+    return dialog.Result();
   }
 };
 
@@ -120,9 +129,12 @@ class SetupPhaseTest : public ::testing::Test {
            const std::string& response = std::string(), bool minimal = false) {
     engine_->setup_info().setup_program = setup;
     engine_->setup_info().wait_program = wait;
-    stub::StubMessages messages(ui_, *log_, silent);
+    ui::SilentMode mode;
+    mode.set_silent(silent);
+    if (!response.empty()) mode.set_response_file(response);
+    stub::StubMessages messages(ui_, *log_, mode);
     stub::HandoverContext context{minimal ? stub::MinimalStub() : stub::FullStub(), p(),
-                                  *engine_, messages, *log_, silent, response};
+                                  *engine_, messages, *log_, mode};
     stub::RunSetupPhaseSteps(context, folder_);
     log_->Close();
   }

@@ -30,6 +30,7 @@
 #include "ui/browser.h"
 #include "ui/feedback.h"
 #include "ui/message_box.h"
+#include "ui/silent_mode.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -339,7 +340,6 @@ class StubStartupTest : public ::testing::Test {
     refusals_ = raw->refusals;
     transcript_ = recorder ? recorder->Transcript() : std::string("<none>");
     p().files.SetCurrentFolder(saved_folder_);
-    SetSilentMode(false);
     return result;
   }
 
@@ -825,9 +825,11 @@ TEST_F(StubStartupTest, FailedExtractionKeepsTheFolderAndWritesNoCompletion) {
 }
 
 TEST_F(StubStartupTest, SilentMessagesAnswerYesToYesNoQuestions) {
-  RecordingInterface ui;
+  ScriptedFrontEnd front_end;
   stub::StubLog log(p());
-  stub::StubMessages messages(ui, log, true);
+  ui::SilentMode mode;
+  mode.set_silent(true);
+  stub::StubMessages messages(front_end, log, mode);
   // No log open: the message is dropped, the answers still come.
   EXPECT_EQ(kIdYes, messages.StubMessage("question", kMbYesNo));
   EXPECT_EQ(kIdOk, messages.StubMessage("note", kMbOk));
@@ -835,6 +837,7 @@ TEST_F(StubStartupTest, SilentMessagesAnswerYesToYesNoQuestions) {
   EXPECT_EQ(kIdYes, messages.StubMessage("again?", kMbYesNo | kMbIconQuestion));
   log.Close();
   EXPECT_EQ("\nMESSAGE (flags=0x24)\nagain?\n", ReadFile(At("own.log")));
+  EXPECT_TRUE(front_end.shown.empty());
 }
 
 }  // namespace

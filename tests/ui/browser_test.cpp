@@ -26,8 +26,7 @@ namespace {
 
 constexpr const char* kSettingsKey = "SOFTWARE\\Velmora\\Cratex\\1.00";
 
-// Message boxes are recorded and answered from a list (then with answer);
-// the unlock dialog goes to a front-end when one is given.
+// Message boxes are recorded and answered from a list (then with answer).
 class RecordingUi : public UserInterface {
  public:
   std::vector<std::string> texts;
@@ -43,15 +42,32 @@ class RecordingUi : public UserInterface {
     answers.erase(answers.begin());
     return a;
   }
-  bool UnlockArchive(const std::string& digest) override {
-    ++unlock_calls;
-    return unlock_front_end && RunUnlockDialog(*unlock_front_end, digest);
-  }
   int Count(const std::string& text) const {
     int n = 0;
     for (const std::string& t : texts) n += t == text ? 1 : 0;
     return n;
   }
+};
+
+// The browser's dialogs go to the answers front-end, except the unlock
+// dialog: counted, and sent to the recording UI's unlock front-end (refused
+// when there is none).
+class UnlockRouter : public FrontEnd {
+ public:
+  UnlockRouter(RecordingUi& ui, FrontEnd& others) : ui_(ui), others_(others) {}
+  int Show(Dialog& dialog) override {
+    if (dialog.Name() != UnlockArchiveDialog::kName) return others_.Show(dialog);
+    ++ui_.unlock_calls;
+    if (ui_.unlock_front_end == nullptr) {
+      dialog.Refuse();
+      return dialog.Result();
+    }
+    return ui_.unlock_front_end->Show(dialog);
+  }
+
+ private:
+  RecordingUi& ui_;
+  FrontEnd& others_;
 };
 
 class BrowserTest : public ::testing::Test {
@@ -146,7 +162,7 @@ class BrowserTest : public ::testing::Test {
 
   std::unique_ptr<ArchiveBrowser> Browser(const std::string& path) {
     options_.path = path;
-    return std::make_unique<ArchiveBrowser>(p(), ui_, front_end_, options_);
+    return std::make_unique<ArchiveBrowser>(p(), ui_, router_, options_);
   }
 
   void SetClassDefault(const std::string& key, const std::string& value) {
@@ -163,6 +179,7 @@ class BrowserTest : public ::testing::Test {
   RecordingUi ui_;
   test::Ended ended_;
   AnswersFrontEnd front_end_{"C:\\answers.txt", {}, ended_.Handler()};
+  UnlockRouter router_{ui_, front_end_};
   BrowserOptions options_;
   std::vector<std::string> class_keys_;
   int sources_ = 0;
