@@ -158,6 +158,31 @@ TEST_F(WholeRunTest, ASilentRunFromAResponseFileInstallsAndWritesItsUninstallFol
   EXPECT_EQ(Registered("DisplayName"), app_);
 }
 
+TEST_F(WholeRunTest, AResponseValueCanNameAVariableTheScriptSet) {
+  files_.free_space = 1000000;
+  Write(At("resp.ini"), "[Kestrova]\nReplaceNewerWithOlder=$ANSWER\n");
+  Write(At("old.txt"), "old version\n", kEarlier);
+  ASSERT_TRUE(P().files.CreateFolder(home_));
+  Write(home_ + "\\old.txt", "newer file\n", kLater);
+  Write(At("install.txt"), Fill("set NO_UNINSTALL TRUE\n"
+                                "set HOME \"@HOME@\"\n"
+                                "query -y ANSWER \"Keep the newer file?\"\n"
+                                "copy -s old.txt \"$HOME\\old.txt\"\n"));
+  // The response file named with its full path.
+  interp::RunResult result = K().Run("/sms:" + At("resp.ini"));
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_FALSE(result.keep_window);
+  std::string expected =
+#include "interpreter/logs/silent_response_subst_run.inc"
+      ;
+  ExpectSameLines(MaskLibraryError(MaskHead(LogText())), Fill(expected));
+  // YES is no consent to put the older file in place; the shared file
+  // still counts this installation as a user.
+  EXPECT_EQ(Read(home_ + "\\old.txt"), "newer file\n");
+  EXPECT_EQ(Count(home_ + "\\old.txt"), 1);
+  EXPECT_FALSE(P().files.Exists(home_ + "\\uninstall"));
+}
+
 const char kCancelledScript[] =
     "set APP Tool\n"
     "message \"Welcome to $APP\"\n"
