@@ -506,13 +506,15 @@ TEST_F(BookkeepingTest, CleanUpUndoesTheCopyCommand) {
   EXPECT_FALSE(P().files.Exists(home + "\\b.txt"));
   EXPECT_EQ("mine", ReadWholeFile(P().files, home + "\\keep.txt"));
 
-  // A HOME the copy made goes as a whole; the folder above it stays.
+  // A HOME the copy made goes as a whole, and so does the empty folder the
+  // copy made on the way to it; the folder above those stays.
   const std::string fresh = At("fresh\\app");
   K().SetVariable("HOME", fresh);
   ASSERT_TRUE(copy(fresh + "\\a.txt"));
   K().CleanUpAfterFailure();
   EXPECT_FALSE(P().files.Exists(fresh));
-  EXPECT_TRUE(P().files.IsFolder(At("fresh")));
+  EXPECT_FALSE(P().files.Exists(At("fresh")));
+  EXPECT_TRUE(P().files.IsFolder(platform_.Scratch()));
 }
 
 }  // namespace
