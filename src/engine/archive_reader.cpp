@@ -58,7 +58,7 @@ class ArchiveSource : public ByteSource {
         if (next_ == end_) break;  // the end of the file
       }
       const size_t n = std::min(size - *got, end_ - next_);
-      std::copy_n(buffer_.data() + next_, n, out + *got);
+      std::copy_n(buffer_ + next_, n, out + *got);
       next_ += n;
       *got += n;
       position_ += static_cast<int64_t>(n);
@@ -105,9 +105,8 @@ class ArchiveSource : public ByteSource {
     const size_t want = static_cast<size_t>(std::min<int64_t>(left, kReadAhead));
     next_ = end_ = 0;
     if (want == 0) return true;
-    if (buffer_.size() < want) buffer_.resize(kReadAhead);
     size_t n = 0;
-    if (!file_.Read(buffer_.data(), want, &n)) {
+    if (!file_.Read(buffer_, want, &n)) {
       error_ = LastError();
       return false;
     }
@@ -119,9 +118,9 @@ class ArchiveSource : public ByteSource {
   int64_t size_;
   int64_t position_;  // of the next byte a Read returns
   uint32_t error_ = 0;
-  std::vector<uint8_t> buffer_;
   size_t next_ = 0;  // buffer_[next_, end_) is the file from position_ on
   size_t end_ = 0;
+  uint8_t buffer_[kReadAhead];  // the source lives on the heap
 };
 
 namespace {
