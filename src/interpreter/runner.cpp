@@ -640,10 +640,12 @@ RunResult ScriptInterpreter::Run(const std::string& command_line) {
     }
   }
   FlushLog();
-  if (failed || run_end == RunEnd::kFailed) return Ended(*this, 1, false);
+  // A silent run, or one told to exit at its end, quits; an interactive
+  // window stays open after its last message until the user closes it.
+  const bool quit = exit_at_end || silent;
+  if (failed || run_end == RunEnd::kFailed) return Ended(*this, 1, !quit);
 
   ReportEndOfRun(*this);
-  const bool quit = exit_at_end || silent;
   return Ended(*this, 0, !quit);
 }
 

@@ -387,7 +387,7 @@ TEST_F(RunnerTest, AFailedCommandEndsTheRunAfterItsReportAndCleanUp) {
   Write("failed.txt", "set APP Tool\nnosuch \"a b\" c\nmessage never\n");
   interp::RunResult result = K().Run("failed.txt");
   EXPECT_EQ(result.exit_code, 1);
-  EXPECT_FALSE(result.keep_window);
+  EXPECT_TRUE(result.keep_window);  // the window stays with its messages
   std::vector<std::string> texts;
   for (const ShownDialog& shown : front_end_.shown) texts.push_back(shown.text);
   ASSERT_EQ(texts.size(), 3u);
