@@ -628,9 +628,40 @@ void PrintMemoryRatio(const char* label, const Step& a, const Step& b) {
   }
 }
 
+// Copies every file below the folder from (host path) to the same place
+// below to, one FileSystem::CopyFile per file and CreateFolder per folder,
+// as an installation script's copy of a folder does.
+bool CopyTree(crx::FileSystem& files, const std::string& from, const std::string& to) {
+  if (!files.CreateFolder(to) && crx::LastError() != crx::kErrorAlreadyExists) return false;
+  std::vector<crx::FolderEntry> entries;
+  if (!files.ListFolder(from + "\\*", &entries)) return crx::LastError() == crx::kErrorFileNotFound;
+  for (const crx::FolderEntry& e : entries) {
+    const std::string source = from + "\\" + e.name;
+    const std::string target = to + "\\" + e.name;
+    const bool ok = (e.attributes & crx::kAttrDirectory) ? CopyTree(files, source, target)
+                                                         : files.CopyFile(source, target, false);
+    if (!ok) {
+      std::fprintf(stderr, "crx_bench: cannot copy %s (error %u)\n", source.c_str(),
+                   crx::LastError());
+      return false;
+    }
+  }
+  return true;
+}
+
+int PlatformCopy(const std::string& from, const std::string& to) {
+  std::unique_ptr<crx::HostPlatform> host = OpenMachine();
+  if (!host) return 2;
+  host->Get().files.AllowWritesBelow(crx::HostToWindowsPath(to));
+  return CopyTree(host->Get().files, crx::HostToWindowsPath(from), crx::HostToWindowsPath(to))
+             ? 0 : 3;
+}
+
 // The single steps, for profiling one of them (strace, perf) on its own:
 //   crx_bench create FOLDER ARCHIVE   builds ARCHIVE from FOLDER (host paths)
 //   crx_bench extract ARCHIVE FOLDER  extracts it into FOLDER
+//   crx_bench copy FOLDER TARGET      copies FOLDER's files one CopyFile
+//                                     each, as a script's copy does
 // on the machine CRX_MACHINE names (a fresh one when the folder is new);
 // create points the machine's datafile setting at a zero-filled stub
 // written beside the archive (ARCHIVE.stub).
@@ -641,6 +672,7 @@ int SingleStep(const std::string& command, const std::string& from, const std::s
     return std::string(getcwd(cwd, sizeof cwd) ? cwd : ".") + "/" + path;
   };
   if (command == "extract") return CratexExtract(absolute(from), absolute(to));
+  if (command == "copy") return PlatformCopy(absolute(from), absolute(to));
   if (command != "create") return 2;
   const std::string archive = absolute(to);
   const std::string stub = archive + ".stub";
@@ -661,7 +693,8 @@ int main(int argc, char** argv) {
   if (argc != 1) {
     std::fprintf(stderr, "usage: crx_bench                        the whole benchmark\n"
                          "       crx_bench create FOLDER ARCHIVE  one build\n"
-                         "       crx_bench extract ARCHIVE FOLDER one extraction\n");
+                         "       crx_bench extract ARCHIVE FOLDER one extraction\n"
+                         "       crx_bench copy FOLDER TARGET     one copy of a folder\n");
     return 2;
   }
   uint64_t budget_mb = 150;

@@ -1,13 +1,15 @@
 // The emulated machine's lookup cache as the extractor uses it (look at a
 // name, create a temporary file beside it, rename that over it), names
 // that differ only in case, 8.3 aliases after the cache is current, and
-// share modes across every pair of accesses and sharings.
+// share modes across every pair of accesses and sharings, and copies.
 #include <gtest/gtest.h>
 #include <ftw.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -150,6 +152,36 @@ TEST_F(LookupCacheTest, EveryPairOfAccessesAndSharingsFollowsTheRule) {
       }
     }
   }
+}
+
+TEST_F(LookupCacheTest, CopiesKeepDataTimeAndAttributes) {
+  for (size_t size : {size_t{0}, size_t{1}, size_t{65535}, size_t{65536}, size_t{65537},
+                      size_t{200000}}) {
+    std::string data(size, '\0');
+    for (size_t i = 0; i < size; ++i) data[i] = static_cast<char>('a' + i % 23);
+    const std::string from = Format("C:\\Dir\\src%zu", size);
+    const std::string to = Format("C:\\Dir\\copy%zu", size);
+    ASSERT_TRUE(WriteNew(from, data));
+    ASSERT_TRUE(files_->SetLastWriteTime(from, UnixToFileTime(1500000000, 100)));
+    ASSERT_TRUE(files_->CopyFile(from, to, true)) << size;
+    std::ifstream in(Host(Format("copy%zu", size)), std::ios::binary);
+    const std::string copied((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(copied == data) << size;
+    FileTime time = 0;
+    ASSERT_TRUE(files_->GetLastWriteTime(to, &time));
+    EXPECT_EQ(UnixToFileTime(1500000000, 100), time);
+    EXPECT_EQ(kAttrArchive, files_->GetAttributes(to)) << size;
+  }
+  // Hidden and system go with the copy, over an existing file too.
+  ASSERT_TRUE(files_->SetAttributes("C:\\Dir\\src1", kAttrHidden | kAttrSystem));
+  ASSERT_TRUE(files_->CopyFile("C:\\Dir\\src1", "C:\\Dir\\copy1", false));
+  EXPECT_EQ(kAttrHidden | kAttrSystem | kAttrArchive, files_->GetAttributes("C:\\Dir\\copy1"));
+  // A umask that takes the write bits leaves the copy writable all the same.
+  const mode_t old_mask = ::umask(0222);
+  const bool copied = files_->CopyFile("C:\\Dir\\src0", "C:\\Dir\\masked", true);
+  ::umask(old_mask);
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(kAttrArchive, files_->GetAttributes("C:\\Dir\\masked"));
 }
 
 }  // namespace

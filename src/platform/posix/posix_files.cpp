@@ -205,6 +205,17 @@ bool LeafStat(const ResolvedPath& p, struct stat* st) {
   return ::fstatat(at.dir, at.name, st, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// stat of p's last element (a link followed): what the lookup saw when it
+// is no link, else asked now.
+bool TargetStat(const ResolvedPath& p, struct stat* st) {
+  if (p.leaf_stat_known && !S_ISLNK(p.leaf_stat.st_mode)) {
+    *st = p.leaf_stat;
+    return true;
+  }
+  const AtName at = At(p);
+  return ::fstatat(at.dir, at.name, st, 0) == 0;
+}
+
 // The error for a path that does not exist: the file, or a folder on the
 // way to it, is missing.
 uint32_t MissingError(const ResolvedPath& p) {
@@ -220,6 +231,8 @@ class PosixFile : public File {
       : fd_(fd), can_read_(can_read), can_write_(can_write), host_(std::move(host)),
         drive_(drive) {}
   ~PosixFile() override { ::close(fd_); }
+
+  int fd() const { return fd_; }
 
   void ArchiveMarked() { archive_marked_ = true; }
 
@@ -367,10 +380,10 @@ class PosixFileSystem : public FileSystem {
     ResolvedPath src, dst;
     if (!Resolve(from, &src) || !Resolve(to, &dst)) return false;
     struct stat sst;
-    if (!src.exists || ::stat(src.at.c_str(), &sst) != 0) return Fail(MissingError(src));
+    if (!src.exists || !TargetStat(src, &sst)) return Fail(MissingError(src));
     if (S_ISDIR(sst.st_mode)) return Fail(kErrorAccessDenied);
     struct stat dst_st;
-    bool dst_exists = dst.exists && ::stat(dst.at.c_str(), &dst_st) == 0;
+    bool dst_exists = dst.exists && TargetStat(dst, &dst_st);
     if (dst_exists) {
       if (fail_if_exists) return Fail(kErrorFileExists);
       if (S_ISDIR(dst_st.st_mode) || IsReadOnlyFile(dst_st)) return Fail(kErrorAccessDenied);
@@ -378,12 +391,13 @@ class PosixFileSystem : public FileSystem {
         return Fail(kErrorSharingViolation);  // a file copied onto itself
       }
     }
-    std::unique_ptr<File> in = OpenFile(from, kAccessRead, kShareRead | kShareDelete,
-                                        Disposition::kOpenExisting, 0, true);
+    // Both names were looked up just now: the opens use those lookups.
+    std::unique_ptr<PosixFile> in = OpenResolved(src, from, kAccessRead, kShareRead | kShareDelete,
+                                                 Disposition::kOpenExisting, 0, true);
     if (!in) return false;
     uint32_t attrs = AttributesOf(src.at, sst);
-    std::unique_ptr<File> out = OpenFile(to, kAccessWrite, kShareNone,
-                                         Disposition::kCreateAlways, 0, false);
+    std::unique_ptr<PosixFile> out = OpenResolved(dst, to, kAccessWrite, kShareNone,
+                                                  Disposition::kCreateAlways, 0, false);
     if (!out) return false;
     std::vector<char> buffer(1 << 16);
     for (;;) {
@@ -399,14 +413,22 @@ class PosixFileSystem : public FileSystem {
         }
         return Fail(err);
       }
+      if (got < buffer.size()) break;  // a read stops short only at the end
     }
     FileTime time = MtimeOf(sst);
     if (!out->SetLastWriteTime(time)) return false;
+    // The copy takes the original's attributes, read-only included. The
+    // new file has the archive bit already: only other attributes, or a
+    // file the umask left without write permission, need more.
+    const uint32_t wanted = (attrs & kStoredBits) | kAttrArchive;
+    struct stat made_st;
+    const bool done = wanted == kAttrArchive && ::fstat(out->fd(), &made_st) == 0 &&
+                      (made_st.st_mode & 0222) != 0;
     out.reset();
-    // The copy takes the original's attributes, read-only included.
+    if (done) return true;
     ResolvedPath made;
     if (!Resolve(to, &made)) return false;
-    return ApplyAttributes(made.at, (attrs & kStoredBits) | kAttrArchive, false);
+    return ApplyAttributes(made.at, wanted, false);
   }
 
   // A symbolic link is deleted itself, never what it points at.
@@ -921,6 +943,14 @@ class PosixFileSystem : public FileSystem {
                                  bool check_hidden) {
     ResolvedPath p;
     if (!Resolve(path, &p)) return nullptr;
+    return OpenResolved(p, path, access, share, disposition, attributes, check_hidden);
+  }
+
+  // OpenFile of the path p is the lookup of.
+  std::unique_ptr<PosixFile> OpenResolved(const ResolvedPath& p, const std::string& path,
+                                          uint32_t access, uint32_t share,
+                                          Disposition disposition, uint32_t attributes,
+                                          bool check_hidden) {
     if (p.is_root) {
       Fail(kErrorAccessDenied);
       return nullptr;
