@@ -551,20 +551,38 @@ void ReportEndOfRun(ScriptInterpreter& k) {
 
 // The self-extractor's finishing program: started when the script ran
 // finalize and it is there, otherwise its files are removed.
+// The self-extractor leaves its files in the folder named by TEMP (or
+// TMP); the system's temporary path, which the interpreter uses, takes TMP
+// first. Both are looked at, so the files are found when the two differ.
 void FinalizeHandOff(ScriptInterpreter& k) {
-  const std::string temp = TempFolder(k.platform);
-  const std::string program = temp + "\\crxfinalize.exe";
-  if (k.finalize_requested && k.platform.files.IsFile(program)) {
-    k.LogF("# start finalize program <%s>\n", program.c_str());
-    StartOptions options;
-    options.folder = temp;
-    if (!k.platform.processes.Start("\"" + program + "\"", options)) {
-      const uint32_t error = LastError();
-      k.LogF("# can't start finalize program %d[0x%x]\n", static_cast<int>(error), error);
+  std::vector<std::string> folders = {TempFolder(k.platform)};
+  for (const char* name : {"TEMP", "TMP"}) {
+    std::string folder;
+    if (!k.platform.environment.Get(name, &folder) || folder.empty()) continue;
+    folder = k.platform.files.FullPath(folder);
+    if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
+    bool known = false;
+    for (const std::string& f : folders) known = known || winpath::EqualsNoCase(f, folder);
+    if (!known) folders.push_back(folder);
+  }
+  if (k.finalize_requested) {
+    for (const std::string& temp : folders) {
+      const std::string program = temp + "\\crxfinalize.exe";
+      if (!k.platform.files.IsFile(program)) continue;
+      k.LogF("# start finalize program <%s>\n", program.c_str());
+      StartOptions options;
+      options.folder = temp;
+      if (!k.platform.processes.Start("\"" + program + "\"", options)) {
+        const uint32_t error = LastError();
+        k.LogF("# can't start finalize program %d[0x%x]\n", static_cast<int>(error), error);
+      }
+      k.FlushLog();
+      return;
     }
-  } else {
+  }
+  for (const std::string& temp : folders) {
     k.platform.files.DeleteFile(temp + "\\crxfin.dat");
-    k.platform.files.DeleteFile(program);
+    k.platform.files.DeleteFile(temp + "\\crxfinalize.exe");
   }
   k.FlushLog();
 }

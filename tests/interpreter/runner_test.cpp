@@ -443,6 +443,37 @@ TEST_F(RunnerTest, FinalizeKeepsTheHandOffFilesForTheFinishingProgram) {
   P().files.DeleteFile(Temp() + "\\crxfinalize.exe");
 }
 
+// The self-extractor puts its hand-off files where TEMP points, the
+// system's temporary path prefers TMP: with the two apart the files are
+// still found.
+TEST_F(RunnerTest, TheHandOffFilesAreFoundWhereTempPoints) {
+  std::string saved_temp;
+  std::string saved_tmp;
+  const bool had_temp = P().environment.Get("TEMP", &saved_temp);
+  const bool had_tmp = P().environment.Get("TMP", &saved_tmp);
+  const std::string temp = Temp();
+  const std::string other = P().files.FullPath("other-temp");
+  ASSERT_TRUE(P().files.CreateFolder(other));
+  ASSERT_TRUE(P().environment.Set("TMP", temp));
+  ASSERT_TRUE(P().environment.Set("TEMP", other));
+  ASSERT_EQ(temp, Temp());
+  ASSERT_TRUE(WriteWholeFile(P().files, other + "\\crxfin.dat", "x"));
+  Write("install.txt", "set NO_UNINSTALL TRUE\n");
+  interp::RunResult result = K().Run("");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_FALSE(P().files.Exists(other + "\\crxfin.dat"));
+  if (had_temp) {
+    P().environment.Set("TEMP", saved_temp);
+  } else {
+    P().environment.Unset("TEMP");
+  }
+  if (had_tmp) {
+    P().environment.Set("TMP", saved_tmp);
+  } else {
+    P().environment.Unset("TMP");
+  }
+}
+
 TEST_F(RunnerTest, TheEndOfRunReportTellsHowTheRunEnded) {
   const bool nt = P().environment.Version().platform_id != 1;
   Write("install.txt", "set NO_UNINSTALL TRUE\ncancel\nset AFTER yes\n");
