@@ -35,22 +35,8 @@ std::unique_ptr<StubInterface> StartStubInterface(Platform& platform,
   }
   // The answers given, appended to the file CRX_RECORD names, as every
   // program of the system does, so a run can be replayed unattended.
-  std::string record;
-  if (platform.environment.Get("CRX_RECORD", &record) && !record.empty()) {
-    std::unique_ptr<File> file = ui::OpenRecordFile(platform, record, error);
-    if (!file && !record_alternative.empty()) {
-      const std::string first_error = *error;
-      record = record_alternative;
-      file = ui::OpenRecordFile(platform, record, error);
-      if (!file) *error = first_error;
-    }
-    if (!file) {
-      *error = "CRX_RECORD: " + *error;
-      return nullptr;
-    }
-    front_end = std::make_unique<ui::RecordingFrontEnd>(std::move(front_end), std::move(file),
-                                                        record, platform.terminal);
-  }
+  front_end = ui::RecordWhenAsked(platform, std::move(front_end), record_alternative, error);
+  if (!front_end) return nullptr;
   return std::make_unique<StubInterface>(std::move(front_end));
 }
 

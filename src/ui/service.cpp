@@ -50,22 +50,8 @@ std::unique_ptr<UserInterfaceService> StartUserInterface(
     }
   }
 
-  std::string record_path;
-  if (platform.environment.Get("CRX_RECORD", &record_path) && !record_path.empty()) {
-    std::unique_ptr<File> file = OpenRecordFile(platform, record_path, error);
-    if (!file && !options.record_alternative.empty()) {
-      std::string first_error = *error;
-      record_path = options.record_alternative;
-      file = OpenRecordFile(platform, record_path, error);
-      if (!file) *error = first_error;
-    }
-    if (!file) {
-      *error = "CRX_RECORD: " + *error;
-      return nullptr;
-    }
-    front_end = std::make_unique<RecordingFrontEnd>(std::move(front_end), std::move(file),
-                                                    record_path, platform.terminal);
-  }
+  front_end = RecordWhenAsked(platform, std::move(front_end), options.record_alternative, error);
+  if (!front_end) return nullptr;
   return std::make_unique<UserInterfaceService>(std::move(front_end));
 }
 

@@ -222,6 +222,27 @@ std::unique_ptr<File> OpenRecordFile(Platform& platform, const std::string& path
   return file;
 }
 
+std::unique_ptr<FrontEnd> RecordWhenAsked(Platform& platform, std::unique_ptr<FrontEnd> front_end,
+                                          const std::string& alternative, std::string* error) {
+  std::string record_path;
+  if (!platform.environment.Get("CRX_RECORD", &record_path) || record_path.empty()) {
+    return front_end;
+  }
+  std::unique_ptr<File> file = OpenRecordFile(platform, record_path, error);
+  if (!file && !alternative.empty()) {
+    const std::string first_error = *error;
+    record_path = alternative;
+    file = OpenRecordFile(platform, record_path, error);
+    if (!file) *error = first_error;
+  }
+  if (!file) {
+    *error = "CRX_RECORD: " + *error;
+    return nullptr;
+  }
+  return std::make_unique<RecordingFrontEnd>(std::move(front_end), std::move(file), record_path,
+                                             platform.terminal);
+}
+
 RecordingFrontEnd::RecordingFrontEnd(std::unique_ptr<FrontEnd> inner,
                                      std::unique_ptr<File> file, std::string path,
                                      Terminal& terminal)

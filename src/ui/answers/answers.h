@@ -116,6 +116,14 @@ class RecordingFrontEnd : public FrontEnd {
 std::unique_ptr<File> OpenRecordFile(Platform& platform, const std::string& path,
                                      std::string* error);
 
+// front_end as it is, or, with CRX_RECORD set, inside a recording
+// front-end that appends to the file it names (or to alternative, a host
+// path translated by the entry point, when that cannot be opened). Every
+// program's start-up calls it. Null with *error ("CRX_RECORD: ...") when
+// the record file cannot be opened.
+std::unique_ptr<FrontEnd> RecordWhenAsked(Platform& platform, std::unique_ptr<FrontEnd> front_end,
+                                          const std::string& alternative, std::string* error);
+
 }  // namespace crx::ui
 
 #endif  // CRX_UI_ANSWERS_ANSWERS_H
