@@ -764,7 +764,8 @@ TEST_F(ArchiveReaderTest, SmallRecordsAreReadThroughABuffer) {
                        i % 3 ? TestMember::kCompressed : TestMember::kStored});
   }
   for (size_t size : {size_t{65535}, size_t{65536}, size_t{65537}, size_t{131073}}) {
-    members.push_back({Format("C:\\src\\s%zu", size), Noise(size, static_cast<uint32_t>(size))});
+    members.push_back({Format("C:\\src\\s%lu", static_cast<unsigned long>(size)),
+                       Noise(size, static_cast<uint32_t>(size))});
   }
   members.push_back({"C:\\src\\skipped", Noise(3 * kDataChunk, 9)});
   members.push_back({"C:\\src\\z", Noise(70000, 10), TestMember::kCompressed});
