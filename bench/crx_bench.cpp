@@ -662,6 +662,8 @@ int PlatformCopy(const std::string& from, const std::string& to) {
 //   crx_bench extract ARCHIVE FOLDER  extracts it into FOLDER
 //   crx_bench copy FOLDER TARGET      copies FOLDER's files one CopyFile
 //                                     each, as a script's copy does
+//   crx_bench setup FOLDER ARCHIVE    builds the stub step's setup archive
+//                                     (run it with /sms:silent)
 // on the machine CRX_MACHINE names (a fresh one when the folder is new);
 // create points the machine's datafile setting at a zero-filled stub
 // written beside the archive (ARCHIVE.stub).
@@ -673,6 +675,16 @@ int SingleStep(const std::string& command, const std::string& from, const std::s
   };
   if (command == "extract") return CratexExtract(absolute(from), absolute(to));
   if (command == "copy") return PlatformCopy(absolute(from), absolute(to));
+#ifdef CRX_FULL_STUB_FILE
+  if (command == "setup") {
+    const std::string program = absolute(to) + ".sh";
+    FILE* f = std::fopen(program.c_str(), "w");
+    if (!f) return 1;
+    std::fputs("#!/bin/sh\n: > __restart_env__.tmp\n", f);
+    std::fclose(f);
+    return CratexCreateSetup(absolute(from), absolute(to), program);
+  }
+#endif
   if (command != "create") return 2;
   const std::string archive = absolute(to);
   const std::string stub = archive + ".stub";
