@@ -201,7 +201,7 @@ bool ScriptInterpreter::CreateFolders(const std::string& folder) {
     LogF("%s\n", text.c_str());
     // The error report of the engine programs: a topmost box, or the daily
     // error log when nobody is there to read it.
-    if (silent) {
+    if (silent_mode.silent()) {
       AppendErrorLog(platform, text);
     } else {
       Message(text, kMbOk | kMbTopmost);
@@ -392,7 +392,7 @@ bool ScriptInterpreter::CmdCopy() {
 
   // Silently the older-file answer comes from the policy or the response file.
   bool silent_replace_older = false;
-  if (silent) {
+  if (silent_mode.silent()) {
     if (policy == "NEVER") {
       silent_replace_older = false;
     } else if (policy == "ALWAYS") {
@@ -432,10 +432,10 @@ bool ScriptInterpreter::CmdCopy() {
           "on\n%02d/%02d/%04d %02d:%02d\n\nwith one last modified on\n%02d/%02d/%04d %02d:%02d\n",
           destination.c_str(), d.day, d.month, d.year, d.hour, d.minute, s.day, s.month, s.year,
           s.hour, s.minute);
-      bool replace = silent ? silent_replace_older
+      bool replace = silent_mode.silent() ? silent_replace_older
                             : ReplaceNewerDecision(*this, policy, question, destination);
       if (!replace) {
-        Log(silent ? "# ...(SMSMODE) replace newer with older? no...\n"
+        Log(silent_mode.silent() ? "# ...(SMSMODE) replace newer with older? no...\n"
                    : "# ...replace newer with older? no...\n");
         MaintainRefCount(*this, destination);
         return true;

@@ -417,7 +417,7 @@ bool ScriptInterpreter::CmdSingleStep() {
 }
 
 bool ScriptInterpreter::CmdMaximize() {
-  if (!silent) host.Maximize();
+  if (!silent_mode.silent()) host.Maximize();
   return true;
 }
 

@@ -140,7 +140,7 @@ void ScriptInterpreter::LogCommandRecord() {
 }
 
 void ScriptInterpreter::SetStatus(const std::string& text) {
-  if (silent) return;
+  if (silent_mode.silent()) return;
   host.SetStatus(text);
 }
 
@@ -621,7 +621,7 @@ RunResult ScriptInterpreter::Run(const std::string& command_line) {
   }
   // Nobody can answer the script dialog of a silent run; the missing
   // script is then reported like any other.
-  if (path == kDefaultScript && !silent && !platform.files.Exists(path)) {
+  if (path == kDefaultScript && !silent_mode.silent() && !platform.files.Exists(path)) {
     bool failed = false;
     if (!ChooseScript(*this, &path, &failed)) return Ended(*this, failed ? 1 : 0, false);
   }
@@ -629,7 +629,7 @@ RunResult ScriptInterpreter::Run(const std::string& command_line) {
   SetBuiltInVariables();
   if (OpenLog()) logging = true;
   WriteLogHead(*this);
-  if (silent) Log("\nSMS SETUP MODE\n\n");
+  if (silent_mode.silent()) Log("\nSMS SETUP MODE\n\n");
   LogF("# setenv <TEMP> = <%s>\n", TempFolder(platform).c_str());
 
   depth = 0;
@@ -660,7 +660,7 @@ RunResult ScriptInterpreter::Run(const std::string& command_line) {
   FlushLog();
   // A silent run, or one told to exit at its end, quits; an interactive
   // window stays open after its last message until the user closes it.
-  const bool quit = exit_at_end || silent;
+  const bool quit = exit_at_end || silent_mode.silent();
   if (failed || run_end == RunEnd::kFailed) return Ended(*this, 1, !quit);
 
   ReportEndOfRun(*this);

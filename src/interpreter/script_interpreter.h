@@ -33,6 +33,8 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "ui/message_service.h"
+#include "ui/silent_mode.h"
 
 namespace crx::ui {
 class FrontEnd;
@@ -284,7 +286,6 @@ class ScriptInterpreter {
   bool reboot_needed = false;
   bool uninstalling = false;
   bool update_mode = false;
-  bool silent = false;
   bool single_step = false;
   bool exit_at_end = false;
   bool finalize_requested = false;
@@ -294,8 +295,9 @@ class ScriptInterpreter {
   std::string resume_marker;   // restart label of a restarted run
   std::string title;           // last window title set
 
-  // Silent mode.
-  std::string response_file;
+  // Silent mode and the response file (switched by /sms:, sms_on and
+  // sms_off; shared with the message service).
+  ui::SilentMode silent_mode;
 
   // Variables and aliases, in order of first assignment.
   struct Pair {
@@ -336,7 +338,21 @@ class ScriptInterpreter {
   int boot_moves = -1;    // -1 unknown, 0 no, 1 yes
 
  private:
+  // The log as the shared message service writes to it (silent.cpp).
+  class ServiceLog : public ui::MessageLog {
+   public:
+    explicit ServiceLog(ScriptInterpreter& k) : k_(k) {}
+    bool IsOpen() const override;
+    void Write(const std::string& text) override;
+    void Flush() override;
+
+   private:
+    ScriptInterpreter& k_;
+  };
+
   std::unique_ptr<File> log_;
+  std::unique_ptr<ServiceLog> service_log_;
+  std::unique_ptr<ui::MessageService> messages_;
 };
 
 }  // namespace crx::interp

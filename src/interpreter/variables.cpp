@@ -50,11 +50,11 @@ void Store(std::vector<ScriptInterpreter::Pair>* table, const std::string& name,
 // Computed variables: evaluated at every use, looked up before the table.
 bool ComputedVariable(ScriptInterpreter& k, const std::string& name, std::string* value) {
   if (name == "SMSMODE") {
-    *value = k.response_file.empty() ? "FALSE" : "TRUE";
+    *value = k.silent_mode.response_file().empty() ? "FALSE" : "TRUE";
     return true;
   }
   if (name == "SMS_INI_FILE") {
-    const std::string& file = k.response_file;
+    const std::string& file = k.silent_mode.response_file();
     if (file.empty()) {
       *value = "(empty)";
     } else if (file[0] == '\\' || (file.size() > 1 && file[1] == ':')) {

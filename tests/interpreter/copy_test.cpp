@@ -294,7 +294,7 @@ TEST_F(CopyTest, QuestionsShowLocalTimes) {
 
   // Silently the newer-file question is answered Yes; an older file is not
   // put over a newer one without a response file saying so.
-  K().silent = true;
+  K().silent_mode.set_silent(true);
   front_end_.shown.clear();
   Command("-sq", At("src.dll"), At("dst.dll"));
   ASSERT_TRUE(K().CmdCopy());
@@ -435,8 +435,8 @@ TEST_F(CopyTest, ResponseFileLetsAnOlderFileReplaceANewerOne) {
   Write(At("old.dll"), "old", kOlder);
   Write(At("lib.dll"), "new", kNewer);
   Write(At("answers.ini"), "[Kestrova]\r\nReplaceNewerWithOlder=true\r\n");
-  K().silent = true;
-  K().response_file = At("answers.ini");
+  K().silent_mode.set_silent(true);
+  K().silent_mode.set_response_file(At("answers.ini"));
   // The policy comes first.
   Set("REPLACE_NEWER", "NEVER");
   Command("", At("old.dll"), At("lib.dll"));

@@ -318,7 +318,7 @@ TEST_F(GeneralCommandsTest, SmallSwitches) {
   Command("maximize", "", {});
   EXPECT_TRUE(K().CmdMaximize());
   EXPECT_EQ(host_.maximized, 1);
-  K().silent = true;
+  K().silent_mode.set_silent(true);
   EXPECT_TRUE(K().CmdMaximize());
   EXPECT_EQ(host_.maximized, 1);
 

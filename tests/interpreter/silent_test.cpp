@@ -32,30 +32,30 @@ class SilentTest : public InterpreterTest {
 TEST_F(SilentTest, TheSilentOptionIsTakenFromTheFrontOfTheCommandLine) {
   std::string rest = "unchanged";
   EXPECT_TRUE(K().ParseSilentOption("/sms:silent", &rest));
-  EXPECT_TRUE(K().silent);
+  EXPECT_TRUE(K().silent_mode.silent());
   EXPECT_EQ(rest, "");
-  EXPECT_EQ(K().response_file, "");
+  EXPECT_EQ(K().silent_mode.response_file(), "");
 
   EXPECT_TRUE(K().ParseSilentOption("/sms:silent   \"my script.txt\" x", &rest));
   EXPECT_EQ(rest, "\"my script.txt\" x");
 
-  K().silent = false;
+  K().silent_mode.set_silent(false);
   EXPECT_TRUE(K().ParseSilentOption("/SMS:silent go.txt", &rest));  // case-sensitive
-  EXPECT_FALSE(K().silent);
+  EXPECT_FALSE(K().silent_mode.silent());
   EXPECT_EQ(rest, "/SMS:silent go.txt");
   EXPECT_TRUE(K().ParseSilentOption(" /sms:silent", &rest));  // only at the very front
-  EXPECT_FALSE(K().silent);
+  EXPECT_FALSE(K().silent_mode.silent());
 
   WriteResponses("answers.ini", "[Kestrova]\nchoosedir=C:\\Tool\n");
   EXPECT_TRUE(K().ParseSilentOption("/sms:answers.ini setup.txt", &rest));
-  EXPECT_TRUE(K().silent);
-  EXPECT_EQ(K().response_file, "answers.ini");
+  EXPECT_TRUE(K().silent_mode.silent());
+  EXPECT_EQ(K().silent_mode.response_file(), "answers.ini");
   EXPECT_EQ(rest, "setup.txt");
   EXPECT_TRUE(front_end_.shown.empty());
 }
 
 TEST_F(SilentTest, AMissingResponseFileIsShownEvenInSilentModeAndQuits) {
-  K().silent = true;
+  K().silent_mode.set_silent(true);
   std::string rest;
   EXPECT_FALSE(K().ParseSilentOption("/sms:nowhere.ini setup.txt", &rest));
   ASSERT_EQ(front_end_.shown.size(), 1u);
@@ -82,13 +82,13 @@ TEST_F(SilentTest, ResponsesAreLookedUpAndLogged) {
                  "[Cratex]\nchoosedir=wrong section\n"
                  "[Kestrova]\nchoosedir = $HOME\nReplaceNewerWithOlder=true\n"
                  "oktouninstall=-\nselect=3\nnegative=-1\nbad=x\n");
-  K().response_file = "answers.ini";
+  K().silent_mode.set_response_file("answers.ini");
   K().SetVariable("HOME", "C:\\Program Files\\Tool");
   EXPECT_TRUE(K().GetResponse("choosedir", &value));
   EXPECT_EQ(value, "C:\\Program Files\\Tool");
   // The relative path was made absolute once, for all later lookups.
   const std::string absolute = platform_.Scratch() + "\\answers.ini";
-  EXPECT_EQ(K().response_file, absolute);
+  EXPECT_EQ(K().silent_mode.response_file(), absolute);
   EXPECT_TRUE(K().GetResponse("ReplaceNewerWithOlder", &value));
   EXPECT_EQ(value, "true");
   EXPECT_FALSE(K().GetResponse("oktouninstall", &value));  // "-" is no entry
@@ -122,7 +122,7 @@ TEST_F(SilentTest, TheMessageServiceAnswersForTheUserInSilentMode) {
   EXPECT_EQ(front_end_.shown[0].flags, 0x24u);
   EXPECT_EQ(LogText(), "");
 
-  K().silent = true;
+  K().silent_mode.set_silent(true);
   EXPECT_EQ(K().Message("Continue?", kMbYesNo | kMbIconQuestion), kIdYes);
   EXPECT_EQ(K().Message("Really?", kMbOkCancel | kMbIconQuestion), kIdOk);
   EXPECT_EQ(K().ShowAndLog("Stop.", kMbIconHand), kIdOk);
@@ -137,14 +137,14 @@ TEST_F(SilentTest, TheMessageServiceAnswersForTheUserInSilentMode) {
   K().ShowAndLog("Shown.", kMbOk);
   EXPECT_EQ(front_end_.shown.size(), 2u);
   EXPECT_TRUE(K().CmdSmsOn());
-  EXPECT_TRUE(K().silent);
+  EXPECT_TRUE(K().silent_mode.silent());
   EXPECT_NE(LogText().find("MESSAGE response: OK\nShown.\n"), std::string::npos);
 }
 
 TEST_F(SilentTest, TheStatusReportNeedsTheDistributionSystemsLibrary) {
   K().ReportStatusMIF(true, "Completed successfully");
   EXPECT_EQ(LogText(), "");  // interactive: nothing
-  K().silent = true;
+  K().silent_mode.set_silent(true);
   std::unique_ptr<Library> library = P().shell.LoadLibrary("ismif32.dll");
   if (library) GTEST_SKIP() << "this system has the status library";
   K().ReportStatusMIF(false, "Errors occured");

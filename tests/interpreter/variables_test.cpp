@@ -93,10 +93,10 @@ TEST_F(VariablesTest, BuiltInsComeInOrderAndCannotBeSet) {
 TEST_F(VariablesTest, ComputedVariablesWinOverTheTable) {
   EXPECT_EQ(K().VariableText("SMSMODE"), "FALSE");
   EXPECT_EQ(K().VariableText("SMS_INI_FILE"), "(empty)");
-  K().response_file = "answers.ini";
+  K().silent_mode.set_response_file("answers.ini");
   EXPECT_EQ(K().VariableText("SMSMODE"), "TRUE");
   EXPECT_EQ(K().VariableText("SMS_INI_FILE"), P().files.CurrentFolder() + "\\answers.ini");
-  K().response_file = "C:\\r.ini";
+  K().silent_mode.set_response_file("C:\\r.ini");
   EXPECT_EQ(K().VariableText("SMS_INI_FILE"), "C:\\r.ini");
   K().SetVariable("SMSMODE", "maybe");
   EXPECT_EQ(K().VariableText("SMSMODE"), "TRUE");
