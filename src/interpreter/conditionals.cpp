@@ -153,21 +153,21 @@ bool ScriptInterpreter::CmdEndif() {
   return true;
 }
 
-bool ScriptInterpreter::FileStatusTest(const std::string& path, const std::string& spec) {
+bool ScriptInterpreter::FileStatusTest(const std::string& path, const std::string& test) {
   const uint32_t attributes = platform.files.GetAttributes(path);
   const bool exists = attributes != kInvalidAttributes;
-  if (spec == "EXISTS" || spec == "exists") return exists;
-  if (spec == "FILE" || spec == "file") return (attributes & kAttrDirectory) == 0;
-  if (spec == "DIRECTORY" || spec == "directory") {
+  if (test == "EXISTS" || test == "exists") return exists;
+  if (test == "FILE" || test == "file") return (attributes & kAttrDirectory) == 0;
+  if (test == "DIRECTORY" || test == "directory") {
     return exists && (attributes & kAttrDirectory) != 0;
   }
-  if (spec == "SYSTEM" || spec == "system") return exists && (attributes & kAttrSystem) != 0;
-  if (spec == "READONLY" || spec == "readonly") return exists && (attributes & kAttrReadOnly) != 0;
-  if (spec.size() > 2 && spec[0] == '0' && (spec[1] == 'x' || spec[1] == 'X')) {
-    const uint32_t mask = static_cast<uint32_t>(std::strtoul(spec.c_str() + 2, nullptr, 16));
+  if (test == "SYSTEM" || test == "system") return exists && (attributes & kAttrSystem) != 0;
+  if (test == "READONLY" || test == "readonly") return exists && (attributes & kAttrReadOnly) != 0;
+  if (test.size() > 2 && test[0] == '0' && (test[1] == 'x' || test[1] == 'X')) {
+    const uint32_t mask = static_cast<uint32_t>(std::strtoul(test.c_str() + 2, nullptr, 16));
     return (attributes & mask) == mask;
   }
-  ShowAndLog(Format("unknown file-status specification '%s'", spec.c_str()), kMbOk | kMbIconHand);
+  ShowAndLog(Format("unknown file-status specification '%s'", test.c_str()), kMbOk | kMbIconHand);
   return false;
 }
 

@@ -196,7 +196,7 @@ class ScriptInterpreter {
   bool CmdElseif();
   bool CmdElse();
   bool CmdEndif();
-  bool FileStatusTest(const std::string& path, const std::string& spec);
+  bool FileStatusTest(const std::string& path, const std::string& test);
 
   // ---- command_table.cpp ---------------------------------------------------
   // Runs the current command through its row of the keyword table
