@@ -296,6 +296,19 @@ void EndOfScript(ScriptInterpreter& k) {
   k.run_end = ScriptInterpreter::RunEnd::kCompleted;
 }
 
+// Leaves the file at the current depth, at its end or on return: the main
+// script's end ends the run (false); a called file goes back to the line
+// after its call (true).
+bool LeaveFile(ScriptInterpreter& k) {
+  if (k.depth == 0) {
+    EndOfScript(k);
+    return false;
+  }
+  CloseSlot(k, k.depth);
+  --k.depth;
+  return true;
+}
+
 // A call that cannot be carried out ends the run as a failure.
 void FailedCall(ScriptInterpreter& k, const std::string& text) {
   k.Message(text, kMbOk | kMbIconHand);
@@ -341,12 +354,7 @@ bool ScriptInterpreter::ReadNextCommand() {
       return false;
     }
     if (!got_line) {
-      if (depth == 0) {
-        EndOfScript(*this);
-        return false;
-      }
-      CloseSlot(*this, depth);
-      --depth;
+      if (!LeaveFile(*this)) return false;
       continue;
     }
     if (line.empty() || line[0] == '#') continue;
@@ -383,12 +391,7 @@ bool ScriptInterpreter::ReadNextCommand() {
       continue;
     }
     if (cmd.command == "return" && MayRun()) {
-      if (depth == 0) {
-        EndOfScript(*this);
-        return false;
-      }
-      CloseSlot(*this, depth);
-      --depth;
+      if (!LeaveFile(*this)) return false;
       continue;
     }
     return true;

@@ -2,15 +2,8 @@
 // that removes it. Given the quoted uninstall folder (after an optional
 // "/sms:" form), it starts Kestrova.exe there on uninstall.txt, waits for
 // it and ends with its exit status (1 when it cannot be found or started).
-#include <cstdio>
-#include <memory>
-#include <string>
-
-#include "engine/user_interface.h"
-#include "launcher/launcher.h"
 #include "launcher/uninstall_starter.h"
-#include "platform/platform.h"
-#include "ui/service.h"
+#include "programs/launcher_main.h"
 
 #ifdef _WIN32
 #include "platform/win32/win32_platform.h"
@@ -19,29 +12,7 @@
 namespace crx {
 namespace {
 
-int Main() {
-  std::string error;
-  std::unique_ptr<HostPlatform> host = OpenHostPlatform(&error);
-  if (!host) {
-    std::fprintf(stderr, "unsetup: %s\n", error.c_str());
-    return launcher::kLauncherFailed;
-  }
-  Platform& platform = host->Get();
-  std::unique_ptr<ui::UserInterfaceService> service =
-      ui::StartUserInterface(platform, ui::UserInterfaceOptions{}, &error);
-  if (!service) {
-    std::fprintf(stderr, "unsetup: %s\n", error.c_str());
-    return launcher::kLauncherFailed;
-  }
-#ifdef _WIN32
-  UserInterface& ui = *service;
-#else
-  // On Linux the starter's messages are lines on the error stream.
-  ui::TerminalNotices notices(platform.terminal, *service, "unsetup");
-  UserInterface& ui = notices;
-#endif
-  return launcher::RunUninstallStarter(platform, ui, platform.processes.CommandLineTail());
-}
+int Main() { return LauncherMain("unsetup", launcher::RunUninstallStarter); }
 
 }  // namespace
 }  // namespace crx
