@@ -167,7 +167,7 @@ bool ScriptInterpreter::FileStatusTest(const std::string& path, const std::strin
     const uint32_t mask = static_cast<uint32_t>(std::strtoul(test.c_str() + 2, nullptr, 16));
     return (attributes & mask) == mask;
   }
-  ShowAndLog(Format("unknown file-status specification '%s'", test.c_str()), kMbOk | kMbIconHand);
+  ShowAndLog(Format("unknown file-status test '%s'", test.c_str()), kMbOk | kMbIconHand);
   return false;
 }
 

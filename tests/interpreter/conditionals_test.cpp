@@ -167,7 +167,7 @@ TEST_F(ConditionalsTest, TheFileStatusTestReadsAttributes) {
   EXPECT_TRUE(front_end_.shown.empty());
   EXPECT_FALSE(K().FileStatusTest(file, "Exists"));  // only as written
   ASSERT_EQ(front_end_.shown.size(), 1u);
-  EXPECT_EQ(front_end_.shown[0].text, "unknown file-status specification 'Exists'");
+  EXPECT_EQ(front_end_.shown[0].text, "unknown file-status test 'Exists'");
 
   // Through if.
   front_end_.shown.clear();

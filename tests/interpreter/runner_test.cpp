@@ -8,6 +8,7 @@
 #include "common/format.h"
 #include "engine/user_interface.h"
 #include "interpreter_fixture.h"
+#include "log_compare.h"
 #include "support/file_helpers.h"
 
 namespace crx::test {
@@ -278,42 +279,10 @@ TEST_F(RunnerTest, SingleStepCancelEndsTheRunWithACancelledTitle) {
 // ---------------------------------------------------------------------------
 // Whole runs
 
-// The log with its date and time masked.
-std::string MaskHead(const std::string& log) {
-  const std::string head = "Kestrova log ";
-  if (log.compare(0, head.size(), head) != 0 || log.size() < head.size() + 19) return log;
-  return head + "DD/MM/YYYY hh:mm:ss" + log.substr(head.size() + 19);
-}
-
 // The log up to the point where the installation is finalised (the
 // bookkeeping's own lines are its tests' business).
 std::string UntilFinalize(const std::string& log) {
   return log.substr(0, log.find("# create uninstall script..."));
-}
-
-std::string Replace(std::string text, const std::string& from, const std::string& to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-  return text;
-}
-
-// Compares line by line, so a difference names its line.
-void ExpectSameLines(const std::string& actual, const std::string& expected) {
-  size_t a = 0;
-  size_t e = 0;
-  for (int line = 1; a < actual.size() || e < expected.size(); ++line) {
-    size_t a_end = actual.find('\n', a);
-    size_t e_end = expected.find('\n', e);
-    std::string a_line = actual.substr(a, a_end == std::string::npos ? std::string::npos : a_end - a);
-    std::string e_line = expected.substr(e, e_end == std::string::npos ? std::string::npos : e_end - e);
-    ASSERT_EQ(a_line, e_line) << "line " << line << "\n--- whole log:\n" << actual;
-    a = a_end == std::string::npos ? actual.size() : a_end + 1;
-    e = e_end == std::string::npos ? expected.size() : e_end + 1;
-    if ((a_end == std::string::npos) != (e_end == std::string::npos)) {
-      FAIL() << "line " << line << " ends differently\n--- whole log:\n" << actual;
-    }
-  }
 }
 
 TEST_F(RunnerTest, APlainRunLogsWhatItReadsAndReportsCompletion) {
