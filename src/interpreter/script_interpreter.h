@@ -22,6 +22,15 @@
 //   copy_command.cpp      copy and its disk-space accounting
 //   boot_moves.cpp        replace and delete at the next start
 //   registry_commands.cpp setreg, getreg, rmkey, rmregtree (registry_key.h)
+//   system_commands.cpp   setsvc, regdll, unregdll, locate, locateobj,
+//                         associate, dcomcfg, odbc
+//   shortcut_commands.cpp progmenu, desktop, rmprogmenu, rmdesktop
+//   uninstall_commands.cpp oktoinstall(ex), uninstalling, oktouninstall(ex),
+//                         remove
+//   restart.cpp           rmtree, boot-time removals, restart and resuming
+//   dialog_commands.cpp   input, select, choosedir
+//   document_commands.cpp choosefiles, display, browse
+//   window_commands.cpp   banner, title, progress, background
 //   bookkeeping.cpp       finishing an installation, tree and file removal,
 //                         the clean-up after a failed command
 //
@@ -253,6 +262,57 @@ class ScriptInterpreter {
   bool CmdRmregtree();
   // rmregtree of a key under a hive, as the clean-up uses it.
   bool RemoveRegistryTree(RegKey hive, const std::string& key);
+
+  // ---- system_commands.cpp -------------------------------------------------
+  // setsvc, regdll, unregdll, locate, locateobj, associate, dcomcfg, odbc
+  bool CmdSetsvc();
+  bool CmdRegdll();
+  bool CmdUnregdll();
+  bool CmdLocate();
+  bool CmdLocateobj();
+  bool CmdAssociate();
+  bool CmdDcomcfg();
+  bool CmdOdbc();
+
+  // ---- shortcut_commands.cpp -----------------------------------------------
+  bool CmdProgmenu();
+  bool CmdDesktop();
+  bool CmdRmprogmenu();
+  bool CmdRmdesktop();
+
+  // ---- uninstall_commands.cpp ----------------------------------------------
+  // oktoinstall, oktoinstallex, uninstalling, oktouninstall,
+  // oktouninstallex, remove
+  bool CmdOktoinstall();
+  bool CmdOktoinstallex();
+  bool CmdUninstalling();
+  bool CmdOktouninstall();
+  bool CmdOktouninstallex();
+  bool CmdRemove();
+
+  // ---- restart.cpp ---------------------------------------------------------
+  // rmtree, the boot-time removal of what it left, restart and resuming
+  bool CmdRmtree();
+  bool CmdRestart();
+  // Schedules the pending file and folder removals for the next start;
+  // returns how many were scheduled (0: nothing to do).
+  int SchedulePendingRemovals();
+
+  // ---- dialog_commands.cpp -------------------------------------------------
+  bool CmdInput();
+  bool CmdSelect();
+  bool CmdChoosedir();
+
+  // ---- document_commands.cpp -----------------------------------------------
+  bool CmdChoosefiles();
+  bool CmdDisplay();
+  bool CmdBrowse();
+
+  // ---- window_commands.cpp -------------------------------------------------
+  bool CmdBanner();
+  bool CmdTitle();
+  bool CmdProgress();
+  bool CmdBackground();
 
   // ---- bookkeeping.cpp -----------------------------------------------------
   bool FinalizeInstallation();

@@ -466,6 +466,23 @@ class Shell {
   // machine does not support boot-time moves) when not available.
   virtual bool MoveAtBoot(const std::string& from, const std::string& to) = 0;
   virtual std::unique_ptr<Library> LoadLibrary(const std::string& path) = 0;
+  // Creates a shell shortcut (.LNK) at link to target with a description
+  // and, when working_folder is not empty, that working folder. Returns 0
+  // or the failing system result (an HRESULT on Windows).
+  virtual long CreateShellLink(const std::string& target, const std::string& link,
+                               const std::string& description,
+                               const std::string& working_folder) {
+    (void)target, (void)link, (void)description, (void)working_folder;
+    return static_cast<long>(0x80004001L);  // E_NOTIMPL
+  }
+  // CLSIDFromProgID: the class identifier of a programmatic identifier as
+  // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}". False with *result set to
+  // the system result when there is none.
+  virtual bool ClassIdFromProgId(const std::string& prog_id, std::string* clsid, long* result) {
+    (void)prog_id, (void)clsid;
+    *result = static_cast<long>(0x800401F3L);  // CO_E_CLASSSTRING
+    return false;
+  }
 };
 
 // ---------------------------------------------------------------------------
