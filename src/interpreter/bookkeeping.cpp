@@ -34,37 +34,6 @@ std::string SetValueOf(ScriptInterpreter& k, const char* name) {
   return Trimmed(k.VariableText(name));
 }
 
-// The messages for a missing naming-convention variable.
-bool ConventionMissing(ScriptInterpreter& k, bool need_home) {
-  struct Row {
-    const char* name;
-    const char* text;
-  };
-  static const Row kRows[] = {
-      {"HOME",
-       "ERROR IN SCRIPT CONVETION\nThe variable HOME has not been set.\nNo UNINSTALL-SCRIPT can be "
-       "generated without this variable.\nThis variable must name the installation folder.\n"},
-      {"VENDOR",
-       "ERROR IN SCRIPT CONVETION\nThe variable VENDOR has not been set\nNo UNINSTALL-SCRIPT "
-       "can be generated without this variable.\nThis variable must name the application "
-       "vendow.\n"},
-      {"APP",
-       "ERROR IN SCRIPT CONVETION\nThe variable APP has not been set\nNo UNINSTALL-SCRIPT can be "
-       "generated without this variable.\nThis variable must name the application.\n"},
-      {"VER",
-       "ERROR IN SCRIPT CONVETION\nThe variable VER has not been set\nNo UNINSTALL-SCRIPT can be "
-       "generated without this variable.\nThis variable must name the application version.\n"},
-  };
-  for (const Row& row : kRows) {
-    if (!need_home && std::string(row.name) == "HOME") continue;
-    if (SetValueOf(k, row.name).empty()) {
-      k.Message(row.text, kMbIconHand);
-      return true;
-    }
-  }
-  return false;
-}
-
 // ---- paths compared as Windows compares them --------------------------------
 
 // A full path for comparisons: absolute, back-slashes, "." and ".."
@@ -281,7 +250,7 @@ bool ScriptInterpreter::FinalizeInstallation() {
   Log("# create uninstall script...\n");
   SetStatus("create uninstall script...");
   if (VariableText("NO_UNINSTALL") == "TRUE" || update_mode) return true;
-  if (ConventionMissing(*this, true)) return false;
+  if (ReportMissingConvention(true)) return false;
   FileSystem& files = platform.files;
   const std::string home = VariableText("HOME");
   const std::string vendor = VariableText("VENDOR");
@@ -329,8 +298,8 @@ bool ScriptInterpreter::FinalizeInstallation() {
   if (!files.CopyFile("Kestrova.exe", interpreter_copy, false)) {
     uint32_t error = LastError();
     Message(Format("ERROR\nFailed to copy UNISTALL exe...\n$HOME may be set incorrectly.\n$HOME = "
-                   "<%s>\nDESTINATION <%s>\n(last error = %u)",
-                   home.c_str(), interpreter_copy.c_str(), error),
+                   "<%s>\nDESTINATION <%s>\n(last error = %d)",
+                   home.c_str(), interpreter_copy.c_str(), static_cast<int>(error)),
             kMbIconHand);
     return false;
   }

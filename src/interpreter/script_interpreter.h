@@ -289,6 +289,10 @@ class ScriptInterpreter {
   bool CmdOktouninstall();
   bool CmdOktouninstallex();
   bool CmdRemove();
+  // Shows the naming-convention message for the first of HOME (when
+  // need_home), VENDOR, APP and VER that is not set; true when one was
+  // missing.
+  bool ReportMissingConvention(bool need_home);
 
   // ---- restart.cpp ---------------------------------------------------------
   // rmtree, the boot-time removal of what it left, restart and resuming

@@ -218,11 +218,11 @@ TEST_F(DispatchTest, MismatchesFailQuietlyUnlessTheRowHasAMessage) {
 
 TEST_F(DispatchTest, KeywordsOfLaterWorkFailNamingThemselves) {
   const char* later[] = {
-      "odbc",        "display",     "browse",        "regdll",      "unregdll",  "uninstalling",
-      "oktouninstall", "oktouninstallex", "input",    "select",      "choosefiles", "choosedir",
+      "odbc",        "display",     "browse",        "regdll",      "unregdll",
+      "input",    "select",      "choosefiles", "choosedir",
       "banner",      "title",       "progress",      "background",  "desktop",   "rmdesktop",
-      "progmenu",    "rmprogmenu",  "setsvc",        "remove",      "rmtree",    "oktoinstall",
-      "oktoinstallex", "locateobj", "locate",        "associate",   "dcomcfg",   "restart"};
+      "progmenu",    "rmprogmenu",  "setsvc",        "rmtree",
+      "locateobj", "locate",        "associate",   "dcomcfg",   "restart"};
   for (const char* keyword : later) {
     const CommandRow& row = Row(keyword);
     EXPECT_EQ(row.handler, &interp::ScriptInterpreter::CmdNotAvailable) << keyword;
