@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #ifndef _WIN32
@@ -206,6 +207,127 @@ TEST_F(BookkeepingTest, WritesTheUninstallScriptAndRegistersIt) {
       << script;
   EXPECT_EQ(plain + "\\uninstall\\unsetup.exe \"" + plain + "\\uninstall\"",
             Uninstall("UninstallString"));
+}
+
+// Replaces every @NAME@ of a text written by hand with its value.
+std::string Fill(std::string text, const std::string& app, const std::string& home) {
+  for (const auto& [marker, value] : {std::pair<std::string, std::string>{"@APP@", app},
+                                      std::pair<std::string, std::string>{"@HOME@", home}}) {
+    for (size_t at = text.find(marker); at != std::string::npos;
+         at = text.find(marker, at + value.size())) {
+      text.replace(at, marker.size(), value);
+    }
+  }
+  return text;
+}
+
+// Installations made by script lines; the record lists of commands that
+// come with other families are filled in directly.
+TEST_F(BookkeepingTest, UninstallScriptsOfRepresentativeInstallations) {
+  auto line = [this](const std::string& text) {
+    K().SplitLine(K().ExpandLine(text));
+    return K().Dispatch();
+  };
+
+  // A home folder without blanks, no aliases, the plain confirmation: no
+  // blank line between the confirmation and the first record line.
+  const std::string tools = At("Tools");
+  Convention(tools);
+  front_end_.answers = {kIdYes};
+  ASSERT_TRUE(line("oktoinstall"));
+  ASSERT_TRUE(line("onuninstall \"run -w cleanup.exe\""));
+  K().desktop_shortcuts = {{"Tools.lnk", true}};
+  ASSERT_TRUE(K().FinalizeInstallation());
+  EXPECT_EQ(Fill(R"(background 255:65:20
+banner -c "Uninstall @APP@" "Arial"  240   255:255:255
+title "UNINSTALL @APP@"
+
+uninstalling
+
+set VENDOR "CratexTestVendor"
+set APP "@APP@"
+set VER "2.0"
+
+set HOME "@HOME@"
+
+
+oktouninstall "@APP@"
+
+run -w cleanup.exe
+rmdesktop -s "Tools.lnk"
+
+rmkey -lmS "Software\Microsoft\Windows\CurrentVersion\Uninstall\@APP@"
+rmregtree -lm "SOFTWARE\CratexTestVendor\@APP@"
+
+rmtree "@HOME@"
+
+banner -c "... completed" "Arial"  240   255:255:255
+)",
+                 app_, tools),
+            ReadWholeFile(P().files, tools + "\\uninstall\\uninstall.txt"));
+  EXPECT_EQ(tools + "\\uninstall\\unsetup.exe \"" + tools + "\\uninstall\"",
+            Uninstall("UninstallString"));
+
+  // A home folder with blanks, aliases, the extended confirmation and every
+  // record list, in recording order.
+  const std::string suite = At("Tool Suite 2");
+  K().SetVariable("HOME", suite);
+  K().on_uninstall.clear();
+  K().desktop_shortcuts.clear();
+  front_end_.answers = {kIdYes};
+  ASSERT_TRUE(line("oktoinstallex -advise"));
+  ASSERT_TRUE(line("_alias SRC \"C:\\Source Files\""));
+  ASSERT_TRUE(line("_alias DST $HOME"));
+  ASSERT_TRUE(line("onuninstall \"rm -f $HOME\\stop.log\""));
+  ASSERT_TRUE(line("onuninstall \"message bye\""));
+  K().data_sources = {"-s remove \"SQLite3 ODBC Driver\" \"DSN=Tools\""};
+  K().associations = {"\".tls\" \"Tools.Document\""};
+  K().servers = {suite + "\\srv.dll", suite + "\\view.ocx"};
+  K().menu_shortcuts = {{"Tool Suite\\Tools.lnk", false}, {"Tool Suite\\Help.lnk", true}};
+  K().desktop_shortcuts = {{"Tools.lnk", true}, {"Help.lnk", false}};
+  ASSERT_TRUE(K().FinalizeInstallation());
+  EXPECT_EQ(Fill(R"(background 255:65:20
+banner -c "Uninstall @APP@" "Arial"  240   255:255:255
+title "UNINSTALL @APP@"
+
+uninstalling
+
+set VENDOR "CratexTestVendor"
+set APP "@APP@"
+set VER "2.0"
+
+set HOME "@HOME@"
+
+
+oktouninstallex "@APP@"
+
+_alias "SRC" "C:\Source Files"
+_alias "DST" "@HOME@"
+
+rm -f @HOME@\stop.log
+message bye
+odbc -s remove "SQLite3 ODBC Driver" "DSN=Tools"
+associate -u ".tls" "Tools.Document"
+unregdll "@HOME@\srv.dll"
+unregdll "@HOME@\view.ocx"
+rmprogmenu "Tool Suite\Tools.lnk"
+rmprogmenu -s "Tool Suite\Help.lnk"
+rmdesktop -s "Tools.lnk"
+rmdesktop "Help.lnk"
+
+rmkey -lmS "Software\Microsoft\Windows\CurrentVersion\Uninstall\@APP@"
+rmregtree -lm "SOFTWARE\CratexTestVendor\@APP@"
+
+rmtree "@HOME@"
+
+banner -c "... completed" "Arial"  240   255:255:255
+)",
+                 app_, suite),
+            ReadWholeFile(P().files, suite + "\\uninstall\\uninstall.txt"));
+  EXPECT_EQ("\"" + suite + "\\uninstall\\unsetup.exe\" \"" + suite + "\\uninstall\"",
+            Uninstall("UninstallString"));
+  EXPECT_EQ(app_, Uninstall("DisplayName"));
+  EXPECT_TRUE(P().files.SetCurrentFolder(platform_.Scratch()));
 }
 
 TEST_F(BookkeepingTest, WhenNoUninstallScriptIsMade) {
