@@ -16,6 +16,7 @@
 #include "platform/platform.h"
 #include "platform/posix/host_paths.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/machine_reboot.h"
 #include "platform/registry_text.h"
 
 namespace crx {
@@ -42,6 +43,12 @@ const char kUsageText[] =
     "                              command line (one argument; the current folder\n"
     "                              is the host's), wait for it and exit with its\n"
     "                              exit status\n"
+    "  reboot                      restart the machine: carry out the boot-time\n"
+    "                              moves (PendingFileRenameOperations), the\n"
+    "                              [Rename] section of C:\\WINDOWS\\wininit.ini and\n"
+    "                              then the batch files of the user's Startup\n"
+    "                              folder; one line per action; exit status 1 when\n"
+    "                              something was not carried out\n"
     "  stubs HOSTDIR               point the builder at the self-extractor stubs\n"
     "                              Cratex.dat and Cratexm.dat in HOSTDIR (for\n"
     "                              example build/win64/stubs to build archives for\n"
@@ -148,6 +155,7 @@ class Tool {
       return rest.size() == 1 ? WinPath(rest[0]) : UsageError("winpath takes one host path");
     }
     if (command == "run") return rest.size() == 1 ? RunProgram(rest[0]) : UsageError("run takes one command line");
+    if (command == "reboot") return rest.empty() ? Reboot() : UsageError("reboot takes no arguments");
     if (command == "stubs") return rest.size() == 1 ? Stubs(rest[0]) : UsageError("stubs takes one host folder");
     if (command == "set") return rest.size() == 2 ? Set(rest[0], rest[1]) : UsageError("set takes a name and a value");
     if (command == "drive") return Drive(rest);
@@ -226,6 +234,16 @@ class Tool {
       return Failure(Format("lost track of %s", command_line.c_str()));
     }
     return static_cast<int>(code & 0xFF);
+  }
+
+  int Reboot() {
+    // Programs that the Startup batch files start write to the same output:
+    // each line goes out at once.
+    bool ok = RebootMachine(P(), [](const std::string& line) {
+      std::printf("%s\n", line.c_str());
+      std::fflush(stdout);
+    });
+    return ok ? kOk : kFailed;
   }
 
   int Stubs(const std::string& host_folder) {

@@ -189,6 +189,45 @@ TEST_F(CrxMachineTest, RunStartsAProgramOfTheMachine) {
   EXPECT_NE(std::string::npos, r.out.find("cannot start C:\\missing.exe (error 2)")) << r.out;
 }
 
+TEST_F(CrxMachineTest, RebootCarriesOutWhatWaitsForTheNextStart) {
+  ASSERT_EQ(0, Run("create").code);
+  EXPECT_EQ(2, Run("reboot now").code);
+  const std::string c = machine_ + "/drive_c";
+  std::ofstream(c + "/a.txt") << "moved";
+  ASSERT_EQ(0, Run("reg add 'HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager' "
+                   "/v PendingFileRenameOperations /t REG_MULTI_SZ /d '\\??\\C:\\a.txt\\0\\??\\C:\\b.txt'")
+                .code);
+  // A batch in the user's Startup folder starts a program of the machine;
+  // its output comes between the runner's lines, and the batch deletes
+  // itself.
+  std::ofstream(c + "/prog.exe") << "#!/bin/sh\necho \"program says $1\"\n";
+  std::string batch_host;
+  Result found = Run("reg query 'HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders' Startup");
+  ASSERT_EQ(0, found.code) << found.out;
+  const std::string folder = found.out.substr(found.out.find("REG_SZ    ") + 10);
+  Result host = Run("path '" + folder.substr(0, folder.find('\n')) + "\\job.bat'");
+  ASSERT_EQ(0, host.code) << host.out;
+  batch_host = host.out.substr(0, host.out.find('\n'));
+  std::ofstream(batch_host) << "echo off\necho.logging on\n\"C:\\prog.exe\" hello\ndel \""
+                            << folder.substr(0, folder.find('\n')) << "\\job.bat\"\n";
+  Result r = Run("reboot");
+  EXPECT_EQ(0, r.code) << r.out;
+  EXPECT_TRUE(std::ifstream(c + "/b.txt").good());
+  EXPECT_FALSE(std::ifstream(batch_host).good());
+  size_t moved = r.out.find("boot: moved C:\\a.txt to C:\\b.txt");
+  size_t echoed = r.out.find("\nlogging on\n");
+  size_t started = r.out.find("logon: start \"C:\\prog.exe\" hello");
+  size_t said = r.out.find("\nprogram says hello\n");
+  size_t ended = r.out.find("logon: the program ended with exit code 0");
+  EXPECT_TRUE(moved < echoed && echoed < started && started < said && said < ended) << r.out;
+
+  // A line the runner does not know fails the restart.
+  std::ofstream(batch_host) << "format C:\n";
+  r = Run("reboot");
+  EXPECT_EQ(1, r.code) << r.out;
+  EXPECT_NE(std::string::npos, r.out.find("not a line this batch runner knows: format C:")) << r.out;
+}
+
 TEST_F(CrxMachineTest, UsageAndFailures) {
   Result r = Run("");
   EXPECT_EQ(2, r.code);

@@ -191,12 +191,18 @@ std::map<std::string, std::string> Machine::ShortNames(const std::string& host_f
   }
   std::map<std::string, std::string> result;
   std::string folder = host_folder == "/" ? "" : host_folder;
-  // Aliases given earlier first, then new ones.
+  // Aliases given earlier first, then new ones. An alias is kept as
+  // "ALIAS/name" with the name it was made for: a file renamed since (the
+  // attribute travels with it) gets a new alias from its new name, as
+  // Windows gives one. A bare "ALIAS" (machines made before) is kept.
   for (const std::string& n : need) {
-    char buf[16];
-    ssize_t len = ::getxattr((folder + "/" + n).c_str(), kShortNameXattr, buf, sizeof buf - 1);
+    char buf[512];
+    ssize_t len = ::getxattr((folder + "/" + n).c_str(), kShortNameXattr, buf, sizeof buf);
     if (len <= 0) continue;
-    std::string alias(buf, static_cast<size_t>(len));
+    std::string value(buf, static_cast<size_t>(len));
+    size_t slash = value.find('/');
+    if (slash != std::string::npos && value.compare(slash + 1, std::string::npos, n) != 0) continue;
+    std::string alias = value.substr(0, slash);
     if (winpath::IsShortName(alias) && taken.insert(winpath::ToUpperAscii(alias)).second) {
       result[n] = alias;
     }
@@ -218,7 +224,8 @@ std::map<std::string, std::string> Machine::ShortNames(const std::string& host_f
       std::string alias = base.substr(0, keep) + tail + (ext.empty() ? "" : "." + ext);
       if (taken.insert(alias).second) {
         result[n] = alias;
-        ::setxattr((folder + "/" + n).c_str(), kShortNameXattr, alias.data(), alias.size(), 0);
+        const std::string value = alias + "/" + n;
+        ::setxattr((folder + "/" + n).c_str(), kShortNameXattr, value.data(), value.size(), 0);
         break;
       }
     }

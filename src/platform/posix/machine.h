@@ -209,7 +209,8 @@ class Machine {
 
   // The 8.3 aliases of the names in a host folder that need one (long
   // name -> alias), unique in the folder. An alias, once given, is kept
-  // with its file (user.crx.shortname) so it stays while others change.
+  // with its file (user.crx.shortname, with the name it was made for) so
+  // it stays while others change; a renamed file gets a new one.
   static std::map<std::string, std::string> ShortNames(const std::string& host_folder);
 
   // Bytes of all files below a host folder (the used space of a disk).

@@ -609,15 +609,24 @@ class PosixFileSystem : public FileSystem {
     if (!p.exists) return Fail(MissingError(p));
     std::string full = winpath::StripTrailingSeparator(machine_.FullPath(path));
     std::string out = winpath::Root(full);
-    std::string host = p.drive->Root();
+    std::string prefix = out;
     std::vector<std::string> elements = winpath::Elements(full);
     for (size_t i = 0; i < elements.size(); ++i) {
-      std::string actual = ActualName(host, elements[i]);
-      std::map<std::string, std::string> shorts = Machine::ShortNames(host);
+      // Each element as the machine finds it (its host spelling, also when
+      // the path gives it by its 8.3 alias), then its alias in its folder.
+      prefix = winpath::Join(prefix, elements[i]);
+      ResolvedPath q;
+      std::string actual = elements[i];
+      std::string host_folder;
+      if (Resolve(prefix, &q) && q.exists && !q.is_root) {
+        size_t slash = q.at.find_last_of('/');
+        actual = q.at.substr(slash + 1);
+        host_folder = slash == 0 ? "/" : q.at.substr(0, slash);
+      }
+      std::map<std::string, std::string> shorts = Machine::ShortNames(host_folder);
       auto alias = shorts.find(actual);
       if (i > 0) out += '\\';
       out += alias == shorts.end() ? elements[i] : alias->second;
-      host = (host == "/" ? "" : host) + "/" + actual;
     }
     *short_path = out;
     return true;
@@ -883,24 +892,6 @@ class PosixFileSystem : public FileSystem {
       if (!ok) return Fail(err);
     }
     return true;
-  }
-
-  // The host spelling of an element of an existing folder.
-  static std::string ActualName(const std::string& host_folder, const std::string& element) {
-    std::string exact = (host_folder == "/" ? "" : host_folder) + "/" + element;
-    struct stat st;
-    if (::lstat(exact.c_str(), &st) == 0) return element;
-    std::string found = element;
-    if (DIR* dir = ::opendir(host_folder.c_str())) {
-      while (struct dirent* e = ::readdir(dir)) {
-        if (winpath::EqualsNoCase(e->d_name, element)) {
-          found = e->d_name;
-          break;
-        }
-      }
-      ::closedir(dir);
-    }
-    return found;
   }
 
   // True when a handle open on the file does not share delete access.
