@@ -258,6 +258,22 @@ bool ScriptInterpreter::FinalizeInstallation() {
   const std::string ver = VariableText("VER");
   const std::string uninstall_folder = Format("%s\\uninstall", home.c_str());
 
+  // The uninstall script's lines are expanded when it runs, and a '$'
+  // cannot be written so that it stays one: C:\Apps\My$Tools would
+  // become C:\Apps\My, and its rmtree and rmregtree lines would remove
+  // another folder or another product's keys. No script is better than
+  // that one.
+  for (const char* name : {"HOME", "VENDOR", "APP"}) {
+    const std::string value = VariableText(name);
+    if (value.find('$') == std::string::npos) continue;
+    LogF("# %s <%s> holds a '$': no uninstall script\n", name, value.c_str());
+    Message(Format("ERROR\nThe variable %s holds a '$'\n<%s>\nAn UNINSTALL-SCRIPT would name "
+                   "something else when it runs.\nNo UNINSTALL-SCRIPT has been generated.",
+                   name, value.c_str()),
+            kMbIconHand);
+    return false;
+  }
+
   // The uninstall starter, by the copy command, which logs its command
   // record as in a script, so its trace lines in the log belong to a
   // command; its result is not checked (the starter may be missing from a

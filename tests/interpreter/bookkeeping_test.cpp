@@ -351,6 +351,30 @@ TEST_F(BookkeepingTest, WhenNoUninstallScriptIsMade) {
   EXPECT_EQ(static_cast<uint32_t>(kMbIconHand), front_end_.shown.back().flags);
 }
 
+// A '$' does not survive the expansion of the uninstall script's lines:
+// its rmtree would name the folder in front of it. Such a script is not
+// written, and nothing is registered.
+TEST_F(BookkeepingTest, ADollarInTheNamesWritesNoScript) {
+  const std::string home = At("My$Tools");
+  Convention(home);
+  EXPECT_FALSE(K().FinalizeInstallation());
+  ASSERT_EQ(1u, front_end_.shown.size());
+  EXPECT_EQ("ERROR\nThe variable HOME holds a '$'\n<" + home +
+                ">\nAn UNINSTALL-SCRIPT would name something else when it runs.\nNo "
+                "UNINSTALL-SCRIPT has been generated.",
+            front_end_.shown[0].text);
+  EXPECT_FALSE(P().files.Exists(home));
+  EXPECT_EQ("<missing>", Uninstall("UninstallString"));
+
+  K().SetVariable("HOME", At("Tools"));
+  K().SetVariable("VENDOR", "Cratex$Test");
+  EXPECT_FALSE(K().FinalizeInstallation());
+  EXPECT_FALSE(P().files.Exists(At("Tools")));
+  K().SetVariable("VENDOR", "CratexTestVendor");
+  EXPECT_TRUE(K().FinalizeInstallation());
+  EXPECT_TRUE(P().files.IsFile(At("Tools\\uninstall\\uninstall.txt")));
+}
+
 TEST_F(BookkeepingTest, RemoveTreeLeavesFilesInUseToBoot) {
   const std::string tree = At("tree");
   Folder(tree);
