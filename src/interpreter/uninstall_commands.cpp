@@ -152,6 +152,20 @@ bool IsSharedLibrary(ScriptInterpreter& k, const std::string& path) {
   return false;
 }
 
+// Once an unused file is gone, its count names nothing: the value goes
+// too, so that an installation and its removal leave the registry as it
+// was.
+void ForgetRefCount(ScriptInterpreter& k, const std::string& path) {
+  Registry& registry = k.platform.registry;
+  ScopedRegKey key(registry);
+  if (registry.OpenKey(kHKeyLocalMachine, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls",
+                       RegAccess::kAll, key.Out()) != kErrorSuccess) {
+    return;
+  }
+  const long rc = registry.DeleteValue(key.Get(), path);
+  k.LogF("# DELETE DLL REF COUNT <%s> (%ld)\n", path.c_str(), rc);
+}
+
 }  // namespace
 
 bool ScriptInterpreter::ReportMissingConvention(bool need_home) {
@@ -270,7 +284,9 @@ bool ScriptInterpreter::CmdRemove() {
       }
     }
   }
-  return RemoveFile(path);
+  if (!RemoveFile(path)) return false;
+  if (count >= 0) ForgetRefCount(*this, path);
+  return true;
 }
 
 }  // namespace crx::interp

@@ -332,6 +332,7 @@ TEST_F(UninstallCommandsTest, RemoveHonoursReferenceCounts) {
   EXPECT_TRUE(Line("remove \"" + last + "\""));
   EXPECT_FALSE(P().files.Exists(last));
   EXPECT_EQ(front_end_.shown.size(), 2u);
+  EXPECT_EQ(K().SharedRefCount(last), -1) << "the count of a removed file goes with it";
 
   // A library in the system folder without a count is asked about too.
   ASSERT_TRUE(P().files.CreateFolder(At("system")));
