@@ -30,6 +30,8 @@ class UninstallCommandsTest : public InterpreterTest {
   }
   void TearDown() override {
     P().registry.DeleteTree(kHKeyLocalMachine, std::string("SOFTWARE\\") + kVendor);
+    P().registry.DeleteTree(kHKeyLocalMachine,
+                            "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + app_);
     ScopedRegKey key(P().registry);
     if (P().registry.OpenKey(kHKeyLocalMachine, kSharedDlls, RegAccess::kAll, key.Out()) == 0) {
       for (const std::string& name : counted_) P().registry.DeleteValue(key.Get(), name);
@@ -384,6 +386,86 @@ TEST_F(UninstallCommandsTest, RemoveRemembersToAllAnswers) {
   ASSERT_NE(log.find(line), std::string::npos) << log;
   EXPECT_EQ(log.find(line), log.rfind(line));
   EXPECT_EQ(front_end_.shown.size(), 1u);
+}
+
+// An installation and the removal its uninstall script makes, both silent:
+// the guard, the confirmation from the response file, and the shared files
+// of the installation (one only it uses, one another product shares too).
+TEST_F(UninstallCommandsTest, AnInstallationIsRemovedByItsUninstallScript) {
+  const std::string home = At("Tool Home");
+  const std::string common = At("common\\common.dll");
+  ASSERT_TRUE(P().files.CreateFolder(At("common")));
+  ASSERT_TRUE(WriteWholeFile(P().files, common, "another product's copy"));
+  SetCount(common, 1);
+  counted_.push_back(home + "\\shared.dll");
+  File("Kestrova.exe");
+  File("unsetup.exe");
+  File("shared.dll");
+  File("readme.txt");
+  ASSERT_TRUE(WriteWholeFile(
+      P().files, At("install.txt"),
+      std::string("set VENDOR ") + kVendor + "\nset APP \"" + app_ +
+          "\"\nset VER 2.0\nset HOME \"" + home +
+          "\"\n"
+          "oktoinstallex -advise\n"
+          "setreg -lm \"SOFTWARE\\" + kVendor + "\\$APP\\$VER\" Folder $HOME\n"
+          "copy -s shared.dll \"$HOME\\shared.dll\"\n"
+          "copy -s shared.dll \"" + common + "\"\n"
+          "copy readme.txt \"$HOME\\readme.txt\"\n"
+          "onuninstall 'remove \"$HOME\\shared.dll\"'\n"
+          "onuninstall 'remove \"" + common + "\"'\n"));
+  ASSERT_TRUE(WriteWholeFile(P().files, At("answers.ini"),
+                             "[Kestrova]\noktouninstallex=True\noktouninstall=1\n"));
+  K().logging = false;
+  EXPECT_EQ(K().Run("/sms:" + At("answers.ini") + " install.txt").exit_code, 0) << LogText();
+  EXPECT_EQ(K().SharedRefCount(home + "\\shared.dll"), 1);
+  EXPECT_EQ(K().SharedRefCount(common), 2);
+  const std::string uninstall_key =
+      "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + app_;
+  ASSERT_TRUE(KeyExists(uninstall_key));
+  const std::string script = ReadWholeFile(P().files, home + "\\uninstall\\uninstall.txt");
+  EXPECT_NE(script.find("\n\noktouninstallex \"" + app_ + "\"\n\nremove \"" + home +
+                        "\\shared.dll\"\nremove \"" + common + "\"\n"),
+            std::string::npos)
+      << script;
+
+  // The window lines in front of `uninstalling` only set the window's look
+  // (the window commands have tests of their own); the removal runs the
+  // script from there on.
+  const size_t from = script.find("\nuninstalling\n");
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_TRUE(WriteWholeFile(P().files, home + "\\uninstall\\removal.txt", script.substr(from)));
+
+  // The removal is another run, as another process: its log goes to a
+  // temporary folder of its own (the installation's run keeps its log open).
+  K().logging = false;
+  Environment& env = P().environment;
+  std::string tmp, temp;
+  const bool had_tmp = env.Get("TMP", &tmp);
+  const bool had_temp = env.Get("TEMP", &temp);
+  ASSERT_TRUE(P().files.CreateFolder(At("removal")));
+  env.Set("TMP", At("removal"));
+  env.Set("TEMP", At("removal"));
+  ASSERT_TRUE(P().files.SetCurrentFolder(home + "\\uninstall"));
+  interp::ScriptInterpreter uninstaller(P(), front_end_, host_);
+  const int exit_code = uninstaller.Run("/sms:" + At("answers.ini") + " removal.txt").exit_code;
+  uninstaller.FlushLog();
+  const std::string log = ReadWholeFile(P().files, At("removal\\Kestrova.log"));
+  had_tmp ? env.Set("TMP", tmp) : env.Unset("TMP");
+  had_temp ? env.Set("TEMP", temp) : env.Unset("TEMP");
+  EXPECT_EQ(exit_code, 0) << log;
+  EXPECT_TRUE(uninstaller.uninstalling);
+  EXPECT_FALSE(P().files.Exists(home + "\\shared.dll")) << log;
+  EXPECT_EQ(K().SharedRefCount(home + "\\shared.dll"), -1);
+  EXPECT_TRUE(P().files.IsFile(common)) << "another product still uses it";
+  EXPECT_EQ(K().SharedRefCount(common), 1);
+  EXPECT_FALSE(KeyExists(uninstall_key));
+  EXPECT_FALSE(KeyExists(std::string("SOFTWARE\\") + kVendor + "\\" + app_));
+  EXPECT_NE(log.find("SMSMODE; response to 'oktouninstall' = 'TRUE'\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("SMSMODE: default response to RemoveFile Dialog = YES-TO-ALL\n"),
+            std::string::npos);
+  EXPECT_TRUE(front_end_.shown.empty());
+  ASSERT_TRUE(P().files.SetCurrentFolder(platform_.Scratch()));
 }
 
 }  // namespace
