@@ -104,7 +104,7 @@ const CommandRow kRows[] = {
   {"rmregtree",      kLogged,   kPrefix,     "-lm|-cr|-cc",       true,  1, 1,          &K::CmdRmregtree,
                      nullptr, 0, kHiveMessage, 0},
   {"remove",         kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdRemove},
-  {"rmtree",         kLogged,   kSomeLetter, "!",                 false, 1, 1,          &K::CmdNotAvailable,
+  {"rmtree",         kLogged,   kSomeLetter, "!",                 false, 1, 1,          &K::CmdRmtree,
                      nullptr, 0, "incorrect option with 'rmtree' command", 0},
   {"oktoinstall",    kLogged,   kWords,      "-advise",           false, 0, 1,          &K::CmdOktoinstall},
   {"oktoinstallex",  kLogged,   kWords,      "-advise",           false, 0, 1,          &K::CmdOktoinstallex,
@@ -120,7 +120,7 @@ const CommandRow kRows[] = {
   {"dcomcfg",        kLogged,   kWords,      "-e|-l|-r|-rl|-lr",  true,  0, 2,          &K::CmdNotAvailable},
   // restart: the option's second character chooses the form; conditional
   // forms need a second argument, which the handler tests.
-  {"restart",        kLogged,   kAny,        "",                  false, 1, kAnyCount,  &K::CmdNotAvailable},
+  {"restart",        kLogged,   kAny,        "",                  false, 1, kAnyCount,  &K::CmdRestart},
   {"sms_on",         kAlways,   kAny,        "",                  false, 0, kAnyCount,  &K::CmdSmsOn},
   {"sms_off",        kAlways,   kAny,        "",                  false, 0, kAnyCount,  &K::CmdSmsOff},
   {"cancel",         kLogged,   kNone,       "",                  false, 0, 0,          &K::CmdCancel},

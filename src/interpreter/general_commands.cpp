@@ -423,8 +423,8 @@ bool ScriptInterpreter::CmdMaximize() {
 
 bool ScriptInterpreter::CmdCancel() {
   cancelled = true;
-  // The pending rename batch of the boot-time replacements is deleted here
-  // once the boot-move family keeps one.
+  // The long names of replaced files and a scheduled restart are given up.
+  DeleteRenameBatch();
   return true;
 }
 

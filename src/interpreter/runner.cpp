@@ -73,7 +73,7 @@ ScriptInterpreter::ScriptInterpreter(Platform& platform_in, ui::FrontEnd& front_
   for (int i = 0; i < kScriptSlots; ++i) slots.push_back(std::make_unique<ScriptSlot>());
 }
 
-ScriptInterpreter::~ScriptInterpreter() = default;
+ScriptInterpreter::~ScriptInterpreter() { CloseRenameBatch(); }
 
 int ParsedCommand::ArgCount() const {
   if (command.empty()) return -1;
@@ -277,6 +277,7 @@ namespace {
 void CloseSlot(ScriptInterpreter& k, int index) {
   ScriptInterpreter::ScriptSlot& slot = *k.slots[index];
   slot.Close();
+  if (index == k.restore_depth) k.restore_depth = -1;
   if (!slot.delete_on_close.empty()) {
     if (!k.prescan) {
       k.platform.files.DeleteFile(slot.delete_on_close);
@@ -288,6 +289,15 @@ void CloseSlot(ScriptInterpreter& k, int index) {
 
 // The end of the main script (its end of file, or return at depth 0).
 void EndOfScript(ScriptInterpreter& k) {
+  if (!k.prescan && !k.resume_marker.empty()) {
+    // A restarted run that never met its restart line has done nothing:
+    // it must not finish the installation.
+    k.LogF("# restart label <%s> not found in the script\n", k.resume_marker.c_str());
+    k.Message("Fatal errors have occured while trying to restart", kMbOk | kMbIconHand);
+    k.ReportStatusMIF(false, "Errors occured");
+    k.run_end = ScriptInterpreter::RunEnd::kFailed;
+    return;
+  }
   if (!k.prescan) {
     k.FinalizeInstallation();
     k.ReportStatusMIF(true, "Completed successfully");
@@ -307,6 +317,23 @@ bool LeaveFile(ScriptInterpreter& k) {
   CloseSlot(k, k.depth);
   --k.depth;
   return true;
+}
+
+enum class CallResult { kEntered, kTooDeep, kCantOpen };
+
+// Opens a called script file one level deeper (logged as the call line).
+CallResult EnterCall(ScriptInterpreter& k, const std::string& file, const std::string& option,
+                     bool delete_after) {
+  if (k.depth == kScriptSlots - 1) return CallResult::kTooDeep;
+  k.LogF("cmd<call> opt<%s> a1<%s> [%d]\n", option.c_str(), file.c_str(), k.depth + 1);
+  ++k.depth;
+  if (!k.OpenScript(file)) {
+    k.slots[k.depth]->Close();
+    --k.depth;
+    return CallResult::kCantOpen;
+  }
+  if (delete_after) k.slots[k.depth]->delete_on_close = k.slots[k.depth]->path;
+  return CallResult::kEntered;
 }
 
 // A call that cannot be carried out ends the run as a failure.
@@ -364,31 +391,39 @@ bool ScriptInterpreter::ReadNextCommand() {
     if (single_step && !prescan) Message("read input line...\n<" + line + ">", kMbIconAsterisk);
 
     raw_line = line;
-    SplitLine(ExpandLine(line));
+    // The saved state of a restarted run is read back as written: its
+    // values are not expanded again.
+    SplitLine(depth == restore_depth ? line : ExpandLine(line));
     SubstituteAliases();
+
+    // While a restarted run skips to its restart line, a return must not
+    // end the script early; a call is followed (the restart line may be in
+    // the called file) when its file is there, but the file is kept.
+    if (!resume_marker.empty() && !prescan) {
+      if (cmd.command == "call" && MayRun()) {
+        if (EnterCall(*this, cmd.args[0], cmd.option, false) == CallResult::kEntered) continue;
+      }
+      return true;
+    }
 
     // call and return are carried out here. Inside a branch that does not
     // run they are skipped like any other command: a return in a branch
     // not taken must not end the script.
     if (cmd.command == "call" && MayRun()) {
       const std::string file = cmd.args[0];
-      if (depth == kScriptSlots - 1) {
-        if (prescan) return true;  // the pre-scan ignores the call line
-        FailedCall(*this, Format("ERROR:\nfailed to call script file\n%s\nNESTING TOO DEEP",
-                                 file.c_str()));
-        return false;
+      switch (EnterCall(*this, file, cmd.option, cmd.HasOption('r'))) {
+        case CallResult::kEntered:
+          continue;
+        case CallResult::kTooDeep:
+          if (prescan) return true;  // the pre-scan ignores the call line
+          FailedCall(*this, Format("ERROR:\nfailed to call script file\n%s\nNESTING TOO DEEP",
+                                   file.c_str()));
+          return false;
+        case CallResult::kCantOpen:
+          if (prescan) return true;
+          FailedCall(*this, Format("ERROR:\nfailed to call script file\n%s\n", file.c_str()));
+          return false;
       }
-      LogF("cmd<call> opt<%s> a1<%s> [%d]\n", cmd.option.c_str(), file.c_str(), depth + 1);
-      ++depth;
-      if (!OpenScript(file)) {
-        slots[depth]->Close();
-        --depth;
-        if (prescan) return true;
-        FailedCall(*this, Format("ERROR:\nfailed to call script file\n%s\n", file.c_str()));
-        return false;
-      }
-      if (cmd.HasOption('r')) slots[depth]->delete_on_close = slots[depth]->path;
-      continue;
     }
     if (cmd.command == "return" && MayRun()) {
       if (!LeaveFile(*this)) return false;
@@ -593,6 +628,9 @@ void FinalizeHandOff(ScriptInterpreter& k) {
 RunResult Ended(ScriptInterpreter& k, int exit_code, bool keep_window) {
   // The script files are not held open while the window waits.
   for (std::unique_ptr<ScriptInterpreter::ScriptSlot>& slot : k.slots) slot->Close();
+  // The run is over: the rename batch gets its trailer now, not only when
+  // the window closes (the user may reboot with the window still open).
+  k.CloseRenameBatch();
   FinalizeHandOff(k);
   RunResult result;
   result.exit_code = exit_code;
@@ -608,14 +646,11 @@ RunResult ScriptInterpreter::Run(const std::string& command_line) {
   rest = Trimmed(rest);
 
   if (!rest.empty() && rest[0] == '-') {
-    // The command line of a restarted run. Resuming needs the restart
-    // support; until it exists the run is refused, never skipped silently.
-    if (OpenLog()) logging = true;
-    WriteLogHead(*this);
-    ShowAndLog(Format("Kestrova - restart command line <%s>\nrestart is not available yet",
-                      rest.c_str()),
-               kMbOk | kMbIconHand);
-    return Ended(*this, 1, false);
+    // The command line of a restarted run: the resume marker, the mode and
+    // the script's file name.
+    std::string script;
+    if (!StartRestartedRun(rest, &script)) return Ended(*this, 1, false);
+    rest = script;
   }
 
   std::string path = rest.empty() ? std::string(kDefaultScript) : rest;
@@ -642,16 +677,23 @@ RunResult ScriptInterpreter::Run(const std::string& command_line) {
             kMbOk | kMbIconHand);
     return Ended(*this, 1, false);
   }
+  main_script = slots[0]->path;
 
   Prescan(*this);
 
   bool failed = false;
   while (ReadNextCommand()) {
     if (!resume_marker.empty()) {
-      // A restarted run skips every command up to its restart line. The
-      // restart support that sets the marker and resumes there is not
-      // written yet, so the marker is never set.
-      if (cmd.command == "restart" && cmd.args[0] == resume_marker) resume_marker.clear();
+      // A restarted run skips every command up to its restart line, which
+      // becomes `call -r __restart_env__.tmp`: the saved state is read
+      // back (and deleted), then the run goes on after the restart line.
+      if (!ResumeCheck()) continue;
+      if (EnterCall(*this, "__restart_env__.tmp", "-r", true) != CallResult::kEntered) {
+        Message("Fatal errors have occured while trying to restart", kMbOk | kMbIconHand);
+        FlushLog();
+        return Ended(*this, 1, false);
+      }
+      restore_depth = depth;
       continue;
     }
     if (!Execute()) {

@@ -301,6 +301,38 @@ class ScriptInterpreter {
   // Schedules the pending file and folder removals for the next start;
   // returns how many were scheduled (0: nothing to do).
   int SchedulePendingRemovals();
+  // Sets the reboot-needed flag and NEEDS_RE_BOOT to "TRUE" (boot_moves.cpp).
+  void MarkRebootNeeded();
+  // The rename batch in the Startup folder: opened on first need (false
+  // when it cannot be), completed with its trailer at the end of the run,
+  // deleted by cancel.
+  bool OpenRenameBatch();
+  // Creates "<Startup>\<prefix>_<seconds in hex>.bat" (APP must be set);
+  // null when it cannot be (already reported).
+  std::unique_ptr<File> CreateStartupBatch(const char* prefix, std::string* path);
+  bool WriteRenameBatch(const std::string& text);
+  void CloseRenameBatch();
+  void DeleteRenameBatch();
+  // The command line of a restarted run ("-r<label>$<mode>$<script>"):
+  // sets the resume marker and silent mode and gives the script to run.
+  // False when the program must quit (already reported).
+  bool StartRestartedRun(const std::string& command_line, std::string* script);
+  // Called by the main loop for each command read while resume_marker is
+  // set: false skips the command; true at the matching restart line, whose
+  // marker is then cleared and whose saved state is to be called.
+  bool ResumeCheck();
+
+  // The main script's full path (the restart command line names it).
+  std::string main_script;
+  std::unique_ptr<File> rename_batch;
+  std::string rename_batch_path;
+  int rename_lines = 0;
+  // if blocks opened (by their structure) among the commands skipped while
+  // resuming; they are open again at the restart line.
+  int resume_if_depth = 0;
+  // The depth of the script slot that holds the environment file being
+  // read back (its set lines may restore PWD); -1 when none.
+  int restore_depth = -1;
 
   // ---- dialog_commands.cpp -------------------------------------------------
   bool CmdInput();

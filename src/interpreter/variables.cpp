@@ -281,7 +281,9 @@ void ScriptInterpreter::SubstituteAliases() {
 bool ScriptInterpreter::CmdSet() {
   if (cmd.ArgCount() != 2) return false;
   const std::string& name = cmd.args[0];
-  if (IsReadOnlyVariable(name)) {
+  // The saved state of a restarted run restores PWD; nothing else sets it.
+  const bool restoring = restore_depth >= 0 && depth == restore_depth && name == "PWD";
+  if (IsReadOnlyVariable(name) && !restoring) {
     Message(Format("ERROR\nAttempting to set READ-ONLY variable <%s>", name.c_str()),
             kMbOk | kMbIconHand);
     return false;

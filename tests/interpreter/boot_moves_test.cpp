@@ -3,6 +3,7 @@
 #include <string>
 
 #include "common/format.h"
+#include "common/winpath.h"
 #include "interpreter/copy_fixture.h"
 
 #ifndef _WIN32
@@ -93,6 +94,8 @@ TEST_F(BootMovesTest, ReplacementAndDeletionWithRelativePaths) {
 }
 
 TEST_F(BootMovesTest, RefusedMovesFailAndLeaveNothing) {
+  // Refused by the system and impossible through the initialisation file
+  // too (paths without short names: they do not exist).
   Write(At("new.dll"), "new");
   const std::string destination = At("lib.dll");
   const std::string copy =
@@ -101,16 +104,18 @@ TEST_F(BootMovesTest, RefusedMovesFailAndLeaveNothing) {
   shell_.refusal = kErrorAccessDenied;
   EXPECT_FALSE(K().MoveOnBoot(At("new.dll"), &destination));
   EXPECT_FALSE(P().files.Exists(copy));
-  EXPECT_FALSE(K().DeleteOnBoot(At("new.dll")));
+  EXPECT_FALSE(K().DeleteOnBoot(At("none.dll")));
   EXPECT_TRUE(P().files.Exists(At("new.dll")));
   EXPECT_FALSE(K().reboot_needed);
   EXPECT_NE("TRUE", K().VariableText("NEEDS_RE_BOOT"));
   EXPECT_EQ(0, K().boot_moves);
   std::string log = LogText();
   EXPECT_NE(std::string::npos,
-            log.find("# ... delete temp file used for copy\n# ... boot-time move refused by the "
-                     "system, error 5[0x5]; scheduling through the initialisation file is not "
-                     "available\n"));
+            log.find("# ... boot-time move refused by the system, error 5[0x5]\n"
+                     "# ...use 8.3 short names\n# ... no short name for <" + destination + ">\n"));
+  EXPECT_NE(std::string::npos, log.find("# ... no short name for <" + At("none.dll") + ">\n"));
+  // No entry for the copy was made before the failure was known.
+  EXPECT_EQ(std::string::npos, log.find("# ... delete temp file used for copy\n"));
 
   // A source that cannot be copied beside the destination.
   shell_.refuse = false;
@@ -139,6 +144,135 @@ TEST_F(BootMovesTest, MachineWithoutBootMovesRefuses) {
   EXPECT_NE(std::string::npos,
             LogText().find("# ... boot-time move refused by the system, error 87[0x57]"));
   EXPECT_EQ(std::vector<std::string>{"new.dll"}, Names(Scratch()));
+}
+
+// The machine without boot-time moves: wininit.ini and the rename batch.
+class InitFileTest : public BootMovesTest {
+ protected:
+  void SetUp() override {
+    BootMovesTest::SetUp();
+    if (platform_.MachineFolder().empty()) GTEST_SKIP() << "writes the system's wininit.ini";
+    std::string error;
+    {
+      std::unique_ptr<Machine> machine = Machine::Open(platform_.MachineFolder(), &error);
+      ASSERT_TRUE(machine) << error;
+      machine->MutableSettings().boot_moves = false;
+      ASSERT_TRUE(machine->SaveSettings(&error)) << error;
+    }
+    host_platform_ = OpenHostPlatform(&error);
+    ASSERT_TRUE(host_platform_) << error;
+    shell_.ForwardTo(host_platform_->Get().shell);
+    init_file_ = P().environment.WindowsFolder() + "\\wininit.ini";
+  }
+  std::string Short(const std::string& path) {
+    std::string out;
+    EXPECT_TRUE(P().files.ShortPath(path, &out)) << path;
+    return out;
+  }
+  std::string StartupBatch(const char* prefix) {
+    std::string folder;
+    RegKey key = 0;
+    if (P().registry.OpenKey(kHKeyCurrentUser,
+                             "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                             RegAccess::kRead, &key) != kErrorSuccess) {
+      return "";
+    }
+    P().registry.GetString(key, "Startup", &folder);
+    P().registry.CloseKey(key);
+    std::vector<FolderEntry> entries;
+    P().files.ListFolder(folder + "\\" + prefix + "_*.bat", &entries);
+    return entries.size() == 1 ? folder + "\\" + entries[0].name : "";
+  }
+
+  std::unique_ptr<HostPlatform> host_platform_;
+  std::string init_file_;
+};
+
+TEST_F(InitFileTest, ReplacementGoesToTheTopOfRenameWithShortNamesAndTheBatchRestoresTheName) {
+  Set("APP", "Tool");
+  const std::string folder = "C:\\Program Files\\Long Folder Name";
+  ASSERT_TRUE(P().files.CreateFolder(folder));
+  const std::string destination = folder + "\\LibraryWithLongName.dll";
+  Write(destination, "old");
+  Write(At("new.dll"), "new");
+  Write(init_file_, "[boot]\r\nshell=x\r\n[Rename]\r\nOLD=ENTRY\r\n[other]\r\n");
+
+  ASSERT_TRUE(K().MoveOnBoot(At("new.dll"), &destination));
+  const std::string copy =
+      Format("%s.%x.tmp", destination.c_str(), P().processes.CurrentProcessId());
+  EXPECT_EQ("new", Read(copy));
+  EXPECT_EQ("old", Read(destination));
+  const std::string short_destination = Short(destination);
+  EXPECT_EQ(0u, short_destination.find("C:\\PROGRA~1\\LONGFO~1\\"));
+  // The move first, the deletion of the copy after it, then what was there.
+  EXPECT_EQ("[boot]\r\nshell=x\r\n[Rename]\r\n" + short_destination + "=" + Short(copy) +
+                "\r\nNUL=" + Short(copy) + "\r\nOLD=ENTRY\r\n[other]\r\n",
+            Read(init_file_));
+  EXPECT_TRUE(K().reboot_needed);
+  EXPECT_EQ("TRUE", K().VariableText("NEEDS_RE_BOOT"));
+  EXPECT_EQ(0, K().boot_moves);
+
+  const std::string renamed = folder + "\\" + winpath::LastElement(short_destination);
+  const std::string log = LogText();
+  EXPECT_NE(std::string::npos,
+            log.find("# ... native MoveFileEx() function not supported in this OS "
+                     "environment...\n# ... update wininit file <" + init_file_ +
+                     "> manually\nOpen Rename Bat File...\n"));
+  EXPECT_NE(std::string::npos, log.find("SCHED RENAME \"" + renamed +
+                                        "\" --> \"LibraryWithLongName.dll\"\n"));
+
+  // A name that is already short needs no rename line.
+  const std::string plain = At("plain.dll");
+  Write(plain, "old");
+  ASSERT_TRUE(K().MoveOnBoot(At("new.dll"), &plain));
+  EXPECT_EQ(0u, Read(init_file_).find("[boot]\r\nshell=x\r\n[Rename]\r\n" + Short(plain) + "="));
+
+  const std::string batch = StartupBatch("ks_rename");
+  ASSERT_FALSE(batch.empty());
+  K().CloseRenameBatch();
+  EXPECT_EQ("echo off\necho.Complete Installation Of Tool...\n"
+            "if exist \"" + renamed + "\" rename \"" + renamed + "\" \"LibraryWithLongName.dll\"\n"
+            "echo.\necho.Installation Of Tool Is Complete\n"
+            "echo.A REBOOT IS REQUIRED FOR THE CHANGES TO TAKE EFFECT\n"
+            "pause\necho.task completed successfully\n"
+            "echo.subsequent error messages can be ignored...\ndel \"" + batch + "\"\n",
+            Read(batch));
+  P().files.DeleteFile(batch);
+}
+
+TEST_F(InitFileTest, TheRenameSectionIsMadeWhenMissingAndOtherLinesKeepTheirEnds) {
+  // No file at all: it is made.
+  P().files.DeleteFile(init_file_);
+  Write(At("gone.txt"), "x");
+  ASSERT_TRUE(K().DeleteOnBoot(At("gone.txt")));
+  EXPECT_EQ("[Rename]\r\nNUL=" + Short(At("gone.txt")) + "\r\n", Read(init_file_));
+
+  // A file without the section, whose last line has no line end.
+  Write(init_file_, "[boot]\r\nshell=x");
+  ASSERT_TRUE(K().DeleteOnBoot(At("gone.txt")));
+  EXPECT_EQ("[boot]\r\nshell=x\r\n[Rename]\r\nNUL=" + Short(At("gone.txt")) + "\r\n",
+            Read(init_file_));
+  // Only the exact section name counts.
+  Write(init_file_, "[rename]\r\nA=B\r\n");
+  ASSERT_TRUE(K().DeleteOnBoot(At("gone.txt")));
+  EXPECT_EQ("[rename]\r\nA=B\r\n[Rename]\r\nNUL=" + Short(At("gone.txt")) + "\r\n",
+            Read(init_file_));
+  // No temporary file is left beside it.
+  std::vector<FolderEntry> left;
+  P().files.ListFolder(init_file_ + ".*.tmp", &left);
+  EXPECT_TRUE(left.empty());
+
+  // Without APP the entry is still made, but no batch can restore a name.
+  const std::string destination = At("LongLibraryName.dll");
+  Write(destination, "old");
+  Write(At("new.dll"), "new");
+  EXPECT_TRUE(K().MoveOnBoot(At("new.dll"), &destination));
+  ASSERT_FALSE(front_end_.shown.empty());
+  EXPECT_EQ(0u, front_end_.shown.back().text.find(
+                    "ERROR IN SCRIPT CONVETION\nThe variable APP has not been set\nNo RENAME "
+                    "BATCH JOB can be generated"));
+  EXPECT_EQ("", StartupBatch("ks_rename"));
+  EXPECT_EQ(0u, Read(init_file_).find("[rename]\r\nA=B\r\n[Rename]\r\n" + Short(destination) + "="));
 }
 #endif
 

@@ -221,8 +221,8 @@ TEST_F(DispatchTest, KeywordsOfLaterWorkFailNamingThemselves) {
       "odbc",        "display",     "browse",        "regdll",      "unregdll",
       "input",    "select",      "choosefiles", "choosedir",
       "banner",      "title",       "progress",      "background",  "desktop",   "rmdesktop",
-      "progmenu",    "rmprogmenu",  "setsvc",        "rmtree",
-      "locateobj", "locate",        "associate",   "dcomcfg",   "restart"};
+      "progmenu",    "rmprogmenu",  "setsvc",
+      "locateobj", "locate",        "associate",   "dcomcfg"};
   for (const char* keyword : later) {
     const CommandRow& row = Row(keyword);
     EXPECT_EQ(row.handler, &interp::ScriptInterpreter::CmdNotAvailable) << keyword;
