@@ -438,6 +438,10 @@ bool ScriptInterpreter::ReadNextCommand() {
 
 bool ScriptInterpreter::Execute() {
   if (cmd.command.empty() || cmd.command[0] == '#') return true;
+  // The reader carries out call and return; one that reaches this point
+  // stands in a branch that does not run, and is skipped like any other
+  // command there (it has no row in the keyword table).
+  if ((cmd.command == "call" || cmd.command == "return") && !MayRun()) return true;
 
   if (cmd.command == "copy") {
     SetStatus(Format("copy file: %s...", cmd.args[1].c_str()));

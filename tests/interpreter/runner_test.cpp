@@ -222,6 +222,17 @@ TEST_F(RunnerTest, CallAndReturnInABranchThatDoesNotRunAreSkipped) {
   EXPECT_EQ(ReadAll("main.txt"), (std::vector<std::string>{"call||sub.txt", "after|"}));
 }
 
+TEST_F(RunnerTest, CallAndReturnInABranchThatDoesNotRunDoNotFailTheRun) {
+  Write("install.txt",
+        "set NO_UNINSTALL TRUE\nset A one\nif $A == two\n  return\n  call missing.txt\nendif\n"
+        "set B done\n");
+  interp::RunResult result = K().Run("");
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(K().VariableText("B"), "done");
+  ASSERT_EQ(front_end_.shown.size(), 1u);
+  EXPECT_EQ(front_end_.shown[0].text, "Installation Completed");
+}
+
 TEST_F(RunnerTest, ExecuteReportsAFailedCommandAndCleansUp) {
   StartLog();
   EXPECT_TRUE(K().Execute());  // the empty command
