@@ -168,6 +168,18 @@ TEST_F(RestartTest, RejectedAndMalformedRestartsLeaveTheRunGoing) {
             log.find("Conditional restart rejected, condition not 'TRUE' or '1'\n"));
   EXPECT_TRUE(front_end_.shown.empty());
 
+  // PWD is restored only by the saved state being read back, never by a
+  // script line (not even one in a file it calls).
+  EXPECT_FALSE(Line("set PWD C:\\elsewhere"));
+  K().restore_depth = 1;
+  EXPECT_FALSE(Line("set PWD C:\\elsewhere"));
+  K().depth = 1;
+  EXPECT_TRUE(Line("set PWD C:\\elsewhere"));
+  EXPECT_EQ("C:\\elsewhere", K().VariableText("PWD"));
+  K().depth = 0;
+  K().restore_depth = -1;
+  front_end_.shown.clear();
+
   // What cannot travel on the restart command line is refused before
   // anything is written.
   K().main_script = At("install.txt");
@@ -229,6 +241,12 @@ TEST_F(RestartTest, TheFinalizeWordAndTheSilentModeTravelWithTheRestart) {
   K().MarkRebootNeeded();
   K().silent_mode.set_silent(true);
   K().silent_mode.set_response_file(At("answers.ini"));
+  // A reboot-required restart without the word gives an earlier finalize up.
+  ASSERT_TRUE(Line("finalize"));
+  ASSERT_TRUE(Line("restart -r step3"));
+  EXPECT_FALSE(K().finalize_requested);
+  K().suspended = false;
+  K().DeleteRenameBatch();
   ASSERT_TRUE(Line("restart -r step3 finalize"));
   EXPECT_TRUE(K().finalize_requested);
   EXPECT_TRUE(K().suspended);
