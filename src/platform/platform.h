@@ -458,6 +458,13 @@ class Library {
   virtual void* Entry(const std::string& name) = 0;
 };
 
+// Steps of Shell::CreateShellLink that failed without stopping it.
+enum : uint32_t {
+  kLinkPathFailed = 1,
+  kLinkDescriptionFailed = 2,
+  kLinkWorkingFolderFailed = 4,
+};
+
 class Shell {
  public:
   virtual ~Shell() = default;
@@ -468,11 +475,16 @@ class Shell {
   virtual std::unique_ptr<Library> LoadLibrary(const std::string& path) = 0;
   // Creates a shell shortcut (.LNK) at link to target with a description
   // and, when working_folder is not empty, that working folder. Returns 0
-  // or the failing system result (an HRESULT on Windows).
+  // or the failing system result (an HRESULT, also on the emulated
+  // machine: 0x8007xxxx for a Win32 error). Setting the target, the
+  // description or the working folder can fail without stopping the
+  // creation; *failed_steps (optional) receives those as kLink* bits, so
+  // the caller can tell its user.
   virtual long CreateShellLink(const std::string& target, const std::string& link,
                                const std::string& description,
-                               const std::string& working_folder) {
+                               const std::string& working_folder, uint32_t* failed_steps) {
     (void)target, (void)link, (void)description, (void)working_folder;
+    if (failed_steps) *failed_steps = 0;
     return static_cast<long>(0x80004001L);  // E_NOTIMPL
   }
   // CLSIDFromProgID: the class identifier of a programmatic identifier as

@@ -27,6 +27,8 @@
 #ifdef _WIN32
 #include "platform/win32/win32_platform.h"
 #include "ui/win32/interpreter_window.h"
+
+#include <objbase.h>
 #else
 #include "ui/console/interpreter_console.h"
 #endif
@@ -200,7 +202,13 @@ int Main() {
 }  // namespace crx
 
 #ifdef _WIN32
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) { return crx::Main(); }
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  // The shortcut commands create the shell's link objects through COM.
+  const HRESULT com = ::CoInitialize(nullptr);
+  const int status = crx::Main();
+  if (SUCCEEDED(com)) ::CoUninitialize();
+  return status;
+}
 #else
 int main() { return crx::Main(); }
 #endif

@@ -220,8 +220,8 @@ TEST_F(DispatchTest, KeywordsOfLaterWorkFailNamingThemselves) {
   const char* later[] = {
       "odbc",        "display",     "browse",        "regdll",      "unregdll",
       "input",    "select",      "choosefiles", "choosedir",
-      "banner",      "title",       "progress",      "background",  "desktop",   "rmdesktop",
-      "progmenu",    "rmprogmenu",  "setsvc",
+      "banner",      "title",       "progress",      "background",
+      "setsvc",
       "locateobj", "locate",        "associate",   "dcomcfg"};
   for (const char* keyword : later) {
     const CommandRow& row = Row(keyword);

@@ -13,6 +13,7 @@
 #include "common/format.h"
 #include "common/winpath.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/posix/shell_link.h"
 
 extern char** environ;
 
@@ -265,6 +266,50 @@ class PosixShell : public Shell {
     registry_.CloseKey(key);
     if (rc != kErrorSuccess) return Fail(static_cast<uint32_t>(rc));
     return true;
+  }
+
+  // Writes the link file itself (shell_link.h), naming the target by its
+  // drive and full path as the shell would. Failures come back as the
+  // HRESULT the shell gives for the Win32 error.
+  long CreateShellLink(const std::string& target, const std::string& link,
+                       const std::string& description, const std::string& working_folder,
+                       uint32_t* failed_steps) override {
+    if (failed_steps) *failed_steps = 0;
+    auto hresult = [](uint32_t error) {
+      return static_cast<long>(static_cast<int32_t>(0x80070000u | (error & 0xFFFFu)));
+    };
+    // The shell takes the link's path through a buffer of MAX_PATH wide
+    // characters; a longer one is refused rather than cut.
+    if (link.empty() || link.size() >= 260) return hresult(kErrorFilenameExcedRange);
+    ShellLinkData data;
+    if (target.empty() || target.size() >= 260) {
+      if (failed_steps) *failed_steps |= kLinkPathFailed;
+    } else {
+      data.target = files_.FullPath(target);
+      std::string root = winpath::Root(data.target);
+      data.drive_type = static_cast<uint32_t>(files_.GetDriveType(root));
+      files_.GetVolumeInfo(root, &data.volume_label, &data.drive_serial);
+      std::vector<FolderEntry> found;
+      if (files_.ListFolder(data.target, &found) && found.size() == 1) {
+        data.attributes = found[0].attributes;
+        data.write_time = found[0].last_write;
+        data.size = found[0].size;
+      }
+    }
+    data.description = description;
+    data.working_folder = working_folder;
+    std::string bytes;
+    if (!BuildShellLink(data, &bytes)) return hresult(kErrorInvalidParameter);
+    std::unique_ptr<File> file =
+        files_.Open(link, kAccessWrite, kShareNone, Disposition::kCreateAlways);
+    if (!file) return hresult(LastError());
+    if (!file->Write(bytes.data(), bytes.size())) {
+      uint32_t error = LastError();
+      file.reset();
+      files_.DeleteFile(link);
+      return hresult(error);
+    }
+    return 0;
   }
 
   std::unique_ptr<Library> LoadLibrary(const std::string& path) override {

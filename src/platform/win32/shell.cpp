@@ -1,5 +1,10 @@
-// Shell services: boot-time moves and loading libraries.
+// Shell services: boot-time moves, loading libraries and shell links.
 #include "platform/win32/win32_platform.h"
+
+#include <objbase.h>
+#include <objidl.h>
+#include <shlobj.h>
+#include <shobjidl.h>
 
 namespace crx {
 namespace win32 {
@@ -38,6 +43,37 @@ class Win32Shell final : public Shell {
   bool MoveAtBoot(const std::string& from, const std::string& to) override {
     return ::MoveFileExA(from.c_str(), to.empty() ? nullptr : to.c_str(),
                          MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
+  }
+
+  // The shell's own link object (IShellLinkA), saved through IPersistFile.
+  // The caller has initialised COM on this thread.
+  long CreateShellLink(const std::string& target, const std::string& link,
+                       const std::string& description, const std::string& working_folder,
+                       uint32_t* failed_steps) override {
+    if (failed_steps) *failed_steps = 0;
+    uint32_t failed = 0;
+    IShellLinkA* shell_link = nullptr;
+    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                    IID_IShellLinkA, reinterpret_cast<void**>(&shell_link));
+    if (FAILED(hr)) return hr;
+    if (FAILED(shell_link->SetPath(target.c_str()))) failed |= kLinkPathFailed;
+    if (FAILED(shell_link->SetDescription(description.c_str()))) failed |= kLinkDescriptionFailed;
+    if (!working_folder.empty() && FAILED(shell_link->SetWorkingDirectory(working_folder.c_str()))) {
+      failed |= kLinkWorkingFolderFailed;
+    }
+    IPersistFile* persist = nullptr;
+    hr = shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist));
+    if (SUCCEEDED(hr)) {
+      // The link's path in wide characters, at most MAX_PATH of them; a
+      // path that does not fit is refused rather than cut.
+      WCHAR wide[MAX_PATH];
+      int n = ::MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+      hr = n > 0 ? persist->Save(wide, TRUE) : HRESULT_FROM_WIN32(::GetLastError());
+      persist->Release();
+    }
+    shell_link->Release();
+    if (failed_steps) *failed_steps = failed;
+    return hr;
   }
 
   std::unique_ptr<Library> LoadLibrary(const std::string& path) override {
