@@ -23,6 +23,11 @@ namespace {
 
 constexpr const char* kShellFolders =
     "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+// Windows' shell rewrites the Shell Folders values from these when it
+// loads (wine does so when the first link is saved), so a test points
+// both at its folders.
+constexpr const char* kUserShellFolders =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
 // The machine's environment, reporting another platform identifier.
 class PlatformIdEnvironment : public Environment {
@@ -141,9 +146,9 @@ class ShortcutTest : public InterpreterTest {
     P().files.SetCurrentFolder(saved_folder_);
     for (auto it = saved_values_.rbegin(); it != saved_values_.rend(); ++it) {
       ScopedRegKey key(P().registry);
-      if (P().registry.OpenKey(it->hive, kShellFolders, RegAccess::kAll, key.Out()) != 0) continue;
+      if (P().registry.OpenKey(it->hive, it->key, RegAccess::kAll, key.Out()) != 0) continue;
       if (it->existed) {
-        P().registry.SetString(key.Get(), it->name, it->value);
+        P().registry.SetValue(key.Get(), it->name, it->type, it->data.data(), it->data.size());
       } else {
         P().registry.DeleteValue(key.Get(), it->name);
       }
@@ -152,20 +157,25 @@ class ShortcutTest : public InterpreterTest {
 
   std::string At(const std::string& name) { return platform_.Scratch() + "\\" + name; }
 
-  // Sets a Shell Folders value, keeping what was there for TearDown.
+  // Sets a shell folder's values, keeping what was there (type and bytes)
+  // for TearDown.
   void PointShellFolder(RegKey hive, const std::string& name, const std::string& folder) {
-    ScopedRegKey key(P().registry);
-    ASSERT_EQ(P().registry.CreateKey(hive, kShellFolders, RegAccess::kAll, key.Out(), nullptr), 0);
-    SavedValue saved{hive, name, "", false};
-    saved.existed = P().registry.GetString(key.Get(), name, &saved.value) == 0;
-    saved_values_.push_back(saved);
-    ASSERT_EQ(P().registry.SetString(key.Get(), name, folder), 0);
+    for (const char* path : {kShellFolders, kUserShellFolders}) {
+      ScopedRegKey key(P().registry);
+      ASSERT_EQ(P().registry.CreateKey(hive, path, RegAccess::kAll, key.Out(), nullptr), 0);
+      SavedValue saved{hive, path, name, 0, "", false};
+      saved.existed = P().registry.QueryValue(key.Get(), name, &saved.type, &saved.data) == 0;
+      saved_values_.push_back(saved);
+      ASSERT_EQ(P().registry.SetString(key.Get(), name, folder), 0);
+    }
   }
 
   void RemoveShellFolder(RegKey hive, const std::string& name) {
-    ScopedRegKey key(P().registry);
-    ASSERT_EQ(P().registry.OpenKey(hive, kShellFolders, RegAccess::kAll, key.Out()), 0);
-    P().registry.DeleteValue(key.Get(), name);
+    for (const char* path : {kShellFolders, kUserShellFolders}) {
+      ScopedRegKey key(P().registry);
+      ASSERT_EQ(P().registry.OpenKey(hive, path, RegAccess::kAll, key.Out()), 0);
+      P().registry.DeleteValue(key.Get(), name);
+    }
   }
 
   void Command(const std::string& keyword, const std::string& option,
@@ -197,8 +207,10 @@ class ShortcutTest : public InterpreterTest {
 
   struct SavedValue {
     RegKey hive;
+    const char* key;
     std::string name;
-    std::string value;
+    uint32_t type;
+    std::string data;
     bool existed;
   };
   std::vector<SavedValue> saved_values_;

@@ -38,6 +38,36 @@ class Win32Library final : public Library {
   HMODULE module_;
 };
 
+// Creates the shell's link object (IShellLinkA), sets it up and saves it
+// through IPersistFile. COM is initialised on this thread.
+HRESULT MakeShellLink(const std::string& target, const std::string& link,
+                      const std::string& description, const std::string& working_folder,
+                      uint32_t* failed_steps) {
+  uint32_t failed = 0;
+  IShellLinkA* shell_link = nullptr;
+  HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IShellLinkA, reinterpret_cast<void**>(&shell_link));
+  if (FAILED(hr)) return hr;
+  if (FAILED(shell_link->SetPath(target.c_str()))) failed |= kLinkPathFailed;
+  if (FAILED(shell_link->SetDescription(description.c_str()))) failed |= kLinkDescriptionFailed;
+  if (!working_folder.empty() && FAILED(shell_link->SetWorkingDirectory(working_folder.c_str()))) {
+    failed |= kLinkWorkingFolderFailed;
+  }
+  IPersistFile* persist = nullptr;
+  hr = shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist));
+  if (SUCCEEDED(hr)) {
+    // The link's path in wide characters, at most MAX_PATH of them; a
+    // path that does not fit is refused rather than cut.
+    WCHAR wide[MAX_PATH];
+    int n = ::MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
+    hr = n > 0 ? persist->Save(wide, TRUE) : HRESULT_FROM_WIN32(::GetLastError());
+    persist->Release();
+  }
+  shell_link->Release();
+  if (failed_steps) *failed_steps = failed;
+  return hr;
+}
+
 class Win32Shell final : public Shell {
  public:
   bool MoveAtBoot(const std::string& from, const std::string& to) override {
@@ -45,34 +75,15 @@ class Win32Shell final : public Shell {
                          MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
   }
 
-  // The shell's own link object (IShellLinkA), saved through IPersistFile.
-  // The caller has initialised COM on this thread.
+  // Kestrova initialises COM at start-up; a caller that has not (a test
+  // program) gets it for the length of the call.
   long CreateShellLink(const std::string& target, const std::string& link,
                        const std::string& description, const std::string& working_folder,
                        uint32_t* failed_steps) override {
     if (failed_steps) *failed_steps = 0;
-    uint32_t failed = 0;
-    IShellLinkA* shell_link = nullptr;
-    HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER,
-                                    IID_IShellLinkA, reinterpret_cast<void**>(&shell_link));
-    if (FAILED(hr)) return hr;
-    if (FAILED(shell_link->SetPath(target.c_str()))) failed |= kLinkPathFailed;
-    if (FAILED(shell_link->SetDescription(description.c_str()))) failed |= kLinkDescriptionFailed;
-    if (!working_folder.empty() && FAILED(shell_link->SetWorkingDirectory(working_folder.c_str()))) {
-      failed |= kLinkWorkingFolderFailed;
-    }
-    IPersistFile* persist = nullptr;
-    hr = shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist));
-    if (SUCCEEDED(hr)) {
-      // The link's path in wide characters, at most MAX_PATH of them; a
-      // path that does not fit is refused rather than cut.
-      WCHAR wide[MAX_PATH];
-      int n = ::MultiByteToWideChar(CP_ACP, 0, link.c_str(), -1, wide, MAX_PATH);
-      hr = n > 0 ? persist->Save(wide, TRUE) : HRESULT_FROM_WIN32(::GetLastError());
-      persist->Release();
-    }
-    shell_link->Release();
-    if (failed_steps) *failed_steps = failed;
+    const HRESULT com = ::CoInitialize(nullptr);
+    HRESULT hr = MakeShellLink(target, link, description, working_folder, failed_steps);
+    if (SUCCEEDED(com)) ::CoUninitialize();
     return hr;
   }
 
