@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/format.h"
+#include "common/winpath.h"
 #include "engine/user_interface.h"
 #include "interpreter_fixture.h"
 #include "support/file_helpers.h"
@@ -438,6 +439,53 @@ TEST_F(ShortcutTest, MissingShellFoldersAndFailedLinks) {
   EXPECT_NE(LogText().find("ERROR CREATING MENU LINK: 0x"), std::string::npos);
   ASSERT_EQ(K().menu_shortcuts.size(), 1u);
   EXPECT_EQ(K().menu_shortcuts[0].path, "Blocked\\App");
+}
+
+TEST_F(ShortcutTest, AnInstallationsLinksGoWithItsRemoval) {
+  const std::string app = "CratexLinkTest " + winpath::LastElement(platform_.ScratchKey());
+  const std::string home = At("Link Home");
+  const std::string uninstall_key = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + app;
+  ASSERT_TRUE(WriteWholeFile(P().files, app_ + "\\Kestrova.exe", "interpreter"));
+  ASSERT_TRUE(WriteWholeFile(P().files, app_ + "\\unsetup.exe", "starter"));
+  ASSERT_TRUE(WriteWholeFile(P().files, app_ + "\\install.txt",
+                             "set VENDOR CratexLinkVendor\nset APP \"" + app +
+                                 "\"\nset VER 1.0\nset HOME \"" + home +
+                                 "\"\ncopy app.exe \"$HOME\\app.exe\"\n"
+                                 "progmenu \"$HOME\\app.exe\" \"Link Tools\\App\"\n"
+                                 "desktop -s \"$HOME\\app.exe\" \"The App\"\n"));
+  K().logging = false;
+  EXPECT_EQ(K().Run("/sms:silent install.txt").exit_code, 0);
+  ExpectLink(user_programs_ + "\\Link Tools\\App.LNK", home + "\\app.exe", home, "Shortcut to app");
+  ExpectLink(all_desktop_ + "\\app.LNK", home + "\\app.exe", home, "The App");
+  const std::string script = ReadWholeFile(P().files, home + "\\uninstall\\uninstall.txt");
+  EXPECT_NE(script.find("rmprogmenu \"Link Tools\\App\"\n"), std::string::npos) << script;
+  EXPECT_NE(script.find("rmdesktop -s \"app\"\n"), std::string::npos) << script;
+
+  // The removal runs the script from `uninstalling` on, from outside the
+  // installation folder, with a log of its own.
+  const size_t from = script.find("\nuninstalling\n");
+  ASSERT_NE(from, std::string::npos);
+  ASSERT_TRUE(WriteWholeFile(P().files, app_ + "\\removal.txt", script.substr(from)));
+  Environment& env = P().environment;
+  std::string tmp, temp;
+  const bool had_tmp = env.Get("TMP", &tmp);
+  const bool had_temp = env.Get("TEMP", &temp);
+  ASSERT_TRUE(P().files.CreateFolder(At("removal")));
+  env.Set("TMP", At("removal"));
+  env.Set("TEMP", At("removal"));
+  interp::ScriptInterpreter uninstaller(P(), front_end_, host_);
+  const int exit_code = uninstaller.Run("/sms:silent removal.txt").exit_code;
+  uninstaller.FlushLog();
+  const std::string log = ReadWholeFile(P().files, At("removal\\Kestrova.log"));
+  had_tmp ? env.Set("TMP", tmp) : env.Unset("TMP");
+  had_temp ? env.Set("TEMP", temp) : env.Unset("TEMP");
+  P().registry.DeleteTree(kHKeyLocalMachine, uninstall_key);
+  P().registry.DeleteTree(kHKeyLocalMachine, "SOFTWARE\\CratexLinkVendor");
+  EXPECT_EQ(exit_code, 0) << log;
+  EXPECT_FALSE(P().files.Exists(user_programs_ + "\\Link Tools")) << log;
+  EXPECT_TRUE(P().files.IsFolder(user_programs_));
+  EXPECT_FALSE(P().files.Exists(all_desktop_ + "\\app.LNK")) << log;
+  EXPECT_TRUE(front_end_.shown.empty());
 }
 
 }  // namespace
