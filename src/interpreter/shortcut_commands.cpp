@@ -141,6 +141,10 @@ bool ScriptInterpreter::CmdDesktop() {
   std::string target;
   if (!ResolveTarget(*this, "desktop", &target)) return true;
   const std::string name = ShortcutName(target);
+  // A file name that begins with a dot leaves no name for the link (it
+  // would be a file named only ".LNK" that no rmdesktop line can name):
+  // refused like a missing argument.
+  if (name.empty()) return false;
   if (cmd.HasOption('p') &&
       Message(Format("Do you want to add '%s' to your desktop?", name.c_str()),
               kMbYesNo | kMbIconQuestion) != kIdYes) {

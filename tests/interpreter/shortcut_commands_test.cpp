@@ -284,6 +284,13 @@ TEST_F(ShortcutTest, DesktopAsksNamesAndSkips) {
   EXPECT_NE(LogText().find("# desktop target does not exist - not an error with -f\n"),
             std::string::npos);
 
+  // A target whose name begins with a dot gives the link no name.
+  ASSERT_TRUE(WriteWholeFile(P().files, app_ + "\\.hidden", "x"));
+  Command("desktop", "", {".hidden"});
+  EXPECT_FALSE(K().CmdDesktop());
+  EXPECT_FALSE(P().files.Exists(user_desktop_ + "\\.LNK"));
+  EXPECT_TRUE(K().desktop_shortcuts.empty());
+
   // -p answered No: success without a link or a record.
   front_end_.answers.push_back(kIdNo);
   Command("desktop", "-p", {"app.exe"});
