@@ -46,8 +46,8 @@ const CommandRow kRows[] = {
   // exactly two arguments, which the handler tests; options without m, d
   // or e do nothing and succeed.
   {"filegroup",      kLogged,   kAny,        "",                  false, 1, kAnyCount,  &K::CmdFilegroup},
-  {"display",        kLogged,   kLetters,    "cl",                false, 1, 2,          &K::CmdNotAvailable},
-  {"browse",         kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdNotAvailable},
+  {"display",        kLogged,   kLetters,    "cl",                false, 1, 2,          &K::CmdDisplay},
+  {"browse",         kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdBrowse},
   {"run",            kLogged,   kLetters,    "xw",                false, 1, kAnyCount,  &K::CmdRun},
   {"regdll",         kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdNotAvailable},
   {"unregdll",       kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdNotAvailable},
@@ -65,7 +65,7 @@ const CommandRow kRows[] = {
   {"fwrite",         kLogged,   kWords,      "-t|-a|-T|-A",       true,  2, 2,          &K::CmdFwrite},
   {"chmod",          kLogged,   kLetters,    "f",                 false, 2, 2,          &K::CmdChmod},
   {"select",         kLogged,   kNone,       "",                  false, 5, 5,          &K::CmdNotAvailable},
-  {"choosefiles",    kLogged,   kNone,       "",                  false, 0, 0,          &K::CmdNotAvailable},
+  {"choosefiles",    kLogged,   kNone,       "",                  false, 0, 0,          &K::CmdChoosefiles},
   {"choosedir",      kLogged,   kNone,       "",                  false, 3, 3,          &K::CmdNotAvailable},
   // copy: an option must contain s (q, r and a add to it); without s the
   // command fails quietly.

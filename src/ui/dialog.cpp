@@ -61,7 +61,10 @@ bool Dialog::SetField(const std::string& name, const std::string& value,
              value + "\"";
     return false;
   }
+  if (field->value == value) return true;
   field->value = value;
+  const std::string changed = field->name;  // the hook may touch fields_
+  FieldChanged(changed);
   return true;
 }
 

@@ -16,6 +16,7 @@
 namespace crx::ui {
 
 class MessageBoxDialog;
+class DisplayDialog;
 
 enum class FieldKind {
   kText,      // one line of text
@@ -29,6 +30,8 @@ struct DialogField {
   FieldKind kind = FieldKind::kText;
   std::string value;  // the text, or "1"/"0" for a check box
   bool read_only = false;  // shown, never asked for or answered
+  // A read-only text field with an empty label is a line of the dialog's
+  // own text that the model keeps up to date (a running total).
 };
 
 struct DialogButton {
@@ -82,6 +85,8 @@ class Dialog {
 
   // The message-box model behind this dialog, or null (no RTTI in stubs).
   virtual const MessageBoxDialog* AsMessageBox() const { return nullptr; }
+  // The text-viewer model behind this dialog, or null.
+  virtual const DisplayDialog* AsDisplay() const { return nullptr; }
 
  protected:
   Dialog(std::string name, std::string caption, std::string text)
@@ -91,6 +96,9 @@ class Dialog {
   // Validation of a press: false with *error refuses it. Models with
   // fields override it; the default accepts every button.
   virtual bool Validate(int id, std::string* error);
+  // Called after SetField changed a field, so that a model can bring its
+  // read-only fields up to date (front-ends show them again afterwards).
+  virtual void FieldChanged(const std::string& name) { (void)name; }
 
   void AddField(DialogField field) { fields_.push_back(std::move(field)); }
   // Adds a button; its shortcut is the first letter of its label unless

@@ -44,7 +44,7 @@ std::unique_ptr<UserInterfaceService> StartUserInterface(
   if (!front_end && !error->empty()) return nullptr;
   if (!front_end) {
     if (options.terminal_only) {
-      front_end = std::make_unique<ConsoleFrontEnd>(platform.terminal);
+      front_end = std::make_unique<ConsoleFrontEnd>(platform);
     } else {
       front_end = MakeNativeFrontEnd(platform);
     }

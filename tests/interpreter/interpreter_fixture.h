@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,8 @@ class ScriptedFrontEnd : public ui::FrontEnd {
  public:
   std::deque<int> answers;
   std::vector<ShownDialog> shown;
+  // Runs on every dialog before it is answered (to fill in its fields).
+  std::function<void(ui::Dialog&)> before_answer;
 
   int Show(ui::Dialog& dialog) override {
     ShownDialog record;
@@ -43,6 +46,7 @@ class ScriptedFrontEnd : public ui::FrontEnd {
     record.text = dialog.Text();
     if (const ui::MessageBoxDialog* box = dialog.AsMessageBox()) record.flags = box->Flags();
     std::string error;
+    if (before_answer) before_answer(dialog);
     if (!answers.empty()) {
       int id = answers.front();
       answers.pop_front();

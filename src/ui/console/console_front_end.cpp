@@ -1,7 +1,11 @@
 #include "ui/console/console_front_end.h"
 
+#include "common/format.h"
 #include "common/terminal_text.h"
+#include "common/winpath.h"
 #include "platform/platform.h"
+#include "ui/display_dialog.h"
+#include "ui/document_browser.h"
 #include "ui/message_box.h"
 
 namespace crx::ui {
@@ -34,15 +38,36 @@ const char* IconWord(const Dialog& dialog) {
 // "--- Caption ---", the text and the read-only fields. Captions, texts and
 // values may quote an archive's names: their control characters are
 // escaped (the text keeps its own line breaks).
-std::string Describe(const Dialog& dialog) {
+// Without fields the caller shows them itself (the numbered list).
+std::string Describe(const Dialog& dialog, bool with_fields = true) {
   std::string out = "--- " + TerminalText(dialog.Caption()) + " ---\n";
   out += IconWord(dialog);
   out += TerminalMessage(dialog.Text());
   if (out.empty() || out.back() != '\n') out += '\n';
   for (const DialogField& f : dialog.Fields()) {
-    if (f.read_only) out += f.label + ": " + TerminalText(f.value) + "\n";
+    if (!f.read_only || !with_fields) continue;
+    if (f.kind == FieldKind::kCheck) {
+      out += std::string(f.value == "1" ? "[x] " : "[ ] ") + f.label + " (fixed)\n";
+    } else if (f.label.empty()) {
+      out += TerminalText(f.value) + "\n";  // a line the model keeps up to date
+    } else {
+      out += f.label + ": " + TerminalText(f.value) + "\n";
+    }
   }
   return out;
+}
+
+// Two or more check boxes and no other field a person fills in.
+bool IsCheckList(const Dialog& dialog) {
+  int boxes = 0;
+  for (const DialogField& f : dialog.Fields()) {
+    if (f.kind == FieldKind::kCheck) {
+      ++boxes;
+    } else if (!f.read_only) {
+      return false;
+    }
+  }
+  return boxes >= 2;
 }
 
 // "[Y]es", or "Yes To All [a]" when the letter is not the first one.
@@ -74,7 +99,90 @@ int ConsoleFrontEnd::NoAnswer(Dialog& dialog, const char* why) {
   return dialog.Result();
 }
 
+ConsoleFrontEnd::ConsoleFrontEnd(Platform& platform)
+    : terminal_(platform.terminal), pager_(MakePlatformPager(platform)) {}
+
+Pager MakePlatformPager(Platform& platform) {
+  return [&platform](const std::string& text) {
+    // A private copy in the temporary folder, shown by its name from there.
+    std::string folder = winpath::StripTrailingSeparator(platform.environment.TempPath());
+    std::string name = Format("crx_view_%u.txt", platform.processes.CurrentProcessId());
+    std::string path = winpath::Join(folder, name);
+    {
+      std::unique_ptr<File> file = platform.files.Open(path, kAccessWrite, kShareRead,
+                                                       Disposition::kCreateAlways);
+      if (!file || !file->Write(text.data(), text.size())) {
+        file.reset();
+        platform.files.DeleteFile(path);
+        return false;
+      }
+    }
+    std::string pager;
+    if (!platform.environment.Get("PAGER", &pager) || pager.empty()) pager = "less";
+    uint32_t code = 0;
+    bool ran = platform.processes.RunShellCommand(pager + " " + ShellQuoted("./" + name), folder,
+                                                  &code);
+    platform.files.DeleteFile(path);
+    // 126 and 127: the shell could not run the pager at all.
+    return ran && code != 126 && code != 127;
+  };
+}
+
+void ConsoleFrontEnd::ShowContent(const Dialog& dialog) {
+  const DisplayDialog* display = dialog.AsDisplay();
+  if (!display) return;
+  std::string text = display->PlainText();
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  if (pager_ && terminal_.IsInteractive() && pager_(text)) return;
+  terminal_.Write(TerminalMessage(text));
+}
+
+bool ConsoleFrontEnd::AskCheckList(Dialog& dialog) {
+  for (;;) {
+    std::vector<std::string> names;
+    std::string list;
+    for (const DialogField& f : dialog.Fields()) {
+      if (f.kind == FieldKind::kCheck) {
+        names.push_back(f.read_only ? std::string() : f.name);
+        list += Format("  %d. %s %s%s\n", static_cast<int>(names.size()),
+                       f.value == "1" ? "[x]" : "[ ]", TerminalText(f.label).c_str(),
+                       f.read_only ? " (fixed)" : "");
+      } else if (f.read_only) {
+        list += (f.label.empty() ? "" : f.label + ": ") + TerminalText(f.value) + "\n";
+      }
+    }
+    terminal_.Write(list + "Number to tick or clear, Enter when done: ");
+    std::string line;
+    if (!terminal_.ReadLine(&line)) return false;
+    std::string answer = Trim(line);
+    if (answer.empty()) return true;
+    int number = 0;
+    for (char c : answer) {
+      if (c < '0' || c > '9' || number > 1000) {
+        number = -1;
+        break;
+      }
+      number = number * 10 + (c - '0');
+    }
+    if (number < 1 || number > static_cast<int>(names.size())) {
+      terminal_.Write(Format("Please give a number from 1 to %d.\n", static_cast<int>(names.size())));
+      continue;
+    }
+    const std::string& name = names[static_cast<size_t>(number - 1)];
+    if (name.empty()) {
+      terminal_.Write("That choice cannot be changed.\n");
+      continue;
+    }
+    const DialogField* f = dialog.FindField(name);
+    std::string error;
+    if (!dialog.SetField(name, f->value == "1" ? "0" : "1", &error)) {
+      terminal_.Write(TerminalMessage(error) + "\n");
+    }
+  }
+}
+
 bool ConsoleFrontEnd::AskFields(Dialog& dialog) {
+  if (IsCheckList(dialog)) return AskCheckList(dialog);
   for (const DialogField& f : dialog.Fields()) {
     if (f.read_only) continue;
     std::string prompt = f.label;
@@ -164,7 +272,8 @@ int ConsoleFrontEnd::Show(Dialog& dialog) {
     terminal_.WriteError(Describe(dialog));
     return NoAnswer(dialog, "no terminal");
   }
-  terminal_.Write("\n" + Describe(dialog));
+  terminal_.Write("\n" + Describe(dialog, !IsCheckList(dialog)));
+  ShowContent(dialog);
   for (;;) {
     if (!AskFields(dialog)) return NoAnswer(dialog, "end of input");
     int id = 0;

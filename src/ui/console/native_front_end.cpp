@@ -5,7 +5,7 @@
 namespace crx::ui {
 
 std::unique_ptr<FrontEnd> MakeNativeFrontEnd(Platform& platform) {
-  return std::make_unique<ConsoleFrontEnd>(platform.terminal);
+  return std::make_unique<ConsoleFrontEnd>(platform);
 }
 
 }  // namespace crx::ui

@@ -59,6 +59,12 @@ std::vector<int> LineLengths(const std::string& text) {
 
 bool Editable(const DialogField& f) { return !f.read_only; }
 
+// A read-only text without a label: a line of text the model keeps up to
+// date, shown as a static line rather than an edit box.
+bool IsModelLine(const DialogField& f) {
+  return f.read_only && f.kind == FieldKind::kText && f.label.empty();
+}
+
 // Lays the model out into a template: the text, one row per field, and the
 // buttons centred in a row at the bottom.
 DialogTemplate BuildTemplate(const Dialog& dialog) {
@@ -71,7 +77,7 @@ DialogTemplate BuildTemplate(const Dialog& dialog) {
 
   int label_width = 0;
   for (const DialogField& f : fields) {
-    if (f.kind != FieldKind::kCheck && TextWidth(f.label) + 4 > label_width) {
+    if (f.kind != FieldKind::kCheck && !IsModelLine(f) && TextWidth(f.label) + 4 > label_width) {
       label_width = TextWidth(f.label) + 4;
     }
   }
@@ -97,7 +103,9 @@ DialogTemplate BuildTemplate(const Dialog& dialog) {
   // Heights first: the template header carries the dialog's size.
   int height = kMargin;
   if (text_lines > 0) height += text_lines * kLineHeight + 6;
-  for (const DialogField& f : fields) height += f.kind == FieldKind::kCheck ? 14 : 16;
+  for (const DialogField& f : fields) {
+    height += f.kind == FieldKind::kCheck ? 14 : IsModelLine(f) ? kLineHeight + 2 : 16;
+  }
   if (!fields.empty()) height += 4;
   height += kButtonHeight + kMargin;
 
@@ -120,6 +128,12 @@ DialogTemplate BuildTemplate(const Dialog& dialog) {
       t.Item(check | WS_VISIBLE, kMargin, y, width, kCheckHeight, id, kButtonClass, nullptr,
              f.label);
       y += 14;
+      continue;
+    }
+    if (IsModelLine(f)) {
+      t.Item(SS_LEFT | SS_NOPREFIX | WS_VISIBLE, kMargin, y, width, kLineHeight, id,
+             kStaticClass, nullptr, f.value);
+      y += kLineHeight + 2;
       continue;
     }
     t.Item(SS_LEFT | SS_NOPREFIX | WS_VISIBLE, kMargin, y + 2, label_width, kLineHeight, kNoId,
@@ -221,6 +235,17 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpara
   }
   if (message == WM_COMMAND && HIWORD(wparam) == BN_CLICKED) {
     int id = LOWORD(wparam);
+    // A check box changed: the model may bring its other fields up to date
+    // (a running total).
+    for (size_t i = 0; i < dialog->Fields().size(); ++i) {
+      if (id != FieldControlId(*dialog, i) || dialog->Fields()[i].kind != FieldKind::kCheck) {
+        continue;
+      }
+      std::string error;
+      StoreFields(hwnd, *dialog, &error);
+      LoadFields(hwnd, *dialog);
+      return TRUE;
+    }
     // Escape sends IDCANCEL; without a button of that identifier it means
     // the refusing button.
     if (id == IDCANCEL && !dialog->FindButtonById(IDCANCEL)) id = refusing;

@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include "ui/message_box.h"
+#include "ui/win32/display_win32.h"
 #include "ui/win32/win32_dialog.h"
 
 namespace crx::ui {
 
 int Win32FrontEnd::Show(Dialog& dialog) {
+  if (dialog.AsDisplay()) return ShowDisplayWindow(dialog);
   const MessageBoxDialog* box = dialog.AsMessageBox();
   if (!box) return ShowDialogWindow(dialog);
   int id = ::MessageBoxA(nullptr, box->Text().c_str(), box->Caption().c_str(), box->Flags());
