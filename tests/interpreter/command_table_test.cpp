@@ -218,8 +218,8 @@ TEST_F(DispatchTest, MismatchesFailQuietlyUnlessTheRowHasAMessage) {
 
 TEST_F(DispatchTest, KeywordsOfLaterWorkFailNamingThemselves) {
   const char* later[] = {
-      "odbc",        "display",     "browse",        "regdll",      "unregdll",
-      "input",    "select",      "choosefiles", "choosedir",
+      "odbc",        "regdll",      "unregdll",
+      "input",    "select",      "choosedir",
       "banner",      "title",       "progress",      "background",
       "setsvc",
       "locateobj", "locate",        "associate",   "dcomcfg"};

@@ -13,6 +13,17 @@
 #include "ui/display_dialog.h"
 #include "ui/document_browser.h"
 
+#ifndef _WIN32
+#include <stdlib.h>
+
+#include <fstream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "support/file_helpers.h"
+#include "support/test_platform.h"
+#endif
+
 namespace crx::ui {
 namespace {
 
@@ -228,6 +239,72 @@ TEST(DocumentBrowser, AddressesAndShellQuoting) {
   EXPECT_EQ(ShellQuoted("a b"), "'a b'");
   EXPECT_EQ(ShellQuoted("it's $(rm -rf x)"), "'it'\\''s $(rm -rf x)'");
 }
+
+#ifndef _WIN32
+// Without Win32: the desktop's opener when there is a display, else the
+// document's name on the terminal. A stand-in opener on the host path
+// writes down what it was given and where it ran.
+TEST(DocumentBrowser, OpenerWithADisplayAndTheNameWithout) {
+  test::TestPlatform machine;
+  ASSERT_TRUE(machine.ok()) << machine.Error();
+  Platform& real = machine.Get();
+  test::FakeTerminal terminal;
+  Platform p{real.files, real.registry, real.processes, real.environment,
+             real.clock, terminal,      real.shell};
+  const std::string bin = machine.MachineFolder() + "/../opener-bin";
+  const std::string record = machine.MachineFolder() + "/../opened.txt";
+  ASSERT_EQ(::mkdir(bin.c_str(), 0755), 0);
+  {
+    std::ofstream script(bin + "/xdg-open");
+    script << "#!/bin/sh\nprintf '%s|%s\\n' \"$1\" \"$PWD\" >> '" << record << "'\n";
+  }
+  ASSERT_EQ(::chmod((bin + "/xdg-open").c_str(), 0755), 0);
+  const char* old_path = std::getenv("CRX_HOST_PATH");
+  const std::string saved_path = old_path ? old_path : "";
+  ::setenv("CRX_HOST_PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
+  std::string display, wayland;
+  const bool had_display = real.environment.Get("DISPLAY", &display);
+  const bool had_wayland = real.environment.Get("WAYLAND_DISPLAY", &wayland);
+  real.environment.Unset("WAYLAND_DISPLAY");
+
+  // No display: the name is shown and nothing is run.
+  real.environment.Unset("DISPLAY");
+  EXPECT_EQ(ShowDocument(p, "http://example.com/a b"), BrowseOutcome::kShown);
+  EXPECT_EQ(terminal.output, "Kestrova Browser: http://example.com/a b\n");
+  EXPECT_FALSE(OpenWithAssociatedProgram(p, "http://example.com/"));
+
+  // A display: an address as it is, a file by its name from its folder
+  // (quoted, so that blanks and quotes in it are no shell syntax).
+  real.environment.Set("DISPLAY", ":99");
+  const std::string folder = machine.Scratch() + "\\doc folder";
+  ASSERT_TRUE(real.files.CreateFolder(folder));
+  ASSERT_TRUE(test::WriteWholeFile(real.files, folder + "\\it's $(x).html", "<p>hi</p>"));
+  terminal.output.clear();
+  EXPECT_EQ(ShowDocument(p, "http://example.com/a b"), BrowseOutcome::kShown);
+  EXPECT_EQ(ShowDocument(p, folder + "\\it's $(x).html"), BrowseOutcome::kShown);
+  EXPECT_EQ(terminal.output, "");
+  // A file that is not there is named instead.
+  EXPECT_EQ(ShowDocument(p, folder + "\\missing.html"), BrowseOutcome::kShown);
+  EXPECT_EQ(terminal.output, "Kestrova Browser: " + folder + "\\missing.html\n");
+
+  std::ifstream in(record);
+  std::stringstream opened;
+  opened << in.rdbuf();
+  const std::string text = opened.str();
+  const size_t line = text.find('\n');
+  ASSERT_NE(line, std::string::npos) << text;
+  EXPECT_EQ(text.substr(0, text.find('|')), "http://example.com/a b");
+  const std::string second = text.substr(line + 1);
+  EXPECT_EQ(second.substr(0, second.find('|')), "./it's $(x).html");
+  EXPECT_NE(second.find("/doc folder\n"), std::string::npos) << second;
+
+  if (old_path) ::setenv("CRX_HOST_PATH", saved_path.c_str(), 1);
+  else ::unsetenv("CRX_HOST_PATH");
+  if (had_display) real.environment.Set("DISPLAY", display);
+  else real.environment.Unset("DISPLAY");
+  if (had_wayland) real.environment.Set("WAYLAND_DISPLAY", wayland);
+}
+#endif
 
 }  // namespace
 }  // namespace crx::ui
