@@ -124,6 +124,7 @@ bool ScriptInterpreter::CmdDisplay() {
     return true;
   }
   ui::DisplayDialog dialog(caption, path, std::move(content), ui::IsRichTextName(path), mode);
+  ui::PrepareDocumentViewer();
   if (front_end.Show(dialog) != kIdOk && mode != ui::DisplayMode::kClose) cancelled = true;
   return true;
 }

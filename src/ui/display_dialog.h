@@ -46,8 +46,10 @@ class DisplayDialog : public Dialog {
   const std::string& Content() const { return content_; }
   bool Rich() const { return rich_; }
   DisplayMode Mode() const { return mode_; }
-  // The content as a terminal shows it (rich text made plain).
-  std::string PlainText() const;
+  // The content as a terminal shows it (rich text made plain). Virtual so
+  // that a front-end reaches it through the model alone: the stubs link the
+  // front-ends but never the viewer.
+  virtual std::string PlainText() const;
 
  protected:
   bool Validate(int id, std::string* error) override;

@@ -27,6 +27,11 @@ BrowseOutcome ShowDocument(Platform& platform, const std::string& target);
 // that cannot be done.
 bool OpenWithAssociatedProgram(Platform& platform, const std::string& target);
 
+// Lets the system's own front-end show the text viewer (DisplayDialog) in
+// its own window: the rich-edit window on Windows (the terminal pages the
+// text without being asked). Called before a viewer is shown.
+void PrepareDocumentViewer();
+
 // True for a web (or other) address rather than a file: a scheme such as
 // "http:" of two letters or more, or a name beginning with "www.".
 bool IsAddress(const std::string& target);

@@ -5,7 +5,6 @@
 #include "common/winpath.h"
 #include "platform/platform.h"
 #include "ui/display_dialog.h"
-#include "ui/document_browser.h"
 #include "ui/message_box.h"
 
 namespace crx::ui {
@@ -120,8 +119,8 @@ Pager MakePlatformPager(Platform& platform) {
     std::string pager;
     if (!platform.environment.Get("PAGER", &pager) || pager.empty()) pager = "less";
     uint32_t code = 0;
-    bool ran = platform.processes.RunShellCommand(pager + " " + ShellQuoted("./" + name), folder,
-                                                  &code);
+    // The name is this function's own: nothing in it needs quoting.
+    bool ran = platform.processes.RunShellCommand(pager + " ./" + name, folder, &code);
     platform.files.DeleteFile(path);
     // 126 and 127: the shell could not run the pager at all.
     return ran && code != 126 && code != 127;

@@ -38,6 +38,8 @@ bool RunOpener(Platform& platform, const std::string& target) {
 
 }  // namespace
 
+void PrepareDocumentViewer() {}
+
 BrowseOutcome ShowDocument(Platform& platform, const std::string& target) {
   if (HasDisplay(platform.environment) && RunOpener(platform, target)) {
     return BrowseOutcome::kShown;

@@ -3,6 +3,13 @@
 // site, in-place site and in-place frame in one object) and navigates it
 // to the document. ShowDocument keeps the messages of every window flowing
 // until each browser window it opened is closed.
+// The platform header comes first: the system headers define a macro that
+// clashes with one of its member names.
+#include "platform/platform.h"
+#include "ui/document_browser.h"
+#include "ui/win32/display_win32.h"
+#include "ui/win32/win32_front_end.h"
+
 #include <windows.h>
 #include <exdisp.h>
 #include <ole2.h>
@@ -10,9 +17,6 @@
 #include <shellapi.h>
 
 #include <string>
-
-#include "platform/platform.h"
-#include "ui/document_browser.h"
 
 namespace crx::ui {
 
@@ -24,7 +28,7 @@ constexpr const char* kCaption = "Kestrova Browser";
 // Browser windows open now; ShowDocument waits for none.
 int g_open_windows = 0;
 
-class BrowserSite : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+class BrowserSite final : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
  public:
   explicit BrowserSite(HWND window) : window_(window) {}
 
@@ -209,6 +213,8 @@ std::wstring Wide(const std::string& text) {
 }
 
 }  // namespace
+
+void PrepareDocumentViewer() { SetDisplayWindow(ShowDisplayWindow); }
 
 BrowseOutcome ShowDocument(Platform& platform, const std::string& target) {
   const std::string address = IsAddress(target) ? target : platform.files.FullPath(target);

@@ -3,13 +3,20 @@
 #include <windows.h>
 
 #include "ui/message_box.h"
-#include "ui/win32/display_win32.h"
 #include "ui/win32/win32_dialog.h"
 
 namespace crx::ui {
 
+namespace {
+
+int (*g_display_window)(Dialog&) = nullptr;
+
+}  // namespace
+
+void SetDisplayWindow(int (*show)(Dialog& dialog)) { g_display_window = show; }
+
 int Win32FrontEnd::Show(Dialog& dialog) {
-  if (dialog.AsDisplay()) return ShowDisplayWindow(dialog);
+  if (dialog.AsDisplay() && g_display_window) return g_display_window(dialog);
   const MessageBoxDialog* box = dialog.AsMessageBox();
   if (!box) return ShowDialogWindow(dialog);
   int id = ::MessageBoxA(nullptr, box->Text().c_str(), box->Caption().c_str(), box->Flags());

@@ -13,6 +13,12 @@ class Win32FrontEnd : public FrontEnd {
   int Show(Dialog& dialog) override;
 };
 
+// The window of the text viewer (display_win32.h). The program that shows
+// the viewer sets it before its first use (ui::PrepareDocumentViewer);
+// until then the viewer is shown as a generic dialog. The stubs never set
+// it, which keeps the rich-edit window out of them.
+void SetDisplayWindow(int (*show)(Dialog& dialog));
+
 }  // namespace crx::ui
 
 #endif  // CRX_UI_WIN32_WIN32_FRONT_END_H
