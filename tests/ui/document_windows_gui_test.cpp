@@ -1,0 +1,179 @@
+// The file-group chooser in the generic dialog window and the text viewer's
+// rich-edit window, shown for real and driven from a second thread through
+// their controls. Needs a desktop that can make windows (under wine: an X
+// display); skipped otherwise.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "engine/user_interface.h"
+#include "ui/choose_files_dialog.h"
+#include "ui/display_dialog.h"
+#include "ui/win32/display_win32.h"
+#include "ui/win32/win32_dialog.h"
+#include "ui/win32/win32_front_end.h"
+#include "ui/win32_gui.h"
+
+namespace crx::ui {
+namespace {
+
+// Waits up to 10 s for a visible dialog-class window with this caption
+// whose owner is owner.
+HWND WaitForWindow(const char* caption, HWND owner) {
+  for (int i = 0; i < 1000; ++i) {
+    HWND w = nullptr;
+    while ((w = ::FindWindowExA(nullptr, w, "#32770", caption)) != nullptr) {
+      if (::GetWindow(w, GW_OWNER) == owner && ::IsWindowVisible(w)) return w;
+    }
+    ::Sleep(10);
+  }
+  return nullptr;
+}
+
+bool WaitGone(HWND w) {
+  for (int i = 0; i < 1000 && ::IsWindow(w); ++i) ::Sleep(10);
+  return !::IsWindow(w);
+}
+
+void Sync(HWND w) {
+  DWORD_PTR ignored = 0;
+  ::SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+}
+
+std::string TextOf(HWND w) {
+  char buf[1024] = {};
+  ::GetWindowTextA(w, buf, sizeof buf);
+  return buf;
+}
+
+struct Search {
+  std::string text;
+  std::string cls;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK Match(HWND child, LPARAM p) {
+  Search* s = reinterpret_cast<Search*>(p);
+  char cls[64] = {};
+  ::GetClassNameA(child, cls, sizeof cls);
+  bool hit = s->cls.empty() ? TextOf(child) == s->text : ::lstrcmpiA(cls, s->cls.c_str()) == 0;
+  if (hit) s->found = child;
+  return s->found == nullptr;
+}
+
+HWND ChildWithText(HWND w, const std::string& text) {
+  Search s{text, "", nullptr};
+  ::EnumChildWindows(w, Match, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+HWND ChildOfClass(HWND w, const std::string& cls) {
+  Search s{"", cls, nullptr};
+  ::EnumChildWindows(w, Match, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+void CloseLeftovers(const char* caption) {
+  for (int i = 0; i < 20; ++i) {
+    HWND w = ::FindWindowA("#32770", caption);
+    if (!w) return;
+    ::PostMessageA(w, WM_CLOSE, 0, 0);
+    ::PostMessageA(w, WM_COMMAND, IDOK, 0);
+    ::Sleep(100);
+  }
+}
+
+TEST(DocumentWindows, ChooserBoxesUpdateTheSpaceLineAndAMandatoryBoxIsFixed) {
+  SKIP_WITHOUT_DESKTOP();
+  ChooseFilesDialog dialog({{0, "Program files", 1200000, true, false},
+                            {1, "Help files", 34567, true, true},
+                            {2, "Samples", 1000, false, false}},
+                           5000000);
+  struct Seen {
+    bool found = false, mandatory_disabled = false, closed = false;
+    std::string required_before, required_after, available;
+  } seen;
+  std::thread driver([&] {
+    HWND dlg = WaitForWindow("Advanced Installation Option", nullptr);
+    seen.found = dlg != nullptr;
+    if (!dlg) return;
+    HWND program = ::GetDlgItem(dlg, FieldControlId(dialog, 0));
+    HWND help = ::GetDlgItem(dlg, FieldControlId(dialog, 1));
+    HWND required = ::GetDlgItem(dlg, FieldControlId(dialog, 3));
+    seen.mandatory_disabled = help && !::IsWindowEnabled(help);
+    seen.required_before = TextOf(required);
+    seen.available = TextOf(::GetDlgItem(dlg, FieldControlId(dialog, 4)));
+    ::SendMessageA(program, BM_CLICK, 0, 0);  // clears it
+    Sync(dlg);
+    seen.required_after = TextOf(required);
+    ::PostMessageA(::GetDlgItem(dlg, kIdOk), BM_CLICK, 0, 0);
+    seen.closed = WaitGone(dlg);
+    if (!seen.closed) CloseLeftovers("Advanced Installation Option");
+  });
+  int result = ShowDialogWindow(dialog);
+  driver.join();
+
+  ASSERT_TRUE(seen.found);
+  EXPECT_TRUE(seen.mandatory_disabled);
+  EXPECT_EQ(seen.required_before, "  Disk Space Required:  1,234,567 bytes");
+  EXPECT_EQ(seen.required_after, "  Disk Space Required:  34,567 bytes");
+  EXPECT_EQ(seen.available, "  Disk Space Available:  5,000,000 bytes");
+  EXPECT_TRUE(seen.closed);
+  EXPECT_EQ(result, kIdOk);
+  EXPECT_FALSE(dialog.Selected(0));
+  EXPECT_TRUE(dialog.Selected(1));
+}
+
+TEST(DocumentWindows, TheLicenceViewerShowsRichTextAndWaitsForTheTick) {
+  SKIP_WITHOUT_DESKTOP();
+  constexpr const char* kCaption = "Cratex gui test - Licence";
+  DisplayDialog dialog(kCaption, "LICENCE.RTF",
+                       "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\f0 You may \\b use\\b0  it.\\par}",
+                       true, DisplayMode::kLicence);
+  struct Seen {
+    bool found = false, text_found = false, refusal = false, closed = false;
+    std::string text;
+  } seen;
+  std::thread driver([&] {
+    HWND dlg = WaitForWindow(kCaption, nullptr);
+    seen.found = dlg != nullptr;
+    if (!dlg) return;
+    HWND text = ChildOfClass(dlg, "RICHEDIT");
+    seen.text_found = text != nullptr;
+    if (text) seen.text = TextOf(text);
+    // OK without the tick is refused with a message over the viewer.
+    ::PostMessageA(::GetDlgItem(dlg, kIdOk), BM_CLICK, 0, 0);
+    HWND box = WaitForWindow(kCaption, dlg);
+    if (box) {
+      seen.refusal = ChildWithText(box, DisplayDialog::kNotTicked) != nullptr;
+      ::PostMessageA(box, WM_COMMAND, IDOK, 0);
+      WaitGone(box);
+    }
+    Sync(dlg);
+    ::SendMessageA(ChildWithText(dlg, DisplayDialog::kTickLabel), BM_CLICK, 0, 0);
+    ::PostMessageA(::GetDlgItem(dlg, kIdOk), BM_CLICK, 0, 0);
+    seen.closed = WaitGone(dlg);
+    if (!seen.closed) CloseLeftovers(kCaption);
+  });
+  SetDisplayWindow(ShowDisplayWindow);
+  Win32FrontEnd front_end;
+  int result = front_end.Show(dialog);
+  SetDisplayWindow(nullptr);
+  driver.join();
+
+  ASSERT_TRUE(seen.found);
+  EXPECT_TRUE(seen.text_found);
+  // The control read the rich text: its words, none of its markup.
+  EXPECT_NE(seen.text.find("You may use it."), std::string::npos) << seen.text;
+  EXPECT_EQ(seen.text.find("rtf1"), std::string::npos) << seen.text;
+  EXPECT_TRUE(seen.refusal);
+  EXPECT_TRUE(seen.closed);
+  EXPECT_EQ(result, kIdOk);
+  EXPECT_EQ(dialog.FindField("Read")->value, "1");
+}
+
+}  // namespace
+}  // namespace crx::ui
