@@ -314,6 +314,49 @@ TEST_F(RebootRoadTest, FileInUseIsReplacedThroughWininitAndGetsItsLongNameBack) 
       << r.out;
 }
 
+// An installation removed by its registered uninstall command: the
+// interpreter's copy and the starter run from the uninstall folder, so they
+// and their folders wait for the next start; after it nothing is left.
+TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
+  const std::string home = "C:\\Program Files\\Velmora\\Round Trip";
+  ASSERT_TRUE(p().files.CopyFile(HostToWindowsPath(CRX_UNSETUP_PROGRAM), At("product\\unsetup.exe"),
+                                 false));
+  Write(At("product\\readme.txt"), "read me");
+  ASSERT_EQ(0, Install("set VENDOR Velmora\n"
+                       "set APP \"Round Trip\"\n"
+                       "set VER 1.0\n"
+                       "set HOME \"" + home + "\"\n"
+                       "copy readme.txt \"$HOME\\readme.txt\"\n"
+                       "setreg -lm \"SOFTWARE\\Velmora\\Round Trip\\1.0\" Home $HOME\n"))
+      << Log();
+  const std::string command = RegString(
+      "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Round Trip", "UninstallString");
+  ASSERT_EQ("\"" + home + "\\uninstall\\unsetup.exe\" \"" + home + "\\uninstall\"", command);
+  // The window lines in front of `uninstalling` only set the window's look
+  // and come with the window commands; the removal runs the generated
+  // script from there on, from the uninstall folder as registered.
+  const std::string script = Read(home + "\\uninstall\\uninstall.txt");
+  const size_t from = script.find("\nuninstalling\n");
+  ASSERT_NE(std::string::npos, from) << script;
+  Write(home + "\\uninstall\\uninstall.txt", script.substr(from + 1));
+  Write(At("answers.ini"), "[Kestrova]\r\noktouninstall=1\r\n");
+  const std::string starter = command.substr(0, command.find("\" \"") + 1);
+  const std::string folder = command.substr(command.find("\" \"") + 2);
+  StartOptions options;
+  options.folder = tp_.Scratch();
+  ASSERT_EQ(0, test::RunAndWait(p().processes, starter + " /sms:" + At("answers.ini") + " " + folder,
+                                options, 120000))
+      << Log();
+  EXPECT_EQ("<missing>", RegString("SOFTWARE\\Velmora\\Round Trip\\1.0", "Home"));
+  EXPECT_FALSE(p().files.Exists(home + "\\readme.txt"));
+  EXPECT_TRUE(p().files.Exists(home + "\\uninstall\\Kestrova.exe")) << Log();
+
+  ToolResult r = Tool("reboot");
+  EXPECT_EQ(0, r.code) << r.out;
+  EXPECT_FALSE(p().files.Exists(home)) << r.out;
+  EXPECT_TRUE(StartupBatches().empty()) << r.out;
+}
+
 // A tree with a file that another program holds open (delete not shared):
 // rmtree removes what it can and leaves the rest for the next start.
 class RebootRoadTreeTest : public RebootRoadTest, public ::testing::WithParamInterface<bool> {};
