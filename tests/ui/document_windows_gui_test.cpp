@@ -2,6 +2,10 @@
 // rich-edit window, shown for real and driven from a second thread through
 // their controls. Needs a desktop that can make windows (under wine: an X
 // display); skipped otherwise.
+// Before the system headers: they define a macro named like one of its
+// members.
+#include "platform/platform.h"
+
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -12,6 +16,7 @@
 #include "engine/user_interface.h"
 #include "ui/choose_files_dialog.h"
 #include "ui/display_dialog.h"
+#include "ui/document_browser.h"
 #include "ui/win32/display_win32.h"
 #include "ui/win32/win32_dialog.h"
 #include "ui/win32/win32_front_end.h"
@@ -173,6 +178,49 @@ TEST(DocumentWindows, TheLicenceViewerShowsRichTextAndWaitsForTheTick) {
   EXPECT_TRUE(seen.closed);
   EXPECT_EQ(result, kIdOk);
   EXPECT_EQ(dialog.FindField("Read")->value, "1");
+}
+
+// The browser window comes up where and as large as it should, keeps the
+// caller waiting while it is open, and lets it go on once it is closed.
+// (Under wine without its browser engine the page stays empty, but the
+// control and the window are made all the same.)
+TEST(DocumentWindows, TheBrowserWindowHoldsTheCommandUntilItIsClosed) {
+  SKIP_WITHOUT_DESKTOP();
+  std::string error;
+  std::unique_ptr<HostPlatform> host = OpenHostPlatform(&error);
+  ASSERT_TRUE(host) << error;
+  struct Seen {
+    bool found = false, closed = false;
+    RECT rect = {};
+  } seen;
+  std::thread driver([&] {
+    HWND w = nullptr;
+    for (int i = 0; i < 1000 && !w; ++i) {
+      w = ::FindWindowA(nullptr, "Kestrova Browser");
+      if (!w || !::IsWindowVisible(w)) {
+        w = nullptr;
+        ::Sleep(10);
+      }
+    }
+    seen.found = w != nullptr;
+    if (!w) return;
+    ::GetWindowRect(w, &seen.rect);
+    ::PostMessageA(w, WM_CLOSE, 0, 0);
+    seen.closed = WaitGone(w);
+  });
+  BrowseOutcome outcome = ShowDocument(host->Get(), "about:blank");
+  driver.join();
+  if (!seen.found) {
+    // No window: only acceptable when the system has no browser control.
+    EXPECT_EQ(outcome, BrowseOutcome::kNoBrowser);
+    return;
+  }
+  EXPECT_EQ(outcome, BrowseOutcome::kShown);
+  EXPECT_TRUE(seen.closed);
+  EXPECT_EQ(seen.rect.left, 10);
+  EXPECT_EQ(seen.rect.top, 10);
+  EXPECT_EQ(seen.rect.right - seen.rect.left, 570);
+  EXPECT_EQ(seen.rect.bottom - seen.rect.top, 690);
 }
 
 }  // namespace
