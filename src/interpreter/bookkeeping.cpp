@@ -245,8 +245,16 @@ bool RemoveFolderTree(ScriptInterpreter& k, const std::string& folder, uint32_t*
 
 bool ScriptInterpreter::FinalizeInstallation() {
   if (uninstalling) return true;
-  // The progress display of this step is not shown: the interpreter has no
-  // progress window yet.
+  // The progress display of this step (interactive runs only); every exit
+  // closes it.
+  struct ProgressCloser {
+    ScriptInterpreter& k;
+    ~ProgressCloser() { k.CloseProgress(0); }
+  } progress_closer{*this};
+  if (OpenProgress("finalizing installation", 4)) {
+    ProgressStep("processing...");
+    host.Pause(platform.clock, 1000);
+  }
   Log("# create uninstall script...\n");
   SetStatus("create uninstall script...");
   if (VariableText("NO_UNINSTALL") == "TRUE" || update_mode) return true;
@@ -257,6 +265,7 @@ bool ScriptInterpreter::FinalizeInstallation() {
   const std::string app = VariableText("APP");
   const std::string ver = VariableText("VER");
   const std::string uninstall_folder = Format("%s\\uninstall", home.c_str());
+  ProgressStep("processing...");
 
   // The uninstall script's lines are expanded when it runs, and a '$'
   // cannot be written so that it stays one: C:\Apps\My$Tools would
@@ -321,6 +330,7 @@ bool ScriptInterpreter::FinalizeInstallation() {
   }
   copied_files.push_back(interpreter_copy);
 
+  ProgressStep("processing...");
   const std::string script_path = Format("%s\\uninstall\\uninstall.txt", home.c_str());
   std::unique_ptr<File> script =
       files.Open(script_path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
@@ -359,6 +369,7 @@ bool ScriptInterpreter::FinalizeInstallation() {
     AppendFormat(&text, s.shared ? "rmprogmenu -s \"%s\"\n" : "rmprogmenu \"%s\"\n",
                  s.path.c_str());
   }
+  ProgressStep("processing...");
   for (const ShortcutRecord& s : desktop_shortcuts) {
     AppendFormat(&text, s.shared ? "rmdesktop -s \"%s\"\n" : "rmdesktop \"%s\"\n", s.path.c_str());
   }
@@ -376,6 +387,7 @@ bool ScriptInterpreter::FinalizeInstallation() {
     return false;
   }
 
+  CloseProgress(0);
   bool ok = RegisterUninstall();
   Log("# uninstall script generated\n");
   FlushLog();

@@ -88,10 +88,10 @@ const CommandRow kRows[] = {
   {"elif",           kBlock,    kNone,       "",                  false, 3, 3,          &K::CmdElseif},
   // banner: -clear takes no arguments, the other forms at least one (the
   // handler tells them apart).
-  {"banner",         kLogged,   kAny,        "",                  false, 0, 4,          &K::CmdNotAvailable},
-  {"title",          kLogged,   kNone,       "",                  false, 1, kAnyCount,  &K::CmdNotAvailable},
-  {"progress",       kLogged,   kWords,      "-i|-c|-a",          true,  0, 1,          &K::CmdNotAvailable},
-  {"background",     kLogged,   kWords,      "-b",                false, 1, 1,          &K::CmdNotAvailable},
+  {"banner",         kLogged,   kAny,        "",                  false, 0, 4,          &K::CmdBanner},
+  {"title",          kLogged,   kNone,       "",                  false, 1, kAnyCount,  &K::CmdTitle},
+  {"progress",       kLogged,   kWords,      "-i|-c|-a",          true,  0, 1,          &K::CmdProgress},
+  {"background",     kLogged,   kWords,      "-b",                false, 1, 1,          &K::CmdBackground},
   {"desktop",        kLogged,   kLetters,    "fps",               false, 1, kAnyCount,  &K::CmdDesktop},
   {"rmdesktop",      kLogged,   kLetters,    "s",                 false, 1, 1,          &K::CmdRmdesktop},
   {"progmenu",       kLogged,   kLetters,    "fs",                false, 1, kAnyCount,  &K::CmdProgmenu},

@@ -371,6 +371,7 @@ bool ScriptInterpreter::CmdCopy() {
       destination = shared;
     }
   }
+  ProgressStep(destination);
 
   std::unique_ptr<File> in =
       platform.files.Open(source, kAccessRead, kShareRead, Disposition::kOpenExisting);

@@ -473,6 +473,7 @@ bool ScriptInterpreter::Execute() {
   if (!ok && !uninstalling) {
     // The distribution system hears of every failure, also in update mode.
     ReportStatusMIF(false, "Errors occured");
+    CloseProgress();
     if (!update_mode) {
       ShowAndLog(Format("SCRIPT ERROR: can't process command\n\n%s %s %s %s %s %s\n\nThe install "
                         "procedure will now cleanup any\nfiles and registry entries already "
@@ -485,11 +486,7 @@ bool ScriptInterpreter::Execute() {
     }
   }
 
-  if (cancelled) {
-    // The window's background and cancellation banner come with the
-    // window commands; the title is set here.
-    host.SetTitle(title.empty() ? std::string("CANCELLED") : title + " (cancelled)");
-  }
+  if (cancelled) ShowCancelledLook();
   return uninstalling ? true : ok;
 }
 
@@ -706,6 +703,8 @@ RunResult ScriptInterpreter::Run(const std::string& command_line) {
       break;
     }
   }
+  // A progress display the script left open does not outlast the run.
+  CloseProgress(0);
   FlushLog();
   // A silent run, or one told to exit at its end, quits; an interactive
   // window stays open after its last message until the user closes it.

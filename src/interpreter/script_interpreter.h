@@ -42,8 +42,10 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "ui/feedback.h"
 #include "ui/message_service.h"
 #include "ui/silent_mode.h"
+#include "ui/window_look.h"
 
 namespace crx::ui {
 class FrontEnd;
@@ -117,6 +119,19 @@ class InterpreterHost {
                              std::string* chosen) = 0;
   virtual void SetTitle(const std::string& title) { (void)title; }
   virtual void Maximize() {}
+  // Whether there is a view to show the window's look in; the window
+  // commands fail without one.
+  virtual bool HasView() { return true; }
+  // The look changed (background, bitmap, banner lines): repaint the view.
+  virtual void SetLook(const ui::WindowLook& look) { (void)look; }
+  // A new, unopened progress display (the feedback window) playing the
+  // animation "@pistons", "@files" or an animation file; null: no display.
+  virtual std::unique_ptr<ui::Feedback> MakeProgress(const std::string& animation) {
+    (void)animation;
+    return nullptr;
+  }
+  // Waits, keeping the window live where there is one.
+  virtual void Pause(Clock& clock, uint32_t milliseconds) { clock.Sleep(milliseconds); }
 };
 
 // How a run ended, for the program's entry point.
@@ -349,6 +364,27 @@ class ScriptInterpreter {
   bool CmdTitle();
   bool CmdProgress();
   bool CmdBackground();
+  // Carries out a window command as if the script held it (through the
+  // keyword table, with its command record); the current command is kept.
+  // The cancelled and suspended looks use it.
+  bool CarryOut(const std::string& command, const std::string& option,
+                const std::vector<std::string>& args);
+  // What a cancelled run draws: the title with " (cancelled)" (or
+  // "CANCELLED"), a grey background and the "...cancelled" banner.
+  void ShowCancelledLook();
+  // Opens the progress display (closing one that is open); nothing in
+  // silent mode. False when the host has none or it cannot be opened.
+  bool OpenProgress(const std::string& caption, int steps);
+  // One step of the progress display, when one is open.
+  void ProgressStep(const std::string& text);
+  // Tells an open progress display to close, waits the given time and
+  // destroys it; nothing when none is open.
+  void CloseProgress(uint32_t pause_milliseconds = 1000);
+
+  ui::WindowLook look;
+  // The animation for progress displays opened later (progress -a).
+  std::string progress_animation = "@pistons";
+  std::unique_ptr<ui::Feedback> progress;
 
   // ---- bookkeeping.cpp -----------------------------------------------------
   bool FinalizeInstallation();

@@ -22,10 +22,12 @@
 #include "interpreter/script_interpreter.h"
 #include "platform/platform.h"
 #include "programs/machine_path.h"
+#include "ui/feedback.h"
 #include "ui/service.h"
 
 #ifdef _WIN32
 #include "platform/win32/win32_platform.h"
+#include "ui/win32/feedback_win32.h"
 #include "ui/win32/interpreter_window.h"
 
 #include <objbase.h>
@@ -43,7 +45,8 @@ constexpr int kStartFailed = 1;
 // main window's.
 class WindowHost : public interp::InterpreterHost {
  public:
-  explicit WindowHost(ui::InterpreterWindow& window) : window_(window) {}
+  WindowHost(ui::InterpreterWindow& window, Platform& platform, bool unattended)
+      : window_(window), platform_(platform), unattended_(unattended) {}
   void SetStatus(const std::string& text) override { window_.SetStatus(text); }
   bool AskScriptFile(const std::string& initial_file, const std::string& initial_folder,
                      std::string* chosen) override {
@@ -51,9 +54,20 @@ class WindowHost : public interp::InterpreterHost {
   }
   void SetTitle(const std::string& title) override { window_.SetTitle(title); }
   void Maximize() override { window_.Maximize(); }
+  bool HasView() override { return window_.Handle() != nullptr; }
+  void SetLook(const ui::WindowLook& look) override { window_.SetLook(look); }
+  // The feedback window on its own thread; it draws its one built-in
+  // animation whatever the script chose. Unattended runs record it.
+  std::unique_ptr<ui::Feedback> MakeProgress(const std::string& animation) override {
+    (void)animation;
+    return ui::MakeFeedback(platform_, unattended_, ui::MakeWin32Feedback);
+  }
+  void Pause(Clock&, uint32_t milliseconds) override { window_.Wait(milliseconds); }
 
  private:
   ui::InterpreterWindow& window_;
+  Platform& platform_;
+  bool unattended_;
 };
 
 void ReportStartFailure(const std::string& text) {
@@ -65,9 +79,19 @@ void ReportStartFailure(const std::string& text) {
 // answers file).
 class ConsoleHost : public interp::InterpreterHost {
  public:
-  ConsoleHost(Terminal& terminal, ui::FrontEnd& front_end, bool can_ask)
-      : terminal_(terminal), status_(terminal), front_end_(front_end), can_ask_(can_ask) {}
-  void SetStatus(const std::string& text) override { status_.SetStatus(text); }
+  ConsoleHost(Platform& platform, ui::FrontEnd& front_end, bool can_ask, bool unattended)
+      : platform_(platform),
+        terminal_(platform.terminal),
+        status_(platform.terminal),
+        look_(platform.terminal),
+        front_end_(front_end),
+        can_ask_(can_ask),
+        unattended_(unattended) {}
+  // While a progress line is on the terminal it tells what is going on;
+  // the status line waits.
+  void SetStatus(const std::string& text) override {
+    if (progress_open_ == 0) status_.SetStatus(text);
+  }
   bool AskScriptFile(const std::string& initial_file, const std::string& initial_folder,
                      std::string* chosen) override {
     status_.Finish();
@@ -80,12 +104,49 @@ class ConsoleHost : public interp::InterpreterHost {
   }
   // Ends the status line before the program's last words.
   void Finish() { status_.Finish(); }
+  // The title and banner texts as lines of their own.
+  void SetTitle(const std::string& title) override {
+    status_.Finish();
+    look_.ShowTitle(title);
+  }
+  void SetLook(const ui::WindowLook& look) override {
+    status_.Finish();
+    look_.Show(look);
+  }
+  std::unique_ptr<ui::Feedback> MakeProgress(const std::string& animation) override {
+    (void)animation;
+    status_.Finish();
+    return std::make_unique<StatusWaits>(ui::MakeFeedback(platform_, unattended_), progress_open_);
+  }
 
  private:
+  // The progress line; while it is open the status line waits.
+  class StatusWaits : public ui::Feedback {
+   public:
+    StatusWaits(std::unique_ptr<ui::Feedback> inner, int& open) : inner_(std::move(inner)), open_(open) {
+      ++open_;
+    }
+    ~StatusWaits() override { --open_; }
+    bool Open(const std::string& title, int range) override { return inner_->Open(title, range); }
+    bool SetText(const std::string& text) override { return inner_->SetText(text); }
+    bool SetDetail(const std::string& text) override { return inner_->SetDetail(text); }
+    bool End(int result) override { return inner_->End(result); }
+    bool Animate(bool stop) override { return inner_->Animate(stop); }
+    ui::FeedbackPhase Phase() const override { return inner_->Phase(); }
+
+   private:
+    std::unique_ptr<ui::Feedback> inner_;
+    int& open_;
+  };
+
+  Platform& platform_;
   Terminal& terminal_;
   ui::ConsoleStatusLine status_;
+  ui::ConsoleLook look_;
   ui::FrontEnd& front_end_;
   bool can_ask_;
+  bool unattended_;
+  int progress_open_ = 0;
 };
 
 // Every dialog starts below the status line, not in the middle of it.
@@ -155,9 +216,8 @@ int Main() {
   const bool has_answers = platform.environment.Get("CRX_ANSWERS", &answers) && !answers.empty();
   if (has_answers) options.answers_alternative = MachinePath(answers);
   std::string record;
-  if (platform.environment.Get("CRX_RECORD", &record) && !record.empty()) {
-    options.record_alternative = MachinePath(record);
-  }
+  const bool has_record = platform.environment.Get("CRX_RECORD", &record) && !record.empty();
+  if (has_record) options.record_alternative = MachinePath(record);
   std::unique_ptr<ui::UserInterfaceService> service =
       ui::StartUserInterface(platform, options, &error);
   if (!service) {
@@ -174,7 +234,7 @@ int Main() {
   // its window minimised.
   const bool silent = command_line.compare(0, 5, "/sms:") == 0;
   ui::InterpreterWindow window;
-  WindowHost window_host(window);
+  WindowHost window_host(window, platform, has_answers || has_record);
   interp::ScriptInterpreter interpreter(platform, service->front_end(), window_host);
   if (!window.Create(silent)) {
     ReportStartFailure("The main window cannot be created.");
@@ -188,8 +248,8 @@ int Main() {
   // Started by hand on Linux, the script and response file may be host
   // paths.
   const std::string machine_command_line = MachineCommandLine(command_line);
-  ConsoleHost console(platform.terminal, service->front_end(),
-                      has_answers || platform.terminal.IsInteractive());
+  ConsoleHost console(platform, service->front_end(),
+                      has_answers || platform.terminal.IsInteractive(), has_answers || has_record);
   BelowStatusFrontEnd front_end(service->front_end(), console);
   interp::ScriptInterpreter interpreter(platform, front_end, console);
   const interp::RunResult result = interpreter.Run(machine_command_line);

@@ -15,6 +15,7 @@
 #include "interpreter/script_interpreter.h"
 #include "support/test_platform.h"
 #include "ui/dialog.h"
+#include "ui/feedback.h"
 #include "ui/front_end.h"
 #include "ui/message_box.h"
 
@@ -60,8 +61,55 @@ class ScriptedFrontEnd : public ui::FrontEnd {
   }
 };
 
+// A clock that stands still, for the recorded progress displays.
+class StillClock : public Clock {
+ public:
+  SystemTime UtcNow() override { return SystemTime{}; }
+  SystemTime LocalNow() override { return SystemTime{}; }
+  uint32_t TickCount() override { return 0; }
+  void Sleep(uint32_t) override {}
+};
+
+class RecordingHost;
+
+// A progress display that leaves its transcript with the host when the
+// interpreter destroys it.
+class KeptFeedback : public ui::RecordingFeedback {
+ public:
+  KeptFeedback(Clock& clock, RecordingHost& host) : ui::RecordingFeedback(clock), host_(host) {}
+  ~KeptFeedback() override;
+
+ private:
+  RecordingHost& host_;
+};
+
 class RecordingHost : public interp::InterpreterHost {
  public:
+  // The window's look as last painted, and how often it was.
+  ui::WindowLook look;
+  int repaints = 0;
+  bool has_view = true;
+  std::vector<uint32_t> pauses;
+  // Progress displays: the animation each was made with, the transcripts of
+  // those destroyed, and the one that is alive.
+  std::vector<std::string> animations;
+  std::vector<std::string> progress_transcripts;
+  KeptFeedback* progress = nullptr;
+  StillClock clock;
+
+  bool HasView() override { return has_view; }
+  void SetLook(const ui::WindowLook& l) override {
+    look = l;
+    ++repaints;
+  }
+  std::unique_ptr<ui::Feedback> MakeProgress(const std::string& animation) override {
+    animations.push_back(animation);
+    auto display = std::make_unique<KeptFeedback>(clock, *this);
+    progress = display.get();
+    return display;
+  }
+  void Pause(Clock&, uint32_t milliseconds) override { pauses.push_back(milliseconds); }
+
   std::vector<std::string> statuses;
   std::string script_answer;  // chosen by the script dialog; empty = cancel
   int script_dialogs = 0;
@@ -81,6 +129,11 @@ class RecordingHost : public interp::InterpreterHost {
   void SetTitle(const std::string& text) override { title = text; }
   void Maximize() override { ++maximized; }
 };
+
+inline KeptFeedback::~KeptFeedback() {
+  host_.progress_transcripts.push_back(Transcript());
+  if (host_.progress == this) host_.progress = nullptr;
+}
 
 class InterpreterTest : public ::testing::Test {
  protected:

@@ -123,5 +123,39 @@ TEST(InterpreterConsole, ScriptQuestionFromAnAnswersFile) {
   EXPECT_EQ(answers.Remaining(), 0u);
 }
 
+TEST(InterpreterConsole, TitleAndNewBannerLinesAreWrittenOnceEach) {
+  NarrowTerminal terminal;
+  terminal.width = 21;
+  ui::ConsoleLook shown(terminal);
+  ui::WindowLook look;
+  shown.ShowTitle("Tool Setup");
+  look.AddBanner(ui::BannerLine{"Welcome", "Arial", 240, ui::BannerAlign::kCentre, 0});
+  shown.Show(look);
+  look.AddBanner(ui::BannerLine{"right\tside", "Arial", 120, ui::BannerAlign::kRight, 0});
+  look.SetColour(ui::MakeColour(1, 2, 3));
+  shown.Show(look);
+  // A repaint without new lines writes nothing; after a clear only the
+  // lines added since come out.
+  shown.Show(look);
+  look.ClearBanners();
+  shown.Show(look);
+  look.AddBanner(ui::BannerLine{"a line longer than the terminal", "", 120,
+                                ui::BannerAlign::kLeft, 0});
+  shown.Show(look);
+  EXPECT_EQ(terminal.errors,
+            "== Tool Setup ==\n"
+            "      Welcome\n"
+            "          right side\n"
+            "a line longer than t\n");
+
+  // Not a terminal: nothing, and nothing piles up for later either.
+  NarrowTerminal redirected;
+  redirected.error_terminal = false;
+  ui::ConsoleLook quiet(redirected);
+  quiet.ShowTitle("Tool");
+  quiet.Show(look);
+  EXPECT_EQ(redirected.errors, "");
+}
+
 }  // namespace
 }  // namespace crx

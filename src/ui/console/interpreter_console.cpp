@@ -41,6 +41,31 @@ void ConsoleStatusLine::Finish() {
   terminal_.WriteError("\n");
 }
 
+void ConsoleLook::ShowTitle(const std::string& title) {
+  if (!terminal_.ErrorIsTerminal()) return;
+  terminal_.WriteError(ConsoleStatusLine::Line("== " + title + " ==", terminal_.Width()) + "\n");
+}
+
+void ConsoleLook::Show(const WindowLook& look) {
+  const std::vector<BannerLine>& lines = look.lines();
+  if (lines.size() < shown_) shown_ = 0;  // cleared meanwhile
+  if (terminal_.ErrorIsTerminal()) {
+    for (size_t i = shown_; i < lines.size(); ++i) {
+      terminal_.WriteError(Line(lines[i], terminal_.Width()) + "\n");
+    }
+  }
+  shown_ = lines.size();
+}
+
+std::string ConsoleLook::Line(const BannerLine& line, int width) {
+  std::string text = ConsoleStatusLine::Line(line.text, width);
+  const size_t columns = width > 1 ? static_cast<size_t>(width - 1) : 0;
+  const size_t room = columns > text.size() ? columns - text.size() : 0;
+  if (line.align == BannerAlign::kCentre) return std::string(room / 2, ' ') + text;
+  if (line.align == BannerAlign::kRight) return std::string(room, ' ') + text;
+  return text;
+}
+
 ScriptFileDialog::ScriptFileDialog(const std::string& initial_file,
                                    const std::string& initial_folder)
     : Dialog(kName, "Run Install Script",

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "ui/dialog.h"
+#include "ui/window_look.h"
 
 namespace crx {
 class Terminal;
@@ -40,6 +41,27 @@ class ConsoleStatusLine {
   Terminal& terminal_;
   size_t last_length_ = 0;  // of the line on the screen, for overwriting
   bool open_ = false;       // a line is on the screen without its line end
+};
+
+// The window's look on a terminal: the title and each new banner line as
+// lines of their own on the error stream, only while it is a terminal.
+// Colours, bitmaps and fonts have no place there.
+class ConsoleLook {
+ public:
+  explicit ConsoleLook(Terminal& terminal) : terminal_(terminal) {}
+
+  void ShowTitle(const std::string& title);
+  // Writes the banner lines added since the last call (after a clear, the
+  // lines added since).
+  void Show(const WindowLook& look);
+
+  // A banner line placed in a terminal of the given width (left, centred or
+  // right in width - 1 columns), without a line end.
+  static std::string Line(const BannerLine& line, int width);
+
+ private:
+  Terminal& terminal_;
+  size_t shown_ = 0;  // banner lines of the look already written
 };
 
 // The question for an installation script: one text field, File (the

@@ -5,6 +5,7 @@
 #include <commdlg.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace crx::ui {
@@ -145,6 +146,9 @@ long long InterpreterWindow::HandleMessage(unsigned message, unsigned long long 
     case WM_PAINT:
       Paint();
       return 0;
+    case WM_ERASEBKGND:
+      // The view paints all of itself; the status bar is a window of its own.
+      return 1;
     case WM_CLOSE:
       // Closing in the middle of a run would leave a half-made
       // installation: the window goes once the run has ended.
@@ -246,26 +250,131 @@ void InterpreterWindow::LayOut() {
   if (window_ != nullptr) ::InvalidateRect(AsWindow(window_), nullptr, TRUE);
 }
 
+void InterpreterWindow::SetLook(const WindowLook& look) {
+  look_ = look;
+  if (window_ != nullptr) ::InvalidateRect(AsWindow(window_), nullptr, FALSE);
+}
+
+void InterpreterWindow::Wait(uint32_t milliseconds) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    PumpMessages();
+    const DWORD elapsed = ::GetTickCount() - start;
+    if (elapsed >= milliseconds) break;
+    ::MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+  }
+}
+
+// The view is drawn into an off-screen bitmap first and copied to the
+// window in one piece, so a repaint does not flicker.
 void InterpreterWindow::Paint() {
   HWND window = AsWindow(window_);
   PAINTSTRUCT ps;
   HDC dc = ::BeginPaint(window, &ps);
-  RECT view;
-  ::GetClientRect(window, &view);
+  RECT client;
+  ::GetClientRect(window, &client);
+  int height = client.bottom - client.top;
   if (status_bar_ != nullptr) {
     RECT bar;
     ::GetWindowRect(AsWindow(status_bar_), &bar);
-    view.bottom -= bar.bottom - bar.top;
+    height -= bar.bottom - bar.top;
   }
-  ::InflateRect(&view, -kViewMargin, -kViewMargin);
-  const std::string text = title_.empty() ? std::string(kApplication) : title_;
-  HGDIOBJ old_font = font_ != nullptr ? ::SelectObject(dc, static_cast<HFONT>(font_)) : nullptr;
-  ::SetBkMode(dc, TRANSPARENT);
-  ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
-  ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &view,
-              DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
-  if (old_font != nullptr) ::SelectObject(dc, old_font);
+  const int width = client.right - client.left;
+  if (width > 0 && height > 0) {
+    HDC memory = ::CreateCompatibleDC(dc);
+    HBITMAP canvas = memory != nullptr ? ::CreateCompatibleBitmap(dc, width, height) : nullptr;
+    if (canvas != nullptr) {
+      HGDIOBJ old = ::SelectObject(memory, canvas);
+      DrawView(memory, width, height);
+      ::BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);
+      ::SelectObject(memory, old);
+      ::DeleteObject(canvas);
+    } else {
+      // Without memory for the copy the view is drawn straight on.
+      DrawView(dc, width, height);
+    }
+    if (memory != nullptr) ::DeleteDC(memory);
+  }
   ::EndPaint(window, &ps);
+}
+
+void InterpreterWindow::DrawView(void* target, int width, int height) {
+  HDC dc = static_cast<HDC>(target);
+  RECT view = {0, 0, width, height};
+
+  // The background: the bitmap tiled from the top-left corner (a pattern
+  // brush repeats it from the origin), else the colour, else the window's.
+  HBRUSH brush = nullptr;
+  if (const std::shared_ptr<const Bitmap>& bitmap = look_.bitmap();
+      bitmap && bitmap->width > 0 && bitmap->height > 0) {
+    // A packed bitmap: the header and then the 32-bit top-down pixels.
+    std::vector<uint8_t> packed(sizeof(BITMAPINFOHEADER) + bitmap->pixels.size() * 4);
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = bitmap->width;
+    header.biHeight = -bitmap->height;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    header.biCompression = BI_RGB;
+    std::memcpy(packed.data(), &header, sizeof header);
+    std::memcpy(packed.data() + sizeof header, bitmap->pixels.data(), bitmap->pixels.size() * 4);
+    brush = ::CreateDIBPatternBrushPt(packed.data(), DIB_RGB_COLORS);
+  } else if (look_.has_colour()) {
+    brush = ::CreateSolidBrush(static_cast<COLORREF>(look_.colour()));
+  }
+  ::FillRect(dc, &view, brush != nullptr ? brush : ::GetSysColorBrush(COLOR_WINDOW));
+  if (brush != nullptr) ::DeleteObject(brush);
+  ::SetBkMode(dc, TRANSPARENT);
+
+  if (look_.IsDefault()) {
+    // Before the script sets a look, the view shows the title.
+    RECT inner = view;
+    ::InflateRect(&inner, -kViewMargin, -kViewMargin);
+    const std::string text = title_.empty() ? std::string(kApplication) : title_;
+    HGDIOBJ old_font = font_ != nullptr ? ::SelectObject(dc, static_cast<HFONT>(font_)) : nullptr;
+    ::SetTextColor(dc, ::GetSysColor(COLOR_WINDOWTEXT));
+    ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &inner,
+                DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    if (old_font != nullptr) ::SelectObject(dc, old_font);
+    return;
+  }
+
+  // The banner lines from the top, each in its own font, colour and
+  // alignment across the full width.
+  const int dpi = ::GetDeviceCaps(dc, LOGPIXELSY);
+  std::vector<HFONT> fonts;
+  std::vector<int> heights;
+  for (const BannerLine& line : look_.lines()) {
+    const int pixels = -FontPixelHeight(line.size, dpi > 0 ? dpi : 96);
+    HFONT font = ::CreateFontA(pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                               DEFAULT_PITCH | FF_DONTCARE, line.font.c_str());
+    if (font == nullptr) {
+      font = ::CreateFontA(pixels, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                           DEFAULT_PITCH | FF_DONTCARE, kDefaultBannerFont);
+    }
+    HGDIOBJ old = font != nullptr ? ::SelectObject(dc, font) : nullptr;
+    TEXTMETRICA metrics = {};
+    ::GetTextMetricsA(dc, &metrics);
+    if (old != nullptr) ::SelectObject(dc, old);
+    fonts.push_back(font);
+    heights.push_back(static_cast<int>(metrics.tmHeight));
+  }
+  const std::vector<BannerBand> bands = LayOutBanners(heights);
+  for (size_t i = 0; i < bands.size(); ++i) {
+    const BannerLine& line = look_.lines()[i];
+    RECT band = {0, bands[i].top, width, bands[i].bottom};
+    UINT align = DT_LEFT;
+    if (line.align == BannerAlign::kCentre) align = DT_CENTER;
+    if (line.align == BannerAlign::kRight) align = DT_RIGHT;
+    HGDIOBJ old = fonts[i] != nullptr ? ::SelectObject(dc, fonts[i]) : nullptr;
+    ::SetTextColor(dc, static_cast<COLORREF>(line.colour));
+    ::DrawTextA(dc, line.text.c_str(), static_cast<int>(line.text.size()), &band,
+                align | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+    if (old != nullptr) ::SelectObject(dc, old);
+    if (fonts[i] != nullptr) ::DeleteObject(fonts[i]);
+  }
 }
 
 }  // namespace crx::ui

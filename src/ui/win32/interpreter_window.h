@@ -8,8 +8,11 @@
 #ifndef CRX_UI_WIN32_INTERPRETER_WINDOW_H
 #define CRX_UI_WIN32_INTERPRETER_WINDOW_H
 
+#include <cstdint>
 #include <functional>
 #include <string>
+
+#include "ui/window_look.h"
 
 namespace crx::ui {
 
@@ -54,6 +57,12 @@ class InterpreterWindow {
   // any "Untitled - Kestrova") and in the view.
   void SetTitle(const std::string& title);
   void Maximize();
+  // The view's look (background colour or tiled bitmap, banner lines);
+  // the view is repainted. While the look is the default one the view
+  // shows the title instead.
+  void SetLook(const WindowLook& look);
+  // Waits the given time while the window keeps processing its messages.
+  void Wait(uint32_t milliseconds);
 
   // The window handle (HWND), for tests and screenshots; null before Create.
   void* Handle() const { return window_; }
@@ -67,11 +76,14 @@ class InterpreterWindow {
   void PumpMessages();
   void LayOut();
   void Paint();
+  // Draws the view (the client area above the status bar) into dc.
+  void DrawView(void* dc, int width, int height);
 
   void* window_ = nullptr;      // HWND of the frame
   void* status_bar_ = nullptr;  // HWND of the status bar
   void* font_ = nullptr;        // HFONT of the view's title
   std::string title_;
+  WindowLook look_;
   std::function<InterpreterRunEnd()> run_;
   bool started_ = false;
   bool running_ = false;
