@@ -220,7 +220,6 @@ TEST_F(DispatchTest, KeywordsOfLaterWorkFailNamingThemselves) {
   const char* later[] = {
       "odbc",        "regdll",      "unregdll",
       "input",    "select",      "choosedir",
-      "banner",      "title",       "progress",      "background",
       "setsvc",
       "locateobj", "locate",        "associate",   "dcomcfg"};
   for (const char* keyword : later) {
