@@ -367,7 +367,7 @@ class ScriptInterpreter {
   // Carries out a window command as if the script held it (through the
   // keyword table, with its command record); the current command is kept.
   // The cancelled and suspended looks use it.
-  bool CarryOut(const std::string& command, const std::string& option,
+  bool RunWindowCommand(const std::string& command, const std::string& option,
                 const std::vector<std::string>& args);
   // What a cancelled run draws: the title with " (cancelled)" (or
   // "CANCELLED"), a grey background and the "...cancelled" banner.

@@ -174,7 +174,7 @@ bool ScriptInterpreter::CmdProgress() {
   return true;
 }
 
-bool ScriptInterpreter::CarryOut(const std::string& command, const std::string& option,
+bool ScriptInterpreter::RunWindowCommand(const std::string& command, const std::string& option,
                                  const std::vector<std::string>& args) {
   const ParsedCommand saved = cmd;
   cmd.Clear();
@@ -190,8 +190,8 @@ bool ScriptInterpreter::CarryOut(const std::string& command, const std::string& 
 
 void ScriptInterpreter::ShowCancelledLook() {
   host.SetTitle(title.empty() ? std::string("CANCELLED") : title + " (cancelled)");
-  CarryOut("background", "", {"128:128:128"});
-  CarryOut("banner", "-l", {"...cancelled", "Times New Roman", "240", "255:255:255"});
+  RunWindowCommand("background", "", {"128:128:128"});
+  RunWindowCommand("banner", "-l", {"...cancelled", "Times New Roman", "240", "255:255:255"});
 }
 
 bool ScriptInterpreter::OpenProgress(const std::string& caption, int steps) {
