@@ -58,15 +58,15 @@ const CommandRow kRows[] = {
   {"onuninstall",    kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdOnuninstall},
   {"query",          kLogged,   kSomeLetter, "yo",                true,  2, kAnyCount,  &K::CmdQuery,
                      nullptr, 0, "BAD OPTION IN query COMMAND", kStop},
-  {"input",          kLogged,   kNone,       "",                  false, 4, 4,          &K::CmdNotAvailable},
+  {"input",          kLogged,   kNone,       "",                  false, 4, 4,          &K::CmdInput},
   {"fread",          kLogged,   kNone,       "",                  false, 2, 3,          &K::CmdFread},
   {"fedit",          kLogged,   kLetters,    "f",                 false, 3, kAnyCount,  &K::CmdFedit},
   {"rm",             kLogged,   kLetters,    "f",                 false, 1, 1,          &K::CmdRm},
   {"fwrite",         kLogged,   kWords,      "-t|-a|-T|-A",       true,  2, 2,          &K::CmdFwrite},
   {"chmod",          kLogged,   kLetters,    "f",                 false, 2, 2,          &K::CmdChmod},
-  {"select",         kLogged,   kNone,       "",                  false, 5, 5,          &K::CmdNotAvailable},
+  {"select",         kLogged,   kNone,       "",                  false, 5, 5,          &K::CmdSelect},
   {"choosefiles",    kLogged,   kNone,       "",                  false, 0, 0,          &K::CmdChoosefiles},
-  {"choosedir",      kLogged,   kNone,       "",                  false, 3, 3,          &K::CmdNotAvailable},
+  {"choosedir",      kLogged,   kNone,       "",                  false, 3, 3,          &K::CmdChoosedir},
   // copy: an option must contain s (q, r and a add to it); without s the
   // command fails quietly.
   {"copy",           kLogged,   kSomeLetter, "s",                 false, 2, 3,          &K::CmdCopy,

@@ -28,6 +28,7 @@
 #ifdef _WIN32
 #include "platform/win32/win32_platform.h"
 #include "ui/win32/feedback_win32.h"
+#include "ui/win32/folder_browser_win32.h"
 #include "ui/win32/interpreter_window.h"
 
 #include <objbase.h>
@@ -233,6 +234,7 @@ int Main() {
   // A silent run ("/sms:" first, as the interpreter itself decides) shows
   // its window minimised.
   const bool silent = command_line.compare(0, 5, "/sms:") == 0;
+  ui::UseFolderBrowserWindow();
   ui::InterpreterWindow window;
   WindowHost window_host(window, platform, has_answers || has_record);
   interp::ScriptInterpreter interpreter(platform, service->front_end(), window_host);

@@ -17,11 +17,14 @@ namespace crx::ui {
 
 class MessageBoxDialog;
 class DisplayDialog;
+class FolderBrowserDialog;
 
 enum class FieldKind {
   kText,      // one line of text
   kPassword,  // a text that is not shown back
   kCheck,     // a check box: value "1" (checked) or "0"
+  kChoice,    // a drop-down list: value is one of FieldChoices() (the model
+              // checks it when a button is pressed), or "" for none
 };
 
 struct DialogField {
@@ -87,6 +90,15 @@ class Dialog {
   virtual const MessageBoxDialog* AsMessageBox() const { return nullptr; }
   // The text-viewer model behind this dialog, or null.
   virtual const DisplayDialog* AsDisplay() const { return nullptr; }
+  // The choices of a kChoice field, in the order shown; null for other
+  // fields.
+  virtual const std::vector<std::string>* FieldChoices(const std::string& name) const {
+    (void)name;
+    return nullptr;
+  }
+  // The folder browser behind this dialog, or null: front-ends show it as
+  // a navigable tree rather than as its fields.
+  virtual FolderBrowserDialog* AsFolderBrowser() { return nullptr; }
 
  protected:
   Dialog(std::string name, std::string caption, std::string text)

@@ -1,10 +1,13 @@
 #include "ui/console/console_front_end.h"
 
+#include <cstdlib>
+
 #include "common/format.h"
 #include "common/terminal_text.h"
 #include "common/winpath.h"
 #include "platform/platform.h"
 #include "ui/display_dialog.h"
+#include "ui/folder_browser.h"
 #include "ui/message_box.h"
 
 namespace crx::ui {
@@ -195,6 +198,17 @@ bool ConsoleFrontEnd::AskFields(Dialog& dialog) {
       case FieldKind::kCheck:
         prompt += std::string(" (y/n) [") + (f.value == "1" ? "y" : "n") + "]: ";
         break;
+      case FieldKind::kChoice: {
+        // The list, numbered from 1; a number or a choice's text picks it.
+        std::string list;
+        const std::vector<std::string>* choices = dialog.FieldChoices(f.name);
+        for (size_t i = 0; choices && i < choices->size(); ++i) {
+          list += "  " + std::to_string(i + 1) + ". " + TerminalText((*choices)[i]) + "\n";
+        }
+        terminal_.Write(f.label + ":\n" + list);
+        prompt += " [" + TerminalText(f.value) + "]: ";
+        break;
+      }
     }
     std::string name = f.name;
     FieldKind kind = f.kind;
@@ -203,7 +217,25 @@ bool ConsoleFrontEnd::AskFields(Dialog& dialog) {
       std::string line;
       if (!terminal_.ReadLine(&line)) return false;
       std::string value = Trim(line);
-      if (kind != FieldKind::kCheck) {
+      if (kind == FieldKind::kChoice) {
+        if (value.empty()) break;
+        static const std::vector<std::string> kNone;
+        const std::vector<std::string>* listed_choices = dialog.FieldChoices(name);
+        const std::vector<std::string>& choices = listed_choices ? *listed_choices : kNone;
+        char* end = nullptr;
+        unsigned long number = std::strtoul(value.c_str(), &end, 10);
+        if (end && *end == 0 && number >= 1 && number <= choices.size()) {
+          value = choices[number - 1];
+        } else {
+          bool listed = false;
+          for (const std::string& c : choices) listed = listed || SameName(c, value);
+          if (!listed) {
+            terminal_.Write("Please type a number from 1 to " + std::to_string(choices.size()) +
+                            " or a choice.\n");
+            continue;
+          }
+        }
+      } else if (kind != FieldKind::kCheck) {
         // Enter keeps the value shown; a password is taken as typed.
         if (kind == FieldKind::kPassword) value = line;
         if (kind == FieldKind::kText && value.empty()) break;
@@ -262,6 +294,66 @@ bool ConsoleFrontEnd::AskButton(const Dialog& dialog, int* id) {
   }
 }
 
+// The folder browser as a numbered list of drives and open folders, and
+// one command a line. Only the model's inline and virtual members are used
+// (folder_browser.h).
+int ConsoleFrontEnd::ShowFolderBrowser(FolderBrowserDialog& browser) {
+  terminal_.Write("\n--- " + TerminalText(browser.Caption()) + " ---\n");
+  for (;;) {
+    const std::vector<FolderNode>& nodes = browser.Nodes();
+    std::string list;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+      const FolderNode& n = nodes[i];
+      list += i == browser.Selected() ? "* " : "  ";
+      list += std::string(static_cast<size_t>(n.depth) * 2, ' ');
+      list += std::to_string(i + 1) + ". " + TerminalText(n.name);
+      if (n.kind == FolderKind::kRemovableDrive) list += "  (removable)";
+      if (n.kind != FolderKind::kFolder || n.open) list += n.open ? "  [-]" : "  [+]";
+      list += "\n";
+    }
+    terminal_.Write(list + "Path: " + TerminalText(browser.Path()) + "\n");
+    terminal_.Write(
+        "N open/close folder N, s N select it, g PATH go to a path, "
+        "Enter or ok = OK, c = Cancel, h = Help...> ");
+    std::string line;
+    if (!terminal_.ReadLine(&line)) return NoAnswer(browser, "end of input");
+    std::string answer = Trim(line);
+    std::string word = answer.substr(0, answer.find(' '));
+    std::string rest = word.size() < answer.size() ? Trim(answer.substr(word.size())) : "";
+    std::string lower;
+    for (char c : word) lower += Lower(c);
+    char* end = nullptr;
+    unsigned long number = std::strtoul(answer.c_str(), &end, 10);
+    int press = 0;
+    if (!answer.empty() && end && *end == 0) {
+      if (!browser.Open(number - 1)) terminal_.Write("There is no folder " + answer + ".\n");
+    } else if (lower == "s" && !rest.empty()) {
+      number = std::strtoul(rest.c_str(), &end, 10);
+      if (!(end && *end == 0 && browser.Select(number - 1))) {
+        terminal_.Write("There is no folder " + TerminalText(rest) + ".\n");
+      }
+    } else if (lower == "g" && !rest.empty()) {
+      browser.SetPath(rest);
+      if (!browser.Goto(rest)) {
+        terminal_.Write("The path was not found in the tree; the nearest folder is selected "
+                        "and the path is kept as typed.\n");
+      }
+    } else if (lower == "h" || lower == "help" || lower == "?") {
+      terminal_.Write(FolderBrowserDialog::HelpText());
+    } else if (answer.empty() || lower == "ok" || lower == "o") {
+      press = FolderBrowserDialog::kOk;
+    } else if (lower == "c" || lower == "cancel") {
+      press = FolderBrowserDialog::kCancel;
+    } else {
+      terminal_.Write("Please type a folder's number, s N, g PATH, ok, c or h.\n");
+    }
+    if (press == 0) continue;
+    std::string error;
+    if (browser.Press(press, &error)) return browser.Result();
+    terminal_.Write(TerminalMessage(error) + "\n");
+  }
+}
+
 int ConsoleFrontEnd::Show(Dialog& dialog) {
   if (dialog.Buttons().empty()) {
     dialog.Refuse();
@@ -271,6 +363,7 @@ int ConsoleFrontEnd::Show(Dialog& dialog) {
     terminal_.WriteError(Describe(dialog));
     return NoAnswer(dialog, "no terminal");
   }
+  if (FolderBrowserDialog* browser = dialog.AsFolderBrowser()) return ShowFolderBrowser(*browser);
   terminal_.Write("\n" + Describe(dialog, !IsCheckList(dialog)));
   ShowContent(dialog);
   for (;;) {

@@ -44,6 +44,7 @@ class ConsoleFrontEnd : public FrontEnd {
   // Asks for a button until a valid one is given; false at end of input.
   bool AskButton(const Dialog& dialog, int* id);
   int NoAnswer(Dialog& dialog, const char* why);
+  int ShowFolderBrowser(FolderBrowserDialog& browser);
 
   Terminal& terminal_;
   Pager pager_;

@@ -32,6 +32,8 @@ constexpr int kButtonGap = 4;
 constexpr WORD kButtonClass = 0x0080;
 constexpr WORD kEditClass = 0x0081;
 constexpr WORD kStaticClass = 0x0082;
+constexpr WORD kComboBoxClass = 0x0085;
+constexpr int kChoiceRows = 8;  // rows of a dropped-down choice list
 constexpr WORD kNoId = 0xFFFF;
 
 int TextWidth(const std::string& s) { return static_cast<int>(s.size()) * kCharWidth; }
@@ -138,6 +140,15 @@ DialogTemplate BuildTemplate(const Dialog& dialog) {
     }
     t.Item(SS_LEFT | SS_NOPREFIX | WS_VISIBLE, kMargin, y + 2, label_width, kLineHeight, kNoId,
            kStaticClass, nullptr, f.label);
+    if (f.kind == FieldKind::kChoice) {
+      // The template's height of a drop-down list is its dropped height.
+      t.Item(CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP | WS_VISIBLE |
+                 (f.read_only ? WS_DISABLED : 0),
+             kMargin + label_width + 4, y, width - label_width - 4,
+             kEditHeight + kChoiceRows * kLineHeight, id, kComboBoxClass, nullptr, std::string());
+      y += 16;
+      continue;
+    }
     DWORD edit = WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL |
                  (f.kind == FieldKind::kPassword ? ES_PASSWORD : 0) |
                  (f.read_only ? ES_READONLY : 0);
@@ -164,6 +175,16 @@ void LoadFields(HWND hwnd, const Dialog& dialog) {
     int id = FieldControlId(dialog, i);
     if (fields[i].kind == FieldKind::kCheck) {
       ::CheckDlgButton(hwnd, id, fields[i].value == "1" ? BST_CHECKED : BST_UNCHECKED);
+    } else if (fields[i].kind == FieldKind::kChoice) {
+      HWND list = ::GetDlgItem(hwnd, id);
+      ::SendMessageA(list, CB_RESETCONTENT, 0, 0);
+      const std::vector<std::string>* choices = dialog.FieldChoices(fields[i].name);
+      WPARAM selected = static_cast<WPARAM>(-1);  // none
+      for (size_t c = 0; choices && c < choices->size(); ++c) {
+        ::SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>((*choices)[c].c_str()));
+        if (selected == static_cast<WPARAM>(-1) && (*choices)[c] == fields[i].value) selected = c;
+      }
+      ::SendMessageA(list, CB_SETCURSEL, selected, 0);
     } else {
       ::SetDlgItemTextA(hwnd, id, fields[i].value.c_str());
     }
@@ -179,6 +200,11 @@ bool StoreFields(HWND hwnd, Dialog& dialog, std::string* error) {
     std::string value;
     if (f.kind == FieldKind::kCheck) {
       value = ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0";
+    } else if (f.kind == FieldKind::kChoice) {
+      const std::vector<std::string>* choices = dialog.FieldChoices(f.name);
+      LRESULT selected = ::SendMessageA(control, CB_GETCURSEL, 0, 0);
+      if (!choices || selected < 0 || static_cast<size_t>(selected) >= choices->size()) continue;
+      value = (*choices)[static_cast<size_t>(selected)];
     } else {
       int n = ::GetWindowTextLengthA(control);
       if (n > 0) {

@@ -10,13 +10,20 @@ namespace crx::ui {
 namespace {
 
 int (*g_display_window)(Dialog&) = nullptr;
+FolderBrowserWindow folder_browser_window = nullptr;
 
 }  // namespace
 
 void SetDisplayWindow(int (*show)(Dialog& dialog)) { g_display_window = show; }
+void SetFolderBrowserWindow(FolderBrowserWindow window) { folder_browser_window = window; }
 
 int Win32FrontEnd::Show(Dialog& dialog) {
   if (dialog.AsDisplay() && g_display_window) return g_display_window(dialog);
+  if (folder_browser_window) {
+    if (FolderBrowserDialog* browser = dialog.AsFolderBrowser()) {
+      return folder_browser_window(*browser);
+    }
+  }
   const MessageBoxDialog* box = dialog.AsMessageBox();
   if (!box) return ShowDialogWindow(dialog);
   int id = ::MessageBoxA(nullptr, box->Text().c_str(), box->Caption().c_str(), box->Flags());

@@ -19,6 +19,16 @@ class Win32FrontEnd : public FrontEnd {
 // it, which keeps the rich-edit window out of them.
 void SetDisplayWindow(int (*show)(Dialog& dialog));
 
+class FolderBrowserDialog;
+
+// The window that shows the folder browser as a tree
+// (folder_browser_win32.h). Its code stays out of programs that never
+// browse for a folder (the self-extractors, which have no room for it): a
+// program that does installs it at start-up. Without it the browser is a
+// dialog of its path field, OK and Cancel.
+using FolderBrowserWindow = int (*)(FolderBrowserDialog& browser);
+void SetFolderBrowserWindow(FolderBrowserWindow window);
+
 }  // namespace crx::ui
 
 #endif  // CRX_UI_WIN32_WIN32_FRONT_END_H
