@@ -200,12 +200,8 @@ bool StoreFields(HWND hwnd, Dialog& dialog, std::string* error) {
     std::string value;
     if (f.kind == FieldKind::kCheck) {
       value = ::SendMessageA(control, BM_GETCHECK, 0, 0) == BST_CHECKED ? "1" : "0";
-    } else if (f.kind == FieldKind::kChoice) {
-      const std::vector<std::string>* choices = dialog.FieldChoices(f.name);
-      LRESULT selected = ::SendMessageA(control, CB_GETCURSEL, 0, 0);
-      if (!choices || selected < 0 || static_cast<size_t>(selected) >= choices->size()) continue;
-      value = (*choices)[static_cast<size_t>(selected)];
     } else {
+      // An edit box, or a drop-down list, whose text is its selected entry.
       int n = ::GetWindowTextLengthA(control);
       if (n > 0) {
         value.resize(static_cast<size_t>(n) + 1);
