@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "ui/win32/interpreter_window.h"
@@ -102,6 +103,52 @@ TEST(InterpreterWindow, StaysAfterAnInteractiveRunUntilItIsClosed) {
   EXPECT_EQ(second_code, 5);
   EXPECT_EQ(status_at_close, "Ready");
   EXPECT_FALSE(::IsWindow(other));
+}
+
+// The view as the screen shows it, read back pixel by pixel.
+COLORREF PixelAt(HWND window, int x, int y) {
+  HDC dc = ::GetDC(window);
+  const COLORREF c = ::GetPixel(dc, x, y);
+  ::ReleaseDC(window, dc);
+  return c;
+}
+
+TEST(InterpreterWindow, PaintsTheBackgroundTheTiledBitmapAndTheBannerLines) {
+  SKIP_WITHOUT_DESKTOP();
+  ui::InterpreterWindow window;
+  ASSERT_TRUE(window.Create(false));
+  HWND handle = static_cast<HWND>(window.Handle());
+  RECT client;
+  ::GetClientRect(handle, &client);
+  // Below the banner lines, above the status bar.
+  const int y = client.bottom - 60;
+
+  ui::WindowLook look;
+  look.SetColour(ui::MakeColour(0, 64, 128));
+  look.AddBanner(ui::BannerLine{"WWWWWWWW", "Arial", 240, ui::BannerAlign::kLeft, 0xFFFFFF});
+  window.SetLook(look);
+  window.Wait(300);
+  EXPECT_EQ(PixelAt(handle, 5, y), RGB(0, 64, 128));
+  // Some of the first line's band is the banner's white text.
+  int white = 0;
+  for (int x = 0; x < 200; ++x) {
+    for (int row = 0; row < 40; ++row) white += PixelAt(handle, x, row) == RGB(255, 255, 255);
+  }
+  EXPECT_GT(white, 0);
+
+  // A 2 x 1 bitmap, red then blue, repeated from the top-left corner.
+  auto tile = std::make_shared<ui::Bitmap>();
+  tile->width = 2;
+  tile->height = 1;
+  tile->pixels = {0xFF0000, 0x0000FF};
+  look.SetBitmap(tile);
+  look.ClearBanners();
+  window.SetLook(look);
+  window.Wait(300);
+  EXPECT_EQ(PixelAt(handle, 0, y), RGB(255, 0, 0));
+  EXPECT_EQ(PixelAt(handle, 1, y), RGB(0, 0, 255));
+  EXPECT_EQ(PixelAt(handle, 10, y), RGB(255, 0, 0));
+  EXPECT_EQ(PixelAt(handle, 11, y + 1), RGB(0, 0, 255));
 }
 
 }  // namespace

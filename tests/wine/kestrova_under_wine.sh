@@ -21,8 +21,10 @@
 #         with one message in another folder, which must run: the main
 #         window ("Untitled - Kestrova", status bar) and the message box
 #         ("Kestrova") must come up (kestrova-message.png), OK on the
-#         message and on the report leave the window with its status bar
-#         (kestrova-window.png; screenshots in WIN64_BUILD/wine-shots), the
+#         message and on the report leave the window with its status bar,
+#         painted in the script's background colour with two banner lines
+#         (kestrova-window.png, kestrova-view.png; screenshots in
+#         WIN64_BUILD/wine-shots), the
 #         chosen script must be remembered as LastScriptFile, and closing
 #         the window must end the program with status 0.
 #
@@ -131,7 +133,12 @@ if [ "$mode" = window ]; then
   # Kestrova starts in, so it asks for one with its file dialog, and the
   # test names show.txt in another folder there.
   mkdir -p "$scratch/start" "$scratch/scripts"
-  printf 'set NO_UNINSTALL TRUE\r\nmessage "Hello from the installation script." "Press OK to go on."\r\n' \
+  # The window's look: a background colour and two banner lines in
+  # different alignments and colours (kestrova-window.png shows them).
+  printf '%s\r\n' 'set NO_UNINSTALL TRUE' 'background 0:64:128' \
+    'banner -c "Widget Tools" Arial 240 255:255:255' \
+    'banner -r "version 2.5" "Times New Roman" 160 255:255:0' \
+    'message "Hello from the installation script." "Press OK to go on."' \
     >"$scratch/scripts/show.txt"
   settings='HKLM\SOFTWARE\Velmora\Kestrova\1.00'
   save_registry_values "$settings|LastScriptFile"
@@ -196,6 +203,18 @@ if [ "$mode" = window ]; then
   shot=$shots/kestrova-window.png
   screenshot "$shot" || say "could not take a screenshot"
   say "the main window after the run (screenshot: $shot)"
+  # The view is painted in the script's background colour (0:64:128) with
+  # the yellow banner line on it.
+  mkdir -p "$shots"
+  view=$shots/kestrova-view.png
+  xwd -id "$main" -silent | convert xwd:- "$view" 2>/dev/null || say "could not take the window's picture"
+  if [ -f "$view" ]; then
+    colours=$(convert "$view" -format %c histogram:info:- 2>/dev/null)
+    grep -qi '#004080' <<<"$colours" ||
+      fail "the window is not painted in the background colour (picture: $view)"
+    grep -qi '#FFFF00' <<<"$colours" || fail "the yellow banner line is not drawn (picture: $view)"
+    say "the window shows the background colour and the banner lines (picture: $view)"
+  fi
   grep -qF "# OPEN <$(winpath "$scratch/scripts/show.txt")>" "$host_temp/Kestrova.log" 2>/dev/null ||
     fail "the log does not show the chosen script opened"
   last=$(reg_value "$settings" LastScriptFile)
