@@ -41,7 +41,7 @@ const CommandRow kRows[] = {
   {"updating",       kAlways,   kAny,        "",                  false, 0, kAnyCount,  &K::CmdUpdating},
   {"setenv",         kLogged,   kNone,       "",                  false, 2, 2,          &K::CmdSetenv},
   {"eval",           kLogged,   kLetters,    "d",                 false, 5, 5,          &K::CmdEval},
-  {"odbc",           kLogged,   kWords,      "-s|-x|-sx|-xs",     false, 3, 3,          &K::CmdNotAvailable},
+  {"odbc",           kLogged,   kWords,      "-s|-x|-sx|-xs",     false, 3, 3,          &K::CmdOdbc},
   // filegroup: the definition form (no option, or one with m) needs
   // exactly two arguments, which the handler tests; options without m, d
   // or e do nothing and succeed.
@@ -49,8 +49,8 @@ const CommandRow kRows[] = {
   {"display",        kLogged,   kLetters,    "cl",                false, 1, 2,          &K::CmdDisplay},
   {"browse",         kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdBrowse},
   {"run",            kLogged,   kLetters,    "xw",                false, 1, kAnyCount,  &K::CmdRun},
-  {"regdll",         kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdNotAvailable},
-  {"unregdll",       kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdNotAvailable},
+  {"regdll",         kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdRegdll},
+  {"unregdll",       kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdUnregdll},
   {"message",        kLogged,   kNone,       "",                  false, 1, kAnyCount,  &K::CmdMessage},
   {"uninstalling",   kAlways,   kAny,        "",                  false, 0, kAnyCount,  &K::CmdUninstalling},
   {"oktouninstall",  kLogged,   kNone,       "",                  false, 1, 1,          &K::CmdOktouninstall},
@@ -96,7 +96,7 @@ const CommandRow kRows[] = {
   {"rmdesktop",      kLogged,   kLetters,    "s",                 false, 1, 1,          &K::CmdRmdesktop},
   {"progmenu",       kLogged,   kLetters,    "fs",                false, 1, kAnyCount,  &K::CmdProgmenu},
   {"rmprogmenu",     kLogged,   kLetters,    "s",                 false, 1, 1,          &K::CmdRmprogmenu},
-  {"setsvc",         kLogged,   kSomeLetter, "amd",               true,  1, 1,          &K::CmdNotAvailable,
+  {"setsvc",         kLogged,   kSomeLetter, "amd",               true,  1, 1,          &K::CmdSetsvc,
                      nullptr, 0,
                      "ERROR\nOption argument of -a(automatic) -m(manual) or -d(disabled) required", kStop},
   {"rmkey",          kLogged,   kPrefix,     "-lm|-cr|-cc",       true,  1, 1,          &K::CmdRmkey,
@@ -111,13 +111,13 @@ const CommandRow kRows[] = {
                      nullptr, 0, nullptr, 0, &MarkExtendedConfirmation},
   {"single_step",    kUnlogged, kNone,       "",                  false, 1, 1,          &K::CmdSingleStep},
   {"maximize",       kLogged,   kNone,       "",                  false, 0, 0,          &K::CmdMaximize},
-  {"locateobj",      kLogged,   kLetters,    "io",                false, 2, 2,          &K::CmdNotAvailable},
-  {"locate",         kLogged,   kNone,       "",                  false, 2, 2,          &K::CmdNotAvailable},
+  {"locateobj",      kLogged,   kLetters,    "io",                false, 2, 2,          &K::CmdLocateobj},
+  {"locate",         kLogged,   kNone,       "",                  false, 2, 2,          &K::CmdLocate},
   // associate: four arguments, or two with -u (recognised by its first two
   // characters); the handler tells the forms apart.
-  {"associate",      kLogged,   kPrefix,     "-u",                false, 2, 4,          &K::CmdNotAvailable},
+  {"associate",      kLogged,   kPrefix,     "-u",                false, 2, 4,          &K::CmdAssociate},
   // dcomcfg: -e takes none, -l one, -r/-rl/-lr two (the handler's forms).
-  {"dcomcfg",        kLogged,   kWords,      "-e|-l|-r|-rl|-lr",  true,  0, 2,          &K::CmdNotAvailable},
+  {"dcomcfg",        kLogged,   kWords,      "-e|-l|-r|-rl|-lr",  true,  0, 2,          &K::CmdDcomcfg},
   // restart: the option's second character chooses the form; conditional
   // forms need a second argument, which the handler tests.
   {"restart",        kLogged,   kAny,        "",                  false, 1, kAnyCount,  &K::CmdRestart},

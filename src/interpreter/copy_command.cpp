@@ -493,4 +493,8 @@ bool ScriptInterpreter::CmdCopy() {
   return false;
 }
 
+std::string ScriptInterpreter::SharedName(const std::string& file) {
+  return SharedNameOf(*this, file);
+}
+
 }  // namespace crx::interp

@@ -264,6 +264,9 @@ class ScriptInterpreter {
   int SharedRefCount(const std::string& path);
   // Sets it; returns the system result (0 = success).
   long SetSharedRefCount(const std::string& path, int count);
+  // The one full path under which a file's name is registered as a shared
+  // file ("" when none or several are; logged).
+  std::string SharedName(const std::string& file);
 
   // ---- boot_moves.cpp ------------------------------------------------------
   bool BootMoveSupported();

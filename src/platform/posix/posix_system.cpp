@@ -6,6 +6,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -334,8 +335,47 @@ class PosixShell : public Shell {
       }
       return std::make_unique<PosixLibrary>(handle);
     }
+    // The ODBC installer library the machine lacks is the host's: unixODBC's
+    // libodbcinst has SQLConfigDataSource with the same argument shapes.
+    if (winpath::EqualsNoCase(winpath::LastElement(name), "odbccp32.dll")) {
+      if (void* handle = ::dlopen("libodbcinst.so.2", RTLD_NOW | RTLD_LOCAL)) {
+        return std::make_unique<PosixLibrary>(handle);
+      }
+    }
     Fail(kErrorModNotFound);
     return nullptr;
+  }
+
+  // The class identifier a programmatic identifier names: the default value
+  // of HKCR\<ProgID>\CLSID, which must be a well-formed class identifier.
+  // It is handed back in the canonical upper-case form.
+  bool ClassIdFromProgId(const std::string& prog_id, std::string* clsid, long* result) override {
+    const long kClassString = static_cast<long>(0x800401F3L);  // CO_E_CLASSSTRING
+    *result = kClassString;
+    if (prog_id.empty()) return false;
+    RegKey key = 0;
+    if (registry_.OpenKey(kHKeyClassesRoot, prog_id + "\\CLSID", RegAccess::kRead, &key) !=
+        kErrorSuccess) {
+      return false;
+    }
+    std::string text;
+    long rc = registry_.GetString(key, "", &text);
+    registry_.CloseKey(key);
+    if (rc != kErrorSuccess) return false;
+    static const char kShape[] = "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}";
+    if (text.size() != sizeof kShape - 1) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+      char c = text[i];
+      if (kShape[i] == 'X') {
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+        text[i] = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      } else if (c != kShape[i]) {
+        return false;
+      }
+    }
+    *clsid = text;
+    *result = 0;
+    return true;
   }
 
  private:

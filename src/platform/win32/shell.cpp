@@ -1,5 +1,8 @@
-// Shell services: boot-time moves, loading libraries and shell links.
+// Shell services: boot-time moves, loading libraries, shell links and
+// class identifiers.
 #include "platform/win32/win32_platform.h"
+
+#include <cstdio>
 
 #include <objbase.h>
 #include <objidl.h>
@@ -99,6 +102,27 @@ class Win32Shell final : public Shell {
       return nullptr;
     }
     return std::make_unique<Win32Library>(module);
+  }
+
+  bool ClassIdFromProgId(const std::string& prog_id, std::string* clsid, long* result) override {
+    int length = ::MultiByteToWideChar(CP_ACP, 0, prog_id.c_str(), -1, nullptr, 0);
+    if (length <= 0) {
+      *result = static_cast<long>(0x800401F3L);  // CO_E_CLASSSTRING
+      return false;
+    }
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, prog_id.c_str(), -1, &wide[0], length);
+    CLSID id;
+    HRESULT hr = ::CLSIDFromProgID(wide.c_str(), &id);
+    *result = hr;
+    if (FAILED(hr)) return false;
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned long>(id.Data1), id.Data2, id.Data3, id.Data4[0],
+                  id.Data4[1], id.Data4[2], id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6],
+                  id.Data4[7]);
+    *clsid = text;
+    return true;
   }
 };
 
