@@ -23,7 +23,7 @@
 namespace {
 
 void Trace(const char* line) {
-  FILE* file = fopen("server_trace.txt", "a");
+  FILE* file = fopen("server_trace.txt", "ab");
   if (file == nullptr) return;
   fprintf(file, "%s\n", line);
   fclose(file);
