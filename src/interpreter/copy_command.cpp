@@ -20,9 +20,6 @@ namespace {
 
 const char kSharedDllsKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls";
 
-// Files are copied in pieces of this size; nothing holds a whole file.
-constexpr size_t kCopyChunk = 256 * 1024;
-
 // Bytes a file takes on the installation drive in the needed total: its size
 // plus the size's remainder by 2048 (the allowance for its last cluster).
 int64_t CountedSize(int64_t size) { return size + size % 2048; }
@@ -84,28 +81,38 @@ uint32_t ProbeForWriting(FileSystem& files, const std::string& path) {
   return probe ? 0 : LastError();
 }
 
-// Copies source (already open for reading) over destination so that the
-// destination is either its old self or the complete new file, never a
-// part: the data goes to a new file beside the destination, which then
-// replaces it. The copy keeps the source's last-write time and its
-// read-only, hidden and system attributes, as CopyFile does. Returns 0, or
-// the Win32 error that stopped it; nothing of the attempt is left behind.
+// Copies source (already open for reading) to destination, keeping the
+// source's last-write time and its read-only, hidden and system attributes,
+// as CopyFile does. A destination that does not exist is written in place
+// (a failed attempt deletes what it wrote). One that exists is either its
+// old self or the complete new file, never a part: the data goes to a new
+// file beside it, which then replaces it. Returns 0, or the Win32 error that
+// stopped it; nothing of the attempt is left behind.
 uint32_t CopyOver(FileSystem& files, uint32_t process_id, File& source,
                   uint32_t source_attributes, const FileTime* source_time,
-                  const std::string& destination) {
+                  const std::string& destination, bool existed) {
   // A destination that another program holds open (a library in use) is
   // refused here already, before anything is written.
-  const bool existed = files.IsFile(destination);
   if (existed) {
     uint32_t error = ProbeForWriting(files, destination);
     if (error != 0) return error;
   }
 
-  std::string temporary;
+  std::string target;  // the file being written
   std::unique_ptr<File> out;
+  if (!existed) {
+    out = files.Open(destination, kAccessWrite, kShareNone, Disposition::kCreateNew);
+    if (out) {
+      target = destination;
+    } else if (LastError() == kErrorFileExists || LastError() == kErrorAlreadyExists) {
+      existed = true;  // made by someone else meanwhile: replace it safely
+    } else {
+      return LastError();
+    }
+  }
   for (unsigned n = 0; n < 100 && !out; ++n) {
-    temporary = Format("%s.%x-%u.new", destination.c_str(), process_id, n);
-    out = files.Open(temporary, kAccessWrite, kShareNone, Disposition::kCreateNew);
+    target = Format("%s.%x-%u.new", destination.c_str(), process_id, n);
+    out = files.Open(target, kAccessWrite, kShareNone, Disposition::kCreateNew);
     if (!out && LastError() != kErrorFileExists && LastError() != kErrorAlreadyExists) {
       return LastError();
     }
@@ -114,17 +121,11 @@ uint32_t CopyOver(FileSystem& files, uint32_t process_id, File& source,
 
   auto fail = [&](uint32_t error) {
     out.reset();
-    RemoveTemporary(files, temporary);
+    RemoveTemporary(files, target);
     return error;
   };
   if (!source.Seek(0, SeekFrom::kBegin, nullptr)) return fail(LastError());
-  std::vector<char> buffer(kCopyChunk);
-  for (;;) {
-    size_t got = 0;
-    if (!source.Read(buffer.data(), buffer.size(), &got)) return fail(LastError());
-    if (got == 0) break;
-    if (!out->Write(buffer.data(), got)) return fail(LastError());
-  }
+  if (!out->CopyFrom(source)) return fail(LastError());
   // No flush to the disk: like the system's own file copy, the data is
   // handed to the system's cache, and a write the system refuses has failed
   // above. Waiting for the disk costs more than the copy of a small file.
@@ -132,14 +133,15 @@ uint32_t CopyOver(FileSystem& files, uint32_t process_id, File& source,
   out.reset();
 
   uint32_t kept = source_attributes & (kAttrReadOnly | kAttrHidden | kAttrSystem);
-  if (kept != 0 && !files.SetAttributes(temporary, kept | kAttrArchive)) {
+  if (kept != 0 && !files.SetAttributes(target, kept | kAttrArchive)) {
     return fail(LastError());
   }
-  if (!files.ReplaceFile(temporary, destination)) {
+  if (target == destination) return 0;
+  if (!files.ReplaceFile(target, destination)) {
     uint32_t error = LastError();
     // Windows refuses to rename over a file held open with "access denied";
     // the probe tells whether that is what happened in between.
-    if (existed && error == kErrorAccessDenied &&
+    if (error == kErrorAccessDenied &&
         ProbeForWriting(files, destination) == kErrorSharingViolation) {
       error = kErrorSharingViolation;
     }
@@ -418,10 +420,14 @@ bool ScriptInterpreter::CmdCopy() {
     if (windows.empty()) windows = platform.environment.WindowsFolder();
     if (winpath::HasDriveLetter(windows)) destination[0] = windows[0];
   }
+  // One look at the destination serves the age comparison, the read-only
+  // step and the copy.
+  const uint32_t destination_attributes = platform.files.GetAttributes(destination);
+  const bool destination_exists = destination_attributes != kInvalidAttributes &&
+                                  (destination_attributes & kAttrDirectory) == 0;
   FileTime destination_time = 0;
   const bool destination_time_known =
-      platform.files.IsFile(destination) &&
-      platform.files.GetLastWriteTime(destination, &destination_time);
+      destination_exists && platform.files.GetLastWriteTime(destination, &destination_time);
 
   if (source_time_known && destination_time_known) {
     const SystemTime d = LocalCalendar(platform, destination_time);
@@ -462,19 +468,28 @@ bool ScriptInterpreter::CmdCopy() {
   }
 
   // The copy.
-  uint32_t attributes = platform.files.GetAttributes(destination);
-  if (attributes != kInvalidAttributes && (attributes & kAttrReadOnly) &&
-      !(attributes & kAttrDirectory)) {
-    platform.files.SetAttributes(destination, WithoutReadOnly(attributes));
+  if (destination_exists && (destination_attributes & kAttrReadOnly)) {
+    platform.files.SetAttributes(destination, WithoutReadOnly(destination_attributes));
   }
   // A folder that cannot be made is reported there; the copy then fails.
-  CreateFolders(winpath::Parent(destination));
+  // Installations copy many files into one folder: the folder the last copy
+  // went to is not looked at again (should it have gone since, the copy
+  // finds its folder missing and makes it then).
+  const std::string folder = winpath::Parent(destination);
+  const bool folder_known = winpath::EqualsNoCase(folder, copy_folder);
+  if (!folder_known) copy_folder = CreateFolders(folder) ? folder : std::string();
   LogF("# ...copy '%s' --> '%s'...\n", source.c_str(), destination.c_str());
   uint32_t source_attributes = platform.files.GetAttributes(source);
   if (source_attributes == kInvalidAttributes) source_attributes = 0;
-  uint32_t error = CopyOver(platform.files, platform.processes.CurrentProcessId(), *in,
-                            source_attributes, source_time_known ? &source_time : nullptr,
-                            destination);
+  auto copy = [&]() {
+    return CopyOver(platform.files, platform.processes.CurrentProcessId(), *in, source_attributes,
+                    source_time_known ? &source_time : nullptr, destination, destination_exists);
+  };
+  uint32_t error = copy();
+  if (error == kErrorPathNotFound && folder_known) {
+    copy_folder = CreateFolders(folder) ? folder : std::string();
+    error = copy();
+  }
   in.reset();
   if (error == 0) {
     copied_files.push_back(destination);

@@ -73,7 +73,10 @@ ScriptInterpreter::ScriptInterpreter(Platform& platform_in, ui::FrontEnd& front_
   for (int i = 0; i < kScriptSlots; ++i) slots.push_back(std::make_unique<ScriptSlot>());
 }
 
-ScriptInterpreter::~ScriptInterpreter() { CloseRenameBatch(); }
+ScriptInterpreter::~ScriptInterpreter() {
+  CloseRenameBatch();
+  WriteLogBuffer();
+}
 
 int ParsedCommand::ArgCount() const {
   if (command.empty()) return -1;
@@ -108,6 +111,7 @@ std::string TempFolder(Platform& platform) {
 
 bool ScriptInterpreter::OpenLog() {
   const std::string path = TempFolder(platform) + "\\Kestrova.log";
+  WriteLogBuffer();
   log_.reset();
   // TEMP is shared with other users: never follow a link planted there.
   log_ = platform.files.Open(path, kAccessWrite, kShareRead, Disposition::kCreateAlways,
@@ -115,9 +119,23 @@ bool ScriptInterpreter::OpenLog() {
   return log_ != nullptr;
 }
 
+// Log lines are gathered and written a few kilobytes, or a fraction of a
+// second, at a time: a copy of a small file logs five lines, and a write
+// for each would cost more than the copy.
 void ScriptInterpreter::Log(const std::string& text) {
   if (!logging || !log_ || text.empty()) return;
-  log_->Write(text.data(), text.size());
+  log_buffer_ += text;
+  const uint32_t now = platform.clock.TickCount();
+  if (log_buffer_.size() >= kLogBufferSize || now - log_written_at_ >= kLogBufferMilliseconds) {
+    WriteLogBuffer();
+  }
+}
+
+void ScriptInterpreter::WriteLogBuffer() {
+  log_written_at_ = platform.clock.TickCount();
+  if (log_buffer_.empty()) return;
+  if (log_) log_->Write(log_buffer_.data(), log_buffer_.size());
+  log_buffer_.clear();
 }
 
 void ScriptInterpreter::LogF(const char* format, ...) {
@@ -129,6 +147,7 @@ void ScriptInterpreter::LogF(const char* format, ...) {
 }
 
 void ScriptInterpreter::FlushLog() {
+  WriteLogBuffer();
   if (log_) log_->Flush();
 }
 

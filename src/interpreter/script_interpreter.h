@@ -452,6 +452,7 @@ class ScriptInterpreter {
   uint64_t free_space = UINT64_MAX;  // unknown until HOME is set
   bool space_checked = false;
   FileGroup groups[kFileGroups];
+  std::string copy_folder;  // the folder the last copy made sure of
 
   // Records for the uninstall script.
   std::vector<std::string> on_uninstall;
@@ -485,7 +486,14 @@ class ScriptInterpreter {
     ScriptInterpreter& k_;
   };
 
+  // Writes the gathered log lines (FlushLog also asks the system to keep them).
+  void WriteLogBuffer();
+  static constexpr size_t kLogBufferSize = 4096;
+  static constexpr uint32_t kLogBufferMilliseconds = 200;
+
   std::unique_ptr<File> log_;
+  std::string log_buffer_;
+  uint32_t log_written_at_ = 0;
   std::unique_ptr<ServiceLog> service_log_;
   std::unique_ptr<ui::MessageService> messages_;
 };

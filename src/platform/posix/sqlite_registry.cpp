@@ -210,6 +210,32 @@ class SqliteRegistry : public Registry {
     bool open_ = false;
   };
 
+  // A read of several statements (a key path walked one name at a time,
+  // a handle checked and then its value read) in one transaction: the
+  // database is locked and checked for other programs' changes once, and
+  // every statement sees the same state.
+  class ReadTransaction {
+   public:
+    explicit ReadTransaction(SqliteRegistry& registry) : registry_(registry) {
+      Use use(registry_.begin_read_);
+      open_ = use.Step() == SQLITE_DONE;
+    }
+    ~ReadTransaction() {
+      if (!open_) return;
+      Use use(registry_.commit_);
+      if (use.Step() != SQLITE_DONE) {
+        Use undo(registry_.rollback_);
+        undo.Step();
+      }
+    }
+    ReadTransaction(const ReadTransaction&) = delete;
+    ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+   private:
+    SqliteRegistry& registry_;
+    bool open_ = false;
+  };
+
   template <typename F>
   long Guarded(F&& body) {
     try {
@@ -237,7 +263,7 @@ class SqliteRegistry : public Registry {
 
   sqlite3* db_;
   std::mutex mutex_;
-  Statement begin_, commit_, rollback_;
+  Statement begin_, begin_read_, commit_, rollback_;
   Statement key_exists_, find_child_, insert_key_, has_child_, delete_key_,
       delete_key_values_, enum_key_, query_value_, set_value_, delete_value_,
       enum_value_;
@@ -259,6 +285,7 @@ bool SqliteRegistry::PrepareStatements() {
   };
   const Row rows[] = {
       {&begin_, "BEGIN IMMEDIATE"},
+      {&begin_read_, "BEGIN"},
       {&commit_, "COMMIT"},
       {&rollback_, "ROLLBACK"},
       {&key_exists_, "SELECT 1 FROM keys WHERE id = ?1"},
@@ -501,6 +528,7 @@ bool SqliteRegistry::IsHiveKey(int64_t key_id) const {
 long SqliteRegistry::OpenKey(RegKey parent, const std::string& sub_key, RegAccess access,
                              RegKey* key) {
   return Guarded([&]() -> long {
+    ReadTransaction transaction(*this);
     int64_t current = 0;
     bool writable = false;
     long rc = Resolve(parent, &current, &writable);
@@ -624,6 +652,7 @@ long SqliteRegistry::DeleteValue(RegKey key, const std::string& name) {
 long SqliteRegistry::QueryValue(RegKey key, const std::string& name, uint32_t* type,
                                 std::string* data) {
   return Guarded([&]() -> long {
+    ReadTransaction transaction(*this);
     int64_t key_id = 0;
     bool writable = false;
     long rc = Resolve(key, &key_id, &writable);
@@ -664,6 +693,7 @@ long SqliteRegistry::SetValue(RegKey key, const std::string& name, uint32_t type
 
 long SqliteRegistry::EnumKey(RegKey key, uint32_t index, std::string* name) {
   return Guarded([&]() -> long {
+    ReadTransaction transaction(*this);
     int64_t key_id = 0;
     bool writable = false;
     long rc = Resolve(key, &key_id, &writable);
@@ -681,6 +711,7 @@ long SqliteRegistry::EnumKey(RegKey key, uint32_t index, std::string* name) {
 long SqliteRegistry::EnumValue(RegKey key, uint32_t index, std::string* name,
                                uint32_t* type, std::string* data) {
   return Guarded([&]() -> long {
+    ReadTransaction transaction(*this);
     int64_t key_id = 0;
     bool writable = false;
     long rc = Resolve(key, &key_id, &writable);
