@@ -125,7 +125,7 @@ uint32_t CopyOver(FileSystem& files, uint32_t process_id, File& source,
     return error;
   };
   if (!source.Seek(0, SeekFrom::kBegin, nullptr)) return fail(LastError());
-  if (!out->CopyFrom(source)) return fail(LastError());
+  if (!CopyFileData(source, *out)) return fail(LastError());
   // No flush to the disk: like the system's own file copy, the data is
   // handed to the system's cache, and a write the system refuses has failed
   // above. Waiting for the disk costs more than the copy of a small file.

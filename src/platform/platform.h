@@ -138,11 +138,6 @@ class File {
   virtual bool Flush() = 0;
   virtual bool GetLastWriteTime(FileTime* time) = 0;
   virtual bool SetLastWriteTime(FileTime time) = 0;
-  // Copies the rest of source (from its position to its end) into this
-  // file at its position, in bounded pieces; fails with the error of the
-  // read or write that stopped it. The emulated machine lets the system
-  // move the data without passing it through the program.
-  virtual bool CopyFrom(File& source);
   // The system's descriptor of the file on the emulated machine; -1 where
   // there is none.
   virtual int Descriptor() const { return -1; }
@@ -162,6 +157,14 @@ struct FreeSpace {
   uint64_t total = 0;
   uint64_t total_free = 0;
 };
+
+// Copies the rest of source (from its position to its end) into
+// destination at its position; false with the error of the read or write
+// that stopped it. The emulated machine lets the system move the data
+// without passing it through the program; CopyFileDataByReading is the
+// plain loop of bounded pieces that works for any pair of files.
+bool CopyFileData(File& source, File& destination);
+bool CopyFileDataByReading(File& source, File& destination);
 
 class FileSystem {
  public:

@@ -235,32 +235,11 @@ class PosixFile : public File {
   int fd() const { return fd_; }
   int Descriptor() const override { return fd_; }
 
-  // copy_file_range moves the data inside the kernel (or shares it, on file
-  // systems that can). Emulated removable disks count every write against
-  // their capacity, and file systems that refuse the call get the
-  // program's own loop.
-  bool CopyFrom(File& source) override {
-    const int in = source.Descriptor();
-    if (in < 0 || !can_write_ || (drive_ && drive_->IsEmulatedRemovable())) {
-      return File::CopyFrom(source);
-    }
-    bool copied = false;
-    for (;;) {
-      ssize_t n = ::copy_file_range(in, nullptr, fd_, nullptr, size_t{1} << 30, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        if (!copied && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
-                        errno == EOPNOTSUPP || errno == EBADF)) {
-          return File::CopyFrom(source);
-        }
-        return Fail(Win32ErrorFromErrno(errno));
-      }
-      if (n == 0) break;
-      copied = true;
-    }
-    if (copied) MarkArchive();
-    return true;
-  }
+  // Data copied into the file by CopyFileData sets the archive bit as a
+  // write does.
+  void DataWritten() { MarkArchive(); }
+  bool CanWrite() const { return can_write_; }
+  const MachineDrive* Drive() const { return drive_; }
 
   void ArchiveMarked() { archive_marked_ = true; }
 
@@ -383,6 +362,40 @@ class PosixFile : public File {
   const MachineDrive* drive_;
 };
 
+}  // namespace
+
+// copy_file_range moves the data inside the kernel (or shares it, on file
+// systems that can). Only files of the machine have descriptors; emulated
+// removable disks count every write against their capacity, and file
+// systems that refuse the call get the plain loop.
+bool CopyFileData(File& source, File& destination) {
+  const int in = source.Descriptor();
+  const int out_fd = destination.Descriptor();
+  if (in < 0 || out_fd < 0) return CopyFileDataByReading(source, destination);
+  auto& out = static_cast<PosixFile&>(destination);
+  if (!out.CanWrite() || (out.Drive() && out.Drive()->IsEmulatedRemovable())) {
+    return CopyFileDataByReading(source, destination);
+  }
+  bool copied = false;
+  for (;;) {
+    ssize_t n = ::copy_file_range(in, nullptr, out_fd, nullptr, size_t{1} << 30, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (!copied && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                      errno == EOPNOTSUPP || errno == EBADF)) {
+        return CopyFileDataByReading(source, destination);
+      }
+      return Fail(Win32ErrorFromErrno(errno));
+    }
+    if (n == 0) break;
+    copied = true;
+  }
+  if (copied) out.DataWritten();
+  return true;
+}
+
+namespace {
+
 // A folder by device and inode, so that links and ".." cannot disguise it.
 struct FolderId {
   dev_t dev = 0;
@@ -427,7 +440,7 @@ class PosixFileSystem : public FileSystem {
     std::unique_ptr<PosixFile> out = OpenResolved(dst, to, kAccessWrite, kShareNone,
                                                   Disposition::kCreateAlways, 0, false);
     if (!out) return false;
-    if (!out->CopyFrom(*in)) {
+    if (!CopyFileData(*in, *out)) {
       uint32_t err = LastError();
       out.reset();
       ResolvedPath again;

@@ -300,4 +300,10 @@ class Win32FileSystem final : public FileSystem {
 std::unique_ptr<FileSystem> NewFileSystem() { return std::make_unique<Win32FileSystem>(); }
 
 }  // namespace win32
+
+// Windows has no copy between open handles; the loop does it.
+bool CopyFileData(File& source, File& destination) {
+  return CopyFileDataByReading(source, destination);
+}
+
 }  // namespace crx
