@@ -332,13 +332,10 @@ TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
   const std::string command = RegString(
       "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Round Trip", "UninstallString");
   ASSERT_EQ("\"" + home + "\\uninstall\\unsetup.exe\" \"" + home + "\\uninstall\"", command);
-  // The window lines in front of `uninstalling` only set the window's look
-  // and come with the window commands; the removal runs the generated
-  // script from there on, from the uninstall folder as registered.
+  // The generated script runs whole, window lines included, from the
+  // uninstall folder as registered.
   const std::string script = Read(home + "\\uninstall\\uninstall.txt");
-  const size_t from = script.find("\nuninstalling\n");
-  ASSERT_NE(std::string::npos, from) << script;
-  Write(home + "\\uninstall\\uninstall.txt", script.substr(from + 1));
+  ASSERT_EQ(0u, script.find("background ")) << script;
   Write(At("answers.ini"), "[Kestrova]\r\noktouninstall=1\r\n");
   const std::string starter = command.substr(0, command.find("\" \"") + 1);
   const std::string folder = command.substr(command.find("\" \"") + 2);
