@@ -373,6 +373,8 @@ TEST_F(KestrovaRoadTest, SampleProductInstallsAsTheMainJobShowsIt) {
   EXPECT_EQ(RegString(key, "Home"), home);
   EXPECT_EQ(RegString(key, "Settings"), home + "\\widget.ini");
   EXPECT_EQ(RegDword(key, "ReminderMinutes"), 15);
+  // Silently without a response file, select takes its default choice.
+  EXPECT_EQ(RegString(key, "Reminders"), "Every hour");
   EXPECT_EQ(RegString(key, "Manual"), "YES");
   const std::string registration =
       "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Widget";
