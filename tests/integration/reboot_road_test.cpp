@@ -15,6 +15,7 @@
 #include <stdio.h>
 #include <sys/wait.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -117,6 +118,32 @@ class RebootRoadTest : public ::testing::Test {
       if (winpath::EqualsNoCase(winpath::Extension(n), ".bat")) batches.push_back(startup_ + "\\" + n);
     }
     return batches;
+  }
+
+  // The three hives a removal must leave as they were, as REGEDIT4 text
+  // (CR LF lines) cut into one block per key.
+  std::map<std::string, std::string> RegistryKeys() {
+    std::map<std::string, std::string> keys;
+    for (const char* hive : {"HKLM", "HKCU", "HKCR"}) {
+      ToolResult r = Tool(std::string("reg export ") + hive);
+      EXPECT_EQ(0, r.code) << r.out;
+      std::string current;
+      size_t at = 0;
+      while (at < r.out.size()) {
+        size_t end = r.out.find('\n', at);
+        if (end == std::string::npos) end = r.out.size();
+        std::string line = r.out.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty() && line[0] == '[') {
+          current = line;
+          keys[current];
+        } else if (!current.empty() && !line.empty()) {
+          keys[current] += line + "\n";
+        }
+      }
+    }
+    return keys;
   }
 
   std::string RegString(const std::string& key_path, const std::string& name) {
@@ -314,20 +341,28 @@ TEST_F(RebootRoadTest, FileInUseIsReplacedThroughWininitAndGetsItsLongNameBack) 
       << r.out;
 }
 
-// An installation removed by its registered uninstall command: the
-// interpreter's copy and the starter run from the uninstall folder, so they
-// and their folders wait for the next start; after it nothing is left.
+// An installation with a shared file, shortcuts and an association,
+// removed by its registered uninstall command: the interpreter's copy and
+// the starter run from the uninstall folder, so they and their folders wait
+// for the next start; after it nothing is left, and the registry is as it
+// was before the installation.
 TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
   const std::string home = "C:\\Program Files\\Velmora\\Round Trip";
   ASSERT_TRUE(p().files.CopyFile(HostToWindowsPath(CRX_UNSETUP_PROGRAM), At("product\\unsetup.exe"),
                                  false));
   Write(At("product\\readme.txt"), "read me");
+  const std::map<std::string, std::string> before = RegistryKeys();
   ASSERT_EQ(0, Install("set VENDOR Velmora\n"
                        "set APP \"Round Trip\"\n"
                        "set VER 1.0\n"
                        "set HOME \"" + home + "\"\n"
                        "copy readme.txt \"$HOME\\readme.txt\"\n"
-                       "setreg -lm \"SOFTWARE\\Velmora\\Round Trip\\1.0\" Home $HOME\n"))
+                       "copy -s readme.txt \"$WINDIR\\rtshared.txt\"\n"
+                       "onuninstall 'remove \"$WINDIR\\rtshared.txt\"'\n"
+                       "setreg -lm \"SOFTWARE\\Velmora\\Round Trip\\1.0\" Home $HOME\n"
+                       "progmenu \"$HOME\\readme.txt\" \"Velmora\\Read Me\"\n"
+                       "desktop \"$HOME\\readme.txt\"\n"
+                       "associate rtx \"$HOME\\readme.txt\" Velmora.RoundTrip \"Round trip\"\n"))
       << Log();
   const std::string command = RegString(
       "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Round Trip", "UninstallString");
@@ -352,6 +387,27 @@ TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
   EXPECT_EQ(0, r.code) << r.out;
   EXPECT_FALSE(p().files.Exists(home)) << r.out;
   EXPECT_TRUE(StartupBatches().empty()) << r.out;
+  EXPECT_FALSE(p().files.Exists(p().environment.WindowsFolder() + "\\rtshared.txt"));
+
+  // The registry is as it was, but for what the removal leaves on purpose:
+  // the shared-file key the first shared file made, now empty. (The
+  // vendor's key stays too; the machine has it already for the
+  // interpreter's own settings.)
+  std::map<std::string, std::string> after = RegistryKeys();
+  const std::string shared =
+      "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\SharedDlls]";
+  if (before.count(shared) == 0 && after.count(shared) != 0) {
+    EXPECT_EQ("", after[shared]);
+    after.erase(shared);
+  }
+  for (const auto& [key, values] : after) {
+    auto was = before.find(key);
+    EXPECT_TRUE(was != before.end() && was->second == values) << "changed: " << key << "\n"
+        << values << "was:\n" << (was != before.end() ? was->second : std::string("(none)"));
+  }
+  for (const auto& [key, values] : before) {
+    EXPECT_TRUE(after.count(key) != 0) << "removed: " << key;
+  }
 }
 
 // A tree with a file that another program holds open (delete not shared):
