@@ -1,11 +1,17 @@
 // What files, folders and drives do on Windows, for both implementations.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "common/winpath.h"
+#include "support/file_helpers.h"
 #include "support/test_platform.h"
+#if !defined(_WIN32)
+#include "platform/posix/host_paths.h"
+#endif
 
 namespace crx {
 namespace {
@@ -83,6 +89,58 @@ TEST_F(FilesTest, DispositionsAndTheirErrors) {
   f = fs().Open(At("new.txt"), kAccessWrite, kShareNone, Disposition::kOpenAlways);
   ASSERT_TRUE(f);
   EXPECT_EQ(kErrorSuccess, LastError());
+}
+
+// CopyFileData copies from the source's position to its end, after what
+// the destination holds, whatever the size; a file system that claims to
+// have nothing to copy (generated files) is read after all.
+TEST_F(FilesTest, CopyFileDataCopiesTheRestOfTheSource) {
+  std::string data;
+  for (int i = 0; data.size() < 700 * 1024; ++i) data += "line " + std::to_string(i) + "\n";
+  WriteFile(At("source.bin"), data);
+  WriteFile(At("empty.bin"), "");
+  struct {
+    const char* name;
+    int64_t from;
+  } cases[] = {{"source.bin", 0}, {"source.bin", 1000}, {"empty.bin", 0}};
+  for (const auto& c : cases) {
+    std::unique_ptr<File> in =
+        fs().Open(At(c.name), kAccessRead, kShareRead, Disposition::kOpenExisting);
+    ASSERT_TRUE(in);
+    ASSERT_TRUE(in->Seek(c.from, SeekFrom::kBegin, nullptr));
+    {
+      std::unique_ptr<File> out =
+          fs().Open(At("copy.bin"), kAccessWrite, kShareNone, Disposition::kCreateAlways);
+      ASSERT_TRUE(out);
+      ASSERT_TRUE(out->Write("head", 4));
+      ASSERT_TRUE(CopyFileData(*in, *out)) << LastError();
+    }
+    const std::string expected =
+        "head" + (std::string(c.name) == "empty.bin" ? std::string() : data.substr(c.from));
+    EXPECT_TRUE(test::ReadWholeFile(fs(), At("copy.bin")) == expected) << c.name << " " << c.from;
+  }
+#if !defined(_WIN32)
+  std::string version;
+  {
+    FILE* f = std::fopen("/proc/version", "r");
+    ASSERT_NE(f, nullptr);
+    char buffer[4096];
+    version.resize(std::fread(buffer, 1, sizeof buffer, f));
+    version.assign(buffer, version.size());
+    std::fclose(f);
+  }
+  ASSERT_FALSE(version.empty());
+  std::unique_ptr<File> in = fs().Open(HostToWindowsPath("/proc/version"), kAccessRead,
+                                       kShareRead | kShareWrite, Disposition::kOpenExisting);
+  ASSERT_TRUE(in) << LastError();
+  {
+    std::unique_ptr<File> out =
+        fs().Open(At("proc.txt"), kAccessWrite, kShareNone, Disposition::kCreateAlways);
+    ASSERT_TRUE(out);
+    ASSERT_TRUE(CopyFileData(*in, *out)) << LastError();
+  }
+  EXPECT_EQ(test::ReadWholeFile(fs(), At("proc.txt")), version);
+#endif
 }
 
 TEST_F(FilesTest, ReadWriteSeekAndSetEnd) {

@@ -387,10 +387,13 @@ bool CopyFileData(File& source, File& destination) {
       }
       return Fail(Win32ErrorFromErrno(errno));
     }
+    // Some file systems (proc, sys and other generated files) answer 0
+    // at once whatever they hold: a first 0 is checked by reading.
+    if (n == 0 && !copied) return CopyFileDataByReading(source, destination);
     if (n == 0) break;
     copied = true;
   }
-  if (copied) out.DataWritten();
+  out.DataWritten();
   return true;
 }
 
