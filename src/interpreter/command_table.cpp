@@ -32,8 +32,6 @@ constexpr OptionRule kLetters = OptionRule::kLetters;
 constexpr OptionRule kSomeLetter = OptionRule::kSomeLetter;
 constexpr OptionRule kPrefix = OptionRule::kPrefix;
 
-// Keywords whose commands come with later work run CmdNotAvailable: their
-// rows are complete so that the handlers only need to be put in.
 // clang-format off
 const CommandRow kRows[] = {
   // keyword         kind       option rule  options              req.   min max        handler

@@ -454,11 +454,4 @@ bool ScriptInterpreter::CmdQuery() {
   return true;
 }
 
-bool ScriptInterpreter::CmdNotAvailable() {
-  std::string text = Format("The '%s' command is not available yet", cmd.command.c_str());
-  LogF("# %s\n", text.c_str());
-  Message(text, kMbIconHand);
-  return false;
-}
-
 }  // namespace crx::interp

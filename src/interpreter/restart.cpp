@@ -68,11 +68,11 @@ std::string FieldProblem(const std::string& field) {
 
 // Carries out a window command as the interpreter's own step: through its
 // row of the keyword table, without a command record; its result does not
-// matter. A keyword whose command is not there yet is left out.
+// matter.
 void CarryOut(ScriptInterpreter& k, const char* keyword, const char* option,
               std::initializer_list<const char*> args) {
   const CommandRow* row = FindCommandRow(keyword);
-  if (row == nullptr || row->handler == &ScriptInterpreter::CmdNotAvailable) return;
+  if (row == nullptr) return;
   ParsedCommand saved = k.cmd;
   k.cmd.Clear();
   k.cmd.command = keyword;

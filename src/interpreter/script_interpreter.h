@@ -248,8 +248,6 @@ class ScriptInterpreter {
   bool CmdFinalize();
   bool CmdMessage();
   bool CmdQuery();
-  // Keywords whose commands come with later work: fails naming the keyword.
-  bool CmdNotAvailable();
 
   // ---- copy_command.cpp ----------------------------------------------------
   bool CmdCopy();

@@ -216,19 +216,6 @@ TEST_F(DispatchTest, MismatchesFailQuietlyUnlessTheRowHasAMessage) {
   EXPECT_EQ(front_end_.shown.size(), 4u);
 }
 
-TEST_F(DispatchTest, KeywordsOfLaterWorkFailNamingThemselves) {
-  // Every keyword has its command now; none is left to later work.
-  for (const CommandRow& row : interp::CommandTable()) {
-    EXPECT_NE(row.handler, &interp::ScriptInterpreter::CmdNotAvailable) << row.keyword;
-  }
-  // The handler for keywords of later work still refuses, naming the keyword.
-  Command("odbc", "", {"add", "a", "b"});
-  size_t before = front_end_.shown.size();
-  EXPECT_FALSE(K().CmdNotAvailable());
-  ASSERT_EQ(front_end_.shown.size(), before + 1);
-  EXPECT_EQ(front_end_.shown.back().text, "The 'odbc' command is not available yet");
-}
-
 TEST_F(DispatchTest, DeadBranchNoticeInSingleStepMode) {
   EnterDeadBranch();
   K().single_step = true;
