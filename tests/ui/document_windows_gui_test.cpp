@@ -25,71 +25,13 @@
 namespace crx::ui {
 namespace {
 
-// Waits up to 10 s for a visible dialog-class window with this caption
-// whose owner is owner.
-HWND WaitForWindow(const char* caption, HWND owner) {
-  for (int i = 0; i < 1000; ++i) {
-    HWND w = nullptr;
-    while ((w = ::FindWindowExA(nullptr, w, "#32770", caption)) != nullptr) {
-      if (::GetWindow(w, GW_OWNER) == owner && ::IsWindowVisible(w)) return w;
-    }
-    ::Sleep(10);
-  }
-  return nullptr;
-}
-
-bool WaitGone(HWND w) {
-  for (int i = 0; i < 1000 && ::IsWindow(w); ++i) ::Sleep(10);
-  return !::IsWindow(w);
-}
-
-void Sync(HWND w) {
-  DWORD_PTR ignored = 0;
-  ::SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
-}
-
-std::string TextOf(HWND w) {
-  char buf[1024] = {};
-  ::GetWindowTextA(w, buf, sizeof buf);
-  return buf;
-}
-
-struct Search {
-  std::string text;
-  std::string cls;
-  HWND found = nullptr;
-};
-
-BOOL CALLBACK Match(HWND child, LPARAM p) {
-  Search* s = reinterpret_cast<Search*>(p);
-  char cls[64] = {};
-  ::GetClassNameA(child, cls, sizeof cls);
-  bool hit = s->cls.empty() ? TextOf(child) == s->text : ::lstrcmpiA(cls, s->cls.c_str()) == 0;
-  if (hit) s->found = child;
-  return s->found == nullptr;
-}
-
-HWND ChildWithText(HWND w, const std::string& text) {
-  Search s{text, "", nullptr};
-  ::EnumChildWindows(w, Match, reinterpret_cast<LPARAM>(&s));
-  return s.found;
-}
-
-HWND ChildOfClass(HWND w, const std::string& cls) {
-  Search s{"", cls, nullptr};
-  ::EnumChildWindows(w, Match, reinterpret_cast<LPARAM>(&s));
-  return s.found;
-}
-
-void CloseLeftovers(const char* caption) {
-  for (int i = 0; i < 20; ++i) {
-    HWND w = ::FindWindowA("#32770", caption);
-    if (!w) return;
-    ::PostMessageA(w, WM_CLOSE, 0, 0);
-    ::PostMessageA(w, WM_COMMAND, IDOK, 0);
-    ::Sleep(100);
-  }
-}
+using test::ChildOfClass;
+using test::ChildWithText;
+using test::CloseLeftovers;
+using test::Sync;
+using test::TextOf;
+using test::WaitForWindow;
+using test::WaitGone;
 
 TEST(DocumentWindows, ChooserBoxesUpdateTheSpaceLineAndAMandatoryBoxIsFixed) {
   SKIP_WITHOUT_DESKTOP();

@@ -17,38 +17,9 @@
 namespace crx::ui {
 namespace {
 
-// Waits up to 10 s for a visible dialog-class window with this caption.
-HWND WaitForDialog(const char* caption) {
-  for (int i = 0; i < 1000; ++i) {
-    HWND w = ::FindWindowA("#32770", caption);
-    if (w && ::IsWindowVisible(w)) return w;
-    ::Sleep(10);
-  }
-  return nullptr;
-}
-
-std::string TextOf(HWND w) {
-  std::string text(static_cast<size_t>(::GetWindowTextLengthA(w)) + 1, '\0');
-  text.resize(static_cast<size_t>(::GetWindowTextA(w, &text[0], static_cast<int>(text.size()))));
-  return text;
-}
-
-struct Search {
-  const std::string* text;
-  bool found;
-};
-
-BOOL CALLBACK MatchText(HWND child, LPARAM p) {
-  Search* s = reinterpret_cast<Search*>(p);
-  if (TextOf(child) == *s->text) s->found = true;
-  return !s->found;
-}
-
-bool ShowsText(HWND w, const std::string& text) {
-  Search search = {&text, false};
-  ::EnumChildWindows(w, MatchText, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
+using test::ShowsText;
+using test::TextOf;
+using test::WaitForDialog;
 
 TEST(RemoveFileDialogWindow, FourButtonsInOneRowAndEnterKeepsTheFile) {
   SKIP_WITHOUT_DESKTOP();

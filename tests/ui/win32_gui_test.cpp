@@ -53,35 +53,12 @@ class AccountDialog : public Dialog {
   }
 };
 
-// Waits up to 10 s for a visible dialog-class window with this caption
-// whose owner is owner.
-HWND WaitForWindow(const char* caption, HWND owner) {
-  for (int i = 0; i < 1000; ++i) {
-    HWND w = nullptr;
-    while ((w = ::FindWindowExA(nullptr, w, "#32770", caption)) != nullptr) {
-      if (::GetWindow(w, GW_OWNER) == owner && ::IsWindowVisible(w)) return w;
-    }
-    ::Sleep(10);
-  }
-  return nullptr;
-}
-
-bool WaitGone(HWND w) {
-  for (int i = 0; i < 1000 && ::IsWindow(w); ++i) ::Sleep(10);
-  return !::IsWindow(w);
-}
-
-// Returns once the window's thread has handled everything posted so far.
-void Sync(HWND w) {
-  DWORD_PTR ignored = 0;
-  ::SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
-}
-
-std::string TextOf(HWND w) {
-  char buf[512] = {};
-  ::GetWindowTextA(w, buf, sizeof buf);
-  return buf;
-}
+using test::CloseLeftovers;
+using test::ShowsText;
+using test::Sync;
+using test::TextOf;
+using test::WaitForWindow;
+using test::WaitGone;
 
 HWND FocusOf(HWND w) {
   GUITHREADINFO info = {};
@@ -90,36 +67,7 @@ HWND FocusOf(HWND w) {
   return info.hwndFocus;
 }
 
-struct TextSearch {
-  const std::string* text;
-  bool found;
-};
-
-BOOL CALLBACK MatchText(HWND child, LPARAM p) {
-  TextSearch* s = reinterpret_cast<TextSearch*>(p);
-  if (TextOf(child) == *s->text) s->found = true;
-  return !s->found;
-}
-
-// True when some child of w shows exactly text.
-bool ShowsText(HWND w, const std::string& text) {
-  TextSearch search = {&text, false};
-  ::EnumChildWindows(w, MatchText, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 LONG StyleOf(HWND w) { return static_cast<LONG>(::GetWindowLongPtrA(w, GWL_STYLE)); }
-
-// Closes whatever a failed run left open so the test ends instead of hanging.
-void CloseLeftovers(const char* caption) {
-  for (int i = 0; i < 20; ++i) {
-    HWND w = ::FindWindowA("#32770", caption);
-    if (!w) return;
-    ::PostMessageA(w, WM_CLOSE, 0, 0);
-    ::PostMessageA(w, WM_COMMAND, IDOK, 0);
-    ::Sleep(100);
-  }
-}
 
 TEST(Win32DialogWindow, FieldsReachTheModelAndARefusedPressKeepsTheDialogOpen) {
   SKIP_WITHOUT_DESKTOP();
