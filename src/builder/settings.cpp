@@ -135,6 +135,53 @@ bool WriteScriptDir(Registry& registry, const SettingsLocation& where,
   return WriteUserSetting(registry, where, kScriptDirValue, folder);
 }
 
+bool ReadCreateOnDrop(Registry& registry, const SettingsLocation& where) {
+  return DecimalSetting(ReadUserSetting(registry, where, kCreateOnDropValue, kDefaultCreateOnDrop,
+                                        KeyMode::kCreate, true)) == 1;
+}
+
+int ReadBlockSize(Registry& registry, const SettingsLocation& where) {
+  return DecimalSetting(ReadUserSetting(registry, where, kBlockSizeValue, kDefaultBlockSize,
+                                        KeyMode::kCreate, true));
+}
+
+int ReadSoftEom(Registry& registry, const SettingsLocation& where) {
+  return DecimalSetting(
+      ReadUserSetting(registry, where, kSoftEomValue, kDefaultSoftEom, KeyMode::kCreate, true));
+}
+
+void ReadPreferences(Registry& registry, const SettingsLocation& where,
+                     ui::PreferenceValues* values) {
+  values->logging = ReadLogging(registry, where, KeyMode::kCreate);
+  values->create_on_drop = DecimalSetting(ReadUserSetting(
+      registry, where, kCreateOnDropValue, kDefaultCreateOnDrop, KeyMode::kCreate, true));
+  values->ignore_files = ReadIgnoreFiles(registry, where, KeyMode::kCreate);
+  values->block_size = ReadBlockSize(registry, where);
+  values->soft_eom = ReadSoftEom(registry, where);
+}
+
+bool WritePreferences(Registry& registry, const SettingsLocation& where,
+                      const ui::PreferenceValues& values) {
+  bool ok = WriteLogging(registry, where, values.logging);
+  ok = WriteUserSetting(registry, where, kCreateOnDropValue,
+                        Format("%d", values.create_on_drop)) && ok;
+  ok = WriteUserSetting(registry, where, kBlockSizeValue, Format("%d", values.block_size)) && ok;
+  ok = WriteUserSetting(registry, where, kSoftEomValue, Format("%d", values.soft_eom)) && ok;
+  ok = WriteIgnoreFiles(registry, where, values.ignore_files) && ok;
+  return ok;
+}
+
+bool ReadHome(Registry& registry, const SettingsLocation& where, std::string* folder) {
+  folder->clear();
+  ScopedRegKey key(registry);
+  if (!OpenSettingsKey(registry, where.machine_hive, where.key_path, KeyMode::kOpenExisting,
+                       &key)) {
+    return false;
+  }
+  if (registry.GetString(key.Get(), kHomeValue, folder) != kErrorSuccess) folder->clear();
+  return !folder->empty();
+}
+
 StubLookup ReadStubPath(Registry& registry, const SettingsLocation& where, bool minimal,
                         std::string* path) {
   path->clear();

@@ -25,6 +25,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "ui/preferences_dialog.h"
 
 namespace crx::builder {
 
@@ -36,11 +37,17 @@ inline constexpr const char* kIgnoreFilesValue = "IgnoreFiles";
 inline constexpr const char* kScriptDirValue = "ScriptDir";
 inline constexpr const char* kFullStubValue = "datafile";
 inline constexpr const char* kMinimalStubValue = "mdatafile";
+inline constexpr const char* kCreateOnDropValue = "CreateOnDrop";
+inline constexpr const char* kBlockSizeValue = "BlockSize";
+inline constexpr const char* kSoftEomValue = "SoftEOM";
+inline constexpr const char* kHomeValue = "Home";
 
 // Defaults.
 inline constexpr const char* kDefaultLogging = "1";
-inline constexpr const char* kDefaultIgnoreFiles =
-    "EXE:OBJ:RES:TLB:PDB:SBR:BSC:ILK:NCB:OPT:PLG:APS:IDB:PCH:LIB:DLL:OCX:CLASS";
+inline constexpr const char* kDefaultIgnoreFiles = ui::kDefaultExclusionList;
+inline constexpr const char* kDefaultCreateOnDrop = "1";
+inline constexpr const char* kDefaultBlockSize = "0";
+inline constexpr const char* kDefaultSoftEom = "1";
 
 // Default (unnamed) values of keys the builder creates.
 inline constexpr const char* kIntermediateKeyDefault = "sub key entries";
@@ -95,6 +102,30 @@ bool WriteIgnoreFiles(Registry& registry, const SettingsLocation& where,
 // missing, empty, or the key cannot be had.
 bool ReadScriptDir(Registry& registry, const SettingsLocation& where, std::string* folder);
 bool WriteScriptDir(Registry& registry, const SettingsLocation& where, const std::string& folder);
+
+// CreateOnDrop as each new document reads it: the key created, a missing
+// value written as "1"; true exactly when the value is 1.
+bool ReadCreateOnDrop(Registry& registry, const SettingsLocation& where);
+
+// BlockSize and SoftEOM as archive creation on removable media reads them
+// (the key created, the defaults "0" and "1" written when missing).
+int ReadBlockSize(Registry& registry, const SettingsLocation& where);
+int ReadSoftEom(Registry& registry, const SettingsLocation& where);
+
+// The five values of the Preferences dialog, read as the dialog opens: the
+// key created, each missing value written with its default, numbers taken
+// with decimal conversion (0 for text that is not a number). Without the
+// key the built-in defaults apply.
+void ReadPreferences(Registry& registry, const SettingsLocation& where,
+                     ui::PreferenceValues* values);
+// Writes Logging, CreateOnDrop, BlockSize and SoftEOM as "%d" and
+// IgnoreFiles as it is. False when any write failed.
+bool WritePreferences(Registry& registry, const SettingsLocation& where,
+                      const ui::PreferenceValues& values);
+
+// Home, the builder's installation folder, under the machine key (only
+// opened). False when the key or the value is missing or empty.
+bool ReadHome(Registry& registry, const SettingsLocation& where, std::string* folder);
 
 // The stub paths under the machine key, which is only opened.
 enum class StubLookup {

@@ -525,6 +525,7 @@ bool ArchiveWriter::AddFile(const std::string& path, const std::string& name_on_
   file_count_ += 1;
   block_count_ += BlockCount(size, core_.block_size);
   names_added_.insert(name);
+  RememberMember(header);
   core_.ShowStatus("Ready");
   return true;
 }
@@ -634,7 +635,18 @@ bool ArchiveWriter::WriteEmptyMember(const std::string& name, FileTime modified)
   MemberHeader header;
   header.name = name;
   header.modified = modified;
-  return WriteMemberHeader(header);
+  if (!WriteMemberHeader(header)) return false;
+  RememberMember(header);
+  return true;
+}
+
+void ArchiveWriter::RememberMember(const MemberHeader& header) {
+  MemberEntry entry;
+  entry.name = header.name;
+  entry.size = header.size;
+  entry.compressed_size = header.compressed_size;
+  entry.modified = header.modified;
+  core_.recent_members.push_back(std::move(entry));
 }
 
 bool ArchiveWriter::WriteMemberHeader(const MemberHeader& header) {

@@ -110,6 +110,8 @@ class ArchiveWriter {
   void LoadIgnoreList();
   bool WriteEmptyMember(const std::string& name, FileTime modified);
   bool WriteMemberHeader(const MemberHeader& header);
+  // Adds a member just written to the engine's list of recent members.
+  void RememberMember(const MemberHeader& header);
   // The member's data after its header: compressed (and scrambled) or
   // stored, read from file in bounded pieces. On success *header holds the
   // sizes and checksum to patch into the record.

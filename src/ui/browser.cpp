@@ -141,10 +141,7 @@ bool ArchiveBrowser::Open() {
     BrowserRow row;
     row.member = i;
     row.name = m.name;
-    SystemTime t;
-    if (FileTimeToSystemTime(m.modified, &t)) {
-      row.time_text = Format("%d/%d/%d %d:%d", t.day, t.month, t.year, t.hour, t.minute);
-    }
+    row.time_text = MemberTimeText(m.modified);
     row.size_text = Format("%d", m.size);
     row.stored_text = Format("%d", m.compressed_size);
     rows_.push_back(std::move(row));
@@ -528,16 +525,7 @@ bool ArchiveBrowser::SortBy(BrowserColumn column) {
   if (busy_) return false;
   const std::vector<MemberEntry>& m = engine_.members();
   auto less = [&](size_t x, size_t y) {
-    const BrowserRow& a = rows_[x];
-    const BrowserRow& b = rows_[y];
-    switch (column) {
-      case BrowserColumn::kName: return a.name < b.name;
-      case BrowserColumn::kTime: return m[a.member].modified < m[b.member].modified;
-      case BrowserColumn::kSize: return m[a.member].size < m[b.member].size;
-      case BrowserColumn::kStoredSize:
-        return m[a.member].compressed_size < m[b.member].compressed_size;
-    }
-    return false;
+    return MemberLess(column, m[rows_[x].member], m[rows_[y].member]);
   };
   // A bottom-up merge sort of row numbers: stable, and far smaller in the
   // stubs than the library's stable sort over whole rows.

@@ -25,6 +25,7 @@
 #include "engine/archive_engine.h"
 #include "ui/dialog.h"
 #include "ui/feedback_hooks.h"
+#include "ui/member_rows.h"
 
 namespace crx {
 struct Platform;
@@ -49,8 +50,6 @@ enum BrowserIcon : int {
   kIconSkipped = 3,
 };
 
-// The columns, also the sort keys.
-enum class BrowserColumn { kName = 0, kTime = 1, kSize = 2, kStoredSize = 3 };
 
 // One list row. member is the index of its MemberEntry in the engine's list.
 struct BrowserRow {
