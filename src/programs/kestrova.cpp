@@ -242,9 +242,11 @@ int Main() {
     ReportStartFailure("The main window cannot be created.");
     return kStartFailed;
   }
-  return window.RunMessageLoop([&interpreter, &command_line]() {
+  // A run answered from a file has nobody to close its window at the end:
+  // the program ends with the run, as on Linux.
+  return window.RunMessageLoop([&interpreter, &command_line, has_answers]() {
     const interp::RunResult result = interpreter.Run(command_line);
-    return ui::InterpreterRunEnd{result.exit_code, result.keep_window};
+    return ui::InterpreterRunEnd{result.exit_code, result.keep_window && !has_answers};
   });
 #else
   // Started by hand on Linux, the script and response file may be host
