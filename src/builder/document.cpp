@@ -605,6 +605,9 @@ bool CCratexDoc::RunScript() {
   if (!host_.ChooseOpenFile("Open Script File", "script file (*.txt)|*.txt||", "txt", &script)) {
     return false;
   }
+  // The folder remembered must be the script's own, whatever the current
+  // folder is by the time the script has run.
+  if (!winpath::IsAbsolute(script)) script = winpath::Join(platform.files.CurrentFolder(), script);
   std::unique_ptr<ArchiveEngine> engine;
   if (!CreateEngine(&engine)) return false;
   engine_ = std::move(engine);
