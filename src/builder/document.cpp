@@ -731,6 +731,13 @@ void CCratexDoc::CloseDocument() {
   host_.RowsChanged();
 }
 
+void CCratexDoc::Discard() {
+  if (!archive_open() || operation_running()) return;
+  engine_->AbortArchive();
+  DestroyEngine();
+  ClearView();
+}
+
 // ---- Browse, Quit Processing, Preferences ---------------------------------------------
 
 bool CCratexDoc::Browse() {

@@ -223,6 +223,10 @@ class CCratexDoc {
   // Closing by other means (an automation client releasing the document):
   // an open archive is saved (and verified) or aborted as the user answers.
   void CloseDocument();
+  // Aborts an open archive without asking (nobody is left to ask: the
+  // input of the terminal builder ended). Nothing happens while an
+  // operation runs.
+  void Discard();
   bool Browse();
   void QuitProcessing();
   bool Preferences();

@@ -13,8 +13,9 @@
 // Linux the script path may be a host path; it is turned into the emulated
 // machine's path (paths inside the script are the machine's own).
 //
-// The builder's window is not built yet: started without a script, the
-// program says so and ends.
+// Started without a script on Linux, the builder runs its document on the
+// terminal, one command a line (builder/terminal_builder.h); without a
+// terminal it prints its usage and exits 2.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -22,6 +23,7 @@
 
 #include "builder/command_line.h"
 #include "builder/script.h"
+#include "builder/terminal_builder.h"
 #include "common/format.h"
 #include "engine/logs.h"
 #include "engine/user_interface.h"
@@ -44,6 +46,7 @@ constexpr int kExitUsage = 2;
 const char kCaption[] = "Cratex";
 const char kUsage[] =
     "usage: Cratex SCRIPT\n"
+    "       Cratex            (on a terminal: build archives interactively)\n"
     "\n"
     "Builds a self-extracting archive from a builder script, verifies it and\n"
     "ends. The whole command line is the script's path.\n"
@@ -148,6 +151,16 @@ int Main(int argc, char** argv) {
   const std::string command_line = builder::ScriptPathFromCommandLine(
       platform.processes.CommandLineTail());
   if (command_line.empty()) {
+#ifndef _WIN32
+    // On a terminal the builder's document is driven one command a line;
+    // without one there is nobody to drive it.
+    if (platform.terminal.IsInteractive()) {
+      return builder::RunTerminalBuilder(platform, shown, service->front_end(),
+                                         has_answers || has_record);
+    }
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+#endif
     ui.MessageBox("No script file was given.\n\nThe builder's window is not part of this "
                   "version: run Cratex SCRIPT to build an archive from a builder script.",
                   kCaption, kMbOk | kMbIconExclamation);
