@@ -80,6 +80,7 @@ extra_cleanup() {
   if [ -n "$sysdir_host" ]; then rm -f "$sysdir_host/rtshared.txt" "$sysdir_host/rtcommon.dll"; fi
   "$wine" reg delete "$product_key" /f >/dev/null 2>&1
   # The vendor's key when the installation made it and nothing else is in it.
+  # shellcheck disable=SC1003  # back-slashes of a key path
   if [ "$vendor_key_existed" = 0 ] &&
      ! "$wine" reg query 'HKLM\SOFTWARE\Velmora' 2>/dev/null | tr -d '\r' | grep -qi '^HKEY_LOCAL_MACHINE\\SOFTWARE\\Velmora\\'; then
     "$wine" reg delete 'HKLM\SOFTWARE\Velmora' /f >/dev/null 2>&1
@@ -105,6 +106,7 @@ extra_cleanup() {
   done
 }
 
+# shellcheck disable=SC2317  # called by fail
 on_failure() {
   if [ -n "$host_temp" ] && [ -f "$host_temp/Kestrova.log" ]; then
     say "the end of Kestrova.log:"
@@ -139,8 +141,9 @@ home_host=$("$wine" winepath -u "$home_win" 2>/dev/null | tr -d '\r')
 home_host=${home_host%/}
 sysdir_host=$("$wine" winepath -u 'C:\windows\system32' 2>/dev/null | tr -d '\r')
 sysdir_host=${sysdir_host%/}
-[ -d "$host_temp" ] && [ -n "$home_host" ] && [ -d "$sysdir_host" ] ||
+if [ ! -d "$host_temp" ] || [ -z "$home_host" ] || [ ! -d "$sysdir_host" ]; then
   fail "wine cannot name TEMP, HOME or the system folder"
+fi
 [ ! -e "$home_host" ] || fail "$home_host is in the way (left by an earlier run?)"
 [ -e "$(dirname "$home_host")" ] || vendor_existed=0
 "$wine" reg query 'HKLM\SOFTWARE\Velmora' >/dev/null 2>&1 || vendor_key_existed=0
@@ -261,7 +264,8 @@ say "the registered command removed the installation silently"
 left=$(cd "$home_host" 2>/dev/null && find . -type f | LC_ALL=C sort | tr '\n' ' ')
 [ "$left" = "./uninstall/Kestrova.exe ./uninstall/unsetup.exe " ] ||
   fail "HOME holds '$left', not just the interpreter and the starter"
-[ ! -e "$menu_link" ] && [ ! -e "$menu/Velmora Round Trip" ] || fail "the menu link or its group is left"
+[ ! -e "$menu_link" ] || fail "the menu link is left"
+[ ! -e "$menu/Velmora Round Trip" ] || fail "the emptied menu group is left"
 [ -d "$menu" ] || fail "the Programs folder itself was removed"
 [ ! -e "$desktop_link" ] || fail "the desktop link is left"
 [ ! -e "$sysdir_host/rtshared.txt" ] || fail "the shared file no one else uses is left"
@@ -292,6 +296,7 @@ export_registry "$scratch/after.txt"
 # key below it). The shared
 # file another application uses keeps its count. The display's keys are
 # wine's display driver's, whatever a program does.
+# shellcheck disable=SC1003  # back-slashes of key paths
 LC_ALL=C comm -3 "$scratch/before.txt" "$scratch/after.txt" |
   grep -vF '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager] "PendingFileRenameOperations"=' |
   grep -vxiF -e $'\t[HKEY_LOCAL_MACHINE\\Software\\Velmora]' \
