@@ -16,11 +16,20 @@
 // Started without a script on Linux, the builder runs its document on the
 // terminal, one command a line (builder/terminal_builder.h); without a
 // terminal it prints its usage and exits 2.
+//
+//   Cratex --automation          serves one "Cratex.Archive" object over
+//                                standard input/output (JSON-RPC 2.0, one
+//                                request per line; docs/automation.md)
+//   Cratex.exe -Embedding        (Windows; also /Automation) the COM local
+//                                server, started by COM for one client
+// Every other start on Windows refreshes the class's registration.
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <string>
 
+#include "builder/automation.h"
+#include "builder/automation_rpc.h"
 #include "builder/command_line.h"
 #include "builder/script.h"
 #include "builder/terminal_builder.h"
@@ -33,7 +42,10 @@
 #include "ui/service.h"
 
 #ifdef _WIN32
+#include "programs/automation_server_win32.h"
 #include "ui/win32/feedback_win32.h"
+#else
+#include <csignal>
 #endif
 
 namespace crx {
@@ -47,11 +59,15 @@ const char kCaption[] = "Cratex";
 const char kUsage[] =
     "usage: Cratex SCRIPT\n"
     "       Cratex            (on a terminal: build archives interactively)\n"
+    "       Cratex --automation\n"
     "\n"
     "Builds a self-extracting archive from a builder script, verifies it and\n"
     "ends. The whole command line is the script's path.\n"
     "Exit status: 0 built and verified, 1 failed (see the messages and the\n"
-    "daily error log in TEMP), 2 no script given.\n";
+    "daily error log in TEMP), 2 no script given.\n"
+    "\n"
+    "--automation serves one automation object (the methods of Cratex.Archive)\n"
+    "over standard input and output: JSON-RPC 2.0, one request per line.\n";
 
 // Counts the error messages (OK-only boxes with the stop icon) the builder
 // shows, so that the exit status can say whether anything went wrong.
@@ -124,6 +140,35 @@ int Main(int argc, char** argv) {
   // commands): the guard for programs run from archives does not apply.
   platform.files.AllowAllWrites();
 
+  const std::string tail = platform.processes.CommandLineTail();
+  switch (builder::AutomationStartFromCommandLine(tail)) {
+    case builder::AutomationStart::kLineProtocol: {
+#ifndef _WIN32
+      // A client that goes away mid-answer must not end the server before
+      // it has abandoned the archive the client left open.
+      std::signal(SIGPIPE, SIG_IGN);
+#endif
+      builder::AutomationObject object(platform);
+      builder::ServeRpc(object, platform.terminal);
+      return kExitOk;
+    }
+    case builder::AutomationStart::kComServer:
+#ifdef _WIN32
+      return RunAutomationServer(platform);
+#else
+      std::fputs("Cratex: /Automation and -Embedding start the COM server of the Windows "
+                 "program; here use --automation\n", stderr);
+      return kExitUsage;
+#endif
+    case builder::AutomationStart::kNone:
+      break;
+  }
+#ifdef _WIN32
+  // Failures are silent: a builder without the rights to register still
+  // builds archives.
+  builder::RegisterAutomationClass(platform.registry, platform.processes.ProgramPath());
+#endif
+
   ui::UserInterfaceOptions options;
   std::string answers;
   const bool has_answers = platform.environment.Get("CRX_ANSWERS", &answers);
@@ -148,8 +193,7 @@ int Main(int argc, char** argv) {
 #endif
   CountingInterface ui(shown);
 
-  const std::string command_line = builder::ScriptPathFromCommandLine(
-      platform.processes.CommandLineTail());
+  const std::string command_line = builder::ScriptPathFromCommandLine(tail);
   if (command_line.empty()) {
 #ifndef _WIN32
     // On a terminal the builder's document is driven one command a line;
