@@ -18,6 +18,7 @@
 #include "engine/user_interface.h"
 #include "support/file_helpers.h"
 #include "support/test_platform.h"
+#include "ui/answers/answers.h"
 #include "ui/file_chooser_dialog.h"
 #include "ui/front_end.h"
 #include "ui/password_dialogs.h"
@@ -456,6 +457,36 @@ TEST_F(DocumentTest, PreferencesWriteDefaultsRefuseBadListsInOrderAndStoreNormal
   EXPECT_EQ(UserValue("IgnoreFiles"), "OBJ:EXE");
   NewArchive(doc, dir_ + "\\p.exe");
   EXPECT_FALSE(doc.Preferences());
+}
+
+TEST_F(DocumentTest, PreferencesAnsweredFromAFileAndLoggingReadOncePerRun) {
+  // An archive made first: the activity log setting has been read for this
+  // run, so turning it off now changes only what the next start reads.
+  ResetLogState();
+  Write(dir_ + "\\file.txt", "content");
+  CCratexDoc doc(*host_);
+  NewArchive(doc, dir_ + "\\first.exe");
+  ASSERT_TRUE(doc.Drop({dir_ + "\\file.txt"}));
+  ASSERT_TRUE(doc.Save());
+  EXPECT_EQ(LoggingSetting(), 1);
+
+  std::vector<ui::AnswerLine> lines;
+  std::string error;
+  ASSERT_TRUE(ui::ParseAnswers("Preferences SetDefaults Logging=0 IgnoreFiles=X\n"
+                               "Preferences OK \"IgnoreFiles= dll:ocx \" BlockSize=512\n",
+                               &lines, &error))
+      << error;
+  int ended = 0;
+  ui::AnswersFrontEnd answers("C:\\answers.txt", std::move(lines),
+                              [&ended](int, const std::string&) { ++ended; });
+  TestHost host(p(), ui_, answers);
+  CCratexDoc answered(host);
+  ASSERT_TRUE(answered.Preferences());
+  EXPECT_EQ(ended, 0);
+  EXPECT_EQ(UserValue("IgnoreFiles"), "DLL:OCX");
+  EXPECT_EQ(UserValue("Logging"), "0");
+  EXPECT_EQ(UserValue("BlockSize"), "512");
+  EXPECT_EQ(LoggingSetting(), 1);
 }
 
 TEST_F(DocumentTest, ScriptCommandRunsFromTheLastScriptFolderAndRemembersIt) {
