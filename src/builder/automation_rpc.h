@@ -63,8 +63,8 @@ std::string HandleRpcLine(AutomationObject& object, const std::string& line, boo
 
 // Serves object on terminal: reads request lines until the end of input
 // and writes each response as one line. Then the object is released (an
-// archive still being written is abandoned). Returns how many request
-// lines were handled.
+// archive still being written is abandoned). Returns how many responses
+// were written.
 int ServeRpc(AutomationObject& object, Terminal& terminal);
 
 }  // namespace crx::builder

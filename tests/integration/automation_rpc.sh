@@ -64,7 +64,8 @@ start_server() {
   server_pid=$SERVER_PID
 }
 
-# Sends one call; the result (true, false, null) or the whole response.
+# Sends one call; the result (true, false, null), "error" for an error
+# object, or the whole response when it is neither.
 id=0
 call() {
   local method=$1 arg=$2 params=
@@ -79,6 +80,8 @@ call() {
   if [[ $response == "{\"jsonrpc\":\"2.0\",\"id\":$id,\"result\":"*"}" ]]; then
     response=${response#*\"result\":}
     echo "${response%\}}"
+  elif [[ $response == "{\"jsonrpc\":\"2.0\",\"id\":$id,\"error\":{\"code\":"* ]]; then
+    echo error
   else
     echo "$response"
   fi

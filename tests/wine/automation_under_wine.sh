@@ -112,6 +112,7 @@ function check(label, got, want) {
   else WScript.Echo("ok " + label + " = " + text);
 }
 var archive = new ActiveXObject("Cratex.Archive");
+var result;
 EOF
   while IFS=$'\t' read -r step method arg expected; do
     [[ -z $step || $step == \#* || $step != "$phase" ]] && continue
@@ -126,7 +127,8 @@ EOF
     else
       call="archive.$method($(js_string "$arg"))"
     fi
-    printf 'check(%s, %s, "%s");\n' "$(js_string "$method($arg)")" "$call" "$expected" >>"$out"
+    printf 'try { result = %s; } catch (e) { result = "error"; }\n' "$call" >>"$out"
+    printf 'check(%s, result, "%s");\n' "$(js_string "$method($arg)")" "$expected" >>"$out"
   done <"$steps"
   printf 'archive = null;\nCollectGarbage();\nWScript.Quit(failures);\n' >>"$out"
 }
