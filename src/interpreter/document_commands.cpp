@@ -133,6 +133,7 @@ bool ScriptInterpreter::CmdBrowse() {
   if (silent_mode.silent()) return true;
   const std::string target = cmd.args[0];
   if (ui::ShowDocument(platform, target) == ui::BrowseOutcome::kShown) return true;
+  LogF("# browse: no browser window on this system for <%s>\n", target.c_str());
   std::string text = Format(
       "The browser window cannot be opened on this system.\n\n%s\n\nDo you want to open it with "
       "its associated program?",

@@ -57,10 +57,10 @@ class WindowHost : public interp::InterpreterHost {
   void Maximize() override { window_.Maximize(); }
   bool HasView() override { return window_.Handle() != nullptr; }
   void SetLook(const ui::WindowLook& look) override { window_.SetLook(look); }
-  // The feedback window on its own thread; it draws its one built-in
-  // animation whatever the script chose. Unattended runs record it.
+  // The feedback window on its own thread, with the script's animation.
+  // Unattended runs record it.
   std::unique_ptr<ui::Feedback> MakeProgress(const std::string& animation) override {
-    (void)animation;
+    ui::UseProgressAnimation(animation);
     return ui::MakeFeedback(platform_, unattended_, ui::MakeWin32Feedback);
   }
   void Pause(Clock&, uint32_t milliseconds) override { window_.Wait(milliseconds); }

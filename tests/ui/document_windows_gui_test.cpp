@@ -124,8 +124,8 @@ TEST(DocumentWindows, TheLicenceViewerShowsRichTextAndWaitsForTheTick) {
 
 // The browser window comes up where and as large as it should, keeps the
 // caller waiting while it is open, and lets it go on once it is closed.
-// (Under wine without its browser engine the page stays empty, but the
-// control and the window are made all the same.)
+// (Under wine without its HTML engine no window is made: the control would
+// show an empty page, and ShowDocument says there is no browser.)
 TEST(DocumentWindows, TheBrowserWindowHoldsTheCommandUntilItIsClosed) {
   SKIP_WITHOUT_DESKTOP();
   std::string error;

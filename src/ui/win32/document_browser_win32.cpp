@@ -2,7 +2,15 @@
 // system's web-browser control through a minimal OLE container (client
 // site, in-place site and in-place frame in one object) and navigates it
 // to the document. ShowDocument keeps the messages of every window flowing
-// until each browser window it opened is closed.
+// until each browser window it opened is closed; keys typed in the page go
+// to the control first (Tab, arrows, Enter on a link), and Escape closes
+// the window.
+//
+// The browser control only hosts the system's HTML engine. Where that
+// engine cannot be made (wine without its separately shipped engine, or
+// with it switched off) the control still comes up but shows an empty
+// page; ShowDocument then makes no window and says there is no browser, so
+// the interpreter offers to open the document with its associated program.
 // The platform header comes first: the system headers define a macro that
 // clashes with one of its member names.
 #include "platform/platform.h"
@@ -122,9 +130,29 @@ struct BrowserWindow {
   BrowserSite* site = nullptr;
   IOleObject* object = nullptr;
   IWebBrowser2* browser = nullptr;
+  IOleInPlaceActiveObject* active = nullptr;  // takes the page's keys
 };
 
+// The HTML document object of the system's HTML engine (mingw's uuid
+// library does not name it).
+const CLSID kHtmlDocument = {0x25336920, 0x03F9, 0x11CF,
+                             {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};
+
+// True when the HTML engine behind the browser control can be made: without
+// it the control shows nothing at all.
+bool HtmlEngineAvailable() {
+  IUnknown* document = nullptr;
+  if (FAILED(::CoCreateInstance(kHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                                reinterpret_cast<void**>(&document))) ||
+      !document) {
+    return false;
+  }
+  document->Release();
+  return true;
+}
+
 void Release(BrowserWindow* w) {
+  if (w->active) w->active->Release();
   if (w->browser) w->browser->Release();
   if (w->object) {
     w->object->Close(OLECLOSE_NOSAVE);
@@ -156,6 +184,14 @@ bool Embed(HWND window, BrowserWindow* w, const std::wstring& address) {
     w->browser = nullptr;
     return false;
   }
+  // The page takes the keyboard: it is made the active object and asked
+  // first about every key (Release lets go of it).
+  if (FAILED(w->object->QueryInterface(IID_IOleInPlaceActiveObject,
+                                       reinterpret_cast<void**>(&w->active)))) {
+    w->active = nullptr;
+  }
+  w->object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, static_cast<IOleClientSite*>(w->site), 0,
+                    window, &rect);
   w->browser->put_Left(0);
   w->browser->put_Top(0);
   w->browser->put_Width(rect.right - rect.left);
@@ -175,6 +211,15 @@ LRESULT CALLBACK BrowserProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
       if (w && w->browser) {
         w->browser->put_Width(LOWORD(lparam));
         w->browser->put_Height(HIWORD(lparam));
+      }
+      return 0;
+    case WM_SETFOCUS:
+      // Back to the page when the window gets the keyboard again.
+      if (w && w->object && w->site) {
+        RECT rect;
+        ::GetClientRect(window, &rect);
+        w->object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, static_cast<IOleClientSite*>(w->site),
+                          0, window, &rect);
       }
       return 0;
     case WM_DESTROY:
@@ -212,6 +257,26 @@ std::wstring Wide(const std::string& text) {
   return out;
 }
 
+// A key for a browser window (or a window inside one): the page's control
+// gets it first; Escape not taken by the page closes the window. True when
+// the key was used up.
+bool BrowserKey(MSG* msg) {
+  if (msg->message < WM_KEYFIRST || msg->message > WM_KEYLAST || !msg->hwnd) return false;
+  HWND top = ::GetAncestor(msg->hwnd, GA_ROOT);
+  char name[64] = {};
+  if (!top || !::GetClassNameA(top, name, sizeof name) || std::string(name) != kClassName) {
+    return false;
+  }
+  BrowserWindow* w = reinterpret_cast<BrowserWindow*>(::GetWindowLongPtrA(top, GWLP_USERDATA));
+  if (!w) return false;
+  if (w->active && w->active->TranslateAccelerator(msg) == S_OK) return true;
+  if (msg->message == WM_KEYDOWN && msg->wParam == VK_ESCAPE) {
+    ::PostMessageA(top, WM_CLOSE, 0, 0);
+    return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void PrepareDocumentViewer() { SetDisplayWindow(ShowDisplayWindow); }
@@ -221,7 +286,7 @@ BrowseOutcome ShowDocument(Platform& platform, const std::string& target) {
   HRESULT ole = ::OleInitialize(nullptr);
   BrowseOutcome outcome = BrowseOutcome::kNoBrowser;
   HWND window = nullptr;
-  if (RegisterBrowserClass()) {
+  if (HtmlEngineAvailable() && RegisterBrowserClass()) {
     window = ::CreateWindowExA(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW, 10, 10, 570, 690,
                                nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
   }
@@ -244,6 +309,7 @@ BrowseOutcome ShowDocument(Platform& platform, const std::string& target) {
           break;
         }
         if (got < 0) break;
+        if (BrowserKey(&msg)) continue;
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
       }

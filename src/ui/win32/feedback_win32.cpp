@@ -32,6 +32,7 @@ struct FeedbackThread {
   // Window's thread only.
   FeedbackModel model;
   HWND dialog = nullptr;
+  FeedbackPainter painter = nullptr;  // null: the moving block
   int block = 0;          // position of the animation's moving block
   bool modeless = false;  // a window of the caller's thread, no thread of its own
 };
@@ -42,6 +43,7 @@ namespace {
 // window starts at a time.
 std::string g_start_title;
 int g_start_range = 0;
+FeedbackPainter g_painter = nullptr;
 
 constexpr const char* kFrameClass = "CAppFeedbackDlgFrame";
 constexpr UINT_PTR kAnimationTimerId = 998;
@@ -100,6 +102,10 @@ void StartAnimation(FeedbackThread* t, bool on) {
 // The moving block, painted over the dialog's own background so that the
 // animation looks transparent.
 void PaintAnimation(FeedbackThread* t, const DRAWITEMSTRUCT* item) {
+  if (t->painter) {
+    t->painter(item, t->block / kBlockStep);
+    return;
+  }
   RECT r = item->rcItem;
   ::FillRect(item->hDC, &r, ::GetSysColorBrush(COLOR_BTNFACE));
   int width = r.right - r.left;
@@ -316,6 +322,7 @@ bool Win32Feedback::Open(const std::string& title, int range) {
   }
   g_start_title = title;
   g_start_range = range;
+  t->painter = g_painter;
   auto* holder = new (std::nothrow) std::shared_ptr<FeedbackThread>(t);
   if (!holder) return false;
   DWORD id = 0;
@@ -435,6 +442,8 @@ FeedbackPhase Win32ModelessFeedback::Phase() const {
   if (window_->closed.load() || !window_->dialog) return FeedbackPhase::kFinished;
   return window_->model.ended() ? FeedbackPhase::kWaitingForOk : FeedbackPhase::kRunning;
 }
+
+void SetFeedbackPainter(FeedbackPainter painter) { g_painter = painter; }
 
 std::unique_ptr<Feedback> MakeWin32Feedback(Platform& platform) {
   return std::make_unique<Win32Feedback>(platform);

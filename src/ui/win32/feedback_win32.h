@@ -13,9 +13,18 @@
 
 #include "ui/feedback.h"
 
+struct tagDRAWITEMSTRUCT;
+
 namespace crx::ui {
 
 struct FeedbackThread;
+
+// Draws frame number frame (counting up while the animation runs) of the
+// feedback window's animation into its control, on the window's thread.
+using FeedbackPainter = void (*)(const tagDRAWITEMSTRUCT* item, int frame);
+// The painter of the threaded windows opened from now on; null (what every
+// program but the interpreter keeps) draws a block moving to and fro.
+void SetFeedbackPainter(FeedbackPainter painter);
 
 class Win32Feedback : public Feedback {
  public:

@@ -4,6 +4,8 @@
 #include <commctrl.h>
 #include <commdlg.h>
 
+#include "ui/win32/feedback_win32.h"
+
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -374,6 +376,175 @@ void InterpreterWindow::DrawView(void* target, int width, int height) {
                 align | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
     if (old != nullptr) ::SelectObject(dc, old);
     if (fonts[i] != nullptr) ::DeleteObject(fonts[i]);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The progress display's animations.
+
+namespace {
+
+// The clip a progress display opened now plays (set before the display's
+// thread starts, read on it).
+std::string g_clip;
+
+// The drawn animation control's user data once the clip was tried: 1 it
+// plays, 2 it could not be played (the pistons are drawn instead).
+
+void Box(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
+  if (right <= left || bottom <= top) return;
+  RECT r = {left, top, right, bottom};
+  HBRUSH brush = ::CreateSolidBrush(colour);
+  ::FillRect(dc, &r, brush);
+  ::DeleteObject(brush);
+}
+
+// 0, 1, ..., period/2, ..., 1, 0: a to-and-fro position.
+int Triangle(int frame, int period) {
+  int p = frame % period;
+  if (p < 0) p += period;
+  return p <= period / 2 ? p : period - p;
+}
+
+// Three cylinders, each with its piston going up and down a third of a
+// stroke after the one before, the rod below it.
+void DrawPistons(HDC dc, int left, int top, int width, int height, int frame) {
+  constexpr int kPeriod = 12;
+  const COLORREF wall = RGB(96, 96, 96);
+  const COLORREF bore = RGB(224, 224, 224);
+  const COLORREF piston = RGB(0, 64, 160);
+  const int cylinder = width / 5;
+  const int gap = (width - 3 * cylinder) / 4;
+  const int head = height / 4 > 2 ? height / 4 : 2;
+  const int stroke = height - 4 - head - height / 4;
+  for (int i = 0; i < 3; ++i) {
+    const int x = left + gap + i * (cylinder + gap);
+    Box(dc, x, top + 1, x + cylinder, top + height - 1, wall);
+    Box(dc, x + 2, top + 1, x + cylinder - 2, top + height - 3, bore);
+    const int y = top + 2 + stroke * Triangle(frame + i * kPeriod / 3, kPeriod) / (kPeriod / 2);
+    Box(dc, x + 2, y, x + cylinder - 2, y + head, piston);
+    const int rod = cylinder / 6 > 1 ? cylinder / 6 : 1;
+    Box(dc, x + cylinder / 2 - rod, y + head, x + cylinder / 2 + rod, top + height - 1, wall);
+  }
+}
+
+void DrawFolder(HDC dc, int left, int top, int width, int height) {
+  const COLORREF edge = RGB(128, 128, 0);
+  Box(dc, left, top, left + width / 3, top + height / 6 + 1, edge);
+  Box(dc, left, top + height / 6, left + width, top + height, edge);
+  Box(dc, left + 1, top + height / 6 + 1, left + width - 1, top + height - 1, RGB(255, 255, 128));
+}
+
+// Two folders, a sheet leaving the left one in an arc and dropping into
+// the right one.
+void DrawFiles(HDC dc, int left, int top, int width, int height, int frame) {
+  constexpr int kSteps = 16;
+  const int folder_w = width / 4;
+  const int folder_h = height * 2 / 3;
+  const int folder_top = top + height - folder_h;
+  DrawFolder(dc, left + 1, folder_top, folder_w, folder_h);
+  DrawFolder(dc, left + width - 1 - folder_w, folder_top, folder_w, folder_h);
+  int step = frame % kSteps;
+  if (step < 0) step += kSteps;
+  const int sheet_w = folder_w / 2 > 4 ? folder_w / 2 : 4;
+  const int sheet_h = folder_h * 3 / 4 > 4 ? folder_h * 3 / 4 : 4;
+  const int from = left + 1 + folder_w / 4;
+  const int to = left + width - 1 - folder_w + folder_w / 4;
+  const int x = from + (to - from) * step / kSteps;
+  // Highest half-way across.
+  const int lift = (folder_top - top + sheet_h / 2) * Triangle(step, kSteps) / (kSteps / 2);
+  const int y = folder_top - lift;
+  Box(dc, x, y, x + sheet_w, y + sheet_h, RGB(0, 0, 0));
+  Box(dc, x + 1, y + 1, x + sheet_w - 1, y + sheet_h - 1, RGB(255, 255, 255));
+  for (int line = y + 3; line + 1 < y + sheet_h - 1; line += 3) {
+    Box(dc, x + 2, line, x + sheet_w - 2, line + 1, RGB(128, 128, 128));
+  }
+}
+
+// Paints through an off-screen bitmap so the animation does not flicker.
+void PaintBuffered(const DRAWITEMSTRUCT* item, BuiltInAnimation animation, int frame) {
+  const RECT& r = item->rcItem;
+  const int width = r.right - r.left;
+  const int height = r.bottom - r.top;
+  if (width <= 0 || height <= 0) return;
+  HDC memory = ::CreateCompatibleDC(item->hDC);
+  HBITMAP bitmap = memory ? ::CreateCompatibleBitmap(item->hDC, width, height) : nullptr;
+  if (!bitmap) {
+    if (memory) ::DeleteDC(memory);
+    ::FillRect(item->hDC, &r, ::GetSysColorBrush(COLOR_BTNFACE));
+    DrawBuiltInAnimation(animation, item->hDC, r.left, r.top, r.right, r.bottom, frame);
+    return;
+  }
+  HGDIOBJ old = ::SelectObject(memory, bitmap);
+  RECT all = {0, 0, width, height};
+  ::FillRect(memory, &all, ::GetSysColorBrush(COLOR_BTNFACE));
+  DrawBuiltInAnimation(animation, memory, 0, 0, width, height, frame);
+  ::BitBlt(item->hDC, r.left, r.top, width, height, memory, 0, 0, SRCCOPY);
+  ::SelectObject(memory, old);
+  ::DeleteObject(bitmap);
+  ::DeleteDC(memory);
+}
+
+void PaintPistons(const DRAWITEMSTRUCT* item, int frame) {
+  PaintBuffered(item, BuiltInAnimation::kPistons, frame);
+}
+
+void PaintFiles(const DRAWITEMSTRUCT* item, int frame) {
+  PaintBuffered(item, BuiltInAnimation::kFiles, frame);
+}
+
+// The clip: at the first frame an animation control takes the place of
+// the drawn one and plays the clip in an endless loop; a clip it cannot
+// open leaves the pistons.
+void PaintClip(const DRAWITEMSTRUCT* item, int frame) {
+  HWND placeholder = item->hwndItem;
+  const LONG_PTR state = ::GetWindowLongPtrA(placeholder, GWLP_USERDATA);
+  if (state == 0) {
+    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_ANIMATE_CLASS};
+    ::InitCommonControlsEx(&controls);
+    HWND parent = ::GetParent(placeholder);
+    RECT r;
+    ::GetWindowRect(placeholder, &r);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    HWND clip = ::CreateWindowExA(0, ANIMATE_CLASSA, "",
+                                  WS_CHILD | WS_VISIBLE | ACS_CENTER | ACS_TRANSPARENT, r.left,
+                                  r.top, r.right - r.left, r.bottom - r.top, parent, nullptr,
+                                  ::GetModuleHandleA(nullptr), nullptr);
+    const bool playing =
+        clip && ::SendMessageA(clip, ACM_OPENA, 0, reinterpret_cast<LPARAM>(g_clip.c_str())) &&
+        ::SendMessageA(clip, ACM_PLAY, static_cast<WPARAM>(-1), MAKELONG(0, 0xFFFF));
+    ::SetWindowLongPtrA(placeholder, GWLP_USERDATA, playing ? 1 : 2);
+    if (playing) {
+      ::ShowWindow(placeholder, SW_HIDE);
+      return;
+    }
+    if (clip) ::DestroyWindow(clip);
+  } else if (state == 1) {
+    return;
+  }
+  PaintPistons(item, frame);
+}
+
+}  // namespace
+
+void UseProgressAnimation(const std::string& choice) {
+  if (choice == "@files") {
+    SetFeedbackPainter(PaintFiles);
+  } else if (choice == "@pistons" || choice.empty()) {
+    SetFeedbackPainter(PaintPistons);
+  } else {
+    g_clip = choice;
+    SetFeedbackPainter(PaintClip);
+  }
+}
+
+void DrawBuiltInAnimation(BuiltInAnimation animation, void* dc, int left, int top, int right,
+                          int bottom, int frame) {
+  HDC hdc = static_cast<HDC>(dc);
+  if (animation == BuiltInAnimation::kFiles) {
+    DrawFiles(hdc, left, top, right - left, bottom - top, frame);
+  } else {
+    DrawPistons(hdc, left, top, right - left, bottom - top, frame);
   }
 }
 

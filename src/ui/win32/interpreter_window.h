@@ -92,6 +92,19 @@ class InterpreterWindow {
   int exit_code_ = 0;
 };
 
+// The progress display's animation. "@files" shows a sheet flying from one
+// folder into another, "@pistons" three pistons working in their
+// cylinders; any other choice names a video clip (AVI) that the system's
+// animation control plays, with the pistons where it cannot. Applies to the
+// progress displays opened from now on.
+void UseProgressAnimation(const std::string& choice);
+
+enum class BuiltInAnimation { kPistons, kFiles };
+// Draws frame number frame of a built-in animation into the rectangle
+// (left, top, right, bottom) of the device context dc (an HDC).
+void DrawBuiltInAnimation(BuiltInAnimation animation, void* dc, int left, int top, int right,
+                          int bottom, int frame);
+
 }  // namespace crx::ui
 
 #endif  // CRX_UI_WIN32_INTERPRETER_WINDOW_H
