@@ -328,7 +328,53 @@ TEST(AutomationSwitches, OnlyALineOfSwitchesStartsAServer) {
             AutomationStart::kNone);
 }
 
+// A registry in which HKEY_CLASSES_ROOT may not be written (a user without
+// administrator rights).
+class NoClassesRoot : public Registry {
+ public:
+  explicit NoClassesRoot(Registry& real) : real_(real) {}
+  long OpenKey(RegKey p, const std::string& s, RegAccess a, RegKey* k) override {
+    return real_.OpenKey(p, s, a, k);
+  }
+  long CreateKey(RegKey p, const std::string& s, RegAccess a, RegKey* k, bool* c) override {
+    if (p == kHKeyClassesRoot) return kErrorAccessDenied;
+    return real_.CreateKey(p, s, a, k, c);
+  }
+  long CloseKey(RegKey k) override { return real_.CloseKey(k); }
+  long DeleteKey(RegKey p, const std::string& s) override { return real_.DeleteKey(p, s); }
+  long DeleteValue(RegKey k, const std::string& n) override { return real_.DeleteValue(k, n); }
+  long QueryValue(RegKey k, const std::string& n, uint32_t* t, std::string* d) override {
+    return real_.QueryValue(k, n, t, d);
+  }
+  long SetValue(RegKey k, const std::string& n, uint32_t t, const void* d, size_t z) override {
+    return real_.SetValue(k, n, t, d, z);
+  }
+  long EnumKey(RegKey k, uint32_t i, std::string* n) override { return real_.EnumKey(k, i, n); }
+  long EnumValue(RegKey k, uint32_t i, std::string* n, uint32_t* t, std::string* d) override {
+    return real_.EnumValue(k, i, n, t, d);
+  }
+
+ private:
+  Registry& real_;
+};
+
 TEST_F(AutomationTest, RegistrationNamesTheClassItsServerAndItsInterface) {
+  // Without the rights to HKEY_CLASSES_ROOT the class is registered for
+  // this user.
+  NoClassesRoot limited(p().registry);
+  ASSERT_TRUE(builder::RegisterAutomationClass(limited, "C:\\Cratex.exe"));
+  {
+    ScopedRegKey key(p().registry);
+    std::string text;
+    ASSERT_EQ(p().registry.OpenKey(kHKeyCurrentUser,
+                                   "Software\\Classes\\CLSID\\{CE70C7A4-57AE-11D3-B44F-"
+                                   "A6653C609E27}\\LocalServer32",
+                                   RegAccess::kRead, key.Out()),
+              kErrorSuccess);
+    EXPECT_EQ(p().registry.GetString(key.Get(), "", &text), kErrorSuccess);
+    EXPECT_EQ(text, "\"C:\\Cratex.exe\"");
+  }
+
   ASSERT_TRUE(builder::RegisterAutomationClass(p().registry, "C:\\Program Files\\Cratex.exe"));
   auto value = [&](const std::string& path) {
     ScopedRegKey key(p().registry);
