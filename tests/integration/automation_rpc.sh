@@ -61,6 +61,7 @@ OTHER=$(winpath "$scratch/other.exe")
 # Starts a server with its input and output on the coprocess SERVER.
 start_server() {
   coproc SERVER { exec "$cratex" --automation 2>>"$scratch/server.err"; }
+  # shellcheck disable=SC2153  # set by coproc
   server_pid=$SERVER_PID
 }
 
@@ -128,10 +129,11 @@ grep -q 'tool\.obj' <<<"$list" && fail "the ignore list did not keep tool.obj ou
 
 rm -rf "$scratch/product" "$scratch/notes.txt"
 run_phase extract
-diff -r "$scratch/original/readme.txt" "$scratch/product/readme.txt" >/dev/null &&
+if ! { cmp -s "$scratch/original/readme.txt" "$scratch/product/readme.txt" &&
   cmp -s "$scratch/original/bin/tool.dll" "$scratch/product/bin/tool.dll" &&
-  cmp -s "$scratch/original-notes.txt" "$scratch/notes.txt" ||
+  cmp -s "$scratch/original-notes.txt" "$scratch/notes.txt"; }; then
   fail "the extraction did not bring the files back as they were"
+fi
 say "the encrypted archive was built, verified by crx and extracted to its stored places"
 
 # Malformed lines get error objects, and the server goes on serving.

@@ -47,7 +47,7 @@ stub_key='HKLM\SOFTWARE\Velmora\Cratex\1.00'
 servers() {
   local pid line
   pgrep -af 'Cratex\.exe -Embedding' 2>/dev/null | while read -r pid line; do
-    [ "${line,,}" = "$(winpath "$cratex_exe" | tr 'A-Z' 'a-z') -embedding" ] && echo "$pid"
+    [ "${line,,}" = "$(winpath "$cratex_exe" | tr '[:upper:]' '[:lower:]') -embedding" ] && echo "$pid"
   done
 }
 
@@ -154,10 +154,11 @@ say "the JScript client built an encrypted archive that crx verifies"
 
 rm -rf "$scratch/product" "$scratch/notes.txt"
 run_client extract
-cmp -s "$scratch/original/readme.txt" "$scratch/product/readme.txt" &&
+if ! { cmp -s "$scratch/original/readme.txt" "$scratch/product/readme.txt" &&
   cmp -s "$scratch/original/bin/tool.dll" "$scratch/product/bin/tool.dll" &&
-  cmp -s "$scratch/original-notes.txt" "$scratch/notes.txt" ||
+  cmp -s "$scratch/original-notes.txt" "$scratch/notes.txt"; }; then
   fail "the second object did not bring the files back as they were"
+fi
 [ -e "$scratch/product/bin/tool.obj" ] && fail "the ignored tool.obj came back"
 for _ in $(seq 1 100); do [ -z "$(servers)" ] && break; sleep 0.1; done
 [ -z "$(servers)" ] || fail "a server still runs after its client released the object"
