@@ -284,8 +284,15 @@ keys Tab Tab Tab space
 next_window '^Select Directory$'
 sleep 0.5
 shoot folder-browser
+# The tree has the keyboard; Tab reaches the path's box, where Enter moves
+# the tree to the typed folder ("Goto").
+keys Tab
+type_over 'C:\windows'
+keys Return
+sleep 0.7
+shoot folder-browser-goto
 keys Escape
-say "choosedir: the folder browser came up on Tab-Tab-Tab-space and went on Escape"
+say "choosedir: the folder browser came up on Tab-Tab-Tab-space, went to a typed folder on Enter and away on Escape"
 
 next_window '^Default Installation Directory$'
 type_over 'C:\Apps\Velmora\Road Demo'
