@@ -16,9 +16,11 @@
 #include "platform/platform.h"
 #include "ui/document_browser.h"
 #include "ui/win32/display_win32.h"
+#include "ui/win32/document_browser_win32.h"
 #include "ui/win32/win32_front_end.h"
 
 #include <windows.h>
+#include <commctrl.h>
 #include <exdisp.h>
 #include <ole2.h>
 #include <oleidl.h>
@@ -131,6 +133,7 @@ struct BrowserWindow {
   IOleObject* object = nullptr;
   IWebBrowser2* browser = nullptr;
   IOleInPlaceActiveObject* active = nullptr;  // takes the page's keys
+  HWND toolbar = nullptr;  // back, forward and print; null without
 };
 
 // The HTML document object of the system's HTML engine (mingw's uuid
@@ -149,6 +152,52 @@ bool HtmlEngineAvailable() {
   }
   document->Release();
   return true;
+}
+
+// The toolbar's commands.
+constexpr int kGoBack = 1;
+constexpr int kGoForward = 2;
+constexpr int kPrint = 3;
+
+// The height the toolbar takes at the top of the window (0 without one).
+int ToolbarHeight(const BrowserWindow* w) {
+  if (w == nullptr || w->toolbar == nullptr) return 0;
+  ::SendMessageA(w->toolbar, TB_AUTOSIZE, 0, 0);
+  RECT r;
+  ::GetWindowRect(w->toolbar, &r);
+  return r.bottom - r.top;
+}
+
+// Back, forward and print buttons with the system's small images.
+HWND MakeToolbar(HWND window) {
+  INITCOMMONCONTROLSEX controls = {};
+  controls.dwSize = sizeof controls;
+  controls.dwICC = ICC_BAR_CLASSES;
+  ::InitCommonControlsEx(&controls);
+  HWND bar = ::CreateWindowExA(0, TOOLBARCLASSNAMEA, nullptr,
+                               WS_CHILD | WS_VISIBLE | TBSTYLE_FLAT | TBSTYLE_LIST | CCS_TOP,
+                               0, 0, 0, 0, window, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+  if (bar == nullptr) return nullptr;
+  ::SendMessageA(bar, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
+  TBADDBITMAP history = {HINST_COMMCTRL, IDB_HIST_SMALL_COLOR};
+  const int hist = static_cast<int>(
+      ::SendMessageA(bar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&history)));
+  TBADDBITMAP standard = {HINST_COMMCTRL, IDB_STD_SMALL_COLOR};
+  const int std_base = static_cast<int>(
+      ::SendMessageA(bar, TB_ADDBITMAP, 0, reinterpret_cast<LPARAM>(&standard)));
+  static char back[] = "Back";
+  static char forward[] = "Forward";
+  static char print[] = "Print";
+  TBBUTTON buttons[3] = {};
+  buttons[0] = {hist + HIST_BACK, kGoBack, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_AUTOSIZE, {}, 0,
+                reinterpret_cast<INT_PTR>(back)};
+  buttons[1] = {hist + HIST_FORWARD, kGoForward, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_AUTOSIZE,
+                {}, 0, reinterpret_cast<INT_PTR>(forward)};
+  buttons[2] = {std_base + STD_PRINT, kPrint, TBSTATE_ENABLED, BTNS_BUTTON | BTNS_AUTOSIZE, {},
+                0, reinterpret_cast<INT_PTR>(print)};
+  ::SendMessageA(bar, TB_ADDBUTTONSA, 3, reinterpret_cast<LPARAM>(buttons));
+  ::SendMessageA(bar, TB_AUTOSIZE, 0, 0);
+  return bar;
 }
 
 void Release(BrowserWindow* w) {
@@ -192,10 +241,11 @@ bool Embed(HWND window, BrowserWindow* w, const std::wstring& address) {
   }
   w->object->DoVerb(OLEIVERB_UIACTIVATE, nullptr, static_cast<IOleClientSite*>(w->site), 0,
                     window, &rect);
+  const int top = ToolbarHeight(w);
   w->browser->put_Left(0);
-  w->browser->put_Top(0);
+  w->browser->put_Top(top);
   w->browser->put_Width(rect.right - rect.left);
-  w->browser->put_Height(rect.bottom - rect.top);
+  w->browser->put_Height(rect.bottom - rect.top - top);
   BSTR url = ::SysAllocString(address.c_str());
   VARIANT empty;
   ::VariantInit(&empty);
@@ -209,8 +259,10 @@ LRESULT CALLBACK BrowserProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
   switch (message) {
     case WM_SIZE:
       if (w && w->browser) {
+        const int top = ToolbarHeight(w);
+        w->browser->put_Top(top);
         w->browser->put_Width(LOWORD(lparam));
-        w->browser->put_Height(HIWORD(lparam));
+        w->browser->put_Height(HIWORD(lparam) - top);
       }
       return 0;
     case WM_SETFOCUS:
@@ -222,6 +274,19 @@ LRESULT CALLBACK BrowserProc(HWND window, UINT message, WPARAM wparam, LPARAM lp
                           0, window, &rect);
       }
       return 0;
+    case WM_COMMAND:
+      if (w && w->browser && w->toolbar && reinterpret_cast<HWND>(lparam) == w->toolbar) {
+        switch (LOWORD(wparam)) {
+          case kGoBack: w->browser->GoBack(); break;
+          case kGoForward: w->browser->GoForward(); break;
+          case kPrint:
+            w->browser->ExecWB(OLECMDID_PRINT, OLECMDEXECOPT_PROMPTUSER, nullptr, nullptr);
+            break;
+          default: break;
+        }
+        return 0;
+      }
+      return ::DefWindowProcA(window, message, wparam, lparam);
     case WM_DESTROY:
       if (w) {
         Release(w);
@@ -282,16 +347,22 @@ bool BrowserKey(MSG* msg) {
 void PrepareDocumentViewer() { SetDisplayWindow(ShowDisplayWindow); }
 
 BrowseOutcome ShowDocument(Platform& platform, const std::string& target) {
+  return ShowDocumentWindow(platform, target, kCaption, false);
+}
+
+BrowseOutcome ShowDocumentWindow(Platform& platform, const std::string& target,
+                                 const char* caption, bool with_toolbar) {
   const std::string address = IsAddress(target) ? target : platform.files.FullPath(target);
   HRESULT ole = ::OleInitialize(nullptr);
   BrowseOutcome outcome = BrowseOutcome::kNoBrowser;
   HWND window = nullptr;
   if (HtmlEngineAvailable() && RegisterBrowserClass()) {
-    window = ::CreateWindowExA(0, kClassName, kCaption, WS_OVERLAPPEDWINDOW, 10, 10, 570, 690,
+    window = ::CreateWindowExA(0, kClassName, caption, WS_OVERLAPPEDWINDOW, 10, 10, 570, 690,
                                nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
   }
   if (window) {
     BrowserWindow* w = new BrowserWindow();
+    if (with_toolbar) w->toolbar = MakeToolbar(window);
     ::SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(w));
     ++g_open_windows;
     if (Embed(window, w, Wide(address))) {

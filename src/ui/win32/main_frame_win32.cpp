@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <commdlg.h>
 #include <shellapi.h>
 
 #include <cstring>
@@ -273,6 +274,127 @@ void ShowAboutBox(void* owner) {
   t.Item(WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON, 164, 58, 48, 14, IDOK, kButton, nullptr,
          "OK");
   ::DialogBoxIndirectParamA(::GetModuleHandleA(nullptr), t.Get(), AsWindow(owner), AboutProc, 0);
+}
+
+std::string DialogFilter(const std::string& filter) {
+  std::string out;
+  if (filter.find('|') == std::string::npos) {
+    // "Cratex file (*.exe)": the pattern is what the parentheses hold.
+    std::string pattern = "*.*";
+    const size_t open = filter.rfind('(');
+    const size_t close = filter.rfind(')');
+    if (open != std::string::npos && close != std::string::npos && close > open + 1) {
+      pattern = filter.substr(open + 1, close - open - 1);
+    }
+    if (!filter.empty()) {
+      out = filter;
+      out.push_back('\0');
+      out += pattern;
+      out.push_back('\0');
+    }
+  } else {
+    // "a|b|c|d||": every bar ends a part; the empty part ends the list.
+    size_t start = 0;
+    while (start < filter.size()) {
+      size_t bar = filter.find('|', start);
+      if (bar == std::string::npos) bar = filter.size();
+      if (bar == start) break;
+      out.append(filter, start, bar - start);
+      out.push_back('\0');
+      start = bar + 1;
+    }
+  }
+  // "All files" keeps every other file reachable.
+  out += "All files (*.*)";
+  out.push_back('\0');
+  out += "*.*";
+  out.push_back('\0');
+  out.push_back('\0');
+  return out;
+}
+
+std::vector<std::string> SelectedFiles(const char* buffer, size_t size) {
+  std::vector<std::string> parts;
+  size_t at = 0;
+  while (at < size && buffer[at] != '\0') {
+    size_t end = at;
+    while (end < size && buffer[end] != '\0') ++end;
+    parts.emplace_back(buffer + at, end - at);
+    at = end + 1;
+  }
+  if (parts.size() <= 1) return parts;
+  // A folder, then the names chosen in it.
+  std::string folder = parts[0];
+  if (!folder.empty() && folder.back() != '\\') folder.push_back('\\');
+  std::vector<std::string> files;
+  for (size_t i = 1; i < parts.size(); ++i) files.push_back(folder + parts[i]);
+  return files;
+}
+
+namespace {
+
+// Runs one of the two file dialogs. The buffer holds the proposed name and
+// takes a selection of many files: the dialog refuses selections that do
+// not fit, so it is far larger than one path.
+bool RunFileDialog(bool save, bool multiple, void* owner, const std::string& title,
+                   const std::string& filter, const std::string& default_extension,
+                   const std::string& proposed, std::vector<char>* buffer) {
+  buffer->assign(multiple ? 65536 : MAX_PATH * 4, '\0');
+  if (proposed.size() < buffer->size() - 1) {
+    std::memcpy(buffer->data(), proposed.data(), proposed.size());
+  }
+  const std::string filters = DialogFilter(filter);
+  std::string extension = default_extension;
+  if (!extension.empty() && extension[0] == '.') extension.erase(0, 1);
+  OPENFILENAMEA ofn = {};
+  ofn.lStructSize = sizeof ofn;
+  ofn.hwndOwner = AsWindow(owner);
+  ofn.lpstrFilter = filters.c_str();
+  ofn.nFilterIndex = 1;
+  ofn.lpstrFile = buffer->data();
+  ofn.nMaxFile = static_cast<DWORD>(buffer->size());
+  ofn.lpstrTitle = title.c_str();
+  ofn.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+  ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+  if (save) {
+    ofn.Flags |= OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST;
+    return ::GetSaveFileNameA(&ofn) != 0;
+  }
+  ofn.Flags |= OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+  if (multiple) ofn.Flags |= OFN_ALLOWMULTISELECT;
+  return ::GetOpenFileNameA(&ofn) != 0;
+}
+
+}  // namespace
+
+bool ShowSaveFileDialog(void* owner, const std::string& title, const std::string& filter,
+                        const std::string& default_extension, std::string* path) {
+  std::vector<char> buffer;
+  if (!RunFileDialog(true, false, owner, title, filter, default_extension, *path, &buffer)) {
+    return false;
+  }
+  *path = buffer.data();
+  return !path->empty();
+}
+
+bool ShowOpenFileDialog(void* owner, const std::string& title, const std::string& filter,
+                        const std::string& default_extension, std::string* path) {
+  std::vector<char> buffer;
+  if (!RunFileDialog(false, false, owner, title, filter, default_extension, *path, &buffer)) {
+    return false;
+  }
+  *path = buffer.data();
+  return !path->empty();
+}
+
+bool ShowOpenFilesDialog(void* owner, const std::string& title, const std::string& filter,
+                         std::vector<std::string>* paths) {
+  std::vector<char> buffer;
+  if (!RunFileDialog(false, true, owner, title, filter, std::string(), std::string(), &buffer)) {
+    return false;
+  }
+  *paths = SelectedFiles(buffer.data(), buffer.size());
+  return !paths->empty();
 }
 
 MainFrame::~MainFrame() {

@@ -155,6 +155,27 @@ std::string ToolTip(FrameCommand command);
 // The about box.
 void ShowAboutBox(void* owner);
 
+// The system's file dialogs for the document's choosers; owner is the
+// main window (HWND) or null. filter is "text (*.ext)|*.ext||", or a bare
+// "text (*.ext)" whose pattern is taken from the parentheses.
+// default_extension is added to a typed name without one. *path holds the
+// proposed name and receives the chosen file; false when cancelled.
+bool ShowSaveFileDialog(void* owner, const std::string& title, const std::string& filter,
+                        const std::string& default_extension, std::string* path);
+bool ShowOpenFileDialog(void* owner, const std::string& title, const std::string& filter,
+                        const std::string& default_extension, std::string* path);
+// Several existing files: full paths in the order the dialog gives them.
+bool ShowOpenFilesDialog(void* owner, const std::string& title, const std::string& filter,
+                         std::vector<std::string>* paths);
+
+// The filter in the dialogs' form: pairs of description and pattern, each
+// ended by a NUL, the whole ended by another NUL.
+std::string DialogFilter(const std::string& filter);
+// The files of a multiple selection as the dialog returns it: one full
+// path, or a folder followed by file names, each ended by a NUL, the list
+// ended by another NUL (size is the buffer's size).
+std::vector<std::string> SelectedFiles(const char* buffer, size_t size);
+
 }  // namespace crx::ui
 
 #endif  // CRX_UI_WIN32_MAIN_FRAME_WIN32_H
