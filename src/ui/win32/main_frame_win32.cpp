@@ -713,6 +713,10 @@ void MainFrame::SetStatus(const std::string& text) {
     ::SendMessageA(AsWindow(status_bar_), SB_SETTEXTA, 0,
                    reinterpret_cast<LPARAM>(status_.c_str()));
   }
+  ProcessMessages();
+}
+
+void MainFrame::ProcessMessages() {
   MSG msg;
   while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {

@@ -114,6 +114,9 @@ class MainFrame {
   // waiting messages are processed so it stays live during long work.
   void SetStatus(const std::string& text);
   std::string StatusText() const;
+  // Processes the window messages that are waiting (the engine calls it
+  // between files so that the window and Quit Processing stay live).
+  void ProcessMessages();
 
   // The window handle (HWND) for dialogs owned by the window; null before
   // Create.
