@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "builder/assembly.h"
 #include "builder/settings.h"
 #include "engine/archive_engine.h"
 #include "ui/feedback.h"
@@ -54,7 +55,6 @@ struct PreferenceValues;
 
 namespace crx::builder {
 
-inline constexpr const char* kBuilderCaption = "Cratex";
 
 // The menu commands and toggles.
 enum class DocCommand {
