@@ -13,9 +13,11 @@
 // Linux the script path may be a host path; it is turned into the emulated
 // machine's path (paths inside the script are the machine's own).
 //
-// Started without a script on Linux, the builder runs its document on the
-// terminal, one command a line (builder/terminal_builder.h); without a
-// terminal it prints its usage and exits 2.
+// Started without a script on Windows, the builder opens its main window on
+// a new document (cratex_window.h) and ends when the user exits it. On
+// Linux it runs its document on the terminal, one command a line
+// (builder/terminal_builder.h); without a terminal it prints its usage and
+// exits 2.
 //
 //   Cratex --automation          serves one "Cratex.Archive" object over
 //                                standard input/output (JSON-RPC 2.0, one
@@ -43,6 +45,7 @@
 
 #ifdef _WIN32
 #include "programs/automation_server_win32.h"
+#include "programs/cratex_window.h"
 #include "ui/win32/feedback_win32.h"
 #else
 #include <csignal>
@@ -55,7 +58,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char kCaption[] = "Cratex";
 const char kUsage[] =
     "usage: Cratex SCRIPT\n"
     "       Cratex            (on a terminal: build archives interactively)\n"
@@ -195,7 +197,11 @@ int Main(int argc, char** argv) {
 
   const std::string command_line = builder::ScriptPathFromCommandLine(tail);
   if (command_line.empty()) {
-#ifndef _WIN32
+#ifdef _WIN32
+    // Without a script the builder is the window people use by hand.
+    return RunBuilderWindow(platform, *service, service->front_end(),
+                            has_answers || has_record);
+#else
     // On a terminal the builder's document is driven one command a line;
     // without one there is nobody to drive it.
     if (platform.terminal.IsInteractive()) {
@@ -205,10 +211,6 @@ int Main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
 #endif
-    ui.MessageBox("No script file was given.\n\nThe builder's window is not part of this "
-                  "version: run Cratex SCRIPT to build an archive from a builder script.",
-                  kCaption, kMbOk | kMbIconExclamation);
-    return kExitUsage;
   }
 
   platform.terminal.CatchInterrupt();

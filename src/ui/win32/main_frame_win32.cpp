@@ -549,8 +549,11 @@ void MainFrame::LayOut() {
   if (view_ != nullptr) {
     const int width = client.right - client.left;
     ::MoveWindow(AsWindow(view_), 0, top, width, bottom > top ? bottom - top : 0, TRUE);
-    // The name column takes what the three fixed columns leave.
-    const int name_width = width - 310;
+    // The name column takes what the three fixed columns leave of the
+    // list's inside.
+    RECT inside;
+    ::GetClientRect(AsWindow(view_), &inside);
+    const int name_width = (inside.right - inside.left) - 310;
     ::SendMessageA(AsWindow(view_), LVM_SETCOLUMNWIDTH, 0, name_width > 40 ? name_width : 40);
   }
 }
