@@ -7,6 +7,10 @@
 //
 //   frame_probe menus TITLE          prints the menu bar's items and states
 //   frame_probe drop TITLE PATH...   drops the files onto the window
+//   frame_probe rows TITLE           prints the rows of its list view
+//   frame_probe status TITLE         prints its status bar's text
+//   frame_probe view TITLE           prints "white" or "grey" (the list)
+//   frame_probe settext TITLE TEXT N puts TEXT into its edit control N
 //
 // TITLE is the start of the window's caption. Exit status 0 when the
 // window answered, 1 when it did not (within 10 seconds), 2 for a usage
@@ -47,9 +51,15 @@ std::string HookPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 3 || (std::strcmp(argv[1], "menus") != 0 && std::strcmp(argv[1], "drop") != 0) ||
-      (std::strcmp(argv[1], "drop") == 0 && argc < 4)) {
-    std::fputs("usage: frame_probe menus TITLE | frame_probe drop TITLE PATH...\n", stderr);
+  const std::string request = argc > 1 ? argv[1] : "";
+  const bool known = request == "menus" || request == "drop" || request == "rows" ||
+                     request == "view" || request == "status" || request == "settext";
+  if (argc < 3 || !known || (request == "drop" && argc < 4) ||
+      (request == "settext" && argc != 5)) {
+    std::fputs("usage: frame_probe menus|rows|view|status TITLE\n"
+               "       frame_probe drop TITLE PATH...\n"
+               "       frame_probe settext TITLE TEXT N\n",
+               stderr);
     return 2;
   }
   Search search = {argv[2], nullptr};

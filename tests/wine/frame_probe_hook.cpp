@@ -9,15 +9,24 @@
 //   drop    posts WM_DROPFILES to the window with a file list made in its
 //           own process from the paths that follow, one a line (a drop
 //           handle is memory of the receiving process: another process
-//           cannot hand one over).
+//           cannot hand one over);
+//   rows    writes the rows of the window's list view, the columns
+//           separated by tabs;
+//   status  writes the text of the window's status bar;
+//   view    writes "white" or "grey": the background of the list view;
+//   settext puts the text of the next line into the window's edit control
+//           whose number (0 = the first) is on the line after it, as typing
+//           would (the dialogs' own checks run when a button is pressed).
 //
 // The request is the file "<this library>.in", the answer
 // "<this library>.out" (written whole under a temporary name and renamed,
 // so frame_probe never reads half of it).
 #include <windows.h>
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -70,6 +79,36 @@ HGLOBAL MakeDrop(const std::vector<std::string>& paths) {
   return memory;
 }
 
+struct Edits {
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectEdit(HWND child, LPARAM data) {
+  char name[64] = {};
+  GetClassNameA(child, name, sizeof name);
+  if (lstrcmpiA(name, "Edit") == 0) reinterpret_cast<Edits*>(data)->found.push_back(child);
+  return TRUE;
+}
+
+void WriteRows(HWND window, FILE* out) {
+  HWND list = FindWindowExA(window, nullptr, "SysListView32", nullptr);
+  if (!list) return;
+  const int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+  for (int row = 0; row < count; ++row) {
+    for (int column = 0; column < 4; ++column) {
+      char text[512] = {};
+      LVITEMA item = {};
+      item.iSubItem = column;
+      item.pszText = text;
+      item.cchTextMax = sizeof text;
+      SendMessageA(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row),
+                   reinterpret_cast<LPARAM>(&item));
+      std::fprintf(out, column == 0 ? "%s" : "\t%s", text);
+    }
+    std::fputc('\n', out);
+  }
+}
+
 void Answer(HWND window) {
   const std::string base = LibraryPath();
   FILE* in = std::fopen((base + ".in").c_str(), "r");
@@ -95,6 +134,30 @@ void Answer(HWND window) {
                                              reinterpret_cast<WPARAM>(drop), 0);
     if (drop && !posted) GlobalFree(drop);
     std::fprintf(out, "%s\n", posted ? "dropped" : "not dropped");
+  } else if (!lines.empty() && lines[0] == "rows") {
+    WriteRows(window, out);
+  } else if (!lines.empty() && lines[0] == "view") {
+    HWND list = FindWindowExA(window, nullptr, "SysListView32", nullptr);
+    const COLORREF colour =
+        list ? static_cast<COLORREF>(SendMessageA(list, LVM_GETBKCOLOR, 0, 0)) : 0;
+    std::fprintf(out, "%s\n", colour == RGB(255, 255, 255)   ? "white"
+                              : colour == RGB(192, 192, 192) ? "grey"
+                                                             : "other");
+  } else if (!lines.empty() && lines[0] == "status") {
+    char text[1024] = {};
+    HWND bar = FindWindowExA(window, nullptr, "msctls_statusbar32", nullptr);
+    if (bar) SendMessageA(bar, SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+    std::fprintf(out, "%s\n", text);
+  } else if (lines.size() == 3 && lines[0] == "settext") {
+    Edits edits;
+    EnumChildWindows(window, CollectEdit, reinterpret_cast<LPARAM>(&edits));
+    const size_t index = static_cast<size_t>(std::atoi(lines[2].c_str()));
+    if (index < edits.found.size()) {
+      SetWindowTextA(edits.found[index], lines[1].c_str());
+      std::fprintf(out, "set\n");
+    } else {
+      std::fprintf(out, "no edit control %d\n", static_cast<int>(index));
+    }
   } else {
     std::fprintf(out, "unknown request\n");
   }
