@@ -102,8 +102,8 @@ shot() {
   local file=$1 id geometry
   screenshot "$file"
   for id in $(xwininfo -root -children | awk '/"[Cc]ratex\.exe"\)/ { print $1 }' | tac); do
-    xwininfo -id "$id" | grep -q 'Map State: IsViewable' || continue
-    geometry=$(xwininfo -id "$id" | awk '/Absolute upper-left X/ { x = $4 }
+    xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' || continue
+    geometry=$(xwininfo -id "$id" 2>/dev/null | awk '/Absolute upper-left X/ { x = $4 }
                                          /Absolute upper-left Y/ { y = $4 }
                                          /Width:/ { w = $2 }
                                          END { if (w > 1) printf "+%d+%d", x, y }')
