@@ -186,9 +186,16 @@ class CCratexDoc::Hooks : public ui::FeedbackHooks {
   explicit Hooks(DocumentHost& host) : host_(host) {}
   void StatusText(const std::string& text) override { host_.StatusText(text); }
   void ProcessMessages() override { host_.ProcessMessages(); }
+  // Quit Processing holds until the next operation starts: the engine
+  // clears its own flag at the start of every file, so a request that
+  // came while one file ended would otherwise be lost for the next.
+  bool UserQuit() override { return quit_; }
+  void RequestQuit() { quit_ = true; }
+  void ClearQuit() { quit_ = false; }
 
  private:
   DocumentHost& host_;
+  bool quit_ = false;
 };
 
 namespace {
@@ -425,6 +432,7 @@ ui::Feedback* CCratexDoc::BeginFeedback(const std::string& title, int range) {
     host_.DeleteFeedback(feedback);
     feedback = nullptr;
   }
+  hooks_->ClearQuit();
   hooks_->Attach(feedback);
   return feedback;
 }
@@ -523,7 +531,7 @@ bool CCratexDoc::AddFiles() {
   for (const std::string& path : paths) {
     // After the user quit, or once the archive was abandoned, every further
     // file would fail as well: the list ends there.
-    if (engine_->user_quit() || !engine_->writing()) {
+    if (engine_->user_quit() || hooks_->UserQuit() || !engine_->writing()) {
       ok = false;
       break;
     }
@@ -559,9 +567,9 @@ bool CCratexDoc::AddPaths(const std::vector<std::string>& paths, const char* tit
       ok = false;
       break;
     }
-    if (engine_->user_quit()) break;
+    if (engine_->user_quit() || hooks_->UserQuit()) break;
   }
-  if (engine_->user_quit()) {
+  if (engine_->user_quit() || hooks_->UserQuit()) {
     ok = false;
     Message("USER QUIT...", kMbOk | kMbTopmost);
   }
@@ -777,7 +785,9 @@ bool CCratexDoc::Browse() {
 }
 
 void CCratexDoc::QuitProcessing() {
-  if (engine_ && operation_running()) engine_->SetUserQuit();
+  if (!engine_ || !operation_running()) return;
+  hooks_->RequestQuit();
+  engine_->SetUserQuit();
 }
 
 bool CCratexDoc::Preferences() {

@@ -102,6 +102,12 @@ class TestHost : public builder::DocumentHost {
   std::vector<std::string> browsed;
   void RowsChanged() override { ++rows_changed; }
   void ShowBrowser(const std::string& path) override { browsed.push_back(path); }
+  // Runs while the engine lets window messages through (a person using the
+  // menus during an add).
+  std::function<void()> on_messages;
+  void ProcessMessages() override {
+    if (on_messages) on_messages();
+  }
 };
 
 class DocumentTest : public ::testing::Test {
@@ -355,6 +361,44 @@ TEST_F(DocumentTest, PastedFoldersAreWalkedAndTwoPastesListEachMemberOnce) {
   EXPECT_EQ(ReadBack(dir_ + "\\pasted.exe").size(), 4u);
   // Nothing open: paste is refused.
   EXPECT_FALSE(doc.Paste(clipboard));
+}
+
+TEST_F(DocumentTest, WhileAnAddRunsOnlyQuitProcessingIsOfferedAndItStopsTheDrop) {
+  std::vector<std::string> paths;
+  for (int i = 0; i < 5; ++i) {
+    paths.push_back(dir_ + "\\f" + std::to_string(i) + ".txt");
+    Write(paths.back(), "file " + std::to_string(i));
+  }
+  CCratexDoc doc(*host_);
+  NewArchive(doc, dir_ + "\\quit.exe");
+  std::string during;
+  host_->on_messages = [&] {
+    if (!during.empty()) return;
+    during += doc.operation_running() ? "running " : "idle ";
+    during += doc.Enabled(DocCommand::kSave) ? "save " : "";
+    during += doc.Enabled(DocCommand::kAbort) ? "abort " : "";
+    during += doc.Enabled(DocCommand::kExit) ? "exit " : "";
+    during += doc.Enabled(DocCommand::kQuitProcessing) ? "quit " : "";
+    during += doc.Drop({paths[0]}) ? "dropped" : "refused";
+    EXPECT_FALSE(doc.Abort());
+    EXPECT_FALSE(doc.Exit());
+    doc.QuitProcessing();
+  };
+  EXPECT_FALSE(doc.Drop(paths));
+  EXPECT_EQ(during, "running quit refused");
+  EXPECT_TRUE(ui_.Saw("USER QUIT..."));
+  EXPECT_TRUE(ui_.Saw("Can't exit while an archive is being processed.\nUse the "
+                      "'Options/Quit Processing' menu item first"));
+  EXPECT_LT(doc.rows().size(), paths.size());
+  EXPECT_FALSE(doc.operation_running());
+  EXPECT_TRUE(doc.Enabled(DocCommand::kSave));
+  // The next operation is not stopped by the earlier request.
+  host_->on_messages = nullptr;
+  ui_.messages.clear();
+  const size_t before = doc.rows().size();
+  EXPECT_TRUE(doc.Drop({paths[4]}));
+  EXPECT_EQ(doc.rows().size(), before + 1);
+  EXPECT_FALSE(ui_.Saw("USER QUIT..."));
 }
 
 TEST_F(DocumentTest, ExitAbortAndSaveKeepOrCloseTheArchiveAsAnswered) {
