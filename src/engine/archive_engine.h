@@ -107,9 +107,6 @@ struct EngineCore {
   SetupInfo setup_info;         // company, product, description, setup, wait
   int32_t block_size = kDefaultBlockSize;
   bool user_quit = false;
-  // The members written since the caller last emptied the list (the
-  // builder's view lists them after each add).
-  std::vector<MemberEntry> recent_members;
   // A creation time given by the caller (reproducible builds) instead of
   // the clock.
   bool fixed_creation_time = false;
@@ -197,8 +194,9 @@ class ArchiveEngine {
   int32_t file_count() const;
   // The members added since ClearRecentMembers: name, sizes (stored size 0
   // for a member stored uncompressed) and modification time.
-  const std::vector<MemberEntry>& recent_members() const { return core_.recent_members; }
-  void ClearRecentMembers() { core_.recent_members.clear(); }
+  // (Kept by the writer, so that programs that only read never carry it.)
+  const std::vector<MemberEntry>& recent_members() const;
+  void ClearRecentMembers();
   int32_t block_count() const;
   // True while an archive is being written (between a successful
   // CreateArchive and CloseArchive or AbortArchive).

@@ -646,7 +646,7 @@ void ArchiveWriter::RememberMember(const MemberHeader& header) {
   entry.size = header.size;
   entry.compressed_size = header.compressed_size;
   entry.modified = header.modified;
-  core_.recent_members.push_back(std::move(entry));
+  recent_.push_back(std::move(entry));
 }
 
 bool ArchiveWriter::WriteMemberHeader(const MemberHeader& header) {
@@ -869,6 +869,15 @@ void ArchiveEngine::set_defer_replace(bool defer) { Writer().set_defer_replace(d
 
 std::string ArchiveEngine::pending_archive() const {
   return writer_ ? writer_->pending_path() : std::string();
+}
+
+const std::vector<MemberEntry>& ArchiveEngine::recent_members() const {
+  static const std::vector<MemberEntry> kNone;
+  return writer_ ? writer_->recent() : kNone;
+}
+
+void ArchiveEngine::ClearRecentMembers() {
+  if (writer_) writer_->ClearRecent();
 }
 
 bool ArchiveEngine::CommitArchive() { return writer_ ? writer_->CommitPending() : true; }

@@ -84,6 +84,11 @@ class ArchiveWriter {
   // Forgets the names already on the archive.
   virtual void ClearNames();
 
+  // The members written since ClearRecent (the builder's view lists them
+  // after each add).
+  const std::vector<MemberEntry>& recent() const { return recent_; }
+  void ClearRecent() { recent_.clear(); }
+
   virtual int32_t file_count() const { return file_count_; }
   virtual int32_t block_count() const { return block_count_; }
 
@@ -110,7 +115,7 @@ class ArchiveWriter {
   void LoadIgnoreList();
   bool WriteEmptyMember(const std::string& name, FileTime modified);
   bool WriteMemberHeader(const MemberHeader& header);
-  // Adds a member just written to the engine's list of recent members.
+  // Adds a member just written to the list of recent members.
   void RememberMember(const MemberHeader& header);
   // The member's data after its header: compressed (and scrambled) or
   // stored, read from file in bounded pieces. On success *header holds the
@@ -160,6 +165,7 @@ class ArchiveWriter {
   int32_t file_count_ = 0;
   int32_t block_count_ = 0;
   std::unordered_set<std::string> names_added_;
+  std::vector<MemberEntry> recent_;
 
   std::string target_;           // the full path of the archive being written
   std::string temporary_path_;   // where it is written until it is complete
