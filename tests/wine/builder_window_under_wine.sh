@@ -14,7 +14,9 @@
 # is refused with its message, Cancel gives the cancellation notice, and the
 # "Create Archive" save dialog names the archive. Files and a folder are
 # dropped onto the window (a real WM_DROPFILES made inside the program), the
-# list must show the members, Ctrl+S saves and verifies (the list turns
+# list must show the members; a file and a folder put on the clipboard as
+# Explorer's Copy does are pasted with Ctrl+V (the folder with its
+# sub-folder); Ctrl+S saves and verifies (the list turns
 # grey), Preferences refuses an exclusion list without colons with its
 # message, and File/Exit ends the program with status 0. The Linux crx must
 # find no password and no encryption in the archive and extract every file
@@ -70,6 +72,9 @@ mkdir -p "$product/docs"
 printf 'Hello from the builder window.\r\n' >"$product/hello.txt"
 for i in $(seq 1 300); do echo "line $i of the manual"; done >"$product/docs/manual.txt"
 head -c 7000 /dev/urandom >"$product/data.bin"
+mkdir -p "$product/more/deeper"
+printf 'pasted file\r\n' >"$product/extra.txt"
+printf 'pasted folder, one level down\r\n' >"$product/more/deeper/deep.txt"
 archive=$scratch/built.exe
 
 on_failure() {
@@ -241,9 +246,26 @@ for member in hello.txt manual.txt data.bin; do
 done
 data_row=$(grep 'data\.bin' <<<"$rows")
 [ "$(cut -f3 <<<"$data_row")" = 7000 ] || fail "data.bin's size column is '$(cut -f3 <<<"$data_row")'"
+say "the drop listed: $(cut -f1 <<<"$rows" | tr '\n' ' ')"
+
+# Paste: a file list on the clipboard, as Explorer's Copy leaves it; the
+# folder goes in with its sub-folders like a drop.
+"$wine" "$probe" clip "$(winpath "$product/extra.txt")" "$(winpath "$product/more")" ||
+  fail "could not put the files on the clipboard"
+activate_window "$main"
+xdotool key --clearmodifiers ctrl+v
+for _ in $(seq 1 60); do
+  rows=$(probe rows "$title")
+  [ "$(grep -c . <<<"$rows")" -ge 5 ] && break
+  sleep 0.5
+done
+for member in extra.txt deep.txt; do
+  grep -q "$member" <<<"$rows" || { echo "$rows"; fail "the list does not show $member after Ctrl+V"; }
+done
+[ "$(grep -c . <<<"$rows")" -eq 5 ] || { echo "$rows"; fail "the list does not hold five members"; }
 sleep 0.5
 shot "$shots/builder-members.png"
-say "the drop listed: $(cut -f1 <<<"$rows" | tr '\n' ' ')"
+say "Ctrl+V pasted a file and a folder with its sub-folder"
 
 activate_window "$main"
 xdotool key --clearmodifiers ctrl+s
@@ -288,7 +310,7 @@ if ! grep -q '^password: *no$' <<<"$info" || grep '^type:' <<<"$info" | grep -qi
 fi
 mkdir -p "$scratch/out"
 "$crx" extract "$archive" -o "$scratch/out" >/dev/null || fail "crx extract failed"
-for file in hello.txt docs/manual.txt data.bin; do
+for file in hello.txt docs/manual.txt data.bin extra.txt more/deeper/deep.txt; do
   found=$(find "$scratch/out" -path "*/product/$file" -type f | head -n 1)
   [ -n "$found" ] || fail "crx extracted no $file"
   cmp -s "$product/$file" "$found" || fail "$file differs from the original"

@@ -11,11 +11,14 @@
 //   frame_probe status TITLE         prints its status bar's text
 //   frame_probe view TITLE           prints "white" or "grey" (the list)
 //   frame_probe settext TITLE TEXT N puts TEXT into its edit control N
+//   frame_probe clip PATH...         puts the paths on the clipboard as a
+//                                    file list, as Explorer's Copy does
 //
 // TITLE is the start of the window's caption. Exit status 0 when the
 // window answered, 1 when it did not (within 10 seconds), 2 for a usage
 // error.
 #include <windows.h>
+#include <shlobj.h>
 
 #include <cstdio>
 #include <cstring>
@@ -40,6 +43,33 @@ BOOL CALLBACK Visit(HWND window, LPARAM data) {
   return TRUE;
 }
 
+// Puts a file list (CF_HDROP) on the clipboard; the system keeps a copy
+// after this program has ended.
+bool ClipFiles(int count, char** paths) {
+  size_t bytes = sizeof(DROPFILES) + 1;
+  for (int i = 0; i < count; ++i) bytes += std::strlen(paths[i]) + 1;
+  HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+  if (!memory) return false;
+  char* base = static_cast<char*>(GlobalLock(memory));
+  reinterpret_cast<DROPFILES*>(base)->pFiles = sizeof(DROPFILES);
+  char* at = base + sizeof(DROPFILES);
+  for (int i = 0; i < count; ++i) {
+    const size_t length = std::strlen(paths[i]) + 1;
+    std::memcpy(at, paths[i], length);
+    at += length;
+  }
+  GlobalUnlock(memory);
+  if (!OpenClipboard(nullptr)) {
+    GlobalFree(memory);
+    return false;
+  }
+  EmptyClipboard();
+  const bool set = SetClipboardData(CF_HDROP, memory) != nullptr;
+  CloseClipboard();
+  if (!set) GlobalFree(memory);
+  return set;
+}
+
 std::string HookPath() {
   char path[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);
@@ -51,6 +81,11 @@ std::string HookPath() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc >= 3 && std::strcmp(argv[1], "clip") == 0) {
+    if (ClipFiles(argc - 2, argv + 2)) return 0;
+    std::fputs("frame_probe: cannot put the files on the clipboard\n", stderr);
+    return 1;
+  }
   const std::string request = argc > 1 ? argv[1] : "";
   const bool known = request == "menus" || request == "drop" || request == "rows" ||
                      request == "view" || request == "status" || request == "settext";
@@ -58,7 +93,8 @@ int main(int argc, char** argv) {
       (request == "settext" && argc != 5)) {
     std::fputs("usage: frame_probe menus|rows|view|status TITLE\n"
                "       frame_probe drop TITLE PATH...\n"
-               "       frame_probe settext TITLE TEXT N\n",
+               "       frame_probe settext TITLE TEXT N\n"
+               "       frame_probe clip PATH...\n",
                stderr);
     return 2;
   }
