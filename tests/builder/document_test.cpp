@@ -551,6 +551,48 @@ TEST_F(DocumentTest, ScriptCommandRunsFromTheLastScriptFolderAndRemembersIt) {
   EXPECT_EQ(UserValue("ScriptDir"), dir_ + "\\scripts");
 }
 
+TEST_F(DocumentTest, BrowseAsksAboutSetupArchivesAndAddFilesGoesOnPastAFailure) {
+  // A setup archive made by a script.
+  Write(dir_ + "\\setup.exe", "pretend program");
+  Write(dir_ + "\\build.txt", "+ZS\n:Velmora\n:Widget\n:Gadgets\n:setup.exe\n:setup.exe\n>" +
+                                   dir_ + "\\widget.exe\n" + dir_ + "\\setup.exe\n");
+  CCratexDoc doc(*host_);
+  front_.Choose(dir_ + "\\build.txt");
+  ASSERT_TRUE(doc.RunScript());
+  TypeRecord type;
+  ASSERT_EQ(ReadBack(dir_ + "\\widget.exe", nullptr, &type).size(), 1u);
+  ASSERT_TRUE(type.IsSetup());
+
+  // A missing file; then No to the setup question; then Yes.
+  front_.Choose(dir_ + "\\nothing.exe");
+  EXPECT_FALSE(doc.Browse());
+  EXPECT_TRUE(ui_.Saw("ERROR\ncan't open file '" + dir_ + "\\nothing.exe'"));
+  ui_.messages.clear();
+  ui_.answers = {kIdNo};
+  front_.Choose(dir_ + "\\widget.exe");
+  EXPECT_FALSE(doc.Browse());
+  ASSERT_EQ(ui_.messages.size(), 2u);  // the notice, then the question
+  EXPECT_EQ(ui_.messages[0].text.rfind("Archives created with Cratex are self extracting.", 0),
+            0u);
+  EXPECT_NE(ui_.messages[1].text.find("     COMPANY: Velmora\n     PRODUCT: Widget\n"),
+            std::string::npos)
+      << ui_.messages[1].text;
+  EXPECT_TRUE(host_->browsed.empty());
+  ui_.answers = {kIdYes};
+  front_.Choose(dir_ + "\\widget.exe");
+  EXPECT_TRUE(doc.Browse());
+  EXPECT_EQ(host_->browsed, (std::vector<std::string>{dir_ + "\\widget.exe"}));
+
+  // Add Files: a file that cannot be read is reported, the next still added.
+  NewArchive(doc, dir_ + "\\files.exe");
+  ui_.messages.clear();
+  ui_.answers = {kIdCancel};  // the engine's own question about the unreadable file
+  front_.Choose(dir_ + "\\gone.txt|" + dir_ + "\\setup.exe");
+  EXPECT_FALSE(doc.AddFiles());
+  EXPECT_TRUE(ui_.Saw("Add File - Error"));
+  EXPECT_EQ(RowNames(doc), (std::vector<std::string>{dir_ + "\\setup.exe"}));
+}
+
 #endif  // _WIN32
 
 }  // namespace
