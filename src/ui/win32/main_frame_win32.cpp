@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <ole2.h>
 #include <shellapi.h>
 
 #include <cstring>
@@ -18,6 +19,8 @@ constexpr int kViewId = 100;
 constexpr int kToolbarId = 101;
 constexpr int kStatusBarId = 102;
 constexpr UINT_PTR kToolbarTimer = 1;
+// Hands a file list taken by the drop target to the document.
+constexpr UINT kQueuedDropMessage = WM_APP + 1;
 constexpr COLORREF kWhite = RGB(255, 255, 255);
 constexpr COLORREF kGrey = RGB(192, 192, 192);
 // The caption's document part while no archive or script names it.
@@ -228,6 +231,65 @@ std::vector<std::string> DropPaths(HDROP drop) {
   return paths;
 }
 
+bool HasFileList(IDataObject* data) {
+  FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  return data != nullptr && data->QueryGetData(&format) == S_OK;
+}
+
+// The view's drop target: file lists are copied onto the archive.
+class ViewDropTarget final : public IDropTarget {
+ public:
+  explicit ViewDropTarget(MainFrame& frame) : frame_(frame) {}
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDropTarget)) {
+      *out = static_cast<IDropTarget*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++refs_); }
+  STDMETHODIMP_(ULONG) Release() override {
+    const LONG left = --refs_;
+    if (left == 0) delete this;
+    return static_cast<ULONG>(left);
+  }
+
+  STDMETHODIMP DragEnter(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
+    files_ = HasFileList(data);
+    *effect = files_ ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+    return S_OK;
+  }
+  STDMETHODIMP DragOver(DWORD, POINTL, DWORD* effect) override {
+    *effect = files_ ? DROPEFFECT_COPY : DROPEFFECT_NONE;
+    return S_OK;
+  }
+  STDMETHODIMP DragLeave() override {
+    files_ = false;
+    return S_OK;
+  }
+  STDMETHODIMP Drop(IDataObject* data, DWORD, POINTL, DWORD* effect) override {
+    files_ = false;
+    *effect = DROPEFFECT_NONE;
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium = {};
+    if (data == nullptr || data->GetData(&format, &medium) != S_OK) return S_OK;
+    std::vector<std::string> paths = DropPaths(static_cast<HDROP>(medium.hGlobal));
+    ::ReleaseStgMedium(&medium);
+    if (paths.empty()) return S_OK;
+    *effect = DROPEFFECT_COPY;
+    frame_.QueueDrop(std::move(paths));
+    return S_OK;
+  }
+
+ private:
+  MainFrame& frame_;
+  LONG refs_ = 1;
+  bool files_ = false;
+};
+
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
   switch (message) {
     case WM_INITDIALOG:
@@ -399,6 +461,7 @@ bool ShowOpenFilesDialog(void* owner, const std::string& title, const std::strin
 
 MainFrame::~MainFrame() {
   if (window_ != nullptr && ::IsWindow(AsWindow(window_))) {
+    RevokeDropTarget();
     ::SetWindowLongPtrA(AsWindow(window_), GWLP_USERDATA, 0);
     ::DestroyWindow(AsWindow(window_));
   }
@@ -434,8 +497,11 @@ bool MainFrame::Create(MainFrameDocument& document, int show_command) {
     return false;
   }
   // Files dropped anywhere on the window, the list included, arrive as
-  // WM_DROPFILES.
+  // WM_DROPFILES from programs that drop the older way; the list's drop
+  // target takes the others and shows the copy effect while they are over
+  // it.
   ::DragAcceptFiles(window, TRUE);
+  RegisterDropTarget();
   ::SetTimer(window, kToolbarTimer, 250, nullptr);
   LayOut();
   Refresh();
@@ -690,6 +756,39 @@ void MainFrame::Command(int id) {
   if (window_ != nullptr) Refresh();
 }
 
+void MainFrame::RegisterDropTarget() {
+  ViewDropTarget* target = new ViewDropTarget(*this);
+  if (FAILED(::RegisterDragDrop(AsWindow(view_), target))) {
+    target->Release();
+    ::MessageBoxA(AsWindow(window_), "Failed to register View as a drop target", kApplication,
+                  MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  drop_target_ = target;
+}
+
+void MainFrame::RevokeDropTarget() {
+  if (drop_target_ == nullptr) return;
+  if (view_ != nullptr) ::RevokeDragDrop(AsWindow(view_));
+  static_cast<ViewDropTarget*>(drop_target_)->Release();
+  drop_target_ = nullptr;
+}
+
+void MainFrame::QueueDrop(std::vector<std::string> paths) {
+  queued_drops_.push_back(std::move(paths));
+  if (window_ != nullptr) ::PostMessageA(AsWindow(window_), kQueuedDropMessage, 0, 0);
+}
+
+void MainFrame::RunQueuedDrop() {
+  if (queued_drops_.empty()) return;
+  std::vector<std::string> paths = std::move(queued_drops_.front());
+  queued_drops_.erase(queued_drops_.begin());
+  if (document_ == nullptr) return;
+  ::SetForegroundWindow(AsWindow(window_));
+  document_->Drop(paths);
+  if (window_ != nullptr) Refresh();
+}
+
 void MainFrame::DropFiles(void* handle) {
   HDROP drop = static_cast<HDROP>(handle);
   const std::vector<std::string> paths = DropPaths(drop);
@@ -828,6 +927,9 @@ long long MainFrame::HandleMessage(unsigned message, unsigned long long wparam, 
     case WM_DROPFILES:
       DropFiles(reinterpret_cast<void*>(w));
       return 0;
+    case kQueuedDropMessage:
+      RunQueuedDrop();
+      return 0;
     case WM_CLOSE:
       if (document_ == nullptr || document_->CloseRequested()) ::DestroyWindow(window);
       // The document may have closed or aborted the archive before saying
@@ -838,6 +940,7 @@ long long MainFrame::HandleMessage(unsigned message, unsigned long long wparam, 
       return (document_ == nullptr || document_->CloseRequested()) ? TRUE : FALSE;
     case WM_DESTROY:
       ::KillTimer(window, kToolbarTimer);
+      RevokeDropTarget();
       ::PostQuitMessage(0);
       return 0;
     case WM_NCDESTROY:

@@ -100,7 +100,10 @@ class MainFrame {
 
   // Creates and shows the window with its menu, toolbar, status bar and
   // list. False when a part cannot be made (the list's columns: "column
-  // insert error" is shown first).
+  // insert error" is shown first). The list registers as a drop target for
+  // file lists (copy effect) when the thread has OLE; when that fails
+  // "Failed to register View as a drop target" is shown and the window
+  // still takes file lists dropped the older way (WM_DROPFILES).
   bool Create(MainFrameDocument& document, int show_command);
 
   // Runs the message loop until the window is closed; returns the exit
@@ -137,6 +140,17 @@ class MainFrame {
   void MenuSelect(int id, unsigned flags);
   void DropFiles(void* drop);
   void PasteFromClipboard();
+  void RegisterDropTarget();
+  void RevokeDropTarget();
+
+ public:
+  // A file list the view's drop target took: handed to the document from
+  // the window's own message (the program that dragged it waits until the
+  // drop target returns).
+  void QueueDrop(std::vector<std::string> paths);
+
+ private:
+  void RunQueuedDrop();
 
   MainFrameDocument* document_ = nullptr;
   void* window_ = nullptr;       // HWND of the frame
@@ -147,6 +161,8 @@ class MainFrame {
   std::string status_;           // the last text the engine showed
   bool in_menu_ = false;
   bool white_ = true;
+  void* drop_target_ = nullptr;  // the view's IDropTarget, registered
+  std::vector<std::vector<std::string>> queued_drops_;
 };
 
 // The command prompt of a command: the status-bar text, and after "\n"
