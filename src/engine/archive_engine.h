@@ -119,10 +119,18 @@ struct EngineCore {
   bool creating = false;
   int64_t archive_offset = FULL_STUB_SIZE;  // where the identification record is
 
-  // Removable media: 0 on a fixed disk, 1 for the first removable volume.
-  // Spanning volumes is not built yet; the places that would switch volumes
-  // fail cleanly instead.
+  // Removable media (volumes.h): 0 on a fixed disk, 1 for the first
+  // removable volume, raised by one at each switch to the next disk.
   int32_t volume_number = 0;
+  // Writer: true predicts the end of each disk from its free space; false
+  // (hard mode) writes until the system reports the disk full, and
+  // measures only from the first switch on.
+  bool soft_eom = true;
+  int64_t media_size = 0;       // total bytes of the current disk
+  int64_t media_free = 0;       // bytes the writer may put on this volume; 0: not measured
+  int64_t bytes_on_volume = 0;  // archive bytes written to this volume's file
+  // Reader: the length of the volume file open for reading.
+  int64_t open_file_size = 0;
 
   // Buffers reused for every member; each grows to the largest size asked
   // for and never shrinks.

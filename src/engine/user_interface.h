@@ -84,6 +84,16 @@ class UserInterface {
     return kDialogUnavailable;
   }
 
+  // The disk dialog of removable-media volumes, asking for disk number
+  // disk_number: captioned "Cratex - Disk Full" while an archive is being
+  // written (reading false) and "Cratex - End Of Disk" while one is read.
+  // Returns kIdOk (the disk is in the drive) or kIdCancel, or
+  // kDialogUnavailable when the program has no such dialog (the caller
+  // then asks with a message box of the same text).
+  virtual int AskForDisk(bool reading, int disk_number) {
+    (void)reading, (void)disk_number;
+    return kDialogUnavailable;
+  }
 };
 
 }  // namespace crx

@@ -234,6 +234,19 @@ class FileSystem {
   // The program writes where its user tells it (the builder, crx).
   virtual void AllowAllWrites() {}
 
+  // The emulated machine only: puts disk number disk (1-based; 0 takes the
+  // disk out) into the removable drive letter, as a person changing disks
+  // would, and keeps the choice in the machine's settings. letter 0 means
+  // the machine's only removable drive with disks. Only a program can
+  // change disks this way, so answers files use it; on Windows it fails
+  // with kErrorNotSupported. kErrorInvalidParameter when there is no such
+  // drive or disk (or letter 0 finds none or several).
+  virtual bool InsertDisk(char letter, int disk) {
+    (void)letter, (void)disk;
+    SetLastError(kErrorNotSupported);
+    return false;
+  }
+
   // A call refused by this guard fails with kErrorAccessDenied and writes
   // one line to standard error naming the path and how to allow it.
 

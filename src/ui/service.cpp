@@ -5,6 +5,7 @@
 #include "common/terminal_text.h"
 #include "platform/platform.h"
 #include "ui/console/console_front_end.h"
+#include "ui/disk_dialog.h"
 #include "ui/message_box.h"
 #include "ui/replace_dialog.h"
 #include "ui/setup_info_dialogs.h"
@@ -24,6 +25,10 @@ int UserInterfaceService::SetupInformation(SetupInfo* info) {
   return RunSetupInfoDialog(*front_end_, info);
 }
 
+int UserInterfaceService::AskForDisk(bool reading, int disk_number) {
+  return RunDiskDialog(*front_end_, reading, disk_number);
+}
+
 int TerminalNotices::MessageBox(const std::string& text, const std::string& caption,
                                 uint32_t flags) {
   if ((flags & kMbTypeMask) != kMbOk) return service_.MessageBox(text, caption, flags);
@@ -39,6 +44,8 @@ int TerminalNotices::MessageBox(const std::string& text, const std::string& capt
 
 std::unique_ptr<UserInterfaceService> StartUserInterface(
     Platform& platform, const UserInterfaceOptions& options, std::string* error) {
+  // Answers may change the emulated machine's disks (Insert=N).
+  EnableDiskInsertAnswers();
   std::unique_ptr<FrontEnd> front_end =
       OpenAnswersFrontEnd(platform, options.answers_alternative, options.end, error);
   if (!front_end && !error->empty()) return nullptr;

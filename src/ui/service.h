@@ -23,6 +23,7 @@ class UserInterfaceService : public UserInterface {
                  uint32_t flags) override;
   int ReplaceExistingFile(const std::string& path) override;
   int SetupInformation(SetupInfo* info) override;
+  int AskForDisk(bool reading, int disk_number) override;
   // Shows any dialog model; returns the identifier it closed with. Every
   // dialog the engine does not ask for goes this way (or through the typed
   // helper next to its model, given front_end()).
@@ -50,6 +51,9 @@ class TerminalNotices : public UserInterface {
     return service_.ReplaceExistingFile(path);
   }
   int SetupInformation(SetupInfo* info) override { return service_.SetupInformation(info); }
+  int AskForDisk(bool reading, int disk_number) override {
+    return service_.AskForDisk(reading, disk_number);
+  }
 
   FrontEnd& front_end() { return service_.front_end(); }
 

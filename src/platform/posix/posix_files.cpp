@@ -728,6 +728,27 @@ class PosixFileSystem : public FileSystem {
 
   void AllowAllWrites() override { all_writes_ = true; }
 
+  bool InsertDisk(char letter, int disk) override {
+    MachineDrive* drive = nullptr;
+    int found = 0;
+    for (MachineDrive& d : machine_.MutableSettings().drives) {
+      if (!d.IsEmulatedRemovable()) continue;
+      if (letter == 0 || d.letter == (letter & ~0x20)) {
+        drive = &d;
+        ++found;
+      }
+    }
+    if (found != 1 || disk < 0 || disk > static_cast<int>(drive->media.size())) {
+      return Fail(kErrorInvalidParameter);
+    }
+    drive->current_media = disk;
+    // Later programs on the machine find the disk that is in the drive now,
+    // as after `crxmachine drive insert`.
+    std::string error;
+    if (!machine_.SaveSettings(&error)) return Fail(kErrorWriteFault);
+    return true;
+  }
+
  private:
   bool Resolve(const std::string& path, ResolvedPath* out) {
     uint32_t error = 0;
