@@ -222,6 +222,7 @@ class ArchiveEngine {
   // The name of the last archive this engine closed complete (committed or
   // pending); empty when none was.
   std::string completed_archive() const;
+
   const std::string& archive_path() const { return core_.archive_path; }
 
   // ---- reading --------------------------------------------------------------

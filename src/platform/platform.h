@@ -234,19 +234,6 @@ class FileSystem {
   // The program writes where its user tells it (the builder, crx).
   virtual void AllowAllWrites() {}
 
-  // The emulated machine only: puts disk number disk (1-based; 0 takes the
-  // disk out) into the removable drive letter, as a person changing disks
-  // would, and keeps the choice in the machine's settings. letter 0 means
-  // the machine's only removable drive with disks. Only a program can
-  // change disks this way, so answers files use it; on Windows it fails
-  // with kErrorNotSupported. kErrorInvalidParameter when there is no such
-  // drive or disk (or letter 0 finds none or several).
-  virtual bool InsertDisk(char letter, int disk) {
-    (void)letter, (void)disk;
-    SetLastError(kErrorNotSupported);
-    return false;
-  }
-
   // A call refused by this guard fails with kErrorAccessDenied and writes
   // one line to standard error naming the path and how to allow it.
 
@@ -522,6 +509,23 @@ class Shell {
 };
 
 // ---------------------------------------------------------------------------
+// Removable disks
+
+// The emulated machine's removable drives, whose disks a program may
+// change as a person would (answers files do, since nobody else can).
+// Windows has none: Platform::disks is null there.
+class DiskChanger {
+ public:
+  virtual ~DiskChanger() = default;
+  // Puts disk number disk (1-based; 0 takes the disk out) into the
+  // removable drive letter and keeps the choice in the machine's settings,
+  // as `crxmachine drive insert` does. letter 0 means the machine's only
+  // removable drive with disks. False (kErrorInvalidParameter) when there
+  // is no such drive or disk, or letter 0 finds none or several.
+  virtual bool InsertDisk(char letter, int disk) = 0;
+};
+
+// ---------------------------------------------------------------------------
 // The bundle handed to subsystems. Tests build one from fakes where needed.
 
 struct Platform {
@@ -532,6 +536,8 @@ struct Platform {
   Clock& clock;
   Terminal& terminal;
   Shell& shell;
+  // The emulated machine's disk changes; null on Windows.
+  DiskChanger* disks = nullptr;
 };
 
 // The real platform of the running program: on Windows the Win32 API, on

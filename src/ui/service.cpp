@@ -4,6 +4,7 @@
 
 #include "common/terminal_text.h"
 #include "platform/platform.h"
+#include "ui/answers/disk_insert.h"
 #include "ui/console/console_front_end.h"
 #include "ui/disk_dialog.h"
 #include "ui/message_box.h"
@@ -44,11 +45,12 @@ int TerminalNotices::MessageBox(const std::string& text, const std::string& capt
 
 std::unique_ptr<UserInterfaceService> StartUserInterface(
     Platform& platform, const UserInterfaceOptions& options, std::string* error) {
-  // Answers may change the emulated machine's disks (Insert=N).
-  EnableDiskInsertAnswers();
-  std::unique_ptr<FrontEnd> front_end =
+  std::unique_ptr<FrontEnd> front_end;
+  std::unique_ptr<AnswersFrontEnd> answers =
       OpenAnswersFrontEnd(platform, options.answers_alternative, options.end, error);
-  if (!front_end && !error->empty()) return nullptr;
+  if (!answers && !error->empty()) return nullptr;
+  // Answers may change the emulated machine's disks (Insert=N).
+  if (answers) front_end = std::make_unique<DiskInsertingFrontEnd>(std::move(answers), platform);
   if (!front_end) {
     if (options.terminal_only) {
       front_end = std::make_unique<ConsoleFrontEnd>(platform);

@@ -56,7 +56,6 @@ class ForwardingFileSystem : public FileSystem {
   }
   void AllowWritesBelow(const std::string& f) override { real_.AllowWritesBelow(f); }
   void AllowAllWrites() override { real_.AllowAllWrites(); }
-  bool InsertDisk(char letter, int disk) override { return real_.InsertDisk(letter, disk); }
 
  protected:
   FileSystem& real() { return real_; }

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "engine/user_interface.h"
-#include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
 #include "ui/answers/answers.h"
+#include "ui/answers/disk_insert.h"
 #include "ui/disk_dialog.h"
 #include "ui/fakes.h"
 #include "ui/message_box.h"
@@ -27,19 +27,12 @@ std::vector<AnswerLine> Parse(const std::string& text) {
   return lines;
 }
 
-// Records the disks put in; refuses disk numbers above max, or every one
-// with kErrorNotSupported when supported is false.
-class DiskChanger : public test::ForwardingFileSystem {
+// Records the disks put in; refuses disk numbers above max.
+class DiskChanger : public crx::DiskChanger {
  public:
-  explicit DiskChanger(FileSystem& real) : ForwardingFileSystem(real) {}
   std::vector<std::pair<char, int>> inserted;
-  bool supported = true;
   int max = 3;
   bool InsertDisk(char letter, int disk) override {
-    if (!supported) {
-      SetLastError(kErrorNotSupported);
-      return false;
-    }
     if (disk > max) {
       SetLastError(kErrorInvalidParameter);
       return false;
@@ -48,6 +41,14 @@ class DiskChanger : public test::ForwardingFileSystem {
     return true;
   }
 };
+
+// The test's platform with disk changes recorded (or none, like Windows).
+Platform WithDisks(Platform& real, crx::DiskChanger* disks) {
+  Platform p{real.files, real.registry, real.processes, real.environment,
+             real.clock, real.terminal, real.shell};
+  p.disks = disks;
+  return p;
+}
 
 TEST(DiskDialog, CaptionTextButtonsAndNobodyToAsk) {
   DiskDialog writing(false, 2);
@@ -71,21 +72,18 @@ TEST(DiskDialog, CaptionTextButtonsAndNobodyToAsk) {
 TEST(DiskDialog, AnswersInsertTheDiskBeforePressing) {
   test::TestPlatform tp;
   ASSERT_TRUE(tp.ok()) << tp.Error();
-  Platform& real = tp.Get();
-  DiskChanger disks(real.files);
-  Platform platform{disks,         real.registry, real.processes, real.environment,
-                    real.clock,    real.terminal, real.shell};
-  EnableDiskInsertAnswers();
+  DiskChanger disks;
+  Platform platform = WithDisks(tp.Get(), &disks);
   Ended ended;
-  AnswersFrontEnd answers("a.txt",
-                          Parse("Disk OK Insert=2\n"
-                                "MessageBox OK Insert=a:3\n"
-                                "Disk Cancel\n"
-                                "disk ok\n"),
-                          ended.Handler());
-  answers.set_platform(&platform);
+  auto answers = std::make_unique<AnswersFrontEnd>("a.txt",
+                                                   Parse("Disk OK Insert=2\n"
+                                                         "MessageBox OK Insert=a:3\n"
+                                                         "Disk Cancel\n"
+                                                         "disk ok\n"),
+                                                   ended.Handler());
   // The service's engine call goes through the same dialog.
-  UserInterfaceService service(std::make_unique<AnswersFrontEnd>(std::move(answers)));
+  UserInterfaceService service(
+      std::make_unique<DiskInsertingFrontEnd>(std::move(answers), platform));
   EXPECT_EQ(service.AskForDisk(false, 2), kIdOk);
   EXPECT_EQ(service.MessageBox("DRIVE NOT READY (or disk full)\nRetry or Cancel", "Cratex",
                                kMbOkCancel | kMbTopmost),
@@ -101,13 +99,10 @@ TEST(DiskDialog, AnswersInsertTheDiskBeforePressing) {
 TEST(DiskDialog, InsertThatCannotBeDoneEndsTheProgram) {
   test::TestPlatform tp;
   ASSERT_TRUE(tp.ok()) << tp.Error();
-  Platform& real = tp.Get();
-  DiskChanger disks(real.files);
-  Platform platform{disks,         real.registry, real.processes, real.environment,
-                    real.clock,    real.terminal, real.shell};
+  DiskChanger disks;
   struct Row {
     const char* line;
-    bool supported;
+    bool machine;  // false: a platform without disk changes (Windows)
     const char* expected;
   };
   const Row rows[] = {
@@ -116,31 +111,30 @@ TEST(DiskDialog, InsertThatCannotBeDoneEndsTheProgram) {
       {"Disk OK Insert=4\n", true, "line 1: Insert=4: there is no such disk"},
       {"Disk OK Insert=1\n", false, "only be changed this way on the emulated machine"},
   };
-  EnableDiskInsertAnswers();
   for (const Row& r : rows) {
     SCOPED_TRACE(r.line);
-    disks.supported = r.supported;
+    Platform platform = WithDisks(tp.Get(), r.machine ? &disks : nullptr);
     Ended ended;
-    AnswersFrontEnd answers("a.txt", Parse(r.line), ended.Handler());
-    answers.set_platform(&platform);
+    DiskInsertingFrontEnd front_end(
+        std::make_unique<AnswersFrontEnd>("a.txt", Parse(r.line), ended.Handler()), platform);
     DiskDialog dialog(false, 2);
-    EXPECT_EQ(answers.Show(dialog), kIdCancel) << "the dialog is refused, never pressed";
+    EXPECT_EQ(front_end.Show(dialog), kIdCancel) << "the dialog is refused, never pressed";
     EXPECT_EQ(ended.calls, 1);
+    EXPECT_EQ(ended.code, kAnswersExitCode);
+    EXPECT_EQ(ended.message.rfind("answers file \"a.txt\", line 1: Insert=", 0), 0u)
+        << ended.message;
     EXPECT_NE(ended.message.find(r.expected), std::string::npos) << ended.message;
+    EXPECT_EQ(front_end.answers().Remaining(), 0u);
   }
   EXPECT_TRUE(disks.inserted.empty());
 
-  // A program that did not ask for disk changes refuses the pair like any
-  // field the dialog lacks.
-  SetAnswerInsertHandler(nullptr);
+  // A program that does not change disks refuses the pair like any field
+  // the dialog lacks.
   Ended ended;
   AnswersFrontEnd answers("a.txt", Parse("Disk OK Insert=2\n"), ended.Handler());
-  answers.set_platform(&platform);
   DiskDialog dialog(false, 2);
   answers.Show(dialog);
   EXPECT_NE(ended.message.find("has no field \"Insert\""), std::string::npos) << ended.message;
-  EXPECT_TRUE(disks.inserted.empty());
-  EnableDiskInsertAnswers();
 }
 
 }  // namespace

@@ -31,7 +31,8 @@ class PosixHostPlatform : public HostPlatform {
         clock_(NewPosixClock()),
         terminal_(NewPosixTerminal()),
         shell_(NewPosixShell(*machine_, *registry_, *files_, *environment_)),
-        platform_{*files_, *registry_, *processes_, *environment_, *clock_, *terminal_, *shell_} {
+        platform_{*files_, *registry_, *processes_, *environment_, *clock_, *terminal_, *shell_,
+                  dynamic_cast<DiskChanger*>(files_.get())} {
     std::lock_guard<std::mutex> lock(g_open_mutex);
     previous_ = g_open_machine;
     g_open_machine = machine_.get();

@@ -405,7 +405,7 @@ struct FolderId {
   ino_t ino = 0;
 };
 
-class PosixFileSystem : public FileSystem {
+class PosixFileSystem : public FileSystem, public DiskChanger {
  public:
   explicit PosixFileSystem(Machine& machine) : machine_(machine) {
     std::string lock = machine_.Folder() + "/share.lock";

@@ -195,24 +195,14 @@ void AnswersFrontEnd::Fail(Dialog& dialog, const std::string& message) {
   if (!dialog.Closed()) dialog.Refuse();
 }
 
-namespace {
-AnswerInsertHandler insert_handler = nullptr;
-}  // namespace
-
-void SetAnswerInsertHandler(AnswerInsertHandler handler) { insert_handler = handler; }
-
 int AnswersFrontEnd::Show(Dialog& dialog) {
   if (next_ >= answers_.size()) {
     Fail(dialog, Format("answers file \"%s\": no answer left for the dialog %s",
                         source_.c_str(), Describe(dialog).c_str()));
     return dialog.Result();
   }
-  AnswerLine& line = answers_[next_++];
+  const AnswerLine& line = answers_[next_++];
   std::string error;
-  if (insert_handler && platform_ && !insert_handler(*platform_, &line, &error)) {
-    Fail(dialog, Format("answers file \"%s\", %s", source_.c_str(), error.c_str()));
-    return dialog.Result();
-  }
   if (!ApplyAnswer(line, dialog, &error)) {
     Fail(dialog, Format("answers file \"%s\", %s", source_.c_str(), error.c_str()));
   }
@@ -307,9 +297,7 @@ std::unique_ptr<AnswersFrontEnd> OpenAnswersFrontEnd(Platform& platform,
       std::exit(code);
     };
   }
-  auto front_end = std::make_unique<AnswersFrontEnd>(path, std::move(answers), std::move(end));
-  front_end->set_platform(&platform);
-  return front_end;
+  return std::make_unique<AnswersFrontEnd>(path, std::move(answers), std::move(end));
 }
 
 }  // namespace crx::ui

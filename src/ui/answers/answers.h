@@ -62,21 +62,6 @@ bool ApplyAnswer(const AnswerLine& line, Dialog& dialog, std::string* error);
 bool ReadAnswersFile(Platform& platform, const std::string& path,
                      std::string* text, std::string* error);
 
-// Answer lines may carry the pair Insert=N (or Insert=X:N): before the
-// button is pressed, disk N is put into the emulated machine's removable
-// drive (X:, or its only removable drive with disks), as `crxmachine drive
-// insert` does, because nothing but a program can change the disks of the
-// emulated machine. The pair belongs to the line, not to the dialog, so it
-// may stand on any answer (the disk dialog "Disk" and the volume questions,
-// which are message boxes). The handler lives in its own file so that a
-// program that never changes disks does not link it: the programs that do
-// call EnableDiskInsertAnswers at start-up. Without it, or where the
-// platform cannot change disks (Windows), the pair is refused like any
-// field the dialog does not have.
-using AnswerInsertHandler = bool (*)(Platform& platform, AnswerLine* line, std::string* error);
-void SetAnswerInsertHandler(AnswerInsertHandler handler);
-void EnableDiskInsertAnswers();
-
 class AnswersFrontEnd;
 
 // The answers front-end of a program run with CRX_ANSWERS set: the file it
@@ -97,8 +82,15 @@ class AnswersFrontEnd : public FrontEnd {
   int Show(Dialog& dialog) override;
   // Answers not yet used.
   size_t Remaining() const { return answers_.size() - next_; }
-  // The platform the Insert pairs of the lines act on (none: refused).
-  void set_platform(Platform* platform) { platform_ = platform; }
+  // The line that answers the next dialog (null when none is left), for a
+  // front-end that acts on it first (DiskInsertingFrontEnd).
+  AnswerLine* NextLine() { return next_ < answers_.size() ? &answers_[next_] : nullptr; }
+  // Ends the run as an answer that does not fit does; when the handler
+  // returns (tests), the dialog is refused and the line is used up.
+  void EndRun(Dialog& dialog, const std::string& message) {
+    ++next_;
+    Fail(dialog, "answers file \"" + source_ + "\", " + message);
+  }
 
  private:
   void Fail(Dialog& dialog, const std::string& message);
@@ -107,7 +99,6 @@ class AnswersFrontEnd : public FrontEnd {
   std::vector<AnswerLine> answers_;
   size_t next_ = 0;
   EndProgram end_;
-  Platform* platform_ = nullptr;
 };
 
 // Passes each dialog to another front-end and appends the answer it got to

@@ -1,10 +1,9 @@
-// The Insert=N pair of answer lines: puts a disk into the emulated
-// machine's removable drive before the answer's button is pressed.
+#include "ui/answers/disk_insert.h"
+
 #include <cstdlib>
 
 #include "common/format.h"
 #include "platform/platform.h"
-#include "ui/answers/answers.h"
 #include "ui/dialog.h"
 
 namespace crx::ui {
@@ -29,11 +28,13 @@ bool ParseInsert(const std::string& value, char* letter, int* disk) {
   return true;
 }
 
+// Carries out and removes the Insert pair of line, if any. False with
+// *error when it cannot be done.
 bool InsertFromAnswer(Platform& platform, AnswerLine* line, std::string* error) {
   for (size_t i = 0; i < line->fields.size(); ++i) {
     if (!SameName(line->fields[i].first, "Insert")) continue;
     const std::string value = line->fields[i].second;
-    line->fields.erase(line->fields.begin() + static_cast<long>(i));
+    line->fields.erase(line->fields.begin() + static_cast<std::ptrdiff_t>(i));
     char letter = 0;
     int disk = 0;
     if (!ParseInsert(value, &letter, &disk)) {
@@ -41,15 +42,16 @@ bool InsertFromAnswer(Platform& platform, AnswerLine* line, std::string* error) 
                       line->line_number, value.c_str());
       return false;
     }
-    if (!platform.files.InsertDisk(letter, disk)) {
-      const uint32_t code = LastError();
-      *error = code == kErrorNotSupported
-                   ? Format("line %d: Insert=%s: disks can only be changed this way on the "
-                            "emulated machine",
-                            line->line_number, value.c_str())
-                   : Format("line %d: Insert=%s: there is no such disk (or no single "
-                            "removable drive with disks; name it as Insert=A:%d)",
-                            line->line_number, value.c_str(), disk);
+    if (!platform.disks) {
+      *error = Format("line %d: Insert=%s: disks can only be changed this way on the emulated "
+                      "machine",
+                      line->line_number, value.c_str());
+      return false;
+    }
+    if (!platform.disks->InsertDisk(letter, disk)) {
+      *error = Format("line %d: Insert=%s: there is no such disk (or no single removable drive "
+                      "with disks; name it as Insert=A:%d)",
+                      line->line_number, value.c_str(), disk);
       return false;
     }
     return true;
@@ -59,6 +61,15 @@ bool InsertFromAnswer(Platform& platform, AnswerLine* line, std::string* error) 
 
 }  // namespace
 
-void EnableDiskInsertAnswers() { SetAnswerInsertHandler(&InsertFromAnswer); }
+int DiskInsertingFrontEnd::Show(Dialog& dialog) {
+  if (AnswerLine* line = answers_->NextLine()) {
+    std::string error;
+    if (!InsertFromAnswer(platform_, line, &error)) {
+      answers_->EndRun(dialog, error);
+      return dialog.Result();
+    }
+  }
+  return answers_->Show(dialog);
+}
 
 }  // namespace crx::ui
