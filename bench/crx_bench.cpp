@@ -8,7 +8,7 @@
 // sets the budget (default 150).
 //
 // The steps, each timed as the best of three rounds, with its output
-// removed before every round:
+// moved aside and the disk written before every round (SetAside):
 //   cratex create    ArchiveEngine "+Z": CreateArchive, AddDirectory of a
 //                    staged copy of the corpus, CloseArchive, on a fresh
 //                    emulated machine; once with every core, once with
@@ -191,6 +191,28 @@ int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
 
 void RemoveTree(const std::string& path) {
   nftw(path.c_str(), RemoveEntry, 32, FTW_DEPTH | FTW_PHYS);
+}
+
+// Where SetAside moves earlier outputs; emptied with the work folder.
+std::string g_trash;
+
+// Makes way for a timed step's output: what an earlier round left there is
+// moved into the trash folder rather than deleted, and everything written
+// so far goes to the disk. Each step then starts from the same state: a
+// file system that deleted many files moments ago allocates new ones more
+// slowly (some skip recently freed inodes one by one), and the write-back
+// of the step before would otherwise run during this one.
+void MoveAside(const std::string& path) {
+  static unsigned counter = 0;
+  if (g_trash.empty() || ::access(path.c_str(), F_OK) != 0) return;
+  mkdir(g_trash.c_str(), 0755);
+  std::string to = g_trash + "/" + std::to_string(++counter);
+  if (::rename(path.c_str(), to.c_str()) != 0) RemoveTree(path);
+}
+
+void SetAside(const std::string& path) {
+  MoveAside(path);
+  ::sync();
 }
 
 bool MakeFolders(const std::string& path) {
@@ -747,6 +769,7 @@ int main(int argc, char** argv) {
   }
   const std::string work = buf.data();
   g_peak_file = work + "/peak.txt";
+  g_trash = work + "/trash";
   const std::string stub = work + "/stub.dat";
   const std::string archive = work + "/corpus.exe";
   const std::string crx_out = work + "/crx_out";
@@ -866,22 +889,22 @@ int main(int argc, char** argv) {
     std::printf("round %d of %d...\n", round, kRounds);
     std::fflush(stdout);
 
-    ::remove(archive.c_str());
+    SetAside(archive);
     ChildResult c = InChild([&] { return CratexCreate(&corpus, staged_dir, archive, nullptr); });
     create.Record(c.ok, c.seconds, c.peak_kb, c.start_kb);
-    ::remove(archive_one.c_str());
+    SetAside(archive_one);
     ChildResult one = InChild([&] { return CratexCreate(&corpus, staged_dir, archive_one, "1"); });
     create_one.Record(one.ok, one.seconds, one.peak_kb, one.start_kb);
     // Any number of jobs must give the same archive.
     if (c.ok && one.ok && !SameContent(archive, archive_one)) same_bytes = false;
 
     if (have_tar) {
-      ::remove(tar_file.c_str());
+      SetAside(tar_file);
       ChildResult t = ShellInChild("tar -cf - -C " + Quoted(staged_dir) + " . | gzip -6 > " +
                                    Quoted(tar_file));
       tar_gzip.Record(t.ok, t.seconds, t.peak_kb, t.start_kb);
       if (t.ok) {
-        RemoveTree(tar_out);
+        SetAside(tar_out);
         MakeFolders(tar_out);
         ChildResult x = ShellInChild("tar -xzf " + Quoted(tar_file) + " -C " + Quoted(tar_out));
         tar_x.Record(x.ok, x.seconds, x.peak_kb, x.start_kb);
@@ -889,7 +912,7 @@ int main(int argc, char** argv) {
     }
 
     if (create.ok) {
-      RemoveTree(crx_out);
+      SetAside(crx_out);
       MakeFolders(crx_out);
       // A program of its own, as tar is: its time includes starting it, and
       // its peak memory is its own.
@@ -898,29 +921,31 @@ int main(int argc, char** argv) {
     }
 
     if (have_stub) {
-      RemoveTree(stub_out);
+      SetAside(stub_out);
       ChildResult x = ProgramInChild({setup_archive, "/sms:silent"});
       stub_x.Record(x.ok, x.seconds, x.peak_kb, x.start_kb);
     }
 
     if (have_nsis) {
-      ::remove(nsis_file.c_str());
+      SetAside(nsis_file);
       ChildResult n = ShellInChild("makensis -V1 " + Quoted(nsis_script) + " >/dev/null");
       nsis.Record(n.ok, n.seconds, n.peak_kb, n.start_kb);
     }
 
     if (have_gzip) {
-      for (const std::string& out : gz_outputs) ::remove(out.c_str());
+      for (const std::string& out : gz_outputs) MoveAside(out);
+      ::sync();
       double start = Now();
       bool ok = RunBatched({"gzip", "-6", "-k"}, gz_inputs);
       gzip.Record(ok, Now() - start);
 
       if (ok) {
-        RemoveTree(gunzip_dir);
+        SetAside(gunzip_dir);
         bool staged = true;
         for (size_t i = 0; i < gz_outputs.size() && staged; ++i) {
           staged = CopyHostFile(gz_outputs[i], gunzip_inputs[i]);
         }
+        ::sync();
         start = Now();
         ok = staged && RunBatched({"gzip", "-d", "-k"}, gunzip_inputs);
         gunzip.Record(ok, Now() - start);
@@ -928,14 +953,14 @@ int main(int argc, char** argv) {
     }
 
     if (have_zip) {
-      ::remove(zip_file.c_str());
+      SetAside(zip_file);
       double start = Now();
       int code = Run({"zip", "-6", "-q", zip_file, "-@"}, "/", zip_list);
       zip.Record(code == 0, Now() - start);
       if (code != 0) std::fprintf(stderr, "crx_bench: zip exited with %d\n", code);
 
       if (code == 0 && have_unzip) {
-        RemoveTree(unzip_out);
+        SetAside(unzip_out);
         start = Now();
         code = Run({"unzip", "-q", zip_file, "-d", unzip_out}, std::string());
         unzip.Record(code == 0, Now() - start);
