@@ -1020,12 +1020,11 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     }
     struct stat st;
     const AtName at = At(p);
-    if (no_follow && p.exists && ::fstatat(at.dir, at.name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISLNK(st.st_mode)) {
+    if (no_follow && p.exists && LeafStat(p, &st) && S_ISLNK(st.st_mode)) {
       Fail(kErrorCantAccessFile);
       return nullptr;
     }
-    bool exists = p.exists && ::fstatat(at.dir, at.name, &st, 0) == 0;
+    bool exists = p.exists && TargetStat(p, &st);
     if (exists) {
       if (S_ISDIR(st.st_mode)) {
         Fail(kErrorAccessDenied);
