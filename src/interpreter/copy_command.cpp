@@ -81,14 +81,14 @@ uint32_t ProbeForWriting(FileSystem& files, const std::string& path) {
   return probe ? 0 : LastError();
 }
 
-// Copies source (already open for reading) to destination, keeping the
-// source's last-write time and its read-only, hidden and system attributes,
-// as CopyFile does. A destination that does not exist is written in place
-// (a failed attempt deletes what it wrote). One that exists is either its
-// old self or the complete new file, never a part: the data goes to a new
-// file beside it, which then replaces it. Returns 0, or the Win32 error that
-// stopped it; nothing of the attempt is left behind.
-uint32_t CopyOver(FileSystem& files, uint32_t process_id, File& source,
+// Copies source (open for reading, at its start) to destination, keeping
+// the source's last-write time and its read-only, hidden and system
+// attributes, as CopyFile does. A destination that does not exist is
+// written in place (a failed attempt deletes what it wrote). One that
+// exists is either its old self or the complete new file, never a part: the
+// data goes to a new file beside it, which then replaces it. Returns 0, or
+// the Win32 error that stopped it; nothing of the attempt is left behind.
+uint32_t CopyOver(FileSystem& files, Processes& processes, File& source,
                   uint32_t source_attributes, const FileTime* source_time,
                   const std::string& destination, bool existed) {
   // A destination that another program holds open (a library in use) is
@@ -110,6 +110,7 @@ uint32_t CopyOver(FileSystem& files, uint32_t process_id, File& source,
       return LastError();
     }
   }
+  const uint32_t process_id = out ? 0 : processes.CurrentProcessId();
   for (unsigned n = 0; n < 100 && !out; ++n) {
     target = Format("%s.%x-%u.new", destination.c_str(), process_id, n);
     out = files.Open(target, kAccessWrite, kShareNone, Disposition::kCreateNew);
@@ -124,7 +125,6 @@ uint32_t CopyOver(FileSystem& files, uint32_t process_id, File& source,
     RemoveTemporary(files, target);
     return error;
   };
-  if (!source.Seek(0, SeekFrom::kBegin, nullptr)) return fail(LastError());
   if (!CopyFileData(source, *out)) return fail(LastError());
   // No flush to the disk: like the system's own file copy, the data is
   // handed to the system's cache, and a write the system refuses has failed
@@ -482,13 +482,13 @@ bool ScriptInterpreter::CmdCopy() {
   uint32_t source_attributes = platform.files.GetAttributes(source);
   if (source_attributes == kInvalidAttributes) source_attributes = 0;
   auto copy = [&]() {
-    return CopyOver(platform.files, platform.processes.CurrentProcessId(), *in, source_attributes,
+    return CopyOver(platform.files, platform.processes, *in, source_attributes,
                     source_time_known ? &source_time : nullptr, destination, destination_exists);
   };
   uint32_t error = copy();
   if (error == kErrorPathNotFound && folder_known) {
     copy_folder = CreateFolders(folder) ? folder : std::string();
-    error = copy();
+    error = in->Seek(0, SeekFrom::kBegin, nullptr) ? copy() : LastError();
   }
   in.reset();
   if (error == 0) {
