@@ -242,6 +242,9 @@ constexpr size_t kLongHostPath = PATH_MAX - 256;
 // More names than this in the lookup cache empty it.
 constexpr size_t kMaxCachedNames = 1u << 18;
 
+// More open folders than this kept for lookups close them all.
+constexpr size_t kMaxOpenFolders = 64;
+
 FolderStamp StampOf(const struct stat& st) {
   FolderStamp f;
   f.dev = st.st_dev;
@@ -299,8 +302,8 @@ std::string ResolvedPath::Sibling(const std::string& name) const {
 // case-insensitive match from the folder's cached names (read again when
 // the folder changed), else an 8.3 alias. `last`, when given, receives the
 // folder's stamp when the cache was consulted.
-bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
-                        std::string* actual) const {
+bool Machine::FindEntry(int dir_fd, const struct stat* dir_st, const std::string& name,
+                        ResolvedPath* last, std::string* actual) const {
   struct stat st;
   if (::fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     *actual = name;
@@ -311,7 +314,11 @@ bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
     return true;
   }
   if (errno != ENOENT) return false;  // no search permission, say
-  if (::fstat(dir_fd, &st) != 0) return false;
+  if (dir_st) {
+    st = *dir_st;
+  } else if (::fstat(dir_fd, &st) != 0) {
+    return false;
+  }
   FolderStamp stamp = StampOf(st);
   if (last) {
     last->stamp = stamp;
@@ -379,6 +386,29 @@ bool Machine::FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
     }
   }
   return found;
+}
+
+std::shared_ptr<const HostFolder> Machine::OpenFolderAt(const std::string& path,
+                                                        struct stat* st) const {
+  if (::stat(path.c_str(), st) != 0 || !S_ISDIR(st->st_mode)) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    auto it = open_folders_.find(path);
+    if (it != open_folders_.end()) {
+      if (it->second.dev == st->st_dev && it->second.ino == st->st_ino) return it->second.folder;
+      open_folders_.erase(it);  // another folder is there now
+    }
+  }
+  // The handle's own stat names the folder kept: the path may have
+  // changed between the stat above and the open.
+  int fd = ::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  auto folder = std::make_shared<const HostFolder>(fd);
+  if (::fstat(fd, st) != 0) return nullptr;
+  std::lock_guard<std::mutex> lock(cache_mutex_);
+  if (open_folders_.size() >= kMaxOpenFolders) open_folders_.clear();
+  open_folders_[path] = OpenFolder{folder, st->st_dev, st->st_ino};
+  return folder;
 }
 
 bool Machine::StampFolder(ResolvedPath* p) const {
@@ -829,18 +859,24 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     return true;
   }
   std::string host = root == "/" ? "" : root;
+  // Usually every folder on the way exists in the spelling given: then the
+  // folder's kept handle (or one open of the whole folder path, links
+  // followed as below) stands for the walk. Any failure walks element by
+  // element from the root, which finds other spellings and says what is
+  // missing.
+  std::shared_ptr<const HostFolder> kept;  // the handle dir_fd belongs to, if not this call
+  struct stat kept_st;
   int dir_fd = -1;
   size_t first = 0;
-  if (elements.size() > 1) {
-    // Usually every folder on the way exists in the spelling given: then
-    // one open of the whole folder path (links followed, as below) stands
-    // for the walk. Any failure walks element by element from the root,
-    // which finds other spellings and says what is missing.
+  {
     std::string parent = host;
     for (size_t i = 0; i + 1 < elements.size(); ++i) parent += "/" + elements[i];
-    dir_fd = parent.size() < kLongHostPath
-                 ? ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)
-                 : OpenInSteps(root, elements, elements.size() - 1);
+    if (parent.size() < kLongHostPath) {
+      kept = OpenFolderAt(parent.empty() ? root : parent, &kept_st);
+      if (kept) dir_fd = kept->fd();
+    } else {
+      dir_fd = OpenInSteps(root, elements, elements.size() - 1);
+    }
     if (dir_fd >= 0) {
       host = std::move(parent);
       first = elements.size() - 1;
@@ -868,7 +904,9 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
         continue;
       }
     }
-    if (all_found && FindEntry(dir_fd, element, last ? out : nullptr, &actual)) {
+    // Only the last element is looked up in a kept folder.
+    const struct stat* dir_st = kept ? &kept_st : nullptr;
+    if (all_found && FindEntry(dir_fd, dir_st, element, last ? out : nullptr, &actual)) {
       host += "/" + actual;
       if (last) {
         out->parent_exists = true;
@@ -895,13 +933,13 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   }
   out->host = host;
   if (out->parent_exists) {
-    out->folder = std::make_shared<HostFolder>(dir_fd);
+    out->folder = kept ? kept : std::make_shared<HostFolder>(dir_fd);
     dir_fd = -1;
     out->at = out->Sibling(out->leaf);
   } else {
     out->at = host;
   }
-  if (dir_fd >= 0) ::close(dir_fd);
+  if (dir_fd >= 0 && !kept) ::close(dir_fd);
   return true;
 }
 

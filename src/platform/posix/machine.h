@@ -177,11 +177,14 @@ class Machine {
   // the spelling given. False with a Win32 error code in *error when the
   // path cannot name anything on this machine (no such drive, no disk in
   // the drive, an invalid character).
-  // Costs one open when every folder on the way exists in the spelling
-  // given; else one lookup per element: each folder is opened relative to
-  // the one before, the exact spelling is tried first, and a folder's names
-  // are read only on a miss and then kept (see NoteAdded) until the folder
-  // changes.
+  // Costs one stat of the folder path and one of the last element when
+  // every folder on the way exists in the spelling given: the folder's open
+  // handle is kept and used again while a stat of its path finds the same
+  // folder (so a folder renamed, deleted or replaced by anyone is opened
+  // afresh). Else one lookup per element: each folder is opened relative
+  // to the one before, the exact spelling is tried first, and a folder's
+  // names are read only on a miss and then kept (see NoteAdded) until the
+  // folder changes.
   bool Resolve(const std::string& path, ResolvedPath* out, uint32_t* error) const;
   // Keeping the lookup cache current when this process changes a folder:
   // StampFolder takes the stamp of p's folder (call it just before the
@@ -230,8 +233,12 @@ class Machine {
     std::map<std::string, std::string> names;
     bool case_twins = false;  // some names differ only in case
   };
-  bool FindEntry(int dir_fd, const std::string& name, ResolvedPath* last,
-                 std::string* actual) const;
+  bool FindEntry(int dir_fd, const struct stat* dir_st, const std::string& name,
+                 ResolvedPath* last, std::string* actual) const;
+  // The open folder at a host path (links followed) and its stat; nullptr
+  // when there is none. Kept open for the next lookup (see Resolve).
+  std::shared_ptr<const HostFolder> OpenFolderAt(const std::string& path,
+                                                 struct stat* st) const;
 
   std::string folder_;
   bool is_new_ = false;
@@ -241,6 +248,12 @@ class Machine {
   mutable std::map<std::pair<dev_t, ino_t>, FolderNames> cache_;
   mutable size_t cached_names_ = 0;
   mutable size_t folder_reads_ = 0;
+  struct OpenFolder {
+    std::shared_ptr<const HostFolder> folder;
+    dev_t dev = 0;
+    ino_t ino = 0;
+  };
+  mutable std::map<std::string, OpenFolder> open_folders_;  // by host path
 };
 
 // Writes the values a Windows installation has that programs read (shell
