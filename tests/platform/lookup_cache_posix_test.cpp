@@ -184,5 +184,45 @@ TEST_F(LookupCacheTest, CopiesKeepDataTimeAndAttributes) {
   EXPECT_EQ(kAttrArchive, files_->GetAttributes("C:\\Dir\\masked"));
 }
 
+// The folders lookups keep open follow what other processes do to the
+// paths: a folder renamed away, one above it renamed, one deleted, each
+// with another folder of the same name put in its place.
+TEST_F(LookupCacheTest, KeptFoldersFollowChangesMadeByOthers) {
+  auto read_host = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  const std::string dir = folder_ + "/machine/drive_c/Dir";
+  ASSERT_TRUE(files_->CreateFolder("C:\\Dir\\Sub"));
+  ASSERT_TRUE(WriteNew("C:\\Dir\\Sub\\a.txt", "old"));
+  ASSERT_EQ("a.txt", Found("C:\\Dir\\Sub\\a.txt"));
+
+  // The folder itself renamed by someone else, a new one made there.
+  ASSERT_EQ(0, ::rename((dir + "/Sub").c_str(), (dir + "/Away").c_str()));
+  ASSERT_EQ(0, ::mkdir((dir + "/Sub").c_str(), 0755));
+  std::ofstream(dir + "/Sub/b.txt") << "new";
+  EXPECT_EQ("", Found("C:\\Dir\\Sub\\a.txt"));
+  EXPECT_EQ("b.txt", Found("C:\\Dir\\Sub\\B.TXT"));
+  ASSERT_TRUE(WriteNew("C:\\Dir\\Sub\\c.txt", "third"));
+  EXPECT_EQ("third", read_host(dir + "/Sub/c.txt"));
+  EXPECT_NE(0, ::access((dir + "/Away/c.txt").c_str(), F_OK));
+
+  // A folder above it renamed: the old path leads to the new folders.
+  ASSERT_EQ(0, ::rename(dir.c_str(), (dir + "2").c_str()));
+  ASSERT_EQ(0, ::mkdir(dir.c_str(), 0755));
+  ASSERT_EQ(0, ::mkdir((dir + "/Sub").c_str(), 0755));
+  EXPECT_EQ("", Found("C:\\Dir\\Sub\\b.txt"));
+  ASSERT_TRUE(WriteNew("C:\\Dir\\Sub\\b.txt", "fourth"));
+  EXPECT_EQ("fourth", read_host(dir + "/Sub/b.txt"));
+  EXPECT_EQ("new", read_host(dir + "2/Sub/b.txt"));
+
+  // Deleted: nothing can be made in it, and the error says the path is gone.
+  ASSERT_EQ(0, ::unlink((dir + "/Sub/b.txt").c_str()));
+  ASSERT_EQ(0, ::rmdir((dir + "/Sub").c_str()));
+  EXPECT_FALSE(WriteNew("C:\\Dir\\Sub\\d.txt", "lost"));
+  EXPECT_EQ(kErrorPathNotFound, LastError());
+  EXPECT_EQ(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\b.txt"));
+}
+
 }  // namespace
 }  // namespace crx
