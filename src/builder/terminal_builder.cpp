@@ -110,6 +110,8 @@ class Loop {
     } else if (word == "paste") {
       std::vector<std::string> paths = Paths(rest);
       if (paths.empty()) ReadPathList(&paths);
+      host_.Preset(std::move(paths));
+      paths = host_.TakeAll();
       if (Refused(DocCommand::kPaste, !paths.empty())) return;
       Added(doc_.Paste(paths));
     } else if (word == "options" || word == "option") {
@@ -265,8 +267,9 @@ void TerminalHost::ShowBrowser(const std::string& path) {
 }
 
 int RunTerminalBuilder(Platform& platform, UserInterface& ui, ui::FrontEnd& front_end,
-                       bool unattended) {
+                       bool unattended, PathTranslator translate) {
   TerminalHost host(platform, ui, front_end, unattended);
+  host.set_translator(std::move(translate));
   CCratexDoc doc(host);
   Loop loop(platform, host, doc);
   const int status = loop.Run();

@@ -23,17 +23,24 @@
 #ifndef CRX_BUILDER_TERMINAL_BUILDER_H
 #define CRX_BUILDER_TERMINAL_BUILDER_H
 
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "builder/document.h"
 
 namespace crx::builder {
 
+// Turns a path typed after a command into the machine's path (on Linux a
+// host path becomes the emulated machine's); null: taken as typed.
+using PathTranslator = std::function<std::string(const std::string&)>;
+
 // Runs the command loop on the platform's terminal; dialogs go to
 // front_end, messages to ui. Returns the exit status: 0 after quit, 1 when
 // input ended with an archive open.
 int RunTerminalBuilder(Platform& platform, UserInterface& ui, ui::FrontEnd& front_end,
-                       bool unattended);
+                       bool unattended, PathTranslator translate = nullptr);
 
 // The document host of the terminal: choosers take a path given on the
 // command line before asking, the archive browser is the terminal's, and
@@ -44,7 +51,19 @@ class TerminalHost : public DocumentHost {
       : DocumentHost(platform, ui, front_end), unattended_(unattended) {}
 
   // The paths the next chooser takes without asking (empty: it asks).
-  void Preset(std::vector<std::string> paths) { preset_ = std::move(paths); }
+  void Preset(std::vector<std::string> paths) {
+    if (translate_) {
+      for (std::string& path : paths) path = translate_(path);
+    }
+    preset_ = std::move(paths);
+  }
+  void set_translator(PathTranslator translate) { translate_ = std::move(translate); }
+  // The preset paths, taken out.
+  std::vector<std::string> TakeAll() {
+    std::vector<std::string> paths = std::move(preset_);
+    preset_.clear();
+    return paths;
+  }
 
   bool ChooseSaveFile(const std::string& title, const std::string& filter,
                       const std::string& default_extension, std::string* path) override;
@@ -61,6 +80,7 @@ class TerminalHost : public DocumentHost {
 
   bool unattended_;
   std::vector<std::string> preset_;
+  PathTranslator translate_;
 };
 
 }  // namespace crx::builder

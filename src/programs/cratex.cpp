@@ -206,7 +206,7 @@ int Main(int argc, char** argv) {
     // without one there is nobody to drive it.
     if (platform.terminal.IsInteractive()) {
       return builder::RunTerminalBuilder(platform, shown, service->front_end(),
-                                         has_answers || has_record);
+                                         has_answers || has_record, MachinePath);
     }
     std::fputs(kUsage, stderr);
     return kExitUsage;

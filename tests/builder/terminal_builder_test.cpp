@@ -21,6 +21,9 @@
 #include "engine/format.h"
 #include "engine/logs.h"
 #include "engine/user_interface.h"
+#ifndef _WIN32
+#include "platform/posix/host_paths.h"
+#endif
 #include "support/file_helpers.h"
 #include "support/test_platform.h"
 #include "ui/console/console_front_end.h"
@@ -231,6 +234,9 @@ TEST_F(TerminalBuilderTest, TheProgramBuildsAnArchiveOnATerminalAndRefusesWithou
                                 "new " + archive + "\n"
                                 "add-folder " + dir_ + "\\in\n"
                                 "y\n"
+                                // A host path is the machine's file.
+                                "add-files \"" + WindowsToHostPath(dir_ + "\\three file.txt") +
+                                    "\"\n"
                                 "list\n"
                                 "save\n"
                                 "quit\n",
@@ -239,7 +245,7 @@ TEST_F(TerminalBuilderTest, TheProgramBuildsAnArchiveOnATerminalAndRefusesWithou
   EXPECT_NE(output.find("About to add a folder and all its subfolders"), std::string::npos)
       << output;
   std::vector<MemberEntry> members = ReadBack(archive);
-  ASSERT_EQ(members.size(), 2u) << output;
+  ASSERT_EQ(members.size(), 3u) << output;
 
   output.clear();
   EXPECT_EQ(RunProgram(false, "new " + dir_ + "\\pipe.exe\nquit\n", &output), 2);
