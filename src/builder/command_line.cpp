@@ -10,12 +10,48 @@ namespace crx::builder {
 bool VerifyArchive(ArchiveEngine& engine, UserInterface& ui, const std::string& archive_path,
                    const std::string& caption) {
   if (archive_path.empty()) return true;
+  // An archive on several removable disks is read from its first disk on,
+  // and the last one is in the drive now.
+  const bool volumes = engine.completed_volumes() >= 2;
+  if (volumes) {
+    if (ui.MessageBox("VERIFY ARCHIVE...\n\nThis is a multi-volume archive.\nPlease insert the "
+                      "1st volume so verification can begin.\n(Click cancel to skip "
+                      "verification.)",
+                      caption, kMbOkCancel) != kIdOk) {
+      return true;
+    }
+    engine.platform().clock.Sleep(1000);
+  }
   const bool verify_was_on = engine.options().verify;
   engine.SetOptions("+V");
-  const bool ok = engine.ExtractArchive(archive_path, nullptr, std::string());
-  engine.CloseArchive();
+  bool ok = false;
+  for (;;) {
+    ok = engine.ExtractArchive(archive_path, nullptr, std::string());
+    const bool opened = !engine.open_failed();
+    engine.CloseArchive();
+    if (ok || !volumes || opened) break;
+    // The first volume could not be opened: the disk in the drive is not
+    // the one, or the drive has none.
+    FileSystem& files = engine.platform().files;
+    const bool not_ready =
+        files.GetAttributes(archive_path) == kInvalidAttributes && LastError() == kErrorNotReady;
+    const std::string question =
+        not_ready ? std::string("DRIVE NOT READY\nRetry or Cancel Verification")
+                  : Format("CAN'T FIND REQUIRED FILE ON MEDIA...\n'%s'\nRetry or Cancel "
+                           "Verification",
+                           archive_path.c_str());
+    if (ui.MessageBox(question, caption, kMbOkCancel) != kIdOk) {
+      if (!verify_was_on) engine.SetOptions("-V");
+      return false;
+    }
+  }
   if (!verify_was_on) engine.SetOptions("-V");
-  if (!ok) ui.MessageBox("ERROR\nVerification Failed", caption, kMbOk | kMbIconHand);
+  if (!ok) {
+    ui.MessageBox("ERROR\nVerification Failed", caption, kMbOk | kMbIconHand);
+  } else if (volumes) {
+    ui.MessageBox("Multiple Volume Verification Complete", caption,
+                  kMbOk | kMbIconAsterisk | kMbTopmost);
+  }
   return ok;
 }
 

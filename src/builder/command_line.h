@@ -11,13 +11,19 @@
 
 namespace crx::builder {
 
-// Reads the archive engine created at archive_path back and checks every
+// The verification sequence of the builder (script runs, its commands):
+// reads the archive engine created at archive_path back and checks every
 // member; shows "ERROR\nVerification Failed" when that fails. An engine
 // that created no archive (archive_path empty) succeeds at once. The
 // engine's verify option is left as it was.
 //
-// Archives spanning removable volumes are not written yet, so there is no
-// volume to ask for: every archive is verified as a single file.
+// An archive the engine wrote across removable disks (completed_volumes()
+// of 2 or more) asks first for its first disk ("VERIFY ARCHIVE..."; Cancel
+// skips the verification, which then counts as passed), waits a second,
+// and when the first volume cannot be opened asks "DRIVE NOT READY..." or
+// "CAN'T FIND REQUIRED FILE ON MEDIA..." until it can (Cancel: false, no
+// further message); success ends with "Multiple Volume Verification
+// Complete".
 bool VerifyArchive(ArchiveEngine& engine, UserInterface& ui, const std::string& archive_path,
                    const std::string& caption);
 

@@ -222,7 +222,11 @@ class ArchiveEngine {
   // The name of the last archive this engine closed complete (committed or
   // pending); empty when none was.
   std::string completed_archive() const;
-
+  // How many removable volumes the last archive closed complete spans: 0
+  // on a fixed disk, 1 when it fitted on its first disk, 2 or more when
+  // it went on to further disks (verifying it starts from the first).
+  int32_t completed_volumes() const;
+  Platform& platform() { return core_.platform; }
   const std::string& archive_path() const { return core_.archive_path; }
 
   // ---- reading --------------------------------------------------------------

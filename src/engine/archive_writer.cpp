@@ -54,7 +54,10 @@ void ArchiveWriter::Report(const std::string& message) { core_.ReportAndLog(mess
 
 bool ArchiveWriter::WriteArchive(const void* data, size_t size) {
   if (broken_ || core_.archive == nullptr) return false;
-  if (core_.archive->Write(data, size)) return true;
+  if (core_.archive->Write(data, size)) {
+    if (removable_) core_.bytes_on_volume += static_cast<int64_t>(size);
+    return true;
+  }
   Abandon(LastError());
   return false;
 }
@@ -106,6 +109,8 @@ bool ArchiveWriter::CommitPending() {
   const std::string to = pending_target_;
   pending_path_.clear();
   pending_target_.clear();
+  // An archive on removable disks was written under its own name.
+  if (from == to) return true;
   FileSystem& files = core_.platform.files;
   if (files.ReplaceFile(from, to)) return true;
   const uint32_t code = LastError();
@@ -121,21 +126,6 @@ void ArchiveWriter::DiscardPending() {
   core_.platform.files.DeleteFile(pending_path_);
   pending_path_.clear();
   pending_target_.clear();
-}
-
-// ---------------------------------------------------------------------------
-// Removable media
-
-// Writing across removable volumes (a new disk asked for when one is full,
-// continuation files, the free-space bookkeeping of each disk) is not built
-// yet. Until it is, an archive on a removable drive is written exactly like
-// one on a fixed disk: the volume number stays 0, so the counts are patched
-// at close, the member headers and data go out in plain writes, and an
-// archive that does not fit on the disk ends with a write error. This is
-// the one place that set-up belongs in.
-void ArchiveWriter::PrepareRemovableOutput(const std::string& root) {
-  (void)root;
-  core_.volume_number = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -171,6 +161,7 @@ bool ArchiveWriter::Create(const std::string& path) {
   block_count_ = 0;
   created_ = false;
   broken_ = false;
+  volume_failed_ = false;
   write_error_ = 0;
   // What the identification and type records are about to say decides
   // how every member is stored; later option or password changes cannot
@@ -178,22 +169,36 @@ bool ArchiveWriter::Create(const std::string& path) {
   encrypted_ = core_.options.encrypt;
   digest_ = core_.password_digest;
   const std::string root = core_.policy.RootDirectoryFromPath(path);
-  const bool removable =
-      !root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable;
+  removable_ = !root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable;
+  root_ = root;
+  core_.volume_number = 0;
+  volumes_written_ = 0;
+  if (removable_) {
+    ReadVolumeSettings();
+    if (log.ActivityLogOpen() && core_.soft_eom) {
+      int64_t total = 0;
+      int64_t free_space = 0;
+      MeasureDisk(&total, &free_space);
+      log.LogLine("(disk-space-free before archive creation = %d)\n", AsInt(free_space));
+    }
+  }
 
   const std::string stub =
       StubFile(core_.platform.registry, core_.ui, core_.options.minimal_stub);
   // Full paths: the current folder may change before the archive is put
   // in place (a script's "@" line).
   target_ = core_.platform.files.FullPath(path);
+  // Removable disks: the archive is written under its own name (see
+  // PrepareRemovableOutput).
   const std::string temporary =
-      Format("%s.crx-%u.tmp", target_.c_str(), core_.platform.processes.CurrentProcessId());
+      removable_ ? target_
+                 : Format("%s.crx-%u.tmp", target_.c_str(),
+                          core_.platform.processes.CurrentProcessId());
   if (!CopyStub(stub, temporary)) return false;
   temporary_path_ = temporary;
 
   core_.archive_path = path;
-  core_.volume_number = 0;
-  if (removable) PrepareRemovableOutput(root);
+  if (removable_) PrepareRemovableOutput();
 
   if (!OpenArchiveForAppend(path)) {
     DeleteTemporary();
@@ -460,7 +465,15 @@ bool ArchiveWriter::AddFile(const std::string& path, const std::string& name_on_
 
   if (size == 0) {
     file.reset();
+    if (removable_ && !HeaderFits(renamed ? name_on_archive : path)) {
+      core_.ShowStatus("Ready");
+      return false;
+    }
     return WriteEmptyMember(name, modified);
+  }
+  if (removable_) {
+    return AddMemberToVolumes(path, renamed ? name_on_archive : path, name, std::move(file), size,
+                              modified);
   }
 
   // Where this member's record starts: a member that fails part-way is cut
@@ -553,7 +566,8 @@ DeflatePipeline& ArchiveWriter::Pipeline() {
 
 ArchiveWriter::DataResult ArchiveWriter::WriteCompressedData(const std::string& path,
                                                              File& file, MemberHeader* header,
-                                                             int64_t* got) {
+                                                             int64_t* got,
+                                                             std::vector<uint8_t>* collect) {
   // The keystream starts afresh with every member and runs on across its
   // pieces.
   Scrambler scrambler(digest_);
@@ -563,7 +577,11 @@ ArchiveWriter::DataResult ArchiveWriter::WriteCompressedData(const std::string& 
     total += static_cast<int64_t>(size);
     // The compressed size is a signed 32-bit field too.
     if (total > kLargestMember) return false;
-    if (!encrypted_) return WriteArchive(data, size);
+    if (!encrypted_) {
+      if (!collect) return WriteArchive(data, size);
+      collect->insert(collect->end(), data, data + size);
+      return true;
+    }
     size_t scrambled = 0;
     if (!Scrambler::ScrambledSize(size, &scrambled) ||
         !core_.GrowBuffer(&core_.scramble_buffer, scrambled, false) ||
@@ -571,7 +589,10 @@ ArchiveWriter::DataResult ArchiveWriter::WriteCompressedData(const std::string& 
       scramble_failed = true;
       return false;
     }
-    return WriteArchive(core_.scramble_buffer.data(), scrambled);
+    if (!collect) return WriteArchive(core_.scramble_buffer.data(), scrambled);
+    collect->insert(collect->end(), core_.scramble_buffer.data(),
+                    core_.scramble_buffer.data() + scrambled);
+    return true;
   };
   int64_t compressed = 0;
   const DeflateOutcome outcome =
@@ -604,7 +625,8 @@ ArchiveWriter::DataResult ArchiveWriter::WriteCompressedData(const std::string& 
 }
 
 ArchiveWriter::DataResult ArchiveWriter::WriteStoredData(File& file, MemberHeader* header,
-                                                         int64_t* got) {
+                                                         int64_t* got,
+                                                         std::vector<uint8_t>* collect) {
   const int64_t size = header->size;
   const size_t piece = static_cast<size_t>(std::min<int64_t>(size, kStoredPiece));
   if (!core_.GrowBuffer(&core_.data_buffer, piece, true)) {
@@ -622,7 +644,11 @@ ArchiveWriter::DataResult ArchiveWriter::WriteStoredData(File& file, MemberHeade
     size_t n = 0;
     if (!file.Read(data, want, &n) || n == 0) return DataResult::kShortRead;
     adler = adler32(adler, data, static_cast<uInt>(n));
-    if (!WriteArchive(data, n)) return DataResult::kWriteFailed;
+    if (collect) {
+      collect->insert(collect->end(), data, data + n);
+    } else if (!WriteArchive(data, n)) {
+      return DataResult::kWriteFailed;
+    }
     *got += static_cast<int64_t>(n);
     if (*got < size && QuitBetweenPieces()) return DataResult::kQuit;
   }
@@ -772,6 +798,7 @@ bool ArchiveWriter::Close() {
     core_.archive.reset();
     DeleteTemporary();
     core_.creating = false;
+    if (removable_) core_.block_size = engine_block_size_;
     return false;
   }
   log.LogText("(close created archive)\n");
@@ -780,9 +807,10 @@ bool ArchiveWriter::Close() {
   bool ok = true;
   Bytes end;
   AppendEndOfArchive(&end);
-  if (!WriteArchive(end.data(), end.size())) {
+  if (removable_ ? !WriteVolumeEnd(end.data(), end.size()) : !WriteArchive(end.data(), end.size())) {
     const uint32_t code = write_error_;
-    if (!DiskFull()) {
+    // A disk change that failed or was cancelled has told the user already.
+    if (!DiskFull() && !volume_failed_) {
       log.ReportError(Format("Error Closing Archive\nerror number = %d[0x%x]",
                              static_cast<int>(code), code));
       log.LogLine("Error Closing Archive 0x%x[%d]\n", code, static_cast<int>(code));
@@ -825,10 +853,12 @@ bool ArchiveWriter::Close() {
   // engine's destructor) cannot write a second end marker.
   core_.archive.reset();
   core_.creating = false;
+  if (removable_) core_.block_size = engine_block_size_;
   if (!ok) {
     DeleteTemporary();
     return false;
   }
+  volumes_written_ = core_.volume_number;
   pending_path_ = temporary_path_;
   pending_target_ = target_;
   completed_path_ = target_;
@@ -843,6 +873,7 @@ void ArchiveWriter::Abort() {
   core_.log.LogText("(abort created archive)\n");
   core_.archive.reset();
   core_.creating = false;
+  if (removable_) core_.block_size = engine_block_size_;
   // Only the temporary file goes: an archive of the same name from an
   // earlier build stays as it was.
   DeleteTemporary();
@@ -881,6 +912,10 @@ void ArchiveEngine::ClearRecentMembers() {
 }
 
 bool ArchiveEngine::CommitArchive() { return writer_ ? writer_->CommitPending() : true; }
+
+int32_t ArchiveEngine::completed_volumes() const {
+  return writer_ ? writer_->volumes_written() : 0;
+}
 
 std::string ArchiveEngine::completed_archive() const {
   return writer_ ? writer_->completed_path() : std::string();

@@ -100,6 +100,7 @@ class ArchiveWriter {
   void set_defer_replace(bool defer) { defer_replace_ = defer; }
   const std::string& pending_path() const { return pending_path_; }
   const std::string& completed_path() const { return completed_path_; }
+  int32_t volumes_written() const { return volumes_written_; }
   bool CommitPending();
   void DiscardPending();
 
@@ -121,9 +122,11 @@ class ArchiveWriter {
   // stored, read from file in bounded pieces. On success *header holds the
   // sizes and checksum to patch into the record.
   enum class DataResult { kOk, kShortRead, kFailed, kQuit, kWriteFailed };
+  // With collect given, the data goes there instead of onto the archive.
   DataResult WriteCompressedData(const std::string& path, File& file, MemberHeader* header,
-                                 int64_t* got);
-  DataResult WriteStoredData(File& file, MemberHeader* header, int64_t* got);
+                                 int64_t* got, std::vector<uint8_t>* collect = nullptr);
+  DataResult WriteStoredData(File& file, MemberHeader* header, int64_t* got,
+                             std::vector<uint8_t>* collect = nullptr);
   // Between pieces of a member: window messages, and whether to stop.
   bool QuitBetweenPieces();
   DeflatePipeline& Pipeline();
@@ -143,8 +146,48 @@ class ArchiveWriter {
   void ListTree(const std::string& path, Listing* listing, std::vector<std::string>* files);
   bool Walk(const std::string& path, const Listing& listing);
 
-  // ---- Removable media ----------------------------------------------------------
-  void PrepareRemovableOutput(const std::string& root);
+  // ---- Removable media (volume_writer.cpp) ----------------------------------------
+  // An archive on a removable drive is written in blocks onto as many disks
+  // as it needs: the first volume is the archive file, each further disk
+  // holds one continuation file (volumes.h). It is written under its own
+  // name from the start, as its continuations are: a temporary name could
+  // not be renamed once its disk has left the drive.
+  //
+  // BlockSize and SoftEOM from the builder's settings (written with their
+  // defaults when missing).
+  void ReadVolumeSettings();
+  // After the stub copy: volume 1, the block size and the first disk's
+  // room (soft mode), logged.
+  void PrepareRemovableOutput();
+  // Total and free bytes of the archive's drive now; false when the system
+  // cannot tell (both 0).
+  bool MeasureDisk(int64_t* total, int64_t* free_space);
+  // Before a member header of needed_name: true when it fits on this
+  // volume, else the volume is ended with VOLUME_CONTINUATION and the next
+  // disk is asked for. False (the archive broken) when that fails or is
+  // cancelled.
+  bool HeaderFits(const std::string& needed_name);
+  // Writes data in blocks, going on to the next disk at the end of each
+  // (soft or hard); false (the archive broken) on a write error or when a
+  // disk change fails or is cancelled.
+  bool VolumeWrite(const uint8_t* data, size_t length);
+  // The current volume file is closed: asks for the next disk and creates
+  // the continuation file on it, with the retry questions. False when the
+  // user cancels.
+  bool OpenNextVolume();
+  // AddFile on removable media: the member's data is made in memory first
+  // (its sizes and checksum must be in its header, which cannot be patched
+  // once the data has gone on to another disk), then the header and the
+  // data are written.
+  bool AddMemberToVolumes(const std::string& path, const std::string& fit_name,
+                          const std::string& name, std::unique_ptr<File> file, int64_t size,
+                          FileTime modified);
+  // The end marker on removable media (it may have to go on the next disk
+  // in hard mode).
+  bool WriteVolumeEnd(const uint8_t* data, size_t length);
+  // Marks the archive broken after a failed volume step: nothing more is
+  // written and Close deletes what it can.
+  void BreakVolumes();
 
   // One plain write to the archive file. A failure abandons the archive
   // (see Abandon); write_error_ keeps the system's code for the caller's
@@ -173,6 +216,14 @@ class ArchiveWriter {
   std::string pending_target_;   // ... and the name it gets then
   std::string completed_path_;   // the last archive closed complete
   bool defer_replace_ = false;
+  // Removable media: the archive's drive, and the block size the engine
+  // had before this archive chose its own (restored at close and abort).
+  bool removable_ = false;
+  bool volume_failed_ = false;  // a volume step failed and has told the user
+  std::string root_;
+  int32_t engine_block_size_ = kDefaultBlockSize;
+  // Volumes the last archive closed complete spans (0: fixed disk).
+  int32_t volumes_written_ = 0;
   bool created_ = false;         // Create succeeded for the archive being written
   bool broken_ = false;          // a write failed: the archive was abandoned
   uint32_t write_error_ = 0;
