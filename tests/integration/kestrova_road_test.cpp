@@ -19,6 +19,7 @@
 #include "common/winpath.h"
 #include "platform/posix/host_paths.h"
 #include "support/file_helpers.h"
+#include "support/scoped_settings.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -80,10 +81,9 @@ class KestrovaRoadTest : public ::testing::Test {
     // The stub's hand-off folder is TEMP, the interpreter's log folder the
     // system's temporary path (TMP first): one folder for both, as on a
     // Windows machine.
-    had_temp_ = p().environment.Get("TEMP", &saved_temp_);
-    had_tmp_ = p().environment.Get("TMP", &saved_tmp_);
-    ASSERT_TRUE(p().environment.Set("TEMP", At("temp")));
-    ASSERT_TRUE(p().environment.Set("TMP", At("temp")));
+    environment_ = std::make_unique<test::ScopedEnvironment>(p().environment);
+    ASSERT_TRUE(environment_->Set("TEMP", At("temp")));
+    ASSERT_TRUE(environment_->Set("TMP", At("temp")));
     p().environment.Unset("CRX_ANSWERS");
 
     ASSERT_TRUE(p().files.CreateFolder(At("product")));
@@ -104,16 +104,6 @@ class KestrovaRoadTest : public ::testing::Test {
 
   void TearDown() override {
     p().environment.Unset("CRX_ANSWERS");
-    if (had_temp_) {
-      p().environment.Set("TEMP", saved_temp_);
-    } else {
-      p().environment.Unset("TEMP");
-    }
-    if (had_tmp_) {
-      p().environment.Set("TMP", saved_tmp_);
-    } else {
-      p().environment.Unset("TMP");
-    }
   }
 
   Platform& p() { return tp_.Get(); }
@@ -182,10 +172,8 @@ class KestrovaRoadTest : public ::testing::Test {
   }
 
   test::TestPlatform tp_;
-  bool had_temp_ = false;
-  bool had_tmp_ = false;
-  std::string saved_temp_;
-  std::string saved_tmp_;
+  // TEMP and TMP, put back when the test ends.
+  std::unique_ptr<test::ScopedEnvironment> environment_;
   std::string data_;
 };
 

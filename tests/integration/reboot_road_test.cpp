@@ -23,6 +23,7 @@
 #include "common/winpath.h"
 #include "platform/posix/host_paths.h"
 #include "support/file_helpers.h"
+#include "support/scoped_settings.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -43,10 +44,9 @@ class RebootRoadTest : public ::testing::Test {
     // The interpreter's log and TEMP in one folder of the test's own; the
     // programs started here, and by the reboot, inherit it.
     ASSERT_TRUE(p().files.CreateFolder(At("temp")));
-    had_temp_ = p().environment.Get("TEMP", &saved_temp_);
-    had_tmp_ = p().environment.Get("TMP", &saved_tmp_);
-    ASSERT_TRUE(p().environment.Set("TEMP", At("temp")));
-    ASSERT_TRUE(p().environment.Set("TMP", At("temp")));
+    environment_ = std::make_unique<test::ScopedEnvironment>(p().environment);
+    ASSERT_TRUE(environment_->Set("TEMP", At("temp")));
+    ASSERT_TRUE(environment_->Set("TMP", At("temp")));
     p().environment.Unset("CRX_ANSWERS");
     ASSERT_TRUE(p().files.CreateFolder(At("product")));
     ASSERT_TRUE(p().files.CopyFile(HostToWindowsPath(CRX_KESTROVA_PROGRAM),
@@ -55,19 +55,6 @@ class RebootRoadTest : public ::testing::Test {
     ASSERT_EQ(kErrorSuccess,
               p().registry.OpenKey(kHKeyCurrentUser, kShellFolders, RegAccess::kRead, key.Out()));
     ASSERT_EQ(kErrorSuccess, p().registry.GetString(key.Get(), "Startup", &startup_));
-  }
-
-  void TearDown() override {
-    if (had_temp_) {
-      p().environment.Set("TEMP", saved_temp_);
-    } else {
-      p().environment.Unset("TEMP");
-    }
-    if (had_tmp_) {
-      p().environment.Set("TMP", saved_tmp_);
-    } else {
-      p().environment.Unset("TMP");
-    }
   }
 
   Platform& p() { return tp_.Get(); }
@@ -161,10 +148,8 @@ class RebootRoadTest : public ::testing::Test {
 
   test::TestPlatform tp_;
   std::string startup_;
-  bool had_temp_ = false;
-  bool had_tmp_ = false;
-  std::string saved_temp_;
-  std::string saved_tmp_;
+  // TEMP and TMP, put back when the test ends.
+  std::unique_ptr<test::ScopedEnvironment> environment_;
 };
 
 // The restart script: state before the restart line (a variable, an alias,

@@ -9,6 +9,7 @@
 #include "engine/user_interface.h"
 #include "interpreter_fixture.h"
 #include "support/file_helpers.h"
+#include "support/removal_run.h"
 #include "ui/remove_file_dialog.h"
 
 namespace crx::test {
@@ -429,33 +430,16 @@ TEST_F(UninstallCommandsTest, AnInstallationIsRemovedByItsUninstallScript) {
             std::string::npos)
       << script;
 
-  // The window lines in front of `uninstalling` only set the window's look
-  // (the window commands have tests of their own); the removal runs the
-  // script from there on. It runs from outside the installation folder, so
-  // that nothing there is in use (a real removal runs the interpreter copy
-  // in it, which is left to the next start).
-  const size_t from = script.find("\nuninstalling\n");
-  ASSERT_NE(from, std::string::npos);
-  ASSERT_TRUE(WriteWholeFile(P().files, At("removal.txt"), script.substr(from)));
-
-  // The removal is another run, as another process: its log goes to a
-  // temporary folder of its own (the installation's run keeps its log open).
+  // The removal runs the script from `uninstalling` on, from outside the
+  // installation folder, so that nothing there is in use (a real removal
+  // runs the interpreter copy in it, which is left to the next start).
   K().logging = false;
-  Environment& env = P().environment;
-  std::string tmp, temp;
-  const bool had_tmp = env.Get("TMP", &tmp);
-  const bool had_temp = env.Get("TEMP", &temp);
-  ASSERT_TRUE(P().files.CreateFolder(At("removal")));
-  env.Set("TMP", At("removal"));
-  env.Set("TEMP", At("removal"));
-  interp::ScriptInterpreter uninstaller(P(), front_end_, host_);
-  const int exit_code = uninstaller.Run("/sms:" + At("answers.ini") + " removal.txt").exit_code;
-  uninstaller.FlushLog();
-  const std::string log = ReadWholeFile(P().files, At("removal\\Kestrova.log"));
-  had_tmp ? env.Set("TMP", tmp) : env.Unset("TMP");
-  had_temp ? env.Set("TEMP", temp) : env.Unset("TEMP");
-  EXPECT_EQ(exit_code, 0) << log;
-  EXPECT_TRUE(uninstaller.uninstalling);
+  const RemovalRun removal = RunRemoval(P(), front_end_, host_, script, At("removal"),
+                                        "/sms:" + At("answers.ini"));
+  ASSERT_TRUE(removal.started) << script;
+  const std::string& log = removal.log;
+  EXPECT_EQ(removal.exit_code, 0) << log;
+  EXPECT_TRUE(removal.uninstalling);
   EXPECT_FALSE(P().files.Exists(home + "\\shared.dll")) << log;
   EXPECT_EQ(K().SharedRefCount(home + "\\shared.dll"), -1);
   EXPECT_TRUE(P().files.IsFile(common)) << "another product still uses it";
@@ -468,7 +452,7 @@ TEST_F(UninstallCommandsTest, AnInstallationIsRemovedByItsUninstallScript) {
   EXPECT_TRUE(front_end_.shown.empty());
   // The installation folder went last, nothing of it waits for a reboot.
   EXPECT_FALSE(P().files.Exists(home)) << log;
-  EXPECT_FALSE(uninstaller.reboot_needed);
+  EXPECT_FALSE(removal.reboot_needed);
 }
 
 }  // namespace
