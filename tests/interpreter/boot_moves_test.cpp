@@ -5,6 +5,7 @@
 #include "common/format.h"
 #include "common/winpath.h"
 #include "interpreter/copy_fixture.h"
+#include "support/scoped_settings.h"
 
 #ifndef _WIN32
 #include "platform/posix/machine.h"
@@ -146,12 +147,19 @@ TEST_F(BootMovesTest, MachineWithoutBootMovesRefuses) {
   EXPECT_EQ(std::vector<std::string>{"new.dll"}, Names(Scratch()));
 }
 
-// The machine without boot-time moves: wininit.ini and the rename batch.
+#endif
+
+// A system without boot-time moves: wininit.ini and the rename batch. On
+// the emulated machine the machine refuses the moves; under wine the
+// recording shell does, and the test has a Startup folder of its own and
+// puts the system's initialisation file back. Never on a real Windows
+// system.
 class InitFileTest : public BootMovesTest {
  protected:
   void SetUp() override {
     BootMovesTest::SetUp();
-    if (platform_.MachineFolder().empty()) GTEST_SKIP() << "writes the system's wininit.ini";
+    init_file_ = P().environment.WindowsFolder() + "\\wininit.ini";
+#ifndef _WIN32
     std::string error;
     {
       std::unique_ptr<Machine> machine = Machine::Open(platform_.MachineFolder(), &error);
@@ -162,8 +170,23 @@ class InitFileTest : public BootMovesTest {
     host_platform_ = OpenHostPlatform(&error);
     ASSERT_TRUE(host_platform_) << error;
     shell_.ForwardTo(host_platform_->Get().shell);
-    init_file_ = P().environment.WindowsFolder() + "\\wininit.ini";
+#else
+    if (!platform_.UnderWine()) GTEST_SKIP() << "writes the system's wininit.ini";
+    shell_.refuse = true;
+    ASSERT_TRUE(P().files.CreateFolder(At("Startup")));
+    startup_ = std::make_unique<ScopedRegistryString>(
+        P().registry, kHKeyCurrentUser,
+        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Startup");
+    ASSERT_TRUE(startup_->Set(At("Startup")));
+    saved_init_file_ = std::make_unique<ScopedFileContent>(P().files, init_file_);
+#endif
   }
+  void TearDown() override {
+    saved_init_file_.reset();
+    startup_.reset();
+    BootMovesTest::TearDown();
+  }
+  bool Emulated() { return !platform_.MachineFolder().empty(); }
   std::string Short(const std::string& path) {
     std::string out;
     EXPECT_TRUE(P().files.ShortPath(path, &out)) << path;
@@ -186,11 +209,15 @@ class InitFileTest : public BootMovesTest {
 
   std::unique_ptr<HostPlatform> host_platform_;
   std::string init_file_;
+  std::unique_ptr<ScopedRegistryString> startup_;
+  std::unique_ptr<ScopedFileContent> saved_init_file_;
 };
 
 TEST_F(InitFileTest, ReplacementGoesToTheTopOfRenameWithShortNamesAndTheBatchRestoresTheName) {
   Set("APP", "Tool");
-  const std::string folder = "C:\\Program Files\\Long Folder Name";
+  // Under wine a folder of the test's own: nothing is left in the system's.
+  const std::string folder =
+      Emulated() ? "C:\\Program Files\\Long Folder Name" : At("Long Folder Name");
   ASSERT_TRUE(P().files.CreateFolder(folder));
   const std::string destination = folder + "\\LibraryWithLongName.dll";
   Write(destination, "old");
@@ -203,7 +230,11 @@ TEST_F(InitFileTest, ReplacementGoesToTheTopOfRenameWithShortNamesAndTheBatchRes
   EXPECT_EQ("new", Read(copy));
   EXPECT_EQ("old", Read(destination));
   const std::string short_destination = Short(destination);
-  EXPECT_EQ(0u, short_destination.find("C:\\PROGRA~1\\LONGFO~1\\"));
+  // The emulated machine makes short names as Windows does; wine makes
+  // its own.
+  if (Emulated()) {
+    EXPECT_EQ(0u, short_destination.find("C:\\PROGRA~1\\LONGFO~1\\"));
+  }
   // The move first, the deletion of the copy after it, then what was there.
   EXPECT_EQ("[boot]\r\nshell=x\r\n[Rename]\r\n" + short_destination + "=" + Short(copy) +
                 "\r\nNUL=" + Short(copy) + "\r\nOLD=ENTRY\r\n[other]\r\n",
@@ -274,7 +305,6 @@ TEST_F(InitFileTest, TheRenameSectionIsMadeWhenMissingAndOtherLinesKeepTheirEnds
   EXPECT_EQ("", StartupBatch("ks_rename"));
   EXPECT_EQ(0u, Read(init_file_).find("[rename]\r\nA=B\r\n[Rename]\r\n" + Short(destination) + "="));
 }
-#endif
 
 }  // namespace
 }  // namespace crx::test

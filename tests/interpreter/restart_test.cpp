@@ -10,6 +10,7 @@
 #include "common/winpath.h"
 #include "engine/user_interface.h"
 #include "interpreter/copy_fixture.h"
+#include "support/scoped_settings.h"
 
 namespace crx::test {
 namespace {
@@ -20,10 +21,23 @@ class RestartTest : public CopyFixture {
     CopyFixture::SetUp();
     ASSERT_TRUE(P().files.SetCurrentFolder(Scratch()));
     K().SetBuiltInVariables();  // PWD is the scratch folder
+    if (!Emulated() && platform_.UnderWine()) {
+      // Under wine the batches go to a Startup folder of the test's own,
+      // and the initialisation file is put back as it was.
+      ASSERT_TRUE(P().files.CreateFolder(At("Startup")));
+      startup_ = std::make_unique<ScopedRegistryString>(
+          P().registry, kHKeyCurrentUser,
+          "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "Startup");
+      ASSERT_TRUE(startup_->Set(At("Startup")));
+      init_file_ = std::make_unique<ScopedFileContent>(
+          P().files, P().environment.WindowsFolder() + "\\wininit.ini");
+    }
   }
   void TearDown() override {
     // Batches left in the Startup folder would run at the user's next logon.
     for (const std::string& batch : Batches("ks_")) P().files.DeleteFile(batch);
+    init_file_.reset();
+    startup_.reset();
     CopyFixture::TearDown();
   }
 
@@ -55,11 +69,16 @@ class RestartTest : public CopyFixture {
     K().SplitLine(K().ExpandLine(line));
     return K().Dispatch();
   }
-  // Restart and the batches need the Startup folder and may leave the
-  // machine to be restarted: only on the emulated machine.
   bool Emulated() { return !platform_.MachineFolder().empty(); }
+  // Restart and the batches write the Startup folder and the system's
+  // initialisation file: on the emulated machine, and under wine where the
+  // test has its own Startup folder; never on a real Windows system.
+  bool OwnStartup() { return Emulated() || startup_ != nullptr; }
 
   std::string Environment() { return Scratch() + "\\__restart_env__.tmp"; }
+
+  std::unique_ptr<ScopedRegistryString> startup_;
+  std::unique_ptr<ScopedFileContent> init_file_;
 };
 
 TEST_F(RestartTest, RmtreeWithAFileInUseWarnsOnceAndSchedulesTheRest) {
@@ -114,7 +133,7 @@ TEST_F(RestartTest, RmtreeWithAFileInUseWarnsOnceAndSchedulesTheRest) {
 }
 
 TEST_F(RestartTest, WithoutBootMovesTheDeleteBatchRemovesWhatIsLeft) {
-  if (!Emulated()) GTEST_SKIP() << "writes the Startup folder and wininit.ini";
+  if (!OwnStartup()) GTEST_SKIP() << "writes the Startup folder and wininit.ini";
   Set("APP", "Tool");
   shell_.refuse = true;
   P().files.DeleteFile(P().environment.WindowsFolder() + "\\wininit.ini");
@@ -202,7 +221,7 @@ TEST_F(RestartTest, RejectedAndMalformedRestartsLeaveTheRunGoing) {
 }
 
 TEST_F(RestartTest, AnUnconditionalRestartSavesTheStateAndSchedulesTheInterpreter) {
-  if (!Emulated()) GTEST_SKIP() << "writes the Startup folder";
+  if (!OwnStartup()) GTEST_SKIP() << "writes the Startup folder";
   K().main_script = At("install.txt");
   ASSERT_TRUE(Line("set APP Tool"));
   ASSERT_TRUE(Line("set HOME \"C:\\Program Files\\Tool\""));
@@ -235,7 +254,7 @@ TEST_F(RestartTest, AnUnconditionalRestartSavesTheStateAndSchedulesTheInterprete
 }
 
 TEST_F(RestartTest, TheFinalizeWordAndTheSilentModeTravelWithTheRestart) {
-  if (!Emulated()) GTEST_SKIP() << "writes the Startup folder";
+  if (!OwnStartup()) GTEST_SKIP() << "writes the Startup folder";
   K().main_script = At("install.txt");
   Set("APP", "Tool");
   K().MarkRebootNeeded();
@@ -257,7 +276,7 @@ TEST_F(RestartTest, TheFinalizeWordAndTheSilentModeTravelWithTheRestart) {
 }
 
 TEST_F(RestartTest, CancelDeletesTheRenameBatch) {
-  if (!Emulated()) GTEST_SKIP() << "writes the Startup folder";
+  if (!OwnStartup()) GTEST_SKIP() << "writes the Startup folder";
   Set("APP", "Tool");
   ASSERT_TRUE(K().OpenRenameBatch());
   ASSERT_EQ(1u, Batches("ks_rename_").size());
@@ -276,7 +295,7 @@ class RestartRunTest : public RestartTest {
 };
 
 TEST_F(RestartRunTest, TheRestartedRunSkipsToItsRestartLineAndGoesOnWithTheSavedState) {
-  if (!Emulated()) GTEST_SKIP() << "writes the Startup folder";
+  if (!OwnStartup()) GTEST_SKIP() << "writes the Startup folder";
   Write(At("install.txt"),
         "set NO_UNINSTALL TRUE\n"
         "set APP Tool\n"
