@@ -479,6 +479,10 @@ void ScriptInterpreter::CleanUpAfterFailure() {
   } running(cleaning_up);
   FileSystem& files = platform.files;
 
+  // Links and associations the run made would point at what goes next.
+  RemoveShortcutsOfThisRun();
+  RemoveAssociationsOfThisRun();
+
   const std::string home = SetValueOf(*this, "HOME");
   if (!home.empty() && files.Exists(home)) {
     const std::string home_key = PathKey(files, home);

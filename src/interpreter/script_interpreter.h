@@ -392,8 +392,13 @@ class ScriptInterpreter {
   bool RegisterUninstall();
   bool RemoveTree(const std::string& folder);
   bool RemoveFile(const std::string& path);
-  // The clean-up after a failed command (HOME tree, application key).
+  // The clean-up after a failed command (the run's links and associations,
+  // HOME tree, application key).
   void CleanUpAfterFailure();
+  // Parts of the clean-up: the links (shortcut_commands.cpp) and the
+  // associations (system_commands.cpp) this run recorded, quietly.
+  void RemoveShortcutsOfThisRun();
+  void RemoveAssociationsOfThisRun();
 
   // ---- state ------------------------------------------------------------
   Platform& platform;

@@ -96,6 +96,22 @@ long MakeLink(ScriptInterpreter& k, const std::string& target, const std::string
   return result;
 }
 
+// The group folder of a removed menu link goes when that was its last
+// link. Only that one level is tried, and never the program folder
+// itself, whatever its name (a menu path without a group has its link
+// right there).
+void RemoveEmptiedGroup(ScriptInterpreter& k, const std::string& folder, const std::string& link) {
+  const std::string group = winpath::Parent(link);
+  const std::string group_name = winpath::LastElement(group);
+  const bool program_folder =
+      winpath::EqualsNoCase(winpath::Normalize(group), winpath::Normalize(folder)) ||
+      winpath::EqualsNoCase(group_name, "Programs") ||
+      winpath::EqualsNoCase(group_name, "Common Programs");
+  if (!program_folder && k.platform.files.RemoveFolder(group)) {
+    k.LogF("# RMPROGMENU ELEMENT <%s>\n", group.c_str());
+  }
+}
+
 }  // namespace
 
 bool ScriptInterpreter::CmdProgmenu() {
@@ -199,18 +215,7 @@ bool ScriptInterpreter::CmdRmprogmenu() {
                    menu_path.c_str(), static_cast<int>(error), error),
             kMbIconHand);
   }
-  // The group folder goes when this was its last link. Only that one
-  // level is tried, and never the program folder itself, whatever its name
-  // (a menu path without a group has its link right there).
-  const std::string group = winpath::Parent(link);
-  const std::string group_name = winpath::LastElement(group);
-  const bool program_folder =
-      winpath::EqualsNoCase(winpath::Normalize(group), winpath::Normalize(folder)) ||
-      winpath::EqualsNoCase(group_name, "Programs") ||
-      winpath::EqualsNoCase(group_name, "Common Programs");
-  if (!program_folder && platform.files.RemoveFolder(group)) {
-    LogF("# RMPROGMENU ELEMENT <%s>\n", group.c_str());
-  }
+  RemoveEmptiedGroup(*this, folder, link);
   return true;
 }
 
@@ -233,6 +238,42 @@ bool ScriptInterpreter::CmdRmdesktop() {
                kMbIconHand);
   }
   return true;
+}
+
+// The links this run recorded, newest first: those that are there go, with
+// the groups they leave empty. A link that could not be made, or was
+// removed since, is no error here: the clean-up asks nothing and reports
+// nothing but its log lines.
+void ScriptInterpreter::RemoveShortcutsOfThisRun() {
+  // The Windows 95 family has no all-users folders: its links were made in
+  // the current user's.
+  const bool has_all_users = platform.environment.Version().platform_id != 1;
+  for (auto it = menu_shortcuts.rbegin(); it != menu_shortcuts.rend(); ++it) {
+    std::string folder;
+    long rc = 0;
+    if (ReadShellFolder(*this, ShellFolder::kPrograms, it->shared && has_all_users, &folder, &rc) !=
+        FolderRead::kOk) {
+      continue;
+    }
+    const std::string link = MenuLinkFile(folder, it->path);
+    if (!platform.files.IsFile(link)) continue;
+    LogF("TidyOnError: rmprogmenu<%s>\n", link.c_str());
+    if (platform.files.DeleteFile(link)) RemoveEmptiedGroup(*this, folder, link);
+  }
+  for (auto it = desktop_shortcuts.rbegin(); it != desktop_shortcuts.rend(); ++it) {
+    std::string folder;
+    long rc = 0;
+    if (ReadShellFolder(*this, ShellFolder::kDesktop, it->shared && has_all_users, &folder, &rc) !=
+        FolderRead::kOk) {
+      continue;
+    }
+    const std::string link = folder + "\\" + it->path + ".LNK";
+    if (!platform.files.IsFile(link)) continue;
+    LogF("TidyOnError: rmdesktop<%s>\n", link.c_str());
+    platform.files.DeleteFile(link);
+  }
+  menu_shortcuts.clear();
+  desktop_shortcuts.clear();
 }
 
 }  // namespace crx::interp

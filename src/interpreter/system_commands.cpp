@@ -470,4 +470,18 @@ bool ScriptInterpreter::CmdOdbc() {
   return true;
 }
 
+// The associations this run recorded, newest first, removed as the
+// uninstall script's `associate -u` lines would remove them (an extension
+// another type has taken over since stays).
+void ScriptInterpreter::RemoveAssociationsOfThisRun() {
+  const ParsedCommand saved = cmd;
+  for (auto it = associations.rbegin(); it != associations.rend(); ++it) {
+    LogF("TidyOnError: associate -u %s\n", it->c_str());
+    SplitLine("associate -u " + *it);
+    CmdAssociate();
+  }
+  cmd = saved;
+  associations.clear();
+}
+
 }  // namespace crx::interp

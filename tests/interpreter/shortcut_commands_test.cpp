@@ -14,6 +14,7 @@
 #include "engine/user_interface.h"
 #include "interpreter_fixture.h"
 #include "support/file_helpers.h"
+#include "support/removal_run.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -448,6 +449,75 @@ TEST_F(ShortcutTest, MissingShellFoldersAndFailedLinks) {
   EXPECT_EQ(K().menu_shortcuts[0].path, "Blocked\\App");
 }
 
+// A failed installation's clean-up takes away the links and associations
+// the run made (they would point into the folder it removes), quietly, and
+// nothing another product made.
+TEST_F(ShortcutTest, TheCleanUpAfterAFailureRemovesTheRunsLinksAndAssociations) {
+  const std::string suffix = winpath::LastElement(platform_.ScratchKey());
+  const std::string ext = ".crxtidy" + suffix;
+  const std::string taken = ".crxtaken" + suffix;
+  const std::string type = "CratexTidy" + suffix + ".Type";
+  ASSERT_TRUE(K().CreateFolders(user_programs_ + "\\Shared Group"));
+  ASSERT_TRUE(WriteWholeFile(P().files, user_programs_ + "\\Shared Group\\Other.LNK", "other's"));
+  Command("progmenu", "", {"app.exe", "Shared Group\\App"});
+  ASSERT_TRUE(K().CmdProgmenu());
+  Command("progmenu", "", {"app.exe", "Own Group\\App"});
+  ASSERT_TRUE(K().CmdProgmenu());
+  Command("progmenu", "-s", {"app.exe", "Own Group\\App"});
+  ASSERT_TRUE(K().CmdProgmenu());
+  Command("desktop", "", {"app.exe", "The App"});
+  ASSERT_TRUE(K().CmdDesktop());
+  ASSERT_TRUE(WriteWholeFile(P().files, app_ + "\\gone.exe", "x"));
+  Command("desktop", "", {"gone.exe"});
+  ASSERT_TRUE(K().CmdDesktop());
+  ASSERT_TRUE(P().files.DeleteFile(user_desktop_ + "\\gone.LNK"));  // removed by hand since
+  Command("associate", "", {ext, app_ + "\\app.exe", type, "Tidy type"});
+  ASSERT_TRUE(K().CmdAssociate());
+  Command("associate", "", {taken, app_ + "\\app.exe", type, "Tidy type"});
+  ASSERT_TRUE(K().CmdAssociate());
+  {
+    // Another product has taken the second extension over since.
+    ScopedRegKey key(P().registry);
+    ASSERT_EQ(P().registry.OpenKey(kHKeyClassesRoot, taken, RegAccess::kAll, key.Out()), 0);
+    ASSERT_EQ(P().registry.SetString(key.Get(), "", "Other.Type"), 0);
+  }
+  auto key_exists = [&](const std::string& path) {
+    ScopedRegKey key(P().registry);
+    return P().registry.OpenKey(kHKeyClassesRoot, path, RegAccess::kRead, key.Out()) == 0;
+  };
+  ASSERT_TRUE(key_exists(type + "\\shell\\open\\command"));
+
+  K().CleanUpAfterFailure();
+  const bool taken_left = key_exists(taken);
+  P().registry.DeleteTree(kHKeyClassesRoot, taken);
+  P().registry.DeleteTree(kHKeyClassesRoot, ext);
+  P().registry.DeleteTree(kHKeyClassesRoot, type);
+
+  EXPECT_FALSE(P().files.Exists(user_programs_ + "\\Shared Group\\App.LNK"));
+  EXPECT_TRUE(P().files.IsFile(user_programs_ + "\\Shared Group\\Other.LNK"));
+  EXPECT_FALSE(P().files.Exists(user_programs_ + "\\Own Group"));
+  EXPECT_FALSE(P().files.Exists(all_programs_ + "\\Own Group"));
+  EXPECT_TRUE(P().files.IsFolder(user_programs_));
+  EXPECT_FALSE(P().files.Exists(user_desktop_ + "\\app.LNK"));
+  EXPECT_FALSE(key_exists(ext));
+  EXPECT_FALSE(key_exists(type));
+  EXPECT_TRUE(taken_left) << "an extension another type owns now stays";
+  EXPECT_TRUE(K().menu_shortcuts.empty());
+  EXPECT_TRUE(K().desktop_shortcuts.empty());
+  EXPECT_TRUE(K().associations.empty());
+  EXPECT_TRUE(front_end_.shown.empty()) << front_end_.shown[0].text;
+  const std::string log = LogText();
+  EXPECT_NE(log.find("TidyOnError: rmprogmenu<" + all_programs_ + "\\Own Group\\App.LNK>\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("TidyOnError: rmdesktop<" + user_desktop_ + "\\app.LNK>\n"),
+            std::string::npos);
+  EXPECT_EQ(log.find("TidyOnError: rmdesktop<" + user_desktop_ + "\\gone.LNK>"),
+            std::string::npos);
+  EXPECT_NE(log.find("TidyOnError: associate -u \"" + ext + "\" \"" + type + "\"\n"),
+            std::string::npos);
+}
+
 TEST_F(ShortcutTest, AnInstallationsLinksGoWithItsRemoval) {
   const std::string app = "CratexLinkTest " + winpath::LastElement(platform_.ScratchKey());
   const std::string home = At("Link Home");
@@ -470,22 +540,11 @@ TEST_F(ShortcutTest, AnInstallationsLinksGoWithItsRemoval) {
 
   // The removal runs the script from `uninstalling` on, from outside the
   // installation folder, with a log of its own.
-  const size_t from = script.find("\nuninstalling\n");
-  ASSERT_NE(from, std::string::npos);
-  ASSERT_TRUE(WriteWholeFile(P().files, app_ + "\\removal.txt", script.substr(from)));
-  Environment& env = P().environment;
-  std::string tmp, temp;
-  const bool had_tmp = env.Get("TMP", &tmp);
-  const bool had_temp = env.Get("TEMP", &temp);
-  ASSERT_TRUE(P().files.CreateFolder(At("removal")));
-  env.Set("TMP", At("removal"));
-  env.Set("TEMP", At("removal"));
-  interp::ScriptInterpreter uninstaller(P(), front_end_, host_);
-  const int exit_code = uninstaller.Run("/sms:silent removal.txt").exit_code;
-  uninstaller.FlushLog();
-  const std::string log = ReadWholeFile(P().files, At("removal\\Kestrova.log"));
-  had_tmp ? env.Set("TMP", tmp) : env.Unset("TMP");
-  had_temp ? env.Set("TEMP", temp) : env.Unset("TEMP");
+  const RemovalRun removal =
+      RunRemoval(P(), front_end_, host_, script, At("removal"), "/sms:silent");
+  ASSERT_TRUE(removal.started) << script;
+  const int exit_code = removal.exit_code;
+  const std::string& log = removal.log;
   P().registry.DeleteTree(kHKeyLocalMachine, uninstall_key);
   P().registry.DeleteTree(kHKeyLocalMachine, "SOFTWARE\\CratexLinkVendor");
   EXPECT_EQ(exit_code, 0) << log;
