@@ -4,6 +4,7 @@
 // start-up and resuming of a restarted run.
 
 #include <algorithm>
+#include <string>
 
 #include "common/format.h"
 #include "common/winpath.h"
@@ -353,6 +354,7 @@ bool ScriptInterpreter::StartRestartedRun(const std::string& command_line, std::
 bool ScriptInterpreter::ResumeCheck() {
   if (cmd.command == "restart" && cmd.args[0] == resume_marker) {
     resume_marker.clear();
+    resumed = true;
     Log("INITIATING RESTART\n");
     // The restart line ran inside the branches that enclose it: they are
     // open and running again, so their else and endif lines find them.
@@ -368,6 +370,47 @@ bool ScriptInterpreter::ResumeCheck() {
     --resume_if_depth;
   }
   return false;
+}
+
+void ScriptInterpreter::RemoveKeptSetupFolder() {
+  if (!resumed || suspended || main_script.empty()) return;
+  // Only the stub's own folder: "__CRX_tmp_<number>__" right in the
+  // temporary folder (TEMP or TMP, as the stub names it).
+  const std::string folder = winpath::Parent(main_script);
+  const std::string name = winpath::LastElement(folder);
+  constexpr const char* kPrefix = "__CRX_tmp_";
+  const size_t prefix = std::char_traits<char>::length(kPrefix);
+  if (name.size() <= prefix + 2 || name.compare(0, prefix, kPrefix) != 0 ||
+      name.compare(name.size() - 2, 2, "__") != 0 ||
+      name.find_first_not_of("0123456789", prefix) != name.size() - 2) {
+    return;
+  }
+  const std::string parent = winpath::Parent(folder);
+  bool in_temp = winpath::EqualsNoCase(
+      parent, winpath::StripTrailingSeparator(platform.environment.TempPath()));
+  for (const char* variable : {"TEMP", "TMP"}) {
+    std::string temp;
+    if (platform.environment.Get(variable, &temp) && !temp.empty()) {
+      in_temp = in_temp || winpath::EqualsNoCase(
+                               parent, winpath::StripTrailingSeparator(platform.files.FullPath(temp)));
+    }
+  }
+  // Another restart waits in it, or it is gone already.
+  if (!in_temp || !platform.files.IsFolder(folder) ||
+      platform.files.Exists(Format("%s\\%s", folder.c_str(), kEnvironmentFile))) {
+    return;
+  }
+  LogF("# remove the setup's folder kept for the restart <%s>\n", folder.c_str());
+  // A folder that is the current one cannot be removed.
+  platform.files.SetCurrentFolder(parent);
+  pending_files.clear();
+  pending_folders.clear();
+  RemoveTree(folder);
+  // The running interpreter is among what is left for the next start.
+  SchedulePendingRemovals();
+  pending_files.clear();
+  pending_folders.clear();
+  FlushLog();
 }
 
 }  // namespace crx::interp

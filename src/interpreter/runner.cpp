@@ -652,6 +652,7 @@ RunResult Ended(ScriptInterpreter& k, int exit_code, bool keep_window) {
   // the window closes (the user may reboot with the window still open).
   k.CloseRenameBatch();
   FinalizeHandOff(k);
+  k.RemoveKeptSetupFolder();
   RunResult result;
   result.exit_code = exit_code;
   result.keep_window = keep_window;

@@ -337,6 +337,10 @@ class ScriptInterpreter {
   // set: false skips the command; true at the matching restart line, whose
   // marker is then cleared and whose saved state is to be called.
   bool ResumeCheck();
+  // At the end of a resumed run that did not suspend itself again: the
+  // folder a setup archive's stub extracted the installation to, and kept
+  // for the restart, is removed (what is in use goes at the next start).
+  void RemoveKeptSetupFolder();
 
   // The main script's full path (the restart command line names it).
   std::string main_script;
@@ -431,6 +435,7 @@ class ScriptInterpreter {
   bool cleaning_up = false;    // the clean-up after a failed command runs
   bool extended_confirmation = false;  // oktoinstallex
   std::string resume_marker;   // restart label of a restarted run
+  bool resumed = false;        // the run went on after its restart line
   std::string title;           // last window title set
 
   // Silent mode and the response file (switched by /sms:, sms_on and

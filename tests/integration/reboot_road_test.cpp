@@ -263,6 +263,12 @@ TEST_F(RebootRoadTest, PackagedInstallationResumesInTheStubsFolder) {
   const std::string folder = At("temp\\__CRX_tmp_0__");
   ASSERT_TRUE(p().files.IsFile(folder + "\\Kestrova.exe")) << Log();
   SuspendedThenResumed(folder);
+  // Nobody else is left to remove the folder the stub kept: the resumed
+  // run took it away (what was in use went at the next start).
+  EXPECT_FALSE(p().files.Exists(folder)) << Log();
+  EXPECT_NE(std::string::npos,
+            Log().find("# remove the setup's folder kept for the restart <" + folder + ">"))
+      << Log();
 }
 
 TEST_F(RebootRoadTest, FileInUseIsReplacedThroughWininitAndGetsItsLongNameBack) {
