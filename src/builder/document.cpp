@@ -74,11 +74,23 @@ const CommandInfo* Info(DocCommand command) {
   return nullptr;
 }
 
-// Takes the one message the shared verification shows on failure, so that
-// the caller can word it as its own command does.
+// Takes the notices the shared verification shows (its failure message),
+// so that the caller can word it as its own command does; its questions
+// (the disks of an archive on several removable disks) still go to the
+// person, who alone can answer them.
 class SwallowMessages : public UserInterface {
  public:
-  int MessageBox(const std::string&, const std::string&, uint32_t) override { return kIdOk; }
+  explicit SwallowMessages(UserInterface& person) : person_(person) {}
+  int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override {
+    if ((flags & kMbTypeMask) == kMbOk) return kIdOk;
+    return person_.MessageBox(text, caption, flags);
+  }
+  int AskForDisk(bool reading, int disk_number) override {
+    return person_.AskForDisk(reading, disk_number);
+  }
+
+ private:
+  UserInterface& person_;
 };
 
 const char kNoArchiveForDrop[] = "No archive created to recieve files";
@@ -637,7 +649,7 @@ bool CCratexDoc::RunScript() {
 
   bool ok = true;
   if (options_.verify && !archive.empty() && engine_->completed_archive() == archive) {
-    SwallowMessages quiet;
+    SwallowMessages quiet(host_.ui());
     if (!VerifyClosedArchive(&quiet)) {
       Message("Verify Failed", kMbOk | kMbIconHand);
       ok = false;

@@ -86,6 +86,9 @@ class CountingInterface : public UserInterface {
     return inner_.ReplaceExistingFile(path);
   }
   int SetupInformation(SetupInfo* info) override { return inner_.SetupInformation(info); }
+  int AskForDisk(bool reading, int disk_number) override {
+    return inner_.AskForDisk(reading, disk_number);
+  }
 
   int errors() const { return errors_; }
 
