@@ -22,6 +22,7 @@
 #include "ui/win32/feedback_win32.h"
 #include "ui/win32/folder_browser_win32.h"
 #include "ui/win32/main_frame_win32.h"
+#include "ui/win32/preferences_win32.h"
 
 namespace crx {
 namespace {
@@ -93,6 +94,12 @@ class WindowHost : public builder::DocumentHost {
                        std::vector<std::string>* paths) override {
     if (unattended_) return DocumentHost::ChooseOpenFiles(title, filter, paths);
     return ui::ShowOpenFilesDialog(frame_.Handle(), title, filter, paths);
+  }
+
+  // The window of its own: SetDefaults fills the list without closing it.
+  bool ShowPreferences(ui::PreferenceValues* values) override {
+    if (unattended_) return DocumentHost::ShowPreferences(values);
+    return ui::RunPreferencesWindow(values);
   }
 
   ui::Feedback* NewFeedback() override {
