@@ -593,6 +593,34 @@ TEST_F(VolumesWriteTest, WithoutADiskDialogAMessageBoxAsksForTheDisk) {
   ExpectMembers(DecodeVolumes(VolumeFiles(2), FULL_STUB_SIZE), sources);
 }
 
+// The machine's disk changes: kept for later programs, refused for a
+// drive or disk that does not exist.
+TEST_F(VolumesWriteTest, DiskChangesAreKeptInTheMachineSettings) {
+  MakeDrive(kFloppy, 3);
+  DiskChanger& disks = *platform_->disks;
+  EXPECT_TRUE(disks.InsertDisk(0, 3));
+  EXPECT_TRUE(disks.InsertDisk('a', 2));
+  std::string error;
+  std::unique_ptr<HostPlatform> again = OpenHostPlatform(&error);
+  ASSERT_TRUE(again) << error;
+  WriteFile(platform_->files, "A:\\two.txt", Bytes{'2'});
+  EXPECT_TRUE(ExistsOnDisk(2, "two.txt")) << "disk 2 is in the drive";
+  EXPECT_NE(again->Get().files.GetAttributes("A:\\two.txt"), kInvalidAttributes)
+      << "a program started afterwards finds disk 2 in the drive";
+  EXPECT_FALSE(disks.InsertDisk('B', 1));
+  EXPECT_EQ(LastError(), static_cast<uint32_t>(kErrorInvalidParameter));
+  EXPECT_FALSE(disks.InsertDisk(0, 4));
+  EXPECT_TRUE(disks.InsertDisk('A', 0));
+  EXPECT_EQ(platform_->files.GetAttributes("A:\\two.txt"), kInvalidAttributes);
+  EXPECT_EQ(LastError(), static_cast<uint32_t>(kErrorNotReady)) << "no disk in the drive";
+  FILE* f = std::fopen((tp_.MachineFolder() + "/machine.ini").c_str(), "r");
+  ASSERT_TRUE(f != nullptr);
+  char buffer[8192];
+  const size_t n = std::fread(buffer, 1, sizeof buffer, f);
+  std::fclose(f);
+  EXPECT_NE(std::string(buffer, n).find("CurrentMedia=0"), std::string::npos);
+}
+
 // The builder's verification of an archive on several disks: it asks for
 // the first disk and for another one until the first volume opens.
 TEST_F(VolumesWriteTest, VerificationAsksForTheFirstDisk) {
