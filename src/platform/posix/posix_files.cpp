@@ -875,7 +875,12 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
                          O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
       } else {
         // The folder itself: its open descriptor answers the first
-        // question; a copy is made only for the walk below.
+        // question; a copy is made only for the walk below. The machine
+        // hands out the same open folder while its path leads to that
+        // folder, so one found inside stays inside (only a folder moved
+        // out of the machine by someone else, a link to it put in its
+        // place, would slip past).
+        if (p.folder && p.folder == inside_folder_.lock()) return true;
         start = p.folder->fd();
         borrowed = true;
       }
@@ -886,12 +891,14 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     std::string real;
     bool every_real = true;
     for (const Writable& w : all) every_real = every_real && !w.real.empty();
+    const bool of_folder = borrowed;
     if (every_real && RealPathOf(start, &real)) {
       if (!borrowed) ::close(start);
       for (const Writable& w : all) {
         if (w.real == "/" || real == w.real ||
             (real.size() > w.real.size() && real.compare(0, w.real.size(), w.real) == 0 &&
              real[w.real.size()] == '/')) {
+          if (of_folder) inside_folder_ = p.folder;
           return true;
         }
       }
@@ -921,6 +928,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
       fd = up;
     }
     ::close(fd);
+    if (inside && of_folder) inside_folder_ = p.folder;
     return inside;
   }
 
@@ -1241,6 +1249,8 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     Writable folder;
   };
   std::vector<NamedFolder> named_;
+  // The open folder Inside last found inside (see there).
+  std::weak_ptr<const HostFolder> inside_folder_;
 };
 
 }  // namespace
