@@ -238,6 +238,10 @@ class PosixFile : public File {
   // Data copied into the file by CopyFileData sets the archive bit as a
   // write does.
   void DataWritten() { MarkArchive(); }
+  // The size the handle's last stat saw while the file position is still
+  // at the start (nothing read, written or sought but back to 0); else -1.
+  int64_t SizeFromStart() const { return at_start_ ? size_seen_ : -1; }
+  void Moved() { at_start_ = false; }
   bool CanWrite() const { return can_write_; }
   const MachineDrive* Drive() const { return drive_; }
 
@@ -246,6 +250,7 @@ class PosixFile : public File {
   bool Read(void* buffer, size_t size, size_t* got) override {
     *got = 0;
     if (!can_read_) return Fail(kErrorAccessDenied);
+    at_start_ = false;
     char* out = static_cast<char*>(buffer);
     while (*got < size) {
       ssize_t n = ::read(fd_, out + *got, size - *got);
@@ -260,6 +265,7 @@ class PosixFile : public File {
   bool Write(const void* data, size_t size) override {
     if (!can_write_) return Fail(kErrorAccessDenied);
     if (size == 0) return true;
+    at_start_ = false;
     if (drive_ && drive_->IsEmulatedRemovable() && drive_->capacity > 0) {
       // The emulated disk is full when the write would grow its files past
       // the capacity.
@@ -297,6 +303,7 @@ class PosixFile : public File {
                                                                             : base + offset),
                            SEEK_SET);
     if (result < 0) return Fail(Win32ErrorFromErrno(errno));
+    if (result != 0) at_start_ = false;
     if (position) *position = result;
     return true;
   }
@@ -305,11 +312,13 @@ class PosixFile : public File {
     struct stat st;
     if (::fstat(fd_, &st) != 0) return Fail(Win32ErrorFromErrno(errno));
     *size = st.st_size;
+    size_seen_ = st.st_size;
     return true;
   }
 
   bool SetEnd() override {
     if (!can_write_) return Fail(kErrorAccessDenied);
+    at_start_ = false;
     off_t pos = ::lseek(fd_, 0, SEEK_CUR);
     if (pos < 0) return Fail(Win32ErrorFromErrno(errno));
     if (::ftruncate(fd_, pos) != 0) return Fail(Win32ErrorFromErrno(errno));
@@ -326,6 +335,7 @@ class PosixFile : public File {
     struct stat st;
     if (::fstat(fd_, &st) != 0) return Fail(Win32ErrorFromErrno(errno));
     *time = MtimeOf(st);
+    size_seen_ = st.st_size;
     return true;
   }
 
@@ -358,6 +368,8 @@ class PosixFile : public File {
   bool can_read_;
   bool can_write_;
   bool archive_marked_ = false;
+  bool at_start_ = true;
+  int64_t size_seen_ = -1;
   std::string host_;
   const MachineDrive* drive_;
 };
@@ -376,9 +388,17 @@ bool CopyFileData(File& source, File& destination) {
   if (!out.CanWrite() || (out.Drive() && out.Drive()->IsEmulatedRemovable())) {
     return CopyFileDataByReading(source, destination);
   }
+  // A source still at its start whose size was just asked (the copy asks
+  // for its time) copies that many bytes, without the call that would only
+  // find the end; a file that grew since is copied as it was then.
+  auto& from = static_cast<PosixFile&>(source);
+  int64_t left = from.SizeFromStart();
+  from.Moved();
   bool copied = false;
-  for (;;) {
-    ssize_t n = ::copy_file_range(in, nullptr, out_fd, nullptr, size_t{1} << 30, 0);
+  while (left != 0 || !copied) {
+    const size_t chunk = left > 0 && left < (int64_t{1} << 30) ? static_cast<size_t>(left)
+                                                               : size_t{1} << 30;
+    ssize_t n = ::copy_file_range(in, nullptr, out_fd, nullptr, chunk, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       if (!copied && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
@@ -392,6 +412,7 @@ bool CopyFileData(File& source, File& destination) {
     if (n == 0 && !copied) return CopyFileDataByReading(source, destination);
     if (n == 0) break;
     copied = true;
+    if (left > 0) left -= std::min<int64_t>(left, n);
   }
   out.DataWritten();
   return true;
