@@ -13,13 +13,16 @@
 //    boot-time moves.
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "common/format.h"
 #include "common/winpath.h"
 #include "platform/posix/host_paths.h"
 #include "support/file_helpers.h"
@@ -64,6 +67,22 @@ class RebootRoadTest : public ::testing::Test {
   }
   std::string Read(const std::string& path) { return test::ReadWholeFile(p().files, path); }
   std::string Log() { return Read(At("temp\\Kestrova.log")); }
+  static void HostWrite(const std::string& path, const std::string& data) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    std::fwrite(data.data(), 1, data.size(), f);
+    std::fclose(f);
+  }
+  static std::string HostRead(const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return "<missing>";
+    std::string text;
+    char buffer[512];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    std::fclose(f);
+    return text;
+  }
 
   // Runs the installation script in the product folder silently.
   int Install(const std::string& script) {
@@ -341,7 +360,24 @@ TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
   const std::string home = "C:\\Program Files\\Velmora\\Round Trip";
   ASSERT_TRUE(p().files.CopyFile(HostToWindowsPath(CRX_UNSETUP_PROGRAM), At("product\\unsetup.exe"),
                                  false));
+  ASSERT_TRUE(p().files.CopyFile(HostToWindowsPath(CRX_TEST_SERVER), At("product\\server.dll"),
+                                 false));
   Write(At("product\\readme.txt"), "read me");
+  // A user data source through the host's ODBC installer, whose files are
+  // pointed at a host folder of this test (the user's own are not touched).
+  std::string odbc_lines;
+  const std::string odbc_folder = Format("/tmp/crx_round_trip_odbc_%d", static_cast<int>(::getpid()));
+#ifdef CRX_TEST_ODBC_SETUP
+  ASSERT_EQ(0, ::mkdir(odbc_folder.c_str(), 0700)) << odbc_folder;
+  ASSERT_TRUE(environment_->Set("ODBCINI", odbc_folder + "/user_odbc.ini"));
+  ASSERT_TRUE(environment_->Set("ODBCSYSINI", odbc_folder));
+  HostWrite(odbc_folder + "/odbcinst.ini",
+            std::string("[SQLite3]\nDescription=SQLite3 ODBC Driver\n"
+                        "Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\nSetup=") +
+                CRX_TEST_ODBC_SETUP + "\n");
+  HostWrite(odbc_folder + "/odbc.ini", "");
+  odbc_lines = "odbc add SQLite3 \"DSN=CrxRoundTrip;Database=" + odbc_folder + "/rt.db;\"\n";
+#endif
   const std::map<std::string, std::string> before = RegistryKeys();
   ASSERT_EQ(0, Install("set VENDOR Velmora\n"
                        "set APP \"Round Trip\"\n"
@@ -353,8 +389,17 @@ TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
                        "setreg -lm \"SOFTWARE\\Velmora\\Round Trip\\1.0\" Home $HOME\n"
                        "progmenu \"$HOME\\readme.txt\" \"Velmora\\Read Me\"\n"
                        "desktop \"$HOME\\readme.txt\"\n"
-                       "associate rtx \"$HOME\\readme.txt\" Velmora.RoundTrip \"Round trip\"\n"))
+                       "associate rtx \"$HOME\\readme.txt\" Velmora.RoundTrip \"Round trip\"\n"
+                       "copy server.dll \"$HOME\\bin\\server.dll\"\n"
+                       "regdll \"$HOME\\bin\\server.dll\"\n" +
+                       odbc_lines))
       << Log();
+  // The server ran its registration in its own folder.
+  EXPECT_EQ("register\n", Read(home + "\\bin\\server_trace.txt")) << Log();
+  if (!odbc_lines.empty()) {
+    EXPECT_NE(std::string::npos, HostRead(odbc_folder + "/user_odbc.ini").find("[CrxRoundTrip]"))
+        << Log();
+  }
   const std::string command = RegString(
       "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Round Trip", "UninstallString");
   ASSERT_EQ("\"" + home + "\\uninstall\\unsetup.exe\" \"" + home + "\\uninstall\"", command);
@@ -372,6 +417,14 @@ TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
       << Log();
   EXPECT_EQ("<missing>", RegString("SOFTWARE\\Velmora\\Round Trip\\1.0", "Home"));
   EXPECT_FALSE(p().files.Exists(home + "\\readme.txt"));
+  if (!odbc_lines.empty()) {
+    EXPECT_EQ(std::string::npos, HostRead(odbc_folder + "/user_odbc.ini").find("CrxRoundTrip"))
+        << Log();
+    for (const char* name : {"odbcinst.ini", "odbc.ini", "user_odbc.ini", "rt.db"}) {
+      ::unlink((odbc_folder + "/" + name).c_str());
+    }
+    ::rmdir(odbc_folder.c_str());
+  }
   EXPECT_TRUE(p().files.Exists(home + "\\uninstall\\Kestrova.exe")) << Log();
 
   ToolResult r = Tool("reboot");
