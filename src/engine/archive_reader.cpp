@@ -189,7 +189,12 @@ bool ArchiveReader::Extract(const std::string& path, const std::vector<std::stri
   core_.policy.BeginExtraction();
   core_.archive_path = archive;
   const std::string root = winpath::Root(core_.platform.files.FullPath(archive));
-  if (!root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable) {
+  removable_ =
+      !root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable;
+  volume_ = 1;
+  volume_failed_ = false;
+  multi_volume_listing_ = false;
+  if (removable_) {
     core_.volume_number = 1;
     core_.log.LogText("(input from removable media)\n");
   } else {
@@ -199,9 +204,8 @@ bool ArchiveReader::Extract(const std::string& path, const std::vector<std::stri
   const bool ok = ProcessArchive();
   selection_ = nullptr;
   core_.log.LogLine("ExtractArchive... %s\n", ok ? "Done" : "Errors");
-  // Listing a multi-volume archive ends by asking for the first volume
-  // again; volumes are not built yet (see ContinueOnNextVolume), so a
-  // listing never leaves the first one.
+  // Any later read starts again from the first volume.
+  if (multi_volume_listing_) EndMultiVolumeListing();
   core_.ShowStatus("Ready");
   return ok;
 }
@@ -333,10 +337,7 @@ bool ArchiveReader::ProcessArchive() {
     return false;
   }
   core_.password_digest = identification_.password_digest;
-  // A listing of a multi-volume archive on a removable drive would ask here
-  // whether to go on and show its own "List Archive" feedback window;
-  // volumes are not built yet, so the walk below simply stops where the
-  // archive leaves this volume.
+  if (list_mode_ && removable_ && !BeginMultiVolumeListing()) return false;
 
   result = ReadTypeRecord(*source_, &type_);
   Report(result);
@@ -388,7 +389,7 @@ ArchiveReader::Step ArchiveReader::ReadNextMember() {
       return Step::kEnd;
     case FormatStatus::kVolumeContinuation:
       // The next member record starts the next volume file.
-      return ContinueOnNextVolume() ? ReadNextMember() : Step::kError;
+      return NextVolume(VolumeNeed::kMarker) ? ReadNextMember() : Step::kError;
     case FormatStatus::kResyncNeeded:
       Report(result);  // "Invalid File Header (1)"
       if (stub_reader_) return Step::kError;
@@ -415,25 +416,176 @@ ArchiveReader::Step ArchiveReader::Resynchronise() {
 
 ArchiveReader::Step ArchiveReader::MemberFromResult(const FormatResult& result) {
   Report(result);
-  if (!result.ok()) return Step::kError;
-  // Data that runs past the end of this file goes on in the next volume.
-  // Nothing is read or allocated for it unless it is all here.
-  if (MemberDataSize(member_, type_.IsEncrypted()) > source_->Remaining()) {
-    return ContinueOnNextVolume() ? Step::kMember : Step::kError;
-  }
-  return Step::kMember;
+  // With a block count the decoder held the data against what remains of
+  // the file; without one the data may go on in the next volume, and the
+  // volume-aware read finds out when it gets there.
+  return result.ok() ? Step::kMember : Step::kError;
 }
 
-// Removable-media volumes are a later piece of work. When they are built,
-// this is where the reader closes the current volume file, asks for the
-// next disk ("Cratex - End Of Disk"), opens "<archive>-<volume>" and goes on
-// there: for a VOLUME_CONTINUATION marker, and for the data of an archive
-// without a block count that runs past the end of the current file. Until
-// then the walk ends here with a clear error, and no disk prompts are shown.
-bool ArchiveReader::ContinueOnNextVolume() {
-  core_.ReportAndLog(Format(
-      "Archive continues on another volume; multi-volume archives are not supported yet\n<%s>",
-      core_.archive_path.c_str()));
+// ---------------------------------------------------------------------------
+// Volumes.
+
+bool ArchiveReader::BeginMultiVolumeListing() {
+  if (identification_.file_count == 0) {
+    // Nothing says whether the archive goes on onto further disks.
+    core_.hooks->Animate(false);
+    core_.hooks->ProcessMessages();
+    if (UserQuit()) return false;
+    if (core_.ui.MessageBox("INFORMATION\nThis is a removable media archive.It may span "
+                            "multiple volumes.\n\nDo you want to continue to list it?",
+                            kCaption, kMbYesNo | kMbTopmost) != kIdYes) {
+      identification_.file_count = kListCancelledByUser;
+      return false;
+    }
+    core_.hooks->Animate(true);
+  }
+  if (identification_.block_count == 0) {
+    multi_volume_listing_ = true;
+    if (!core_.log.silent() && !core_.hooks->HasFeedback()) {
+      own_feedback_ = core_.hooks->OpenOwnFeedback("List Archive", 100);
+    }
+  }
+  return true;
+}
+
+void ArchiveReader::EndMultiVolumeListing() {
+  multi_volume_listing_ = false;
+  if (own_feedback_) {
+    core_.hooks->CloseOwnFeedback();
+    own_feedback_ = false;
+  } else {
+    core_.hooks->Animate(false);
+  }
+  core_.ui.MessageBox("List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE",
+                      kCaption, kMbOk | kMbTopmost);
+  core_.hooks->Animate(true);
+}
+
+bool ArchiveReader::AskForDisk(int32_t disk) {
+  return core_.ui.MessageBox(Format("The end of the disk has been reached. Please insert a new "
+                                    "disk in the appropriate drive\n\nINSERT DISK NUMBER  %d",
+                                    static_cast<int>(disk)),
+                             "Cratex - End Of Disk", kMbOkCancel | kMbTopmost) == kIdOk;
+}
+
+bool ArchiveReader::OpenVolumeFile(const std::string& path) {
+  std::unique_ptr<File> file =
+      core_.platform.files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
+  int64_t size = 0;
+  if (!file || !file->Size(&size)) return false;
+  core_.archive = std::move(file);
+  source_ = std::make_unique<ArchiveSource>(*core_.archive, size, 0);
+  return true;
+}
+
+bool ArchiveReader::NextVolume(VolumeNeed need) {
+  // Continuation files are named after the volume they continue.
+  const std::string path = Format("%s-%d", core_.archive_path.c_str(), static_cast<int>(volume_));
+  source_.reset();
+  core_.archive.reset();
+
+  if (!removable_) {
+    // A volume set on a fixed disk (copied from its disks): the volume
+    // files lie side by side and nobody needs to be asked.
+    if (!OpenVolumeFile(path)) {
+      const uint32_t error = LastError();
+      core_.ReportAndLog(Format("The archive goes on in another volume file, which cannot be "
+                                "opened\n'%s'\nError number: %d[0x%x]",
+                                path.c_str(), static_cast<int>(error), error));
+      volume_failed_ = true;
+      return false;
+    }
+    ++volume_;
+    core_.log.LogLine("(continue in volume %d '%s')\n", static_cast<int>(volume_), path.c_str());
+    return true;
+  }
+
+  core_.hooks->Animate(false);
+  if (!AskForDisk(volume_ + 1)) {
+    volume_failed_ = true;
+    const char* text = need == VolumeNeed::kData
+                           ? "You have chosen to cancel extracting the archive."
+                       : need == VolumeNeed::kSkip ? "You have chosen to cancel listing the archive."
+                                                   : "You have chosen to cancel reading the archive.";
+    core_.ui.MessageBox(text, kCaption, kMbOk | kMbTopmost);
+    return false;
+  }
+  // The drive needs a moment to settle on the new disk.
+  if (need != VolumeNeed::kMarker) core_.platform.clock.Sleep(2000);
+  while (!OpenVolumeFile(path)) {
+    const uint32_t error = LastError();
+    std::string question;
+    if (need != VolumeNeed::kMarker && error == kErrorNotReady) {
+      question = "DRIVE NOT READY\nRetry or Cancel";
+    } else if (need == VolumeNeed::kData) {
+      question = Format("Incorrect Volume in drive\n\nInsert volume containing continuation "
+                        "archive,\nrequired filename = '%s'",
+                        path.c_str());
+    } else if (need == VolumeNeed::kSkip) {
+      question = Format("Incorrect Volume in drive\n\nInsert volume containg continuation "
+                        "archive,\nrequired filename = '%s'",
+                        path.c_str());
+    } else {
+      question = Format("Incorrect Volume in drive\n\nInsert volume containg continuation "
+                        "archive,\nrequired filename: '%s'",
+                        path.c_str());
+    }
+    if (core_.ui.MessageBox(question, kCaption, kMbOkCancel | kMbTopmost) != kIdOk) {
+      volume_failed_ = true;
+      return false;
+    }
+  }
+  ++volume_;
+  core_.volume_number = volume_;
+  core_.hooks->Animate(true);
+  return true;
+}
+
+bool ArchiveReader::VolumeRead(uint8_t* buffer, size_t size, size_t* got) {
+  *got = 0;
+  const size_t block =
+      identification_.block_size > 0 ? static_cast<size_t>(identification_.block_size) : size;
+  while (*got < size) {
+    const size_t chunk = std::min(block, size - *got);
+    size_t n = 0;
+    if (!source_->Read(buffer + *got, chunk, &n)) n = 0;
+    if (n > 0) {
+      *got += std::min(n, chunk);
+      continue;
+    }
+    const uint32_t error = source_->ErrorCode();
+    core_.log.LogLine("(error reading floppy disk 0x%x[%d])\n", error, static_cast<int>(error));
+    if (error != 0) {
+      core_.ui.MessageBox(Format("ERROR READING REMOVABLE MEDIA\nerror number = %d (0x%x)\n",
+                                 static_cast<int>(error), error),
+                          kCaption, kMbOk | kMbIconHand | kMbTopmost);
+      return false;
+    }
+    // The end of this volume file: the data goes on in the next one.
+    if (!NextVolume(VolumeNeed::kData)) return false;
+  }
+  return true;
+}
+
+bool ArchiveReader::VolumeSkip(int64_t distance) {
+  for (;;) {
+    const int64_t left = source_->Remaining();
+    if (distance <= left) return source_->Skip(distance);
+    distance -= left;
+    if (!NextVolume(VolumeNeed::kSkip)) return false;
+  }
+}
+
+bool ArchiveReader::SkipBytes(int64_t distance) {
+  if (distance == 0) return true;
+  if (VolumeAware()) {
+    if (VolumeSkip(distance)) return true;
+    if (volume_failed_) return false;
+  } else if (source_->Skip(distance)) {
+    return true;
+  }
+  const uint32_t error = LastError();
+  core_.log.LogLine("(seek error %d[0x%x])\n", static_cast<int>(error), error);
   return false;
 }
 
@@ -487,18 +639,11 @@ bool ArchiveReader::SkipMember() {
 }
 
 bool ArchiveReader::SkipData() {
-  // MemberFromResult made sure the data is all in this file.
-  const int64_t distance = MemberDataSize(member_, type_.IsEncrypted());
-  if (distance == 0) return true;
-  if (!source_->Skip(distance)) {
-    const uint32_t error = LastError();
-    core_.log.LogLine("(seek error %d[0x%x])\n", static_cast<int>(error), error);
-    return false;
-  }
-  return true;
+  return SkipBytes(MemberDataSize(member_, type_.IsEncrypted()));
 }
 
 bool ArchiveReader::ReadData(uint8_t* buffer, size_t size, size_t* got) {
+  if (VolumeAware()) return VolumeRead(buffer, size, got);
   *got = ReadFully(*source_, buffer, size);
   return *got == size;
 }
@@ -625,6 +770,9 @@ bool ArchiveReader::ExtractCompressed() {
   }
   if (read_failed) {
     DiscardOutput(&out, entry);
+    // The next volume could not be had (reported): the archive itself is
+    // not known to be damaged.
+    if (volume_failed_) return false;
     core_.ReportAndLog(Format("ERROR EXTRACTING FILE\n<%s>\nCouldn't read full extent of file "
                               "from media.\nMedia error or archive file corruption.",
                               name));
@@ -643,14 +791,9 @@ bool ArchiveReader::ExtractCompressed() {
     return false;
   }
   // Bytes after the end of the stream belong to the member all the same.
-  if (unread > 0) {
-    const int64_t rest = static_cast<int64_t>(unread) * (encrypted ? 2 : 1);
-    if (!source_->Skip(rest)) {
-      const uint32_t error = LastError();
-      DiscardOutput(&out, entry);
-      core_.log.LogLine("(seek error %d[0x%x])\n", static_cast<int>(error), error);
-      return false;
-    }
+  if (unread > 0 && !SkipBytes(static_cast<int64_t>(unread) * (encrypted ? 2 : 1))) {
+    DiscardOutput(&out, entry);
+    return false;
   }
   return FinishOutput(&out, entry);
 }
@@ -676,6 +819,7 @@ bool ArchiveReader::ExtractStored() {
     size_t got = 0;
     if (!ReadData(core_.data_buffer.data(), n, &got)) {
       DiscardOutput(&out, entry);
+      if (volume_failed_) return false;
       core_.ReportAndLog(Format("ERROR EXTRACTING FILE\n<%s>\nCouldn't read full extent of file "
                                 "from media\nMedia error or archive file corruption.",
                                 name));

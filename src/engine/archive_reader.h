@@ -25,9 +25,14 @@
 // hostile archive ends in a clear error, never in a huge allocation or an
 // endless loop.
 //
-// Removable-media volumes are not built yet: the places where a walk would
-// go on in the next volume file end it with a clear error instead (see
-// ContinueOnNextVolume in archive_reader.cpp).
+// Volumes: an archive without a block count (written across several
+// volumes) is read volume-aware. Its data may run on past the end of a
+// volume file into the next one, "<archive>-1", "<archive>-2" ..., and a
+// VOLUME_CONTINUATION marker sends the member walk to the next file. On a
+// removable drive the reader asks for each disk in turn (the disk dialog
+// and its retry questions); on a fixed disk the volume files are taken
+// from beside the first one without a question, and a missing one ends the
+// walk with an error.
 #ifndef CRX_ENGINE_ARCHIVE_READER_H
 #define CRX_ENGINE_ARCHIVE_READER_H
 
@@ -147,7 +152,30 @@ class ArchiveReader {
   // Reads the next n bytes of compressed data into the compress buffer,
   // unscrambling them when the archive is encrypted.
   bool ReadCompressed(size_t n, Scrambler* scrambler);
-  bool ContinueOnNextVolume();
+  // Moves distance bytes forward; volume-aware when the archive has no
+  // block count. False (logged) when that fails or the user cancelled.
+  bool SkipBytes(int64_t distance);
+
+  // ---- volumes ------------------------------------------------------------
+  // Why the reader needs the next volume; each asks with its own texts.
+  enum class VolumeNeed { kData, kSkip, kMarker };
+  bool VolumeAware() const { return identification_.block_count == 0; }
+  // Reads size bytes in block-size pieces, going on in the next volume
+  // whenever a volume file ends. *got receives the bytes read.
+  bool VolumeRead(uint8_t* buffer, size_t size, size_t* got);
+  // Skips distance bytes, going on in the next volumes as far as needed.
+  bool VolumeSkip(int64_t distance);
+  // Closes the current volume file and opens the next one (asking for its
+  // disk on a removable drive). False when the user cancelled or, on a
+  // fixed disk, the file cannot be opened (reported).
+  bool NextVolume(VolumeNeed need);
+  bool OpenVolumeFile(const std::string& path);
+  // The disk dialog for the given disk; true for OK.
+  bool AskForDisk(int32_t disk);
+  // Listing a multi-volume archive on a removable drive: whether to go on,
+  // and a feedback window of its own.
+  bool BeginMultiVolumeListing();
+  void EndMultiVolumeListing();
   bool SelectionHas(const std::string& name) const;
 
   EngineCore& core_;
@@ -159,6 +187,19 @@ class ArchiveReader {
   bool list_mode_ = false;
   bool open_failed_ = false;
   bool end_reached_ = false;
+  // The archive is on a removable drive (disk prompts) rather than a fixed
+  // disk (volume files side by side).
+  bool removable_ = false;
+  // The number of the volume file being read: 1 for the first.
+  int32_t volume_ = 1;
+  // The walk could not go on in the next volume (the user cancelled at a
+  // disk prompt, or a volume file is missing, reported there): it ends
+  // without the damaged-archive reports a short read would otherwise give.
+  bool volume_failed_ = false;
+  // A multi-volume listing on a removable drive is under way: it ends by
+  // asking for the first volume again.
+  bool multi_volume_listing_ = false;
+  bool own_feedback_ = false;
 
   IdentificationRecord identification_;
   TypeRecord type_;

@@ -1,0 +1,541 @@
+// Reading archives that span several volume files: on a removable drive,
+// where the reader asks for each disk, and as a set of files side by side
+// on a fixed disk. The volumes are made here by cutting one archive where
+// a writer that ran out of disk would have: inside a member's data (no
+// marker) and before a member record that did not fit (VOLUME_CONTINUATION).
+// The drive is a file system that shows only the files of the disk "in" it;
+// the questions are answered by a script that may change the disk first.
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/filetime.h"
+#include "common/format.h"
+#include "common/winpath.h"
+#include "engine/archive_engine.h"
+#include "engine/format.h"
+#include "engine/logs.h"
+#include "engine/user_interface.h"
+#include "support/forwarding_file_system.h"
+#include "support/test_platform.h"
+
+namespace crx {
+namespace {
+
+constexpr int32_t kBlock = 512;
+
+// A removable drive whose disks are folders' worth of names: the files all
+// lie in one folder, and only those of the disk in the drive can be opened.
+class DiskDrive : public test::ForwardingFileSystem {
+ public:
+  DiskDrive(FileSystem& real, std::string folder)
+      : ForwardingFileSystem(real), folder_(std::move(folder)) {}
+
+  bool removable = true;
+  int disk = 1;  // 0: no disk in the drive
+  std::map<std::string, int> disk_of;  // file name -> its disk
+  std::string failing;  // a file whose reads fail with a CRC error
+
+  class FailingFile : public File {
+   public:
+    explicit FailingFile(std::unique_ptr<File> file) : file_(std::move(file)) {}
+    bool Read(void*, size_t, size_t* got) override {
+      *got = 0;
+      SetLastError(23);
+      return false;
+    }
+    bool Write(const void* d, size_t n) override { return file_->Write(d, n); }
+    bool Seek(int64_t o, SeekFrom f, int64_t* p) override { return file_->Seek(o, f, p); }
+    bool Size(int64_t* n) override { return file_->Size(n); }
+    bool SetEnd() override { return file_->SetEnd(); }
+    bool Flush() override { return file_->Flush(); }
+    bool GetLastWriteTime(FileTime* t) override { return file_->GetLastWriteTime(t); }
+    bool SetLastWriteTime(FileTime t) override { return file_->SetLastWriteTime(t); }
+
+   private:
+    std::unique_ptr<File> file_;
+  };
+
+  std::unique_ptr<File> Open(const std::string& p, uint32_t a, uint32_t s, Disposition d,
+                             uint32_t attr) override {
+    if (p.size() > folder_.size() && p.compare(0, folder_.size() + 1, folder_ + "\\") == 0) {
+      const std::string name = p.substr(folder_.size() + 1);
+      if (removable && disk == 0) {
+        SetLastError(kErrorNotReady);
+        return nullptr;
+      }
+      auto it = disk_of.find(name);
+      if (removable && it != disk_of.end() && it->second != disk) {
+        SetLastError(kErrorFileNotFound);
+        return nullptr;
+      }
+    }
+    std::unique_ptr<File> file = ForwardingFileSystem::Open(p, a, s, d, attr);
+    if (file && p == failing) return std::make_unique<FailingFile>(std::move(file));
+    return file;
+  }
+  DriveType GetDriveType(const std::string& root) override {
+    if (removable && winpath::Root(folder_) == root) return DriveType::kRemovable;
+    return ForwardingFileSystem::GetDriveType(root);
+  }
+
+ private:
+  std::string folder_;
+};
+
+// A clock whose Sleep only adds up the time asked for.
+class WaitingClock : public Clock {
+ public:
+  explicit WaitingClock(Clock& real) : real_(real) {}
+  SystemTime UtcNow() override { return real_.UtcNow(); }
+  SystemTime LocalNow() override { return real_.LocalNow(); }
+  uint32_t TickCount() override { return real_.TickCount(); }
+  void Sleep(uint32_t milliseconds) override { slept += milliseconds; }
+  uint32_t slept = 0;
+
+ private:
+  Clock& real_;
+};
+
+// One scripted answer: the button, and the disk put in before pressing it
+// (-1: the disk stays).
+struct Answer {
+  int button = kIdOk;
+  int insert = -1;
+};
+
+// Every question and every animation change, in order, in one event list.
+class Events : public UserInterface, public EngineHooks {
+ public:
+  explicit Events(DiskDrive& drive) : drive_(drive) {}
+  std::vector<std::string> events;  // "box:<caption>|<text>", "animate:0/1", "open:<title>"...
+  std::vector<std::string> texts;
+  std::deque<Answer> answers;
+
+  int MessageBox(const std::string& text, const std::string& caption, uint32_t flags) override {
+    (void)flags;
+    events.push_back("box:" + caption + "|" + text);
+    texts.push_back(text);
+    if (answers.empty()) return kIdOk;
+    const Answer a = answers.front();
+    answers.pop_front();
+    if (a.insert >= 0) drive_.disk = a.insert;
+    return a.button;
+  }
+  void Animate(bool on) override { events.push_back(on ? "animate:on" : "animate:off"); }
+  bool HasFeedback() override { return own_open; }
+  bool OpenOwnFeedback(const std::string& title, int range) override {
+    events.push_back(Format("open:%s,%d", title.c_str(), range));
+    own_open = true;
+    return true;
+  }
+  void CloseOwnFeedback() override {
+    events.push_back("close");
+    own_open = false;
+  }
+  bool Has(const std::string& part) const {
+    for (const std::string& t : texts) {
+      if (t.find(part) != std::string::npos) return true;
+    }
+    return false;
+  }
+  int Count(const std::string& part) const {
+    int n = 0;
+    for (const std::string& t : texts) n += t.find(part) != std::string::npos ? 1 : 0;
+    return n;
+  }
+  bool own_open = false;
+
+ private:
+  DiskDrive& drive_;
+};
+
+struct Member {
+  std::string name;
+  std::string data;
+  bool compressed = false;
+  FileTime modified = UnixToFileTime(1650000000);
+};
+
+std::string Pattern(size_t size, int seed) {
+  std::string s(size, '\0');
+  uint32_t x = 2463534242u + static_cast<uint32_t>(seed);
+  for (char& c : s) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return s;
+}
+
+Bytes MemberBytes(const Member& m) {
+  Bytes out;
+  const Bytes plain(m.data.begin(), m.data.end());
+  MemberHeader header{m.name, static_cast<int32_t>(plain.size()), 0, 0, m.modified};
+  Bytes data = plain;
+  if (m.compressed) {
+    uLongf length = compressBound(static_cast<uLong>(plain.size()));
+    data.resize(length);
+    EXPECT_EQ(compress(data.data(), &length, plain.data(), static_cast<uLong>(plain.size())),
+              Z_OK);
+    data.resize(length);
+    header.compressed_size = static_cast<int32_t>(length);
+  } else if (!plain.empty()) {
+    header.checksum = StoredChecksum(plain);
+  }
+  EXPECT_TRUE(AppendMemberHeader(header, &out));
+  out.insert(out.end(), data.begin(), data.end());
+  return out;
+}
+
+class VolumesReadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tp_.ok()) << tp_.Error();
+    Platform& real = tp_.Get();
+    drive_folder_ = tp_.Scratch() + "\\drive";
+    ASSERT_TRUE(real.files.CreateFolder(drive_folder_));
+    drive_ = std::make_unique<DiskDrive>(real.files, drive_folder_);
+    clock_ = std::make_unique<WaitingClock>(real.clock);
+    platform_ = std::make_unique<Platform>(Platform{*drive_, real.registry, real.processes,
+                                                    real.environment, *clock_, real.terminal,
+                                                    real.shell});
+    events_ = std::make_unique<Events>(*drive_);
+    had_temp_ = real.environment.Get("TEMP", &saved_temp_);
+    real.environment.Set("TEMP", tp_.Scratch());
+    ResetLogState();
+    SetDefaultArchiveOffset(FULL_STUB_SIZE);
+    archive_ = drive_folder_ + "\\setup.exe";
+    out_ = tp_.Scratch() + "\\out";
+  }
+  void TearDown() override {
+    ResetLogState();
+    if (!tp_.ok()) return;
+    if (had_temp_) tp_.Get().environment.Set("TEMP", saved_temp_);
+  }
+
+  std::unique_ptr<ArchiveEngine> NewEngine() {
+    auto engine = std::make_unique<ArchiveEngine>(*platform_, *events_);
+    engine->set_hooks(events_.get());
+    return engine;
+  }
+
+  void Write(const std::string& path, const Bytes& bytes) {
+    auto f = tp_.Get().files.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
+    ASSERT_TRUE(f) << path;
+    ASSERT_TRUE(bytes.empty() || f->Write(bytes.data(), bytes.size()));
+  }
+  std::string Read(const std::string& path) {
+    auto f = tp_.Get().files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
+    if (!f) return "<missing>";
+    std::string text;
+    char buffer[4096];
+    size_t got = 0;
+    while (f->Read(buffer, sizeof buffer, &got) && got > 0) text.append(buffer, got);
+    return text;
+  }
+  // Names in a folder of the real file system, "." and ".." left out.
+  std::vector<std::string> Names(const std::string& folder) {
+    std::vector<FolderEntry> entries;
+    std::vector<std::string> names;
+    if (!tp_.Get().files.ListFolder(folder + "\\*", &entries)) return names;
+    for (const FolderEntry& e : entries) {
+      if (e.name != "." && e.name != "..") names.push_back(e.name);
+    }
+    return names;
+  }
+
+  // Four volumes, as a writer would leave them:
+  //   setup.exe    stub, headers, "a" (stored) and the first part of its data
+  //   setup.exe-1  the rest of a's data, then VOLUME_CONTINUATION ("b"'s
+  //                record did not fit)
+  //   setup.exe-2  b's record (compressed) and the first part of its data
+  //   setup.exe-3  the rest of b's data, the empty "c", END_OF_ARCHIVE
+  // The counts stay 0, as after a switch.
+  void WriteVolumes() {
+    members_ = {{"C:\\src\\a.bin", Pattern(3000, 1)},
+                {"C:\\src\\b.txt", Pattern(200, 2) + std::string(20000, 'b'), true,
+                 UnixToFileTime(1600000000)},
+                {"C:\\src\\c.txt", "", false, UnixToFileTime(1500000000)}};
+    IdentificationRecord id;
+    id.block_size = kBlock;
+    Bytes head;
+    AppendIdentificationRecord(id, &head);
+    AppendTypeRecord(TypeRecord{}, &head);
+    const Bytes a = MemberBytes(members_[0]);
+    const Bytes b = MemberBytes(members_[1]);
+    const Bytes c = MemberBytes(members_[2]);
+
+    Bytes v1(static_cast<size_t>(FULL_STUB_SIZE), 0);
+    v1.insert(v1.end(), head.begin(), head.end());
+    const size_t a_cut = a.size() - 1100;  // leaves 1100 of a's 3000 data bytes
+    v1.insert(v1.end(), a.begin(), a.begin() + static_cast<ptrdiff_t>(a_cut));
+    Bytes v2(a.begin() + static_cast<ptrdiff_t>(a_cut), a.end());
+    AppendVolumeContinuation(&v2);
+    const size_t b_cut = b.size() - 150;
+    Bytes v3(b.begin(), b.begin() + static_cast<ptrdiff_t>(b_cut));
+    Bytes v4(b.begin() + static_cast<ptrdiff_t>(b_cut), b.end());
+    v4.insert(v4.end(), c.begin(), c.end());
+    AppendEndOfArchive(&v4);
+
+    const std::vector<Bytes> volumes = {v1, v2, v3, v4};
+    for (size_t i = 0; i < volumes.size(); ++i) {
+      const std::string name = i == 0 ? "setup.exe" : Format("setup.exe-%d", static_cast<int>(i));
+      Write(drive_folder_ + "\\" + name, volumes[i]);
+      drive_->disk_of[name] = static_cast<int>(i) + 1;
+    }
+    drive_->disk = 1;
+  }
+
+  std::string Out(const std::string& name) { return out_ + "\\src\\" + name; }
+  void ExpectAllExtracted(ArchiveEngine& engine) {
+    for (const Member& m : members_) {
+      const std::string path = Out(winpath::LastElement(m.name));
+      EXPECT_EQ(Read(path), m.data) << path;
+      FileTime time = 0;
+      EXPECT_TRUE(tp_.Get().files.GetLastWriteTime(path, &time));
+      EXPECT_EQ(time, m.modified) << path;
+    }
+    for (const MemberEntry& e : engine.members()) EXPECT_EQ(e.status, kMemberExtracted) << e.name;
+  }
+
+  test::TestPlatform tp_;
+  std::unique_ptr<DiskDrive> drive_;
+  std::unique_ptr<WaitingClock> clock_;
+  std::unique_ptr<Platform> platform_;
+  std::unique_ptr<Events> events_;
+  std::vector<Member> members_;
+  std::string drive_folder_, archive_, out_, saved_temp_;
+  bool had_temp_ = false;
+};
+
+const char kDiskText[] =
+    "The end of the disk has been reached. Please insert a new disk in the appropriate drive";
+
+TEST_F(VolumesReadTest, ExtractsAcrossDisksAskingForEachInTurn) {
+  WriteVolumes();
+  auto engine = NewEngine();
+  events_->answers = {{kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  ExpectAllExtracted(*engine);
+
+  // Each disk is asked for by number, with the animation stopped meanwhile;
+  // data that ran on waits for the drive, a marker does not.
+  const std::vector<std::string> expected = {
+      "animate:off", std::string("box:Cratex - End Of Disk|") + kDiskText + "\n\nINSERT DISK NUMBER  2",
+      "animate:on",  "animate:off",
+      std::string("box:Cratex - End Of Disk|") + kDiskText + "\n\nINSERT DISK NUMBER  3",
+      "animate:on",  "animate:off",
+      std::string("box:Cratex - End Of Disk|") + kDiskText + "\n\nINSERT DISK NUMBER  4",
+      "animate:on"};
+  EXPECT_EQ(events_->events, expected);
+  EXPECT_EQ(clock_->slept, 4000u);
+
+  // Verification reads the same way and writes nothing.
+  events_->events.clear();
+  events_->texts.clear();
+  drive_->disk = 1;
+  events_->answers = {{kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+  engine->SetOptions("+V");
+  const std::string verify_out = tp_.Scratch() + "\\verify";
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, verify_out));
+  engine->CloseArchive();
+  EXPECT_EQ(events_->Count("INSERT DISK NUMBER"), 3);
+  EXPECT_TRUE(Names(verify_out).empty());
+}
+
+TEST_F(VolumesReadTest, ListingAsksToGoOnWalksEveryDiskAndWantsTheFirstBack) {
+  WriteVolumes();
+  auto engine = NewEngine();
+  events_->answers = {{kIdNo, -1}};
+  EXPECT_FALSE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  EXPECT_EQ(engine->identification().file_count, kListCancelledByUser);
+  ASSERT_EQ(events_->texts.size(), 1u) << "declining asks nothing more";
+  EXPECT_EQ(events_->texts[0],
+            "INFORMATION\nThis is a removable media archive.It may span multiple volumes.\n\n"
+            "Do you want to continue to list it?");
+  EXPECT_TRUE(engine->members().empty());
+
+  events_->events.clear();
+  events_->texts.clear();
+  events_->answers = {{kIdYes, -1}, {kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  ASSERT_EQ(engine->members().size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(engine->members()[i].name, members_[i].name);
+    EXPECT_EQ(engine->members()[i].size, static_cast<int32_t>(members_[i].data.size()));
+  }
+  EXPECT_TRUE(Names(out_).empty());
+  // Its own feedback window, ended before the first volume is asked back.
+  const auto& ev = events_->events;
+  ASSERT_GE(ev.size(), 3u);
+  EXPECT_EQ(ev[ev.size() - 3], "close");
+  EXPECT_EQ(ev[ev.size() - 2],
+            "box:Cratex|List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE");
+  EXPECT_NE(std::find(ev.begin(), ev.end(), "open:List Archive,100"), ev.end());
+  EXPECT_EQ(events_->Count("INSERT DISK NUMBER"), 3);
+  EXPECT_FALSE(events_->own_open);
+
+  // Silent: no window of its own, the questions all the same.
+  events_->events.clear();
+  events_->answers = {{kIdYes, -1}, {kIdOk, 1}, {kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+  drive_->disk = 1;
+  engine->log().set_silent(true);
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  EXPECT_EQ(std::find(ev.begin(), ev.end(), "open:List Archive,100"), ev.end());
+}
+
+TEST_F(VolumesReadTest, WrongOrMissingDiskIsAskedForAgainUntilRight) {
+  WriteVolumes();
+  auto engine = NewEngine();
+  // Disk 2 wanted for data: disk 4 first, then no disk, then the right one.
+  // Then disk 3 wanted after a marker: disk 1, no disk, then the right one.
+  // Disk 4 goes in at once.
+  events_->answers = {{kIdOk, 4}, {kIdOk, 0}, {kIdOk, 2},              //
+                      {kIdOk, 1}, {kIdOk, 0}, {kIdOk, 3}, {kIdOk, 4}};
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  ExpectAllExtracted(*engine);
+  const std::string one = archive_ + "-1", two = archive_ + "-2";
+  const std::vector<std::string> expected = {
+      std::string(kDiskText) + "\n\nINSERT DISK NUMBER  2",
+      "Incorrect Volume in drive\n\nInsert volume containing continuation archive,\n"
+      "required filename = '" + one + "'",
+      "DRIVE NOT READY\nRetry or Cancel",
+      std::string(kDiskText) + "\n\nINSERT DISK NUMBER  3",
+      "Incorrect Volume in drive\n\nInsert volume containg continuation archive,\n"
+      "required filename: '" + two + "'",
+      "Incorrect Volume in drive\n\nInsert volume containg continuation archive,\n"
+      "required filename: '" + two + "'",
+      std::string(kDiskText) + "\n\nINSERT DISK NUMBER  4"};
+  EXPECT_EQ(events_->texts, expected);
+
+  // Skipping data while listing asks with its own spelling.
+  events_->texts.clear();
+  drive_->disk = 1;
+  events_->answers = {{kIdYes, -1}, {kIdOk, 3}, {kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  ASSERT_GE(events_->texts.size(), 3u);
+  EXPECT_EQ(events_->texts[2], "Incorrect Volume in drive\n\nInsert volume containg continuation "
+                               "archive,\nrequired filename = '" + one + "'");
+  EXPECT_EQ(engine->members().size(), 3u);
+}
+
+TEST_F(VolumesReadTest, CancelAtAnyPromptEndsCleanly) {
+  WriteVolumes();
+  struct Case {
+    std::deque<Answer> answers;
+    const char* cancelled;  // the message that follows, if any
+    std::vector<std::string> written;  // complete files left in out\src
+  };
+  const std::vector<Case> cases = {
+      // At the disk wanted for a's data, and at the wrong-disk question.
+      {{{kIdCancel, -1}}, "You have chosen to cancel extracting the archive.", {}},
+      {{{kIdOk, 3}, {kIdCancel, -1}}, nullptr, {}},
+      {{{kIdOk, 0}, {kIdCancel, -1}}, nullptr, {}},
+      // At the disk wanted after the marker: a is done.
+      {{{kIdOk, 2}, {kIdCancel, -1}}, "You have chosen to cancel reading the archive.", {"a.bin"}},
+      {{{kIdOk, 2}, {kIdOk, 1}, {kIdCancel, -1}}, nullptr, {"a.bin"}},
+      // At the disk wanted for b's data.
+      {{{kIdOk, 2}, {kIdOk, 3}, {kIdCancel, -1}},
+       "You have chosen to cancel extracting the archive.",
+       {"a.bin"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "answers: " << c.answers.size());
+    for (const std::string& n : Names(out_ + "\\src")) tp_.Get().files.DeleteFile(Out(n));
+    drive_->disk = 1;
+    auto engine = NewEngine();
+    // Listed first, so each member has an entry whose status shows.
+    events_->answers = {{kIdYes, -1}, {kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+    ASSERT_TRUE(engine->ListArchive(archive_));
+    engine->CloseArchive();
+    events_->texts.clear();
+    drive_->disk = 1;
+    events_->answers = c.answers;
+    EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_));
+    engine->CloseArchive();
+    EXPECT_EQ(Names(out_ + "\\src"), c.written) << "nothing half written stays";
+    if (c.cancelled != nullptr) {
+      EXPECT_EQ(events_->texts.back(), c.cancelled);
+    }
+    EXPECT_FALSE(events_->Has("Couldn't read full extent")) << "a cancel is no damage";
+    for (const MemberEntry& e : engine->members()) {
+      const bool done = std::find(c.written.begin(), c.written.end(),
+                                  winpath::LastElement(e.name)) != c.written.end();
+      EXPECT_EQ(e.status == kMemberExtracted, done) << e.name;
+    }
+  }
+}
+
+TEST_F(VolumesReadTest, CancelWhileListingEndsTheListing) {
+  WriteVolumes();
+  auto engine = NewEngine();
+  events_->answers = {{kIdYes, -1}, {kIdOk, 2}, {kIdCancel, -1}};
+  EXPECT_FALSE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  EXPECT_TRUE(events_->Has("You have chosen to cancel reading the archive."));
+  EXPECT_EQ(engine->members().size(), 1u);
+  EXPECT_EQ(events_->texts.back(),
+            "List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE");
+
+  events_->texts.clear();
+  drive_->disk = 1;
+  events_->answers = {{kIdYes, -1}, {kIdCancel, -1}};
+  EXPECT_FALSE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  EXPECT_TRUE(events_->Has("You have chosen to cancel listing the archive."));
+}
+
+TEST_F(VolumesReadTest, VolumeSetOnAFixedDiskNeedsNoDisks) {
+  WriteVolumes();
+  drive_->removable = false;
+  auto engine = NewEngine();
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  EXPECT_EQ(engine->members().size(), 3u);
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  ExpectAllExtracted(*engine);
+  engine->SetOptions("+V");
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  EXPECT_TRUE(events_->texts.empty()) << events_->texts.front();
+  EXPECT_EQ(clock_->slept, 0u);
+
+  // A missing volume is named, and ends the walk without damage reports.
+  ASSERT_TRUE(tp_.Get().files.DeleteFile(archive_ + "-2"));
+  for (const std::string& n : Names(out_ + "\\src")) tp_.Get().files.DeleteFile(Out(n));
+  engine->SetOptions("-V");
+  EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  ASSERT_EQ(events_->texts.size(), 1u);
+  EXPECT_NE(events_->texts[0].find("'" + archive_ + "-2'"), std::string::npos);
+  EXPECT_EQ(Names(out_ + "\\src"), std::vector<std::string>{"a.bin"});
+}
+
+TEST_F(VolumesReadTest, ReadErrorOnTheDiskIsReportedAndStops) {
+  WriteVolumes();
+  drive_->failing = archive_ + "-1";
+  auto engine = NewEngine();
+  events_->answers = {{kIdOk, 2}};
+  EXPECT_FALSE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  EXPECT_TRUE(events_->Has("ERROR READING REMOVABLE MEDIA\nerror number = 23 (0x17)\n"));
+  EXPECT_EQ(events_->Count("INSERT DISK NUMBER"), 1) << "a read error asks for no other disk";
+  EXPECT_TRUE(Names(out_ + "\\src").empty());
+}
+
+}  // namespace
+}  // namespace crx
