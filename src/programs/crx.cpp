@@ -13,6 +13,10 @@
 // On Linux the archive and the output folder may be host paths; they are
 // turned into paths of the emulated machine.
 //
+// An archive written across several disks is read from its first volume:
+// on a removable drive crx asks for each disk in turn; on a fixed disk the
+// volume files FILE-1, FILE-2 ... are taken from beside FILE.
+//
 // Without -o, extract writes below the current folder: drive letters, roots
 // and ".." elements are taken off the member names, so an archive cannot
 // reach a file elsewhere unless the user asks for the stored paths with
@@ -37,6 +41,7 @@
 #include "ui/browser.h"
 #include "ui/console/browser_console.h"
 #include "ui/feedback.h"
+#include "ui/feedback_hooks.h"
 #include "ui/password_dialogs.h"
 #include "ui/service.h"
 
@@ -176,7 +181,14 @@ class Tool {
   Tool(Platform& platform, ui::TerminalNotices& ui, ui::FrontEnd& front_end, bool unattended,
        const Arguments& args)
       : platform_(platform), ui_(ui), front_end_(front_end), unattended_(unattended),
-        args_(args), engine_(platform, ui) {}
+        args_(args), engine_(platform, ui) {
+    // Listing an archive that spans disks shows a window of its own.
+    hooks_.set_feedback_maker([&platform, unattended]() {
+      return ui::MakeFeedback(platform, unattended);
+    });
+    engine_.set_hooks(&hooks_);
+  }
+  ~Tool() { engine_.set_hooks(nullptr); }
 
   int Run() {
     archive_ = MachinePath(args_.file);
@@ -357,6 +369,7 @@ class Tool {
   ui::FrontEnd& front_end_;
   bool unattended_;
   const Arguments& args_;
+  ui::FeedbackHooks hooks_;
   ArchiveEngine engine_;
   std::string archive_;
 };

@@ -1,0 +1,185 @@
+// Archives that span several volumes, read by the real crx program on the
+// emulated machine: a volume set copied into one folder of a fixed disk is
+// read without a question; a missing volume is a clear failure.
+#include <gtest/gtest.h>
+
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/format.h"
+#include "common/winpath.h"
+#include "engine/archive_engine.h"
+#include "engine/format.h"
+#include "engine/logs.h"
+#include "engine/user_interface.h"
+#include "support/file_helpers.h"
+#include "support/test_platform.h"
+#include "platform/posix/host_paths.h"
+
+namespace crx {
+namespace {
+
+class QuietUi : public UserInterface {
+ public:
+  std::vector<std::string> texts;
+  int MessageBox(const std::string& text, const std::string&, uint32_t) override {
+    texts.push_back(text);
+    return kIdOk;
+  }
+};
+
+struct SourceFile {
+  std::string relative;
+  std::string data;
+  FileTime time;
+};
+
+// Where each member's record and data lie in an archive file.
+struct MemberSpan {
+  size_t record = 0;
+  size_t data = 0;
+  size_t end = 0;
+};
+
+std::vector<MemberSpan> MemberSpans(const std::string& bytes) {
+  std::vector<MemberSpan> spans;
+  const auto* base = reinterpret_cast<const uint8_t*>(bytes.data());
+  std::span<const uint8_t> archive(base + FULL_STUB_SIZE, bytes.size() - FULL_STUB_SIZE);
+  MemorySource source(archive, FULL_STUB_SIZE);
+  IdentificationRecord id;
+  TypeRecord type;
+  if (!ReadIdentificationRecord(source, HeaderSearch::kAtOffset, &id).ok()) return spans;
+  if (!ReadTypeRecord(source, &type).ok()) return spans;
+  for (;;) {
+    MemberSpan span;
+    span.record = static_cast<size_t>(source.Position());
+    MemberHeader member;
+    if (!ReadMemberRecord(source, MemberReadOptions{}, &member).ok()) break;
+    span.data = static_cast<size_t>(source.Position());
+    span.end = span.data + static_cast<size_t>(MemberDataSize(member, type.IsEncrypted()));
+    std::vector<uint8_t> skip(span.end - span.data);
+    size_t got = 0;
+    if (!skip.empty() && (!source.Read(skip.data(), skip.size(), &got) || got != skip.size())) {
+      break;
+    }
+    spans.push_back(span);
+  }
+  return spans;
+}
+
+class VolumesRoadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(tp_.ok()) << tp_.Error();
+    ResetLogState();
+    tool_ = HostToWindowsPath(CRX_TOOL);
+    ASSERT_FALSE(tool_.empty());
+    std::string stub(static_cast<size_t>(FULL_STUB_SIZE), '\0');
+    WriteFile(At("stub.dat"), stub);
+    ScopedRegKey key(p().registry);
+    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyLocalMachine,
+                                                    "SOFTWARE\\Velmora\\Cratex\\1.00",
+                                                    RegAccess::kAll, key.Out(), nullptr));
+    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "datafile", At("stub.dat")));
+    // Any question would end crx with an error: a fixed disk asks none.
+    WriteFile(At("answers.txt"), "");
+    ASSERT_TRUE(p().environment.Set("CRX_ANSWERS", At("answers.txt")));
+
+    std::string noise;
+    uint32_t x = 12345;
+    for (int i = 0; i < 90000; ++i) {
+      x = x * 1103515245u + 12345u;
+      noise += static_cast<char>(x >> 24);
+    }
+    files_ = {{"readme.txt", "Read me first.\r\n", 132000000001234567ULL},
+              {"noise.bin", noise, 130000000000000009ULL},
+              {"empty.txt", "", 131000000000000001ULL},
+              {"text\\long.txt", std::string(40000, 't') + "end", 133000000000000003ULL},
+              {"text\\more.bin", noise.substr(100, 30000), 129000000000000077ULL}};
+    ASSERT_TRUE(p().files.CreateFolder(At("product")));
+    ASSERT_TRUE(p().files.CreateFolder(At("product\\text")));
+    for (const SourceFile& f : files_) {
+      WriteFile(Product(f.relative), f.data);
+      ASSERT_TRUE(p().files.SetLastWriteTime(Product(f.relative), f.time));
+    }
+  }
+  void TearDown() override {
+    if (tp_.ok()) p().environment.Unset("CRX_ANSWERS");
+  }
+
+  Platform& p() { return tp_.Get(); }
+  std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
+  std::string Product(const std::string& relative) { return At("product\\" + relative); }
+  void WriteFile(const std::string& path, const std::string& data) {
+    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
+  }
+  std::string ReadFile(const std::string& path) {
+    return test::ReadWholeFile(p().files, path, "<missing>", kShareRead);
+  }
+  int Crx(const std::string& arguments) {
+    return test::RunAndWait(p().processes, "\"" + tool_ + "\" " + arguments, StartOptions{},
+                            120000);
+  }
+  void ExpectExtracted(const std::string& output) {
+    for (const SourceFile& f : files_) {
+      const std::string path = output + "\\" + winpath::WithoutRoot(Product(f.relative));
+      EXPECT_EQ(f.data, ReadFile(path)) << path;
+      FileTime time = 0;
+      EXPECT_TRUE(p().files.GetLastWriteTime(path, &time)) << path;
+      EXPECT_EQ(f.time, time) << path;
+    }
+  }
+
+  // Writes the product as one archive and cuts it into three volume files
+  // beside each other, as a writer that ran out of disk twice leaves them:
+  // once inside the noise member's data, once before the record of the
+  // fourth member (which did not fit, so the volume ends with the
+  // continuation marker). The counts stay 0, as after a switch.
+  void WriteVolumeSet(const std::string& first) {
+    QuietUi ui;
+    ArchiveEngine engine(p(), ui);
+    engine.SetOptions("+Z");
+    const std::string whole = At("whole.exe");
+    ASSERT_TRUE(engine.CreateArchive(whole));
+    for (const SourceFile& f : files_) ASSERT_TRUE(engine.AddFile(Product(f.relative)));
+    ASSERT_TRUE(engine.CloseArchive());
+    std::string bytes = ReadFile(whole);
+    const std::vector<MemberSpan> spans = MemberSpans(bytes);
+    ASSERT_EQ(spans.size(), files_.size());
+    ASSERT_GT(spans[1].end - spans[1].data, 1000u);
+    for (size_t at : {kBlockCountOffset, kFileCountOffset}) {
+      bytes.replace(static_cast<size_t>(FULL_STUB_SIZE) + at, 4, std::string(4, '\0'));
+    }
+    const size_t cut = spans[1].data + (spans[1].end - spans[1].data) / 2;
+    const size_t marker = spans[3].record;
+    WriteFile(first, bytes.substr(0, cut));
+    Bytes continuation;
+    AppendVolumeContinuation(&continuation);
+    WriteFile(first + "-1", bytes.substr(cut, marker - cut) +
+                                std::string(continuation.begin(), continuation.end()));
+    WriteFile(first + "-2", bytes.substr(marker));
+  }
+
+  test::TestPlatform tp_;
+  std::string tool_;
+  std::vector<SourceFile> files_;
+};
+
+TEST_F(VolumesRoadTest, VolumeSetOnAFixedDiskReadsWithoutQuestions) {
+  ASSERT_TRUE(p().files.CreateFolder(At("disks")));
+  const std::string first = At("disks\\setup.exe");
+  WriteVolumeSet(first);
+  EXPECT_EQ(0, Crx("list \"" + first + "\""));
+  EXPECT_EQ(0, Crx("verify \"" + first + "\""));
+  EXPECT_EQ(0, Crx("extract \"" + first + "\" -o \"" + At("out") + "\""));
+  ExpectExtracted(At("out"));
+
+  // Without its last volume the set cannot be read to the end.
+  ASSERT_TRUE(p().files.DeleteFile(first + "-2"));
+  EXPECT_EQ(1, Crx("verify \"" + first + "\""));
+  EXPECT_EQ(1, Crx("extract \"" + first + "\" -o \"" + At("again") + "\""));
+}
+
+}  // namespace
+}  // namespace crx
