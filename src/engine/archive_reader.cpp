@@ -8,6 +8,7 @@
 #include "common/winpath.h"
 #include "engine/scramble.h"
 #include "engine/user_interface.h"
+#include "engine/volumes.h"
 #include "platform/platform.h"
 
 namespace crx {
@@ -313,6 +314,7 @@ bool ArchiveReader::ProbeAt(const std::string& path, int32_t offset) {
   }
   source_ = std::make_unique<ArchiveSource>(*core_.archive, size, offset);
   core_.archive_offset = offset;
+  core_.open_file_size = size;
   return true;
 }
 
@@ -461,26 +463,20 @@ void ArchiveReader::EndMultiVolumeListing() {
   core_.hooks->Animate(true);
 }
 
-bool ArchiveReader::AskForDisk(int32_t disk) {
-  return core_.ui.MessageBox(Format("The end of the disk has been reached. Please insert a new "
-                                    "disk in the appropriate drive\n\nINSERT DISK NUMBER  %d",
-                                    static_cast<int>(disk)),
-                             "Cratex - End Of Disk", kMbOkCancel | kMbTopmost) == kIdOk;
-}
-
 bool ArchiveReader::OpenVolumeFile(const std::string& path) {
   std::unique_ptr<File> file =
       core_.platform.files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
   int64_t size = 0;
   if (!file || !file->Size(&size)) return false;
   core_.archive = std::move(file);
+  core_.open_file_size = size;
   source_ = std::make_unique<ArchiveSource>(*core_.archive, size, 0);
   return true;
 }
 
 bool ArchiveReader::NextVolume(VolumeNeed need) {
   // Continuation files are named after the volume they continue.
-  const std::string path = Format("%s-%d", core_.archive_path.c_str(), static_cast<int>(volume_));
+  const std::string path = ContinuationName(core_.archive_path, volume_);
   source_.reset();
   core_.archive.reset();
 
@@ -500,18 +496,18 @@ bool ArchiveReader::NextVolume(VolumeNeed need) {
     return true;
   }
 
-  core_.hooks->Animate(false);
-  if (!AskForDisk(volume_ + 1)) {
+  if (!AskForDisk(core_, true, volume_ + 1)) {
     volume_failed_ = true;
     const char* text = need == VolumeNeed::kData
                            ? "You have chosen to cancel extracting the archive."
                        : need == VolumeNeed::kSkip ? "You have chosen to cancel listing the archive."
                                                    : "You have chosen to cancel reading the archive.";
-    core_.ui.MessageBox(text, kCaption, kMbOk | kMbTopmost);
+    TellVolumeNotice(core_, text, 0);
     return false;
   }
-  // The drive needs a moment to settle on the new disk.
-  if (need != VolumeNeed::kMarker) core_.platform.clock.Sleep(2000);
+  // The drive needs a moment to settle on the new disk (not after a
+  // continuation marker, where the next read is only a record's start).
+  if (need != VolumeNeed::kMarker) WaitForDisk(core_);
   while (!OpenVolumeFile(path)) {
     const uint32_t error = LastError();
     std::string question;
@@ -530,14 +526,13 @@ bool ArchiveReader::NextVolume(VolumeNeed need) {
                         "archive,\nrequired filename: '%s'",
                         path.c_str());
     }
-    if (core_.ui.MessageBox(question, kCaption, kMbOkCancel | kMbTopmost) != kIdOk) {
+    if (!AskVolumeQuestion(core_, question)) {
       volume_failed_ = true;
       return false;
     }
   }
   ++volume_;
   core_.volume_number = volume_;
-  core_.hooks->Animate(true);
   return true;
 }
 
@@ -556,9 +551,10 @@ bool ArchiveReader::VolumeRead(uint8_t* buffer, size_t size, size_t* got) {
     const uint32_t error = source_->ErrorCode();
     core_.log.LogLine("(error reading floppy disk 0x%x[%d])\n", error, static_cast<int>(error));
     if (error != 0) {
-      core_.ui.MessageBox(Format("ERROR READING REMOVABLE MEDIA\nerror number = %d (0x%x)\n",
-                                 static_cast<int>(error), error),
-                          kCaption, kMbOk | kMbIconHand | kMbTopmost);
+      TellVolumeNotice(core_,
+                       Format("ERROR READING REMOVABLE MEDIA\nerror number = %d (0x%x)\n",
+                              static_cast<int>(error), error),
+                       kMbIconHand);
       return false;
     }
     // The end of this volume file: the data goes on in the next one.

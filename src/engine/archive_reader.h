@@ -170,8 +170,6 @@ class ArchiveReader {
   // fixed disk, the file cannot be opened (reported).
   bool NextVolume(VolumeNeed need);
   bool OpenVolumeFile(const std::string& path);
-  // The disk dialog for the given disk; true for OK.
-  bool AskForDisk(int32_t disk);
   // Listing a multi-volume archive on a removable drive: whether to go on,
   // and a feedback window of its own.
   bool BeginMultiVolumeListing();

@@ -4,6 +4,9 @@
 
 #include "platform/platform.h"
 #include "ui/answers/answers.h"
+#ifndef _WIN32
+#include "ui/answers/disk_insert.h"
+#endif
 #include "ui/message_box.h"
 #include "ui/replace_dialog.h"
 
@@ -27,9 +30,19 @@ std::unique_ptr<StubInterface> StartStubInterface(Platform& platform,
                                                   const std::string& answers_alternative,
                                                   const std::string& record_alternative,
                                                   std::string* error) {
-  std::unique_ptr<ui::FrontEnd> front_end =
+  std::unique_ptr<ui::AnswersFrontEnd> answers =
       ui::OpenAnswersFrontEnd(platform, answers_alternative, nullptr, error);
-  if (!front_end) {
+  std::unique_ptr<ui::FrontEnd> front_end;
+  if (answers) {
+#ifdef _WIN32
+    front_end = std::move(answers);
+#else
+    // On the emulated machine an answer may change the disk in the drive
+    // (Insert=N) before it is given, for archives that span disks. Windows
+    // has no disks to change this way, and its stubs no room for it.
+    front_end = std::make_unique<ui::DiskInsertingFrontEnd>(std::move(answers), platform);
+#endif
+  } else {
     if (!error->empty()) return nullptr;
     front_end = ui::MakeNativeFrontEnd(platform);
   }
