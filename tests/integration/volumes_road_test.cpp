@@ -1,8 +1,13 @@
-// Archives that span several volumes, read by the real crx program on the
+// Archives that span several volumes, read by the real programs on the
 // emulated machine: a volume set copied into one folder of a fixed disk is
-// read without a question; a missing volume is a clear failure.
+// read by crx without a question (a missing volume is a clear failure);
+// both self-extractors run from a removable drive ask for each disk in
+// turn, answered by an answers file that changes the disks.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -16,6 +21,7 @@
 #include "support/file_helpers.h"
 #include "support/test_platform.h"
 #include "platform/posix/host_paths.h"
+#include "platform/posix/machine.h"
 
 namespace crx {
 namespace {
@@ -42,11 +48,11 @@ struct MemberSpan {
   size_t end = 0;
 };
 
-std::vector<MemberSpan> MemberSpans(const std::string& bytes) {
+std::vector<MemberSpan> MemberSpans(const std::string& bytes, int32_t offset) {
   std::vector<MemberSpan> spans;
   const auto* base = reinterpret_cast<const uint8_t*>(bytes.data());
-  std::span<const uint8_t> archive(base + FULL_STUB_SIZE, bytes.size() - FULL_STUB_SIZE);
-  MemorySource source(archive, FULL_STUB_SIZE);
+  std::span<const uint8_t> archive(base + offset, bytes.size() - static_cast<size_t>(offset));
+  MemorySource source(archive, offset);
   IdentificationRecord id;
   TypeRecord type;
   if (!ReadIdentificationRecord(source, HeaderSearch::kAtOffset, &id).ok()) return spans;
@@ -124,7 +130,7 @@ class VolumesRoadTest : public ::testing::Test {
   void ExpectExtracted(const std::string& output) {
     for (const SourceFile& f : files_) {
       const std::string path = output + "\\" + winpath::WithoutRoot(Product(f.relative));
-      EXPECT_EQ(f.data, ReadFile(path)) << path;
+      EXPECT_TRUE(f.data == ReadFile(path)) << path;
       FileTime time = 0;
       EXPECT_TRUE(p().files.GetLastWriteTime(path, &time)) << path;
       EXPECT_EQ(f.time, time) << path;
@@ -136,29 +142,41 @@ class VolumesRoadTest : public ::testing::Test {
   // once inside the noise member's data, once before the record of the
   // fourth member (which did not fit, so the volume ends with the
   // continuation marker). The counts stay 0, as after a switch.
-  void WriteVolumeSet(const std::string& first) {
+  // With folders given, volume N goes into folders[N - 1] instead (the
+  // disks of a removable drive), named after first's last element.
+  void WriteVolumeSet(const std::string& first, bool minimal = false,
+                      const std::vector<std::string>& folders = {}) {
     QuietUi ui;
     ArchiveEngine engine(p(), ui);
     engine.SetOptions("+Z");
+    engine.SetOptions(minimal ? "+M" : "-M");
+    const int32_t offset = minimal ? MIN_STUB_SIZE : FULL_STUB_SIZE;
     const std::string whole = At("whole.exe");
     ASSERT_TRUE(engine.CreateArchive(whole));
     for (const SourceFile& f : files_) ASSERT_TRUE(engine.AddFile(Product(f.relative)));
     ASSERT_TRUE(engine.CloseArchive());
     std::string bytes = ReadFile(whole);
-    const std::vector<MemberSpan> spans = MemberSpans(bytes);
+    const std::vector<MemberSpan> spans = MemberSpans(bytes, offset);
     ASSERT_EQ(spans.size(), files_.size());
     ASSERT_GT(spans[1].end - spans[1].data, 1000u);
     for (size_t at : {kBlockCountOffset, kFileCountOffset}) {
-      bytes.replace(static_cast<size_t>(FULL_STUB_SIZE) + at, 4, std::string(4, '\0'));
+      bytes.replace(static_cast<size_t>(offset) + at, 4, std::string(4, '\0'));
     }
     const size_t cut = spans[1].data + (spans[1].end - spans[1].data) / 2;
     const size_t marker = spans[3].record;
-    WriteFile(first, bytes.substr(0, cut));
     Bytes continuation;
     AppendVolumeContinuation(&continuation);
-    WriteFile(first + "-1", bytes.substr(cut, marker - cut) +
-                                std::string(continuation.begin(), continuation.end()));
-    WriteFile(first + "-2", bytes.substr(marker));
+    const std::string volumes[3] = {
+        bytes.substr(0, cut),
+        bytes.substr(cut, marker - cut) + std::string(continuation.begin(), continuation.end()),
+        bytes.substr(marker)};
+    for (int i = 0; i < 3; ++i) {
+      std::string path = i == 0 ? first : Format("%s-%d", first.c_str(), i);
+      if (!folders.empty()) {
+        path = folders[static_cast<size_t>(i)] + "\\" + winpath::LastElement(path);
+      }
+      WriteFile(path, volumes[i]);
+    }
   }
 
   test::TestPlatform tp_;
@@ -179,6 +197,83 @@ TEST_F(VolumesRoadTest, VolumeSetOnAFixedDiskReadsWithoutQuestions) {
   ASSERT_TRUE(p().files.DeleteFile(first + "-2"));
   EXPECT_EQ(1, Crx("verify \"" + first + "\""));
   EXPECT_EQ(1, Crx("extract \"" + first + "\" -o \"" + At("again") + "\""));
+}
+
+// Both self-extractors, run from the first disk of a removable drive: the
+// browser lists the archive (going on to list it, each disk, the first one
+// back) and extracts everything, asking for each disk again. The stubs
+// have no disk dialog of their own: they ask with a message box of its
+// text, which an answers line with Insert=N answers after changing disks.
+TEST_F(VolumesRoadTest, StubsExtractFromTheRemovableDriveAskingForEachDisk) {
+  std::vector<std::string> disks, host_disks;
+  for (int i = 1; i <= 3; ++i) {
+    disks.push_back(At(Format("disk%d", i)));
+    ASSERT_TRUE(p().files.CreateFolder(disks.back()));
+    host_disks.push_back(WindowsToHostPath(disks.back()));
+  }
+  {
+    std::string error;
+    std::unique_ptr<Machine> machine = Machine::Open(tp_.MachineFolder(), &error);
+    ASSERT_TRUE(machine) << error;
+    MachineDrive a;
+    a.letter = 'A';
+    a.type = DriveType::kRemovable;
+    a.capacity = 1474560;
+    a.media = host_disks;
+    a.current_media = 1;
+    machine->MutableSettings().drives.push_back(a);
+    ASSERT_TRUE(machine->SaveSettings(&error)) << error;
+  }
+  // A platform that knows the new drive, to run programs from it.
+  std::string error;
+  std::unique_ptr<HostPlatform> host = OpenHostPlatform(&error);
+  ASSERT_TRUE(host) << error;
+  Platform& machine = host->Get();
+  ASSERT_NE(machine.disks, nullptr);
+
+  ScopedRegKey key(p().registry);
+  ASSERT_EQ(kErrorSuccess, p().registry.OpenKey(kHKeyLocalMachine,
+                                                "SOFTWARE\\Velmora\\Cratex\\1.00",
+                                                RegAccess::kAll, key.Out()));
+  ASSERT_EQ(kErrorSuccess,
+            p().registry.SetString(key.Get(), "datafile", HostToWindowsPath(CRX_FULL_STUB_FILE)));
+  ASSERT_EQ(kErrorSuccess,
+            p().registry.SetString(key.Get(), "mdatafile", HostToWindowsPath(CRX_MIN_STUB_FILE)));
+
+  for (bool minimal : {false, true}) {
+    SCOPED_TRACE(minimal ? "minimal stub" : "full stub");
+    WriteVolumeSet(At("whole-setup.exe"), minimal, disks);
+    ASSERT_TRUE(machine.disks->InsertDisk('A', 1));
+    const std::string out = At(minimal ? "outm" : "out");
+    WriteFile(At("answers.txt"),
+              "# go on listing the removable media archive\n"
+              "MessageBox Yes\n"
+              "# the disks the listing needs, then the first one back\n"
+              "MessageBox OK Insert=2\n"
+              "MessageBox OK Insert=3\n"
+              "MessageBox OK Insert=1\n"
+              "Browse GetAll ToLocations=0 \"OutputFolder=" + out + "\"\n"
+              "MessageBox OK Insert=2\n"
+              "MessageBox OK Insert=3\n"
+              "Browse Close\n");
+    WriteFile(At("record.txt"), "");
+    ASSERT_TRUE(p().environment.Set("CRX_RECORD", At("record.txt")));
+    StartOptions options;
+    const int code = test::RunAndWait(machine.processes, "\"A:\\whole-setup.exe\"", options,
+                                      120000);
+    p().environment.Unset("CRX_RECORD");
+    EXPECT_EQ(0, code) << ReadFile(At("record.txt"));
+    ExpectExtracted(out);
+    const std::string record = ReadFile(At("record.txt"));
+    // Four disk changes, each asked for as the end of a disk.
+    int asked = 0;
+    for (size_t at = record.find("# Cratex - End Of Disk"); at != std::string::npos;
+         at = record.find("# Cratex - End Of Disk", at + 1)) {
+      ++asked;
+    }
+    EXPECT_EQ(asked, 4) << record;
+    EXPECT_NE(record.find("List operation completed."), std::string::npos) << record;
+  }
 }
 
 }  // namespace
