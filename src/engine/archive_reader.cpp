@@ -6,9 +6,9 @@
 
 #include "common/format.h"
 #include "common/winpath.h"
+#include "engine/archive_source.h"
 #include "engine/scramble.h"
 #include "engine/user_interface.h"
-#include "engine/volumes.h"
 #include "platform/platform.h"
 
 namespace crx {
@@ -19,110 +19,6 @@ namespace {
 constexpr const char* kCaption = "Cratex";
 
 }  // namespace
-
-// ---------------------------------------------------------------------------
-// The archive file as the decoders see it. It knows the file's length, so
-// every length read from the archive can be held against what remains.
-//
-// The records are read a few bytes at a time, so small reads are served
-// from a buffer that is filled kReadAhead bytes at a time, never past the
-// length the source was given; reads of a buffer's size or more (member
-// data) go straight to the file once the buffer is used up.
-
-class ArchiveSource : public ByteSource {
- public:
-  static constexpr size_t kReadAhead = 64 * 1024;
-
-  ArchiveSource(File& file, int64_t size, int64_t position)
-      : file_(file), size_(size), position_(position) {}
-
-  bool Read(void* buffer, size_t size, size_t* got) override {
-    *got = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    // A failure after some bytes arrived shows on the next read.
-    auto failed = [&] {
-      if (*got == 0) return false;
-      error_ = 0;
-      return true;
-    };
-    while (*got < size) {
-      if (next_ == end_) {
-        const size_t want = size - *got;
-        if (want >= kReadAhead) {
-          // Large reads skip the buffer.
-          size_t n = 0;
-          if (!FromFile(out + *got, want, &n)) return failed();
-          *got += n;
-          break;
-        }
-        if (!Fill()) return failed();
-        if (next_ == end_) break;  // the end of the file
-      }
-      const size_t n = std::min(size - *got, end_ - next_);
-      std::copy_n(buffer_ + next_, n, out + *got);
-      next_ += n;
-      *got += n;
-      position_ += static_cast<int64_t>(n);
-    }
-    error_ = 0;
-    return true;
-  }
-  int64_t Position() override { return position_; }
-  int64_t Remaining() override { return std::max<int64_t>(size_ - position_, 0); }
-  uint32_t ErrorCode() override { return error_; }
-
-  // Moves the read position distance bytes forward.
-  bool Skip(int64_t distance) {
-    const int64_t buffered = static_cast<int64_t>(end_ - next_);
-    if (distance >= 0 && distance <= buffered) {
-      next_ += static_cast<size_t>(distance);
-      position_ += distance;
-      return true;
-    }
-    // The file is ahead of the read position by what is buffered.
-    int64_t position = 0;
-    if (!file_.Seek(distance - buffered, SeekFrom::kCurrent, &position)) return false;
-    next_ = end_ = 0;
-    position_ = position;
-    return true;
-  }
-
- private:
-  // One read of the file (which reads until size bytes or the end).
-  bool FromFile(uint8_t* buffer, size_t size, size_t* got) {
-    *got = 0;
-    if (!file_.Read(buffer, size, got)) {
-      error_ = LastError();
-      *got = 0;
-      return false;
-    }
-    position_ += static_cast<int64_t>(*got);
-    return true;
-  }
-
-  bool Fill() {
-    // The file position is the read position here.
-    const int64_t left = Remaining();
-    const size_t want = static_cast<size_t>(std::min<int64_t>(left, kReadAhead));
-    next_ = end_ = 0;
-    if (want == 0) return true;
-    size_t n = 0;
-    if (!file_.Read(buffer_, want, &n)) {
-      error_ = LastError();
-      return false;
-    }
-    end_ = n;
-    return true;
-  }
-
-  File& file_;
-  int64_t size_;
-  int64_t position_;  // of the next byte a Read returns
-  uint32_t error_ = 0;
-  size_t next_ = 0;  // buffer_[next_, end_) is the file from position_ on
-  size_t end_ = 0;
-  uint8_t buffer_[kReadAhead];  // the source lives on the heap
-};
 
 namespace {
 
@@ -427,42 +323,6 @@ ArchiveReader::Step ArchiveReader::MemberFromResult(const FormatResult& result) 
 // ---------------------------------------------------------------------------
 // Volumes.
 
-bool ArchiveReader::BeginMultiVolumeListing() {
-  if (identification_.file_count == 0) {
-    // Nothing says whether the archive goes on onto further disks.
-    core_.hooks->Animate(false);
-    core_.hooks->ProcessMessages();
-    if (UserQuit()) return false;
-    if (core_.ui.MessageBox("INFORMATION\nThis is a removable media archive.It may span "
-                            "multiple volumes.\n\nDo you want to continue to list it?",
-                            kCaption, kMbYesNo | kMbTopmost) != kIdYes) {
-      identification_.file_count = kListCancelledByUser;
-      return false;
-    }
-    core_.hooks->Animate(true);
-  }
-  if (identification_.block_count == 0) {
-    multi_volume_listing_ = true;
-    if (!core_.log.silent() && !core_.hooks->HasFeedback()) {
-      own_feedback_ = core_.hooks->OpenOwnFeedback("List Archive", 100);
-    }
-  }
-  return true;
-}
-
-void ArchiveReader::EndMultiVolumeListing() {
-  multi_volume_listing_ = false;
-  if (own_feedback_) {
-    core_.hooks->CloseOwnFeedback();
-    own_feedback_ = false;
-  } else {
-    core_.hooks->Animate(false);
-  }
-  core_.ui.MessageBox("List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE",
-                      kCaption, kMbOk | kMbTopmost);
-  core_.hooks->Animate(true);
-}
-
 bool ArchiveReader::OpenVolumeFile(const std::string& path) {
   std::unique_ptr<File> file =
       core_.platform.files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
@@ -474,107 +334,10 @@ bool ArchiveReader::OpenVolumeFile(const std::string& path) {
   return true;
 }
 
-bool ArchiveReader::NextVolume(VolumeNeed need) {
-  // Continuation files are named after the volume they continue.
-  const std::string path = ContinuationName(core_.archive_path, volume_);
-  source_.reset();
-  core_.archive.reset();
-
-  if (!removable_) {
-    // A volume set on a fixed disk (copied from its disks): the volume
-    // files lie side by side and nobody needs to be asked.
-    if (!OpenVolumeFile(path)) {
-      const uint32_t error = LastError();
-      core_.ReportAndLog(Format("The archive goes on in another volume file, which cannot be "
-                                "opened\n'%s'\nError number: %d[0x%x]",
-                                path.c_str(), static_cast<int>(error), error));
-      volume_failed_ = true;
-      return false;
-    }
-    ++volume_;
-    core_.log.LogLine("(continue in volume %d '%s')\n", static_cast<int>(volume_), path.c_str());
-    return true;
-  }
-
-  if (!AskForDisk(core_, true, volume_ + 1)) {
-    volume_failed_ = true;
-    const char* text = need == VolumeNeed::kData
-                           ? "You have chosen to cancel extracting the archive."
-                       : need == VolumeNeed::kSkip ? "You have chosen to cancel listing the archive."
-                                                   : "You have chosen to cancel reading the archive.";
-    TellVolumeNotice(core_, text, 0);
-    return false;
-  }
-  // The drive needs a moment to settle on the new disk (not after a
-  // continuation marker, where the next read is only a record's start).
-  if (need != VolumeNeed::kMarker) WaitForDisk(core_);
-  while (!OpenVolumeFile(path)) {
-    const uint32_t error = LastError();
-    std::string question;
-    if (need != VolumeNeed::kMarker && error == kErrorNotReady) {
-      question = "DRIVE NOT READY\nRetry or Cancel";
-    } else if (need == VolumeNeed::kData) {
-      question = Format("Incorrect Volume in drive\n\nInsert volume containing continuation "
-                        "archive,\nrequired filename = '%s'",
-                        path.c_str());
-    } else if (need == VolumeNeed::kSkip) {
-      question = Format("Incorrect Volume in drive\n\nInsert volume containg continuation "
-                        "archive,\nrequired filename = '%s'",
-                        path.c_str());
-    } else {
-      question = Format("Incorrect Volume in drive\n\nInsert volume containg continuation "
-                        "archive,\nrequired filename: '%s'",
-                        path.c_str());
-    }
-    if (!AskVolumeQuestion(core_, question)) {
-      volume_failed_ = true;
-      return false;
-    }
-  }
-  ++volume_;
-  core_.volume_number = volume_;
-  return true;
-}
-
-bool ArchiveReader::VolumeRead(uint8_t* buffer, size_t size, size_t* got) {
-  *got = 0;
-  const size_t block =
-      identification_.block_size > 0 ? static_cast<size_t>(identification_.block_size) : size;
-  while (*got < size) {
-    const size_t chunk = std::min(block, size - *got);
-    size_t n = 0;
-    if (!source_->Read(buffer + *got, chunk, &n)) n = 0;
-    if (n > 0) {
-      *got += std::min(n, chunk);
-      continue;
-    }
-    const uint32_t error = source_->ErrorCode();
-    core_.log.LogLine("(error reading floppy disk 0x%x[%d])\n", error, static_cast<int>(error));
-    if (error != 0) {
-      TellVolumeNotice(core_,
-                       Format("ERROR READING REMOVABLE MEDIA\nerror number = %d (0x%x)\n",
-                              static_cast<int>(error), error),
-                       kMbIconHand);
-      return false;
-    }
-    // The end of this volume file: the data goes on in the next one.
-    if (!NextVolume(VolumeNeed::kData)) return false;
-  }
-  return true;
-}
-
-bool ArchiveReader::VolumeSkip(int64_t distance) {
-  for (;;) {
-    const int64_t left = source_->Remaining();
-    if (distance <= left) return source_->Skip(distance);
-    distance -= left;
-    if (!NextVolume(VolumeNeed::kSkip)) return false;
-  }
-}
-
 bool ArchiveReader::SkipBytes(int64_t distance) {
   if (distance == 0) return true;
-  if (VolumeAware()) {
+  // Only an archive without a block count goes on past this file.
+  if (VolumeAware() && distance > source_->Remaining()) {
     if (VolumeSkip(distance)) return true;
     if (volume_failed_) return false;
   } else if (source_->Skip(distance)) {

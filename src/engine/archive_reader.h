@@ -163,7 +163,8 @@ class ArchiveReader {
   // Reads size bytes in block-size pieces, going on in the next volume
   // whenever a volume file ends. *got receives the bytes read.
   bool VolumeRead(uint8_t* buffer, size_t size, size_t* got);
-  // Skips distance bytes, going on in the next volumes as far as needed.
+  // Skips distance bytes past the end of the current volume file, going
+  // on in the next volumes as far as needed.
   bool VolumeSkip(int64_t distance);
   // Closes the current volume file and opens the next one (asking for its
   // disk on a removable drive). False when the user cancelled or, on a

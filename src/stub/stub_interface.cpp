@@ -30,19 +30,20 @@ std::unique_ptr<StubInterface> StartStubInterface(Platform& platform,
                                                   const std::string& answers_alternative,
                                                   const std::string& record_alternative,
                                                   std::string* error) {
-  std::unique_ptr<ui::AnswersFrontEnd> answers =
-      ui::OpenAnswersFrontEnd(platform, answers_alternative, nullptr, error);
-  std::unique_ptr<ui::FrontEnd> front_end;
-  if (answers) {
 #ifdef _WIN32
-    front_end = std::move(answers);
+  std::unique_ptr<ui::FrontEnd> front_end =
+      ui::OpenAnswersFrontEnd(platform, answers_alternative, nullptr, error);
 #else
-    // On the emulated machine an answer may change the disk in the drive
-    // (Insert=N) before it is given, for archives that span disks. Windows
-    // has no disks to change this way, and its stubs no room for it.
+  // On the emulated machine an answer may change the disk in the drive
+  // (Insert=N) before it is given, for archives that span disks. Windows
+  // has no disks to change this way, and its stubs no room for it.
+  std::unique_ptr<ui::FrontEnd> front_end;
+  if (std::unique_ptr<ui::AnswersFrontEnd> answers =
+          ui::OpenAnswersFrontEnd(platform, answers_alternative, nullptr, error)) {
     front_end = std::make_unique<ui::DiskInsertingFrontEnd>(std::move(answers), platform);
+  }
 #endif
-  } else {
+  if (!front_end) {
     if (!error->empty()) return nullptr;
     front_end = ui::MakeNativeFrontEnd(platform);
   }

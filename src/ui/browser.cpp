@@ -86,8 +86,6 @@ ArchiveBrowser::ArchiveBrowser(Platform& platform, UserInterface& ui, FrontEnd& 
       options_(options),
       engine_(platform, ui),
       hooks_(std::make_unique<Hooks>(*this)) {
-  // Listing an archive that spans disks shows a window of its own.
-  if (options_.make_feedback) hooks_->set_feedback_maker(options_.make_feedback);
   engine_.set_hooks(hooks_.get());
   engine_.log().set_silent(options_.silent);
   if (options_.stub_reader) engine_.set_stub_reader(true, options_.own_offset);

@@ -8,8 +8,6 @@
 #ifndef CRX_UI_FEEDBACK_HOOKS_H
 #define CRX_UI_FEEDBACK_HOOKS_H
 
-#include <functional>
-#include <memory>
 #include <string>
 
 #include "engine/archive_engine.h"
@@ -19,11 +17,6 @@ namespace crx::ui {
 
 class FeedbackHooks : public EngineHooks {
  public:
-  // Makes the window a listing of a multi-volume archive shows on its own
-  // when no window is attached (none: it shows none).
-  void set_feedback_maker(std::function<std::unique_ptr<Feedback>()> maker) {
-    maker_ = std::move(maker);
-  }
   void Attach(Feedback* feedback) { feedback_ = feedback; }
   void Detach() { feedback_ = nullptr; }
   Feedback* attached() const { return feedback_; }
@@ -45,27 +38,9 @@ class FeedbackHooks : public EngineHooks {
   void Animate(bool on) override {
     if (feedback_) feedback_->Animate(!on);
   }
-  bool OpenOwnFeedback(const std::string& title, int range) override {
-    if (feedback_ != nullptr || !maker_) return false;
-    own_ = maker_();
-    if (!own_ || !own_->Open(title, range)) {
-      own_.reset();
-      return false;
-    }
-    feedback_ = own_.get();
-    return true;
-  }
-  void CloseOwnFeedback() override {
-    if (!own_) return;
-    own_->End(kFeedbackSuccess);
-    if (feedback_ == own_.get()) feedback_ = nullptr;
-    own_.reset();
-  }
 
  private:
   Feedback* feedback_ = nullptr;
-  std::function<std::unique_ptr<Feedback>()> maker_;
-  std::unique_ptr<Feedback> own_;
 };
 
 }  // namespace crx::ui
