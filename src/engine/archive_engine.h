@@ -76,15 +76,6 @@ class EngineHooks : public PolicyHooks {
   // Ends the feedback window of the operation (abort, or a listing that
   // needs the first volume again).
   virtual void EndFeedback() {}
-  // A listing of a multi-volume archive shows a feedback window of its own
-  // with this title and range when the caller has none attached. True when
-  // one was opened; it is attached until CloseOwnFeedback ends it.
-  virtual bool OpenOwnFeedback(const std::string& title, int range) {
-    (void)title;
-    (void)range;
-    return false;
-  }
-  virtual void CloseOwnFeedback() {}
 };
 
 // The option letters of SetOptions.

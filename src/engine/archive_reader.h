@@ -172,7 +172,7 @@ class ArchiveReader {
   bool NextVolume(VolumeNeed need);
   bool OpenVolumeFile(const std::string& path);
   // Listing a multi-volume archive on a removable drive: whether to go on,
-  // and a feedback window of its own.
+  // and the first volume asked back at the end.
   bool BeginMultiVolumeListing();
   void EndMultiVolumeListing();
   bool SelectionHas(const std::string& name) const;
@@ -198,7 +198,6 @@ class ArchiveReader {
   // A multi-volume listing on a removable drive is under way: it ends by
   // asking for the first volume again.
   bool multi_volume_listing_ = false;
-  bool own_feedback_ = false;
 
   IdentificationRecord identification_;
   TypeRecord type_;

@@ -36,23 +36,13 @@ bool ArchiveReader::BeginMultiVolumeListing() {
     }
     core_.hooks->Animate(true);
   }
-  if (identification_.block_count == 0) {
-    multi_volume_listing_ = true;
-    if (!core_.log.silent() && !core_.hooks->HasFeedback()) {
-      own_feedback_ = core_.hooks->OpenOwnFeedback("List Archive", 100);
-    }
-  }
+  if (identification_.block_count == 0) multi_volume_listing_ = true;
   return true;
 }
 
 void ArchiveReader::EndMultiVolumeListing() {
   multi_volume_listing_ = false;
-  if (own_feedback_) {
-    core_.hooks->CloseOwnFeedback();
-    own_feedback_ = false;
-  } else {
-    core_.hooks->Animate(false);
-  }
+  core_.hooks->Animate(false);
   core_.ui.MessageBox("List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE",
                       kCaption, kMbOk | kMbTopmost);
   core_.hooks->Animate(true);

@@ -41,7 +41,6 @@
 #include "ui/browser.h"
 #include "ui/console/browser_console.h"
 #include "ui/feedback.h"
-#include "ui/feedback_hooks.h"
 #include "ui/password_dialogs.h"
 #include "ui/service.h"
 
@@ -176,44 +175,12 @@ std::string TimeText(FileTime time) {
                 t.second);
 }
 
-// Listing an archive that spans disks shows a progress window of its own
-// while it walks the disks.
-class ListingHooks : public ui::FeedbackHooks {
- public:
-  ListingHooks(Platform& platform, bool unattended)
-      : platform_(platform), unattended_(unattended) {}
-  bool OpenOwnFeedback(const std::string& title, int range) override {
-    if (attached() != nullptr) return false;
-    own_ = ui::MakeFeedback(platform_, unattended_);
-    if (!own_ || !own_->Open(title, range)) {
-      own_.reset();
-      return false;
-    }
-    Attach(own_.get());
-    return true;
-  }
-  void CloseOwnFeedback() override {
-    if (!own_) return;
-    own_->End(ui::kFeedbackSuccess);
-    Detach();
-    own_.reset();
-  }
-
- private:
-  Platform& platform_;
-  bool unattended_;
-  std::unique_ptr<ui::Feedback> own_;
-};
-
 class Tool {
  public:
   Tool(Platform& platform, ui::TerminalNotices& ui, ui::FrontEnd& front_end, bool unattended,
        const Arguments& args)
       : platform_(platform), ui_(ui), front_end_(front_end), unattended_(unattended),
-        args_(args), hooks_(platform, unattended), engine_(platform, ui) {
-    engine_.set_hooks(&hooks_);
-  }
-  ~Tool() { engine_.set_hooks(nullptr); }
+        args_(args), engine_(platform, ui) {}
 
   int Run() {
     archive_ = MachinePath(args_.file);
@@ -394,7 +361,6 @@ class Tool {
   ui::FrontEnd& front_end_;
   bool unattended_;
   const Arguments& args_;
-  ListingHooks hooks_;
   ArchiveEngine engine_;
   std::string archive_;
 };

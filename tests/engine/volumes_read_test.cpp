@@ -128,16 +128,6 @@ class Events : public UserInterface, public EngineHooks {
     return a.button;
   }
   void Animate(bool on) override { events.push_back(on ? "animate:on" : "animate:off"); }
-  bool HasFeedback() override { return own_open; }
-  bool OpenOwnFeedback(const std::string& title, int range) override {
-    events.push_back(Format("open:%s,%d", title.c_str(), range));
-    own_open = true;
-    return true;
-  }
-  void CloseOwnFeedback() override {
-    events.push_back("close");
-    own_open = false;
-  }
   bool Has(const std::string& part) const {
     for (const std::string& t : texts) {
       if (t.find(part) != std::string::npos) return true;
@@ -149,7 +139,6 @@ class Events : public UserInterface, public EngineHooks {
     for (const std::string& t : texts) n += t.find(part) != std::string::npos ? 1 : 0;
     return n;
   }
-  bool own_open = false;
 
  private:
   DiskDrive& drive_;
@@ -375,24 +364,20 @@ TEST_F(VolumesReadTest, ListingAsksToGoOnWalksEveryDiskAndWantsTheFirstBack) {
     EXPECT_EQ(engine->members()[i].size, static_cast<int32_t>(members_[i].data.size()));
   }
   EXPECT_TRUE(Names(out_).empty());
-  // Its own feedback window, ended before the first volume is asked back.
+  // The first volume is asked back at the end, with the animation stopped.
   const auto& ev = events_->events;
   ASSERT_GE(ev.size(), 3u);
-  EXPECT_EQ(ev[ev.size() - 3], "close");
+  EXPECT_EQ(ev[ev.size() - 3], "animate:off");
   EXPECT_EQ(ev[ev.size() - 2],
             "box:Cratex|List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE");
-  EXPECT_NE(std::find(ev.begin(), ev.end(), "open:List Archive,100"), ev.end());
   EXPECT_EQ(events_->Count("INSERT DISK NUMBER"), 3);
-  EXPECT_FALSE(events_->own_open);
 
-  // Silent: no window of its own, the questions all the same.
-  events_->events.clear();
-  events_->answers = {{kIdYes, -1}, {kIdOk, 1}, {kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
-  drive_->disk = 1;
-  engine->log().set_silent(true);
+  // A fixed disk asks nothing at all.
+  events_->texts.clear();
+  drive_->removable = false;
   ASSERT_TRUE(engine->ListArchive(archive_));
   engine->CloseArchive();
-  EXPECT_EQ(std::find(ev.begin(), ev.end(), "open:List Archive,100"), ev.end());
+  EXPECT_TRUE(events_->texts.empty());
 }
 
 TEST_F(VolumesReadTest, WrongOrMissingDiskIsAskedForAgainUntilRight) {
