@@ -18,6 +18,17 @@ namespace {
 // The caption of the questions the reader asks itself.
 constexpr const char* kCaption = "Cratex";
 
+// The minimal self-extractor compiles this file on its own with
+// CRX_MINIMAL_STUB (src/programs/stubs.cmake) and reads archives of one
+// volume only: it has no room for the disk prompts of volume_reader.cpp.
+// An archive that goes on in another volume then stops where the first
+// volume ends, as a damaged one would.
+#ifdef CRX_MINIMAL_STUB
+constexpr bool kReadsVolumes = false;
+#else
+constexpr bool kReadsVolumes = true;
+#endif
+
 }  // namespace
 
 namespace {
@@ -89,20 +100,15 @@ bool ArchiveReader::Extract(const std::string& path, const std::vector<std::stri
   removable_ =
       !root.empty() && core_.platform.files.GetDriveType(root) == DriveType::kRemovable;
   volume_ = 1;
-  volume_failed_ = false;
-  multi_volume_listing_ = false;
-  if (removable_) {
-    core_.volume_number = 1;
-    core_.log.LogText("(input from removable media)\n");
-  } else {
-    core_.volume_number = 0;
-  }
+  volume_failed_ = multi_volume_listing_ = false;
+  core_.volume_number = removable_ ? 1 : 0;
+  if (removable_) core_.log.LogText("(input from removable media)\n");
 
   const bool ok = ProcessArchive();
   selection_ = nullptr;
   core_.log.LogLine("ExtractArchive... %s\n", ok ? "Done" : "Errors");
   // Any later read starts again from the first volume.
-  if (multi_volume_listing_) EndMultiVolumeListing();
+  if (kReadsVolumes) MultiVolumeListing(false);
   core_.ShowStatus("Ready");
   return ok;
 }
@@ -235,7 +241,7 @@ bool ArchiveReader::ProcessArchive() {
     return false;
   }
   core_.password_digest = identification_.password_digest;
-  if (list_mode_ && removable_ && !BeginMultiVolumeListing()) return false;
+  if (kReadsVolumes && !MultiVolumeListing(true)) return false;
 
   result = ReadTypeRecord(*source_, &type_);
   Report(result);
@@ -287,7 +293,7 @@ ArchiveReader::Step ArchiveReader::ReadNextMember() {
       return Step::kEnd;
     case FormatStatus::kVolumeContinuation:
       // The next member record starts the next volume file.
-      return NextVolume(VolumeNeed::kMarker) ? ReadNextMember() : Step::kError;
+      return kReadsVolumes && NextVolume(VolumeNeed::kMarker) ? ReadNextMember() : Step::kError;
     case FormatStatus::kResyncNeeded:
       Report(result);  // "Invalid File Header (1)"
       if (stub_reader_) return Step::kError;
@@ -337,7 +343,7 @@ bool ArchiveReader::OpenVolumeFile(const std::string& path) {
 bool ArchiveReader::SkipBytes(int64_t distance) {
   if (distance == 0) return true;
   // Only an archive without a block count goes on past this file.
-  if (VolumeAware() && distance > source_->Remaining()) {
+  if (kReadsVolumes && VolumeAware() && distance > source_->Remaining()) {
     if (VolumeSkip(distance)) return true;
     if (volume_failed_) return false;
   } else if (source_->Skip(distance)) {
@@ -402,9 +408,9 @@ bool ArchiveReader::SkipData() {
 }
 
 bool ArchiveReader::ReadData(uint8_t* buffer, size_t size, size_t* got) {
-  if (VolumeAware()) return VolumeRead(buffer, size, got);
   *got = ReadFully(*source_, buffer, size);
-  return *got == size;
+  // Without a block count the data may go on in the next volume.
+  return *got == size || (kReadsVolumes && VolumeAware() && VolumeRead(buffer, size, got));
 }
 
 // ---------------------------------------------------------------------------

@@ -160,8 +160,9 @@ class ArchiveReader {
   // Why the reader needs the next volume; each asks with its own texts.
   enum class VolumeNeed { kData, kSkip, kMarker };
   bool VolumeAware() const { return identification_.block_count == 0; }
-  // Reads size bytes in block-size pieces, going on in the next volume
-  // whenever a volume file ends. *got receives the bytes read.
+  // Reads the rest of size bytes, of which *got have been read when this
+  // volume file ended (or failed), in block-size pieces, going on in the
+  // next volume whenever a volume file ends. *got counts the bytes read.
   bool VolumeRead(uint8_t* buffer, size_t size, size_t* got);
   // Skips distance bytes past the end of the current volume file, going
   // on in the next volumes as far as needed.
@@ -171,10 +172,10 @@ class ArchiveReader {
   // fixed disk, the file cannot be opened (reported).
   bool NextVolume(VolumeNeed need);
   bool OpenVolumeFile(const std::string& path);
-  // Listing a multi-volume archive on a removable drive: whether to go on,
-  // and the first volume asked back at the end.
-  bool BeginMultiVolumeListing();
-  void EndMultiVolumeListing();
+  // Listing a multi-volume archive on a removable drive: at the start
+  // (begin) whether to go on (false: the user declined or quit), and at the
+  // end the first volume asked back. Does nothing for other walks.
+  bool MultiVolumeListing(bool begin);
   bool SelectionHas(const std::string& name) const;
 
   EngineCore& core_;

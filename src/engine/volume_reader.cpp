@@ -2,9 +2,8 @@
 // past the end of the current one, asked for disk by disk on a removable
 // drive and taken from beside the first volume on a fixed disk, and the
 // questions of a multi-volume listing. Kept apart from the rest of the
-// reader so that a program without room for it (the minimal
-// self-extractor) can link a one-volume stand-in instead
-// (stub/one_volume_reader.cpp).
+// reader, so that the minimal self-extractor, which has no room for it,
+// leaves it out (see archive_reader.cpp).
 #include <algorithm>
 
 #include "common/format.h"
@@ -22,7 +21,18 @@ constexpr const char* kCaption = "Cratex";
 
 }  // namespace
 
-bool ArchiveReader::BeginMultiVolumeListing() {
+bool ArchiveReader::MultiVolumeListing(bool begin) {
+  if (!begin) {
+    if (!multi_volume_listing_) return true;
+    multi_volume_listing_ = false;
+    core_.hooks->Animate(false);
+    core_.ui.MessageBox(
+        "List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE", kCaption,
+        kMbOk | kMbTopmost);
+    core_.hooks->Animate(true);
+    return true;
+  }
+  if (!list_mode_ || !removable_) return true;
   if (identification_.file_count == 0) {
     // Nothing says whether the archive goes on onto further disks.
     core_.hooks->Animate(false);
@@ -38,14 +48,6 @@ bool ArchiveReader::BeginMultiVolumeListing() {
   }
   if (identification_.block_count == 0) multi_volume_listing_ = true;
   return true;
-}
-
-void ArchiveReader::EndMultiVolumeListing() {
-  multi_volume_listing_ = false;
-  core_.hooks->Animate(false);
-  core_.ui.MessageBox("List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE",
-                      kCaption, kMbOk | kMbTopmost);
-  core_.hooks->Animate(true);
 }
 
 bool ArchiveReader::NextVolume(VolumeNeed need) {
@@ -111,7 +113,6 @@ bool ArchiveReader::NextVolume(VolumeNeed need) {
 }
 
 bool ArchiveReader::VolumeRead(uint8_t* buffer, size_t size, size_t* got) {
-  *got = 0;
   const size_t block =
       identification_.block_size > 0 ? static_cast<size_t>(identification_.block_size) : size;
   while (*got < size) {

@@ -39,10 +39,11 @@ endfunction()
 
 crx_stub_program(CRXdat Cratex.dat ${CRX_FULL_STUB_SIZE})
 crx_stub_program(CRXdat_min Cratexm.dat ${CRX_MIN_STUB_SIZE} CRX_MINIMAL_STUB)
-# The minimal stub has no room for reading across volumes: its one-volume
-# stand-in, linked ahead of the stub library, keeps the library's volume
-# reader (and the disk prompts) out of it.
-target_sources(CRXdat_min PRIVATE ${PROJECT_SOURCE_DIR}/src/stub/one_volume_reader.cpp)
+# The minimal stub has no room for reading across volumes: it compiles the
+# reader itself with CRX_MINIMAL_STUB, which leaves the volume steps out,
+# and its own copy keeps the stub library's reader (and with it the volume
+# reader and the disk prompts) out of the program.
+target_sources(CRXdat_min PRIVATE ${PROJECT_SOURCE_DIR}/src/engine/archive_reader.cpp)
 # Both padded stubs (part of every build): ninja -C <build> crx_stubs
 add_custom_target(crx_stubs ALL DEPENDS ${CRX_STUB_DIR}/Cratex.dat ${CRX_STUB_DIR}/Cratexm.dat)
 if(NOT CRX_WINDOWS)
