@@ -27,6 +27,7 @@
 #include "ui/win32/feedback_win32.h"
 #else
 #include "platform/posix/host_paths.h"
+#include "ui/answers/disk_insert.h"
 #include "ui/console/browser_console.h"
 #endif
 
@@ -77,6 +78,13 @@ std::unique_ptr<ui::Feedback> MakeFeedback(Platform& platform, bool unattended) 
   return ui::MakeFeedback(platform, unattended);
 }
 
+// On the emulated machine an answer may change the disk in the drive
+// (Insert=N) before it is given, for archives that span disks.
+std::unique_ptr<ui::FrontEnd> WithDiskChanges(std::unique_ptr<ui::AnswersFrontEnd> answers,
+                                              Platform& platform) {
+  return std::make_unique<ui::DiskInsertingFrontEnd>(std::move(answers), platform);
+}
+
 void ProcessMessages() {}
 
 void ReportStartFailure(const std::string& text) {
@@ -107,8 +115,14 @@ int Main() {
   answers_alternative = MachinePathOf(platform, "CRX_ANSWERS");
   record_alternative = MachinePathOf(platform, "CRX_RECORD");
 #endif
-  std::unique_ptr<stub::StubInterface> service =
-      stub::StartStubInterface(platform, answers_alternative, record_alternative, &error);
+#ifdef _WIN32
+  // Windows has no disks a program changes, and its stubs no room for it.
+  const stub::AnswersWrapper wrap_answers = nullptr;
+#else
+  const stub::AnswersWrapper wrap_answers = WithDiskChanges;
+#endif
+  std::unique_ptr<stub::StubInterface> service = stub::StartStubInterface(
+      platform, answers_alternative, record_alternative, &error, wrap_answers);
   if (!service) {
     ReportStartFailure(error);
     return stub::kStubFailed;

@@ -4,9 +4,6 @@
 
 #include "platform/platform.h"
 #include "ui/answers/answers.h"
-#ifndef _WIN32
-#include "ui/answers/disk_insert.h"
-#endif
 #include "ui/message_box.h"
 #include "ui/replace_dialog.h"
 
@@ -29,20 +26,17 @@ bool UnattendedRun(Platform& platform) {
 std::unique_ptr<StubInterface> StartStubInterface(Platform& platform,
                                                   const std::string& answers_alternative,
                                                   const std::string& record_alternative,
-                                                  std::string* error) {
-#ifdef _WIN32
-  std::unique_ptr<ui::FrontEnd> front_end =
-      ui::OpenAnswersFrontEnd(platform, answers_alternative, nullptr, error);
-#else
-  // On the emulated machine an answer may change the disk in the drive
-  // (Insert=N) before it is given, for archives that span disks. Windows
-  // has no disks to change this way, and its stubs no room for it.
+                                                  std::string* error,
+                                                  AnswersWrapper wrap_answers) {
   std::unique_ptr<ui::FrontEnd> front_end;
   if (std::unique_ptr<ui::AnswersFrontEnd> answers =
           ui::OpenAnswersFrontEnd(platform, answers_alternative, nullptr, error)) {
-    front_end = std::make_unique<ui::DiskInsertingFrontEnd>(std::move(answers), platform);
+    if (wrap_answers) {
+      front_end = wrap_answers(std::move(answers), platform);
+    } else {
+      front_end = std::move(answers);
+    }
   }
-#endif
   if (!front_end) {
     if (!error->empty()) return nullptr;
     front_end = ui::MakeNativeFrontEnd(platform);

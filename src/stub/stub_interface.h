@@ -19,6 +19,10 @@ namespace crx {
 struct Platform;
 }
 
+namespace crx::ui {
+class AnswersFrontEnd;
+}
+
 namespace crx::stub {
 
 class StubInterface : public UserInterface {
@@ -43,10 +47,16 @@ class StubInterface : public UserInterface {
 // when the answers file cannot be read or has a line that is not an
 // answer, or the record file cannot be opened; an answers file that runs
 // out ends the program with a message.
+//
+// wrap_answers, when given, wraps the answers front-end (on the emulated
+// machine: the disk changes that answers may ask for, Insert=N).
+using AnswersWrapper = std::unique_ptr<ui::FrontEnd> (*)(std::unique_ptr<ui::AnswersFrontEnd>,
+                                                         Platform&);
 std::unique_ptr<StubInterface> StartStubInterface(Platform& platform,
                                                   const std::string& answers_alternative,
                                                   const std::string& record_alternative,
-                                                  std::string* error);
+                                                  std::string* error,
+                                                  AnswersWrapper wrap_answers = nullptr);
 
 // True when the run is unattended (CRX_ANSWERS is set).
 bool UnattendedRun(Platform& platform);
