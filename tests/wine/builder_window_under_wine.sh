@@ -24,7 +24,10 @@
 #
 # Screenshots in WIN64_BUILD/wine-shots/builder-*.png: the window empty and
 # with its members, each menu, the lock dialog and its message, and
-# Preferences with its validation message.
+# Preferences with its validation message. Without a window manager wine
+# never paints a message box raised from a dialog on the X display (a black
+# square), so the probe reads the box's texts - the test checks them - and
+# copies the box's own picture, which is laid over the screenshot.
 #
 # Needs DISPLAY (Xvfb), wine64, xdotool, xwd, xwininfo and ImageMagick's
 # convert. WINEPREFIX is <WIN64_BUILD>/wineprefix. The test sets the stub
@@ -92,11 +95,12 @@ menu_state() {
 
 # Command identifiers of the window's menu items.
 id_new=32771 id_add_folder=32773 id_save=32775 id_setup=32779 id_compress=32780
-id_flatten=32784 id_encrypt=32786 id_password_only=32787 id_quit=32788
+id_flatten=32784 id_encrypt=32786 id_password_only=32787 id_quit=32788 id_paste=32789
 
 expect_state() {  # dump, id, what, "enabled checked" ...
   local got
   got=$(menu_state "$1" "$2")
+  [ "$got" = "$4" ] || echo "$1"
   [ "$got" = "$4" ] || fail "$3 is '$got', expected '$4'"
 }
 
@@ -116,6 +120,24 @@ shot() {
     xwd -id "$id" -silent 2>/dev/null |
       convert "$file" xwd:- -geometry "$geometry" -composite "$file" 2>/dev/null
   done
+}
+
+# A screenshot $2 of the message box shown by the window titled $1, whose
+# text must hold $3. Wine puts a message box raised from a dialog on the X
+# display as a black square when no window manager runs, so the probe reads
+# the box's texts and copies its picture, painted afresh, which is laid
+# over the screenshot where the box stands.
+box_shot() {
+  local answer rect picture=$scratch/box.bmp
+  rm -f "$picture"
+  answer=$(probe box "$1" "$(winpath "$picture")")
+  grep -qF -- "$3" <<<"$(grep '^text: ' <<<"$answer")" ||
+    { echo "$answer"; fail "the message box over '$1' does not say '$3'"; }
+  shot "$2"
+  rect=$(awk '$1 == "rect" { printf "+%d+%d", $2, $3 }' <<<"$answer")
+  [ -s "$picture" ] && [ -n "$rect" ] || { echo "$answer"; fail "the probe drew no picture of the box"; }
+  convert "$2" "$picture" -geometry "$rect" -composite "$2" ||
+    fail "could not lay the box's picture over $2"
 }
 
 # Opens the menu of the Alt key $1, keeps a screenshot named $2 and closes
@@ -210,7 +232,8 @@ xdotool key Tab
 xdotool type --delay 50 "abc"
 xdotool key Return
 sleep 1
-shot "$shots/builder-lock-short.png"
+box_shot "Cratex - Lock Archive" "$shots/builder-lock-short.png" \
+  "The password must be at least 4 characters"
 xdotool key Return  # the message's OK
 sleep 0.5
 wait_for_window "^Cratex - Lock Archive$"
@@ -252,6 +275,21 @@ say "the drop listed: $(cut -f1 <<<"$rows" | tr '\n' ' ')"
 # folder goes in with its sub-folders like a drop.
 "$wine" "$probe" clip "$(winpath "$product/extra.txt")" "$(winpath "$product/more")" ||
   fail "could not put the files on the clipboard"
+# The news of a new clipboard reaches the builder a moment later: Ctrl+V
+# before it would find nothing to paste.
+for _ in $(seq 1 20); do
+  seen=$(probe clipboard "$title")
+  grep -q '^available: yes' <<<"$seen" && grep -q 'extra\.txt' <<<"$seen" && break
+  sleep 0.5
+done
+grep -q '^available: yes' <<<"$seen" && grep -q 'extra\.txt' <<<"$seen" ||
+  { echo "$seen"; fail "the builder does not see the files on the clipboard"; }
+# After the drop nothing gives the window the keyboard back (no window
+# manager): it takes it from inside.
+probe focus "$title" | grep -q '^focused$' || fail "the window could not take the keyboard"
+open_menu e edit-paste
+menus=$(probe menus "$title")
+expect_state "$menus" $id_paste "Paste with files on the clipboard" "enabled unchecked"
 activate_window "$main"
 xdotool key --clearmodifiers ctrl+v
 for _ in $(seq 1 60); do
@@ -283,7 +321,8 @@ probe settext "Preferences" "exe" 0 | grep -q '^set$' || fail "could not fill th
 activate_window "$window"
 xdotool key Return
 sleep 1
-shot "$shots/builder-preferences-message.png"
+box_shot "Preferences" "$shots/builder-preferences-message.png" \
+  "The exclude list contains no colons, this is an error"
 xdotool key Return  # the message's OK
 sleep 0.5
 wait_for_window "^Preferences$"

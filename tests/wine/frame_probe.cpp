@@ -11,6 +11,12 @@
 //   frame_probe status TITLE         prints its status bar's text
 //   frame_probe view TITLE           prints "white" or "grey" (the list)
 //   frame_probe settext TITLE TEXT N puts TEXT into its edit control N
+//   frame_probe focus TITLE          gives the window the keyboard
+//   frame_probe clipboard TITLE      prints the file list on the clipboard
+//                                    as the window's process reads it
+//   frame_probe box TITLE BMP        prints the place and texts of the
+//                                    message box its thread shows and
+//                                    draws the box into the file BMP
 //   frame_probe clip PATH...         puts the paths on the clipboard as a
 //                                    file list, as Explorer's Copy does
 //
@@ -88,12 +94,15 @@ int main(int argc, char** argv) {
   }
   const std::string request = argc > 1 ? argv[1] : "";
   const bool known = request == "menus" || request == "drop" || request == "rows" ||
-                     request == "view" || request == "status" || request == "settext";
+                     request == "view" || request == "status" || request == "settext" ||
+                     request == "box" || request == "clipboard" ||
+                     request == "focus";
   if (argc < 3 || !known || (request == "drop" && argc < 4) ||
-      (request == "settext" && argc != 5)) {
+      (request == "settext" && argc != 5) || (request == "box" && argc != 4)) {
     std::fputs("usage: frame_probe menus|rows|view|status TITLE\n"
                "       frame_probe drop TITLE PATH...\n"
                "       frame_probe settext TITLE TEXT N\n"
+               "       frame_probe box TITLE BMP\n"
                "       frame_probe clip PATH...\n",
                stderr);
     return 2;
