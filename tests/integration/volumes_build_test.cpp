@@ -146,7 +146,8 @@ TEST_F(VolumesBuildTest, ScriptBuildsAcrossDisksAndCrxReadsThemBack) {
     // under their stored paths.
     const std::string stored = At(s.name).substr(3);
     const std::string out = At("out\\" + stored);
-    EXPECT_EQ(test::ReadWholeFile(files, out), s.data);
+    const std::string got = test::ReadWholeFile(files, out);
+    EXPECT_TRUE(got == s.data) << out << ": " << got.size() << " bytes, wanted " << s.data.size();
     FileTime a = 0;
     FileTime b = 1;
     EXPECT_TRUE(files.GetLastWriteTime(At(s.name), &a));
