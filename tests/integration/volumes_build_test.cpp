@@ -139,7 +139,9 @@ TEST_F(VolumesBuildTest, ScriptBuildsAcrossDisksAndCrxReadsThemBack) {
   Insert(1);
   EXPECT_EQ(0, Run(crx + " verify A:\\set.exe", reading));
   Insert(1);
-  EXPECT_EQ(0, Run(crx + " extract A:\\set.exe -o " + At("out"), reading));
+  // Extraction asks first whether to go on with an archive that may span
+  // disks.
+  EXPECT_EQ(0, Run(crx + " extract A:\\set.exe -o " + At("out"), "MessageBox Yes\n" + reading));
   for (const Source& s : sources) {
     SCOPED_TRACE(s.name);
     // Without the stored root the members land below the output folder
