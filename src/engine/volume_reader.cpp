@@ -28,7 +28,7 @@ bool ArchiveReader::MultiVolumeListing(bool begin) {
     core_.hooks->Animate(false);
     core_.ui.MessageBox(
         "List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE", kCaption,
-        kMbOk | kMbTopmost);
+        kMbOk | kMbTopmost | kMbSetForeground);
     core_.hooks->Animate(true);
     return true;
   }

@@ -32,7 +32,11 @@ int UserInterfaceService::AskForDisk(bool reading, int disk_number) {
 
 int TerminalNotices::MessageBox(const std::string& text, const std::string& caption,
                                 uint32_t flags) {
-  if ((flags & kMbTypeMask) != kMbOk) return service_.MessageBox(text, caption, flags);
+  // Questions, and notices that ask the person to do something before
+  // going on (put a disk back), need the person, not the terminal.
+  if ((flags & kMbTypeMask) != kMbOk || (flags & kMbSetForeground) != 0) {
+    return service_.MessageBox(text, caption, flags);
+  }
   // The engine's notices quote member names and paths from the archive.
   if ((flags & kMbIconMask) == kMbIconAsterisk) {
     terminal_.Write(TerminalMessage(text) + "\n");

@@ -140,8 +140,10 @@ TEST_F(VolumesBuildTest, ScriptBuildsAcrossDisksAndCrxReadsThemBack) {
   EXPECT_EQ(0, Run(crx + " verify A:\\set.exe", reading));
   Insert(1);
   // Extraction asks first whether to go on with an archive that may span
-  // disks.
-  EXPECT_EQ(0, Run(crx + " extract A:\\set.exe -o " + At("out"), "MessageBox Yes\n" + reading));
+  // disks, walks them for the member list, asks for the first one back and
+  // reads them all again.
+  EXPECT_EQ(0, Run(crx + " extract A:\\set.exe -o " + At("out"),
+                   "MessageBox Yes\n" + reading + "MessageBox OK Insert=1\n" + reading));
   for (const Source& s : sources) {
     SCOPED_TRACE(s.name);
     // Without the stored root the members land below the output folder
