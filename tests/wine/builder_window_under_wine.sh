@@ -305,7 +305,8 @@ sleep 0.5
 shot "$shots/builder-members.png"
 say "Ctrl+V pasted a file and a folder with its sub-folder"
 
-activate_window "$main"
+# The paste's progress window took the keyboard with it when it closed.
+probe focus "$title" | grep -q '^focused$' || fail "the window could not take the keyboard back"
 xdotool key --clearmodifiers ctrl+s
 wait_for_probe view 60 grey || fail "the list did not turn grey after Ctrl+S (not saved?)"
 [ -f "$archive" ] || fail "Save left no archive at $archive"
