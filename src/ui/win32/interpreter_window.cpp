@@ -5,6 +5,7 @@
 #include <commdlg.h>
 
 #include "ui/win32/feedback_win32.h"
+#include "ui/win32/window_class.h"
 
 #include <cstring>
 #include <memory>
@@ -21,44 +22,9 @@ constexpr const char* kUntitled = "Untitled";
 
 HWND AsWindow(void* handle) { return static_cast<HWND>(handle); }
 
-LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    const CREATESTRUCTA* create = reinterpret_cast<const CREATESTRUCTA*>(lparam);
-    ::SetWindowLongPtrA(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  InterpreterWindow* self =
-      reinterpret_cast<InterpreterWindow*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (self != nullptr && self->Handle() == window) {
-    return static_cast<LRESULT>(self->HandleMessage(message, wparam, lparam));
-  }
-  return ::DefWindowProcA(window, message, wparam, lparam);
-}
-
 bool RegisterFrameClass(HINSTANCE instance) {
-  WNDCLASSEXA existing = {};
-  existing.cbSize = sizeof existing;
-  if (::GetClassInfoExA(instance, InterpreterWindow::kClassName, &existing)) return true;
-  WNDCLASSEXA wc = {};
-  wc.cbSize = sizeof wc;
-  wc.style = CS_HREDRAW | CS_VREDRAW;
-  wc.lpfnWndProc = WindowProc;
-  wc.hInstance = instance;
-  wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-  wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  wc.lpszClassName = InterpreterWindow::kClassName;
-  wc.hIconSm = wc.hIcon;
-  return ::RegisterClassExA(&wc) != 0;
-}
-
-// A status pane holds one line: line breaks and tabs become blanks.
-std::string OneLine(const std::string& text) {
-  std::string line = text;
-  for (char& c : line) {
-    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-  }
-  return line;
+  return RegisterWindowClass(instance, InterpreterWindow::kClassName, RoutedWindowProc<InterpreterWindow>,
+                             COLOR_WINDOW);
 }
 
 }  // namespace

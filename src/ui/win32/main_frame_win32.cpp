@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "ui/win32/dialog_template.h"
+#include "ui/win32/window_class.h"
 
 namespace crx::ui {
 
@@ -177,43 +178,9 @@ HACCEL BuildAccelerators() {
   return ::CreateAcceleratorTableA(keys, static_cast<int>(std::size(keys)));
 }
 
-LRESULT CALLBACK FrameProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-  if (message == WM_NCCREATE) {
-    const CREATESTRUCTA* create = reinterpret_cast<const CREATESTRUCTA*>(lparam);
-    ::SetWindowLongPtrA(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  }
-  MainFrame* self = reinterpret_cast<MainFrame*>(::GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (self != nullptr && self->Handle() == window) {
-    return static_cast<LRESULT>(self->HandleMessage(message, wparam, lparam));
-  }
-  return ::DefWindowProcA(window, message, wparam, lparam);
-}
-
 bool RegisterFrameClass(HINSTANCE instance) {
-  WNDCLASSEXA existing = {};
-  existing.cbSize = sizeof existing;
-  if (::GetClassInfoExA(instance, MainFrame::kClassName, &existing)) return true;
-  WNDCLASSEXA wc = {};
-  wc.cbSize = sizeof wc;
-  wc.style = CS_HREDRAW | CS_VREDRAW;
-  wc.lpfnWndProc = FrameProc;
-  wc.hInstance = instance;
-  wc.hIcon = ::LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
-  wc.hCursor = ::LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-  wc.lpszClassName = MainFrame::kClassName;
-  wc.hIconSm = wc.hIcon;
-  return ::RegisterClassExA(&wc) != 0;
-}
-
-// A status pane holds one line: line breaks and tabs become blanks.
-std::string OneLine(const std::string& text) {
-  std::string line = text;
-  for (char& c : line) {
-    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-  }
-  return line;
+  return RegisterWindowClass(instance, MainFrame::kClassName, RoutedWindowProc<MainFrame>,
+                             COLOR_BTNFACE);
 }
 
 // The paths of a dropped or pasted file list, in order.
