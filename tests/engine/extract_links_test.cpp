@@ -21,19 +21,13 @@
 #include "engine/format.h"
 #include "engine/logs.h"
 #include "engine/user_interface.h"
+#include "support/recording_ui.h"
 #include "support/test_platform.h"
 
 namespace crx {
 namespace {
 
-class RecordingUi : public UserInterface {
- public:
-  std::vector<std::string> texts;
-  int MessageBox(const std::string& text, const std::string&, uint32_t) override {
-    texts.push_back(text);
-    return kIdOk;
-  }
-};
+using test::RecordingUi;
 
 void WriteHost(const std::string& path, const std::string& data) {
   std::ofstream out(path, std::ios::binary);

@@ -13,9 +13,8 @@
 #include "engine/archive_engine.h"
 #include "engine/logs.h"
 #include "engine/scramble.h"
-#include "engine/user_interface.h"
-#include "support/file_helpers.h"
-#include "support/test_platform.h"
+#include "support/crx_tool_fixture.h"
+#include "support/recording_ui.h"
 
 #ifndef _WIN32
 #include "platform/posix/host_paths.h"
@@ -24,51 +23,18 @@
 namespace crx {
 namespace {
 
-class RecordingUi : public UserInterface {
- public:
-  std::vector<std::string> texts;
-  int MessageBox(const std::string& text, const std::string&, uint32_t) override {
-    texts.push_back(text);
-    return kIdOk;
-  }
-};
+using test::RecordingUi;
+using test::SourceFile;
 
-struct SourceFile {
-  std::string relative;  // below the product folder
-  std::string data;
-  FileTime time;
-};
-
-class CrxToolTest : public ::testing::Test {
+class CrxToolTest : public test::CrxToolFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tp_.ok()) << tp_.Error();
-    ResetLogState();
-    std::string tool = CRX_TOOL;
-#ifdef _WIN32
-    // The build tree is a host folder; wine shows the host's root as Z:.
-    for (char& c : tool) {
-      if (c == '/') c = '\\';
-    }
-    tool_ = "Z:" + tool;
-#else
-    tool_ = HostToWindowsPath(tool);
-#endif
-    ASSERT_FALSE(tool_.empty());
     // A stub of exactly the full stub's size, named by the registry as the
     // builder's settings would.
     std::string stub(static_cast<size_t>(FULL_STUB_SIZE), '\0');
     for (size_t i = 0; i < stub.size(); i += 97) stub[i] = static_cast<char>(i);
-    WriteFile(At("stub.dat"), stub);
-    ScopedRegKey key(fs_registry());
-    ASSERT_EQ(kErrorSuccess, fs_registry().CreateKey(kHKeyLocalMachine,
-                                                     "SOFTWARE\\Velmora\\Cratex\\1.00",
-                                                     RegAccess::kAll, key.Out(), nullptr));
-    ASSERT_EQ(kErrorSuccess, fs_registry().SetString(key.Get(), "datafile", At("stub.dat")));
-    // An empty answers file: any question the tool would ask ends it with
-    // an error instead of waiting for an answer.
-    WriteFile(At("answers.txt"), "");
-    ASSERT_TRUE(p().environment.Set("CRX_ANSWERS", At("answers.txt")));
+    SetUpTool(CRX_TOOL, stub);
+    if (HasFatalFailure()) return;
 
     std::string big;
     for (int i = 0; i < 150000; ++i) big += static_cast<char>((i * 7919) >> 3);
@@ -78,34 +44,7 @@ class CrxToolTest : public ::testing::Test {
         {"bin\\data.bin", big, 130000000000000009ULL},
         {"bin\\deep\\notes.txt", std::string(5000, 'n') + "end", 133000000000000003ULL},
     };
-    ASSERT_TRUE(p().files.CreateFolder(At("product")));
-    ASSERT_TRUE(p().files.CreateFolder(At("product\\bin")));
-    ASSERT_TRUE(p().files.CreateFolder(At("product\\bin\\deep")));
-    for (const SourceFile& f : files_) {
-      WriteFile(Product(f.relative), f.data);
-      ASSERT_TRUE(p().files.SetLastWriteTime(Product(f.relative), f.time));
-    }
-  }
-
-  void TearDown() override {
-    p().environment.Unset("CRX_ANSWERS");
-    ScopedRegKey key(fs_registry());
-    if (fs_registry().OpenKey(kHKeyLocalMachine, "SOFTWARE\\Velmora\\Cratex\\1.00",
-                              RegAccess::kAll, key.Out()) == kErrorSuccess) {
-      fs_registry().DeleteValue(key.Get(), "datafile");
-    }
-  }
-
-  Platform& p() { return tp_.Get(); }
-  Registry& fs_registry() { return tp_.Get().registry; }
-  std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
-  std::string Product(const std::string& relative) { return At("product\\" + relative); }
-
-  void WriteFile(const std::string& path, const std::string& data) {
-    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
-  }
-  std::string ReadFile(const std::string& path) {
-    return test::ReadWholeFile(p().files, path, "<missing>", kShareRead);
+    WriteProduct({"bin", "bin\\deep"});
   }
 
   // Writes an archive of the product's files with the engine.
@@ -138,14 +77,6 @@ class CrxToolTest : public ::testing::Test {
     EXPECT_TRUE(ui.texts.empty()) << ui.texts[0];
   }
 
-  // Runs crx with the arguments (in folder, when given); returns its exit
-  // code (-1 when it did not start or end).
-  int Crx(const std::string& arguments, const std::string& folder = std::string()) {
-    StartOptions options;
-    options.folder = folder;
-    return test::RunAndWait(p().processes, "\"" + tool_ + "\" " + arguments, options, 120000);
-  }
-
 #ifndef _WIN32
   // Runs crx through the host shell in folder and returns what it wrote
   // to standard output (*out) and standard error (*err); its exit code.
@@ -166,22 +97,6 @@ class CrxToolTest : public ::testing::Test {
     return static_cast<int>(code);
   }
 #endif
-
-  // Every product file below output, as the extraction stores it: the
-  // stored name (its full source path) without its root.
-  void ExpectExtracted(const std::string& output) {
-    for (const SourceFile& f : files_) {
-      std::string path = output + "\\" + winpath::WithoutRoot(Product(f.relative));
-      EXPECT_EQ(f.data, ReadFile(path)) << path;
-      FileTime time = 0;
-      EXPECT_TRUE(p().files.GetLastWriteTime(path, &time)) << path;
-      EXPECT_EQ(f.time, time) << path;
-    }
-  }
-
-  test::TestPlatform tp_;
-  std::string tool_;
-  std::vector<SourceFile> files_;
 };
 
 TEST_F(CrxToolTest, ExtractsIdenticalBytesAndTimes) {

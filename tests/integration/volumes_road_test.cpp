@@ -17,29 +17,15 @@
 #include "engine/archive_engine.h"
 #include "engine/format.h"
 #include "engine/logs.h"
-#include "engine/user_interface.h"
-#include "support/file_helpers.h"
-#include "support/test_platform.h"
+#include "support/crx_tool_fixture.h"
+#include "support/recording_ui.h"
 #include "platform/posix/host_paths.h"
 #include "platform/posix/machine.h"
 
 namespace crx {
 namespace {
 
-class QuietUi : public UserInterface {
- public:
-  std::vector<std::string> texts;
-  int MessageBox(const std::string& text, const std::string&, uint32_t) override {
-    texts.push_back(text);
-    return kIdOk;
-  }
-};
-
-struct SourceFile {
-  std::string relative;
-  std::string data;
-  FileTime time;
-};
+using test::SourceFile;
 
 // Where each member's record and data lie in an archive file.
 struct MemberSpan {
@@ -74,23 +60,12 @@ std::vector<MemberSpan> MemberSpans(const std::string& bytes, int32_t offset) {
   return spans;
 }
 
-class VolumesRoadTest : public ::testing::Test {
+class VolumesRoadTest : public test::CrxToolFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tp_.ok()) << tp_.Error();
-    ResetLogState();
-    tool_ = HostToWindowsPath(CRX_TOOL);
-    ASSERT_FALSE(tool_.empty());
-    std::string stub(static_cast<size_t>(FULL_STUB_SIZE), '\0');
-    WriteFile(At("stub.dat"), stub);
-    ScopedRegKey key(p().registry);
-    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyLocalMachine,
-                                                    "SOFTWARE\\Velmora\\Cratex\\1.00",
-                                                    RegAccess::kAll, key.Out(), nullptr));
-    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "datafile", At("stub.dat")));
     // Any question would end crx with an error: a fixed disk asks none.
-    WriteFile(At("answers.txt"), "");
-    ASSERT_TRUE(p().environment.Set("CRX_ANSWERS", At("answers.txt")));
+    SetUpTool(CRX_TOOL, std::string(static_cast<size_t>(FULL_STUB_SIZE), '\0'));
+    if (HasFatalFailure()) return;
 
     std::string noise;
     uint32_t x = 12345;
@@ -103,38 +78,7 @@ class VolumesRoadTest : public ::testing::Test {
               {"empty.txt", "", 131000000000000001ULL},
               {"text\\long.txt", std::string(40000, 't') + "end", 133000000000000003ULL},
               {"text\\more.bin", noise.substr(100, 30000), 129000000000000077ULL}};
-    ASSERT_TRUE(p().files.CreateFolder(At("product")));
-    ASSERT_TRUE(p().files.CreateFolder(At("product\\text")));
-    for (const SourceFile& f : files_) {
-      WriteFile(Product(f.relative), f.data);
-      ASSERT_TRUE(p().files.SetLastWriteTime(Product(f.relative), f.time));
-    }
-  }
-  void TearDown() override {
-    if (tp_.ok()) p().environment.Unset("CRX_ANSWERS");
-  }
-
-  Platform& p() { return tp_.Get(); }
-  std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
-  std::string Product(const std::string& relative) { return At("product\\" + relative); }
-  void WriteFile(const std::string& path, const std::string& data) {
-    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
-  }
-  std::string ReadFile(const std::string& path) {
-    return test::ReadWholeFile(p().files, path, "<missing>", kShareRead);
-  }
-  int Crx(const std::string& arguments) {
-    return test::RunAndWait(p().processes, "\"" + tool_ + "\" " + arguments, StartOptions{},
-                            120000);
-  }
-  void ExpectExtracted(const std::string& output) {
-    for (const SourceFile& f : files_) {
-      const std::string path = output + "\\" + winpath::WithoutRoot(Product(f.relative));
-      EXPECT_TRUE(f.data == ReadFile(path)) << path;
-      FileTime time = 0;
-      EXPECT_TRUE(p().files.GetLastWriteTime(path, &time)) << path;
-      EXPECT_EQ(f.time, time) << path;
-    }
+    WriteProduct({"text"});
   }
 
   // Writes the product as one archive and cuts it into three volume files
@@ -146,7 +90,7 @@ class VolumesRoadTest : public ::testing::Test {
   // disks of a removable drive), named after first's last element.
   void WriteVolumeSet(const std::string& first, bool minimal = false,
                       const std::vector<std::string>& folders = {}) {
-    QuietUi ui;
+    test::RecordingUi ui;
     ArchiveEngine engine(p(), ui);
     engine.SetOptions("+Z");
     engine.SetOptions(minimal ? "+M" : "-M");
@@ -178,10 +122,6 @@ class VolumesRoadTest : public ::testing::Test {
       WriteFile(path, volumes[i]);
     }
   }
-
-  test::TestPlatform tp_;
-  std::string tool_;
-  std::vector<SourceFile> files_;
 };
 
 TEST_F(VolumesRoadTest, VolumeSetOnAFixedDiskReadsWithoutQuestions) {
