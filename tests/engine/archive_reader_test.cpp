@@ -2,7 +2,6 @@
 // archives are built here from the format's encoders (a zero-filled stub in
 // front), so the reader is tested on its own, including on damaged input.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <deque>
@@ -17,6 +16,7 @@
 #include "engine/archive_reader.h"
 #include "engine/user_interface.h"
 #include "support/forwarding_file_system.h"
+#include "support/reader_fixture.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -62,35 +62,11 @@ struct ArchiveLayout {
   int32_t padding = FULL_STUB_SIZE;
 };
 
-Bytes Deflate(const std::string& data) {
-  uLongf length = compressBound(static_cast<uLong>(data.size()));
-  Bytes out(length);
-  EXPECT_EQ(compress(out.data(), &length, reinterpret_cast<const Bytef*>(data.data()),
-                     static_cast<uLong>(data.size())),
-            Z_OK);
-  out.resize(length);
-  return out;
-}
-
 // One member record and its data.
 void AppendMember(const TestMember& m, const ArchiveLayout& layout, Bytes* out) {
-  const Bytes plain(m.data.begin(), m.data.end());
-  MemberHeader header{m.name, static_cast<int32_t>(plain.size()), 0, 0, m.modified};
-  Bytes data = plain;
-  if (m.kind == TestMember::kCompressed && !plain.empty()) {
-    data = Deflate(m.data);
-    header.compressed_size = static_cast<int32_t>(data.size());
-    if (layout.encrypt) {
-      Bytes scrambled(data.size() * 2);
-      Scrambler scrambler(layout.digest);
-      EXPECT_TRUE(scrambler.Scramble(data.data(), data.size(), scrambled.data()));
-      data = scrambled;
-    }
-  } else if (!plain.empty()) {
-    header.checksum = StoredChecksum(plain);
-  }
-  ASSERT_TRUE(AppendMemberHeader(header, out));
-  out->insert(out->end(), data.begin(), data.end());
+  const Bytes member = test::EncodedMember(m.name, m.data, m.kind == TestMember::kCompressed,
+                                           m.modified, layout.encrypt ? layout.digest : "");
+  out->insert(out->end(), member.begin(), member.end());
 }
 
 Bytes Records(const ArchiveLayout& layout, bool with_end = true) {
@@ -131,64 +107,31 @@ class QuitWhenExists : public EngineHooks {
   std::string path_;
 };
 
-class ArchiveReaderTest : public ::testing::Test {
+class ArchiveReaderTest : public test::ReaderFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tp_.ok()) << tp_.Error();
-    had_temp_ = env().Get("TEMP", &saved_temp_);
-    env().Set("TEMP", tp_.Scratch());
+    ReaderFixture::SetUp();
+    if (HasFatalFailure()) return;
     ScopedRegKey key(reg());
     had_settings_key_ =
         reg().OpenKey(kHKeyCurrentUser, kSettingsKey, RegAccess::kRead, key.Out()) ==
         kErrorSuccess;
-    ResetLogState();
     SetLoggingSetting(0);
-    SetDefaultArchiveOffset(FULL_STUB_SIZE);
-    archive_ = tp_.Scratch() + "\\setup.exe";
-    out_ = tp_.Scratch() + "\\out";
   }
   void TearDown() override {
-    ResetLogState();
+    ReaderFixture::TearDown();
     if (!tp_.ok()) return;
-    if (had_temp_) env().Set("TEMP", saved_temp_); else env().Unset("TEMP");
     if (!had_settings_key_) reg().DeleteTree(kHKeyCurrentUser, "SOFTWARE\\Velmora");
   }
 
-  Environment& env() { return tp_.Get().environment; }
   Registry& reg() { return tp_.Get().registry; }
-  FileSystem& files() { return tp_.Get().files; }
 
   std::unique_ptr<ArchiveEngine> NewEngine() {
     return std::make_unique<ArchiveEngine>(tp_.Get(), ui_);
   }
-  void WriteBytes(const std::string& path, const Bytes& bytes) {
-    auto f = files().Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
-    ASSERT_TRUE(f) << path;
-    ASSERT_TRUE(bytes.empty() || f->Write(bytes.data(), bytes.size()));
-  }
-  std::string ReadText(const std::string& path) {
-    auto f = files().Open(path, kAccessRead, kShareRead | kShareWrite,
-                          Disposition::kOpenExisting);
-    if (!f) return "<missing>";
-    std::string text;
-    char buffer[4096];
-    size_t got = 0;
-    while (f->Read(buffer, sizeof buffer, &got) && got > 0) text.append(buffer, got);
-    return text;
-  }
-  FileTime TimeOf(const std::string& path) {
-    FileTime time = 0;
-    EXPECT_TRUE(files().GetLastWriteTime(path, &time)) << path;
-    return time;
-  }
-  // Where a member stored as C:\src\<name> lands below the output folder.
-  std::string Out(const std::string& name) { return out_ + "\\src\\" + name; }
 
-  test::TestPlatform tp_;
   ScriptedUi ui_;
-  std::string archive_, out_;
-  bool had_temp_ = false, had_settings_key_ = false;
-  std::string saved_temp_;
+  bool had_settings_key_ = false;
 };
 
 std::vector<TestMember> ThreeMembers() {
@@ -317,7 +260,7 @@ TEST_F(ArchiveReaderTest, BadDataEndsTheWalk) {
   // field says.
   ui_.texts.clear();
   std::string text(3000, 'x');
-  Bytes stream = Deflate(text);
+  Bytes stream = test::Deflate(text);
   Bytes damaged(static_cast<size_t>(layout.padding), 0);
   Bytes head = Records(ArchiveLayout{}, false);
   damaged.insert(damaged.end(), head.begin(), head.end());
@@ -591,17 +534,6 @@ std::string Noise(size_t size, uint32_t seed) {
   return out;
 }
 
-// The names in folder (Windows path), sorted.
-std::vector<std::string> Listing(FileSystem& files, const std::string& folder) {
-  std::vector<FolderEntry> entries;
-  std::vector<std::string> names;
-  if (files.ListFolder(folder + "\\*", &entries)) {
-    for (const FolderEntry& e : entries) names.push_back(e.name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 TEST_F(ArchiveReaderTest, DamagedMembersNeverTouchTheFileTheyWouldReplace) {
   // Each member is larger than one piece of the reader's buffers, and each
   // is damaged only near its end, so most of it was written before the
@@ -624,7 +556,7 @@ TEST_F(ArchiveReaderTest, DamagedMembersNeverTouchTheFileTheyWouldReplace) {
         {"stored, checksum", bytes, "Error: checksum incorrect in file...\n<C:\\src\\target>"});
   }
   {
-    Bytes stream = Deflate(big);
+    Bytes stream = test::Deflate(big);
     Bytes bytes;
     const int32_t whole = static_cast<int32_t>(big.size());
     ASSERT_TRUE(AppendMemberHeader(
@@ -660,7 +592,7 @@ TEST_F(ArchiveReaderTest, DamagedMembersNeverTouchTheFileTheyWouldReplace) {
     engine->CloseArchive();
     EXPECT_TRUE(ui_.Saw(c.report));
     EXPECT_EQ(ReadText(Out("target")), "old");
-    EXPECT_EQ(Listing(files(), out_ + "\\src"), std::vector<std::string>{"target"})
+    EXPECT_EQ(test::FolderNames(files(), out_ + "\\src"), std::vector<std::string>{"target"})
         << "no partial file is left";
   }
 }
@@ -681,28 +613,21 @@ class PieceFiles : public test::ForwardingFileSystem {
   }
 
  private:
-  class Watched : public File {
+  class Watched : public test::ForwardingFile {
    public:
     Watched(std::unique_ptr<File> file, PieceFiles* owner)
-        : file_(std::move(file)), owner_(owner) {}
+        : ForwardingFile(std::move(file)), owner_(owner) {}
     bool Read(void* b, size_t n, size_t* got) override {
       owner_->largest_read = std::max(owner_->largest_read, n);
       ++owner_->reads;
-      return file_->Read(b, n, got);
+      return ForwardingFile::Read(b, n, got);
     }
     bool Write(const void* d, size_t n) override {
       owner_->largest_write = std::max(owner_->largest_write, n);
-      return file_->Write(d, n);
+      return ForwardingFile::Write(d, n);
     }
-    bool Seek(int64_t o, SeekFrom f, int64_t* p) override { return file_->Seek(o, f, p); }
-    bool Size(int64_t* n) override { return file_->Size(n); }
-    bool SetEnd() override { return file_->SetEnd(); }
-    bool Flush() override { return file_->Flush(); }
-    bool GetLastWriteTime(FileTime* t) override { return file_->GetLastWriteTime(t); }
-    bool SetLastWriteTime(FileTime t) override { return file_->SetLastWriteTime(t); }
 
    private:
-    std::unique_ptr<File> file_;
     PieceFiles* owner_;
   };
 };
@@ -740,7 +665,7 @@ TEST_F(ArchiveReaderTest, LargeMembersStreamInPieces) {
   Bytes padded(static_cast<size_t>(plain.padding), 0);
   Bytes head = Records(plain, false);
   padded.insert(padded.end(), head.begin(), head.end());
-  Bytes stream = Deflate(text);
+  Bytes stream = test::Deflate(text);
   ASSERT_TRUE(AppendMemberHeader(
       MemberHeader{"C:\\src\\trailing", static_cast<int32_t>(text.size()),
                    static_cast<int32_t>(stream.size() + 7), 0, 0},
@@ -786,7 +711,7 @@ TEST_F(ArchiveReaderTest, SmallRecordsAreReadThroughABuffer) {
   }
   std::string text;
   for (int i = 0; i < 3000; ++i) text += Format("%d\n", i);
-  Bytes stream = Deflate(text);
+  Bytes stream = test::Deflate(text);
   ASSERT_TRUE(AppendMemberHeader(
       MemberHeader{"C:\\src\\trailing", static_cast<int32_t>(text.size()),
                    static_cast<int32_t>(stream.size() + 5), 0, 0},
@@ -845,7 +770,7 @@ TEST_F(ArchiveReaderTest, ContainedNamesStayInTheOutputFolder) {
   EXPECT_EQ(ReadText(out_ + "\\a\\b.txt"), "b");
   EXPECT_EQ(engine->members()[4].status, kMemberFailed);
   EXPECT_EQ(ui_.texts.size(), 1u);
-  EXPECT_EQ(Listing(files(), tp_.Scratch()), (std::vector<std::string>{"out", "setup.exe"}));
+  EXPECT_EQ(test::FolderNames(files(), tp_.Scratch()), (std::vector<std::string>{"out", "setup.exe"}));
   EXPECT_FALSE(files().Exists("C:\\abs\\x.txt"));
 }
 

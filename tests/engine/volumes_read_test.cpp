@@ -6,7 +6,6 @@
 // The drive is a file system that shows only the files of the disk "in" it;
 // the questions are answered by a script that may change the disk first.
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <deque>
 #include <map>
@@ -22,6 +21,7 @@
 #include "engine/logs.h"
 #include "engine/user_interface.h"
 #include "support/forwarding_file_system.h"
+#include "support/reader_fixture.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -41,24 +41,14 @@ class DiskDrive : public test::ForwardingFileSystem {
   std::map<std::string, int> disk_of;  // file name -> its disk
   std::string failing;  // a file whose reads fail with a CRC error
 
-  class FailingFile : public File {
+  class FailingFile : public test::ForwardingFile {
    public:
-    explicit FailingFile(std::unique_ptr<File> file) : file_(std::move(file)) {}
+    using ForwardingFile::ForwardingFile;
     bool Read(void*, size_t, size_t* got) override {
       *got = 0;
       SetLastError(23);
       return false;
     }
-    bool Write(const void* d, size_t n) override { return file_->Write(d, n); }
-    bool Seek(int64_t o, SeekFrom f, int64_t* p) override { return file_->Seek(o, f, p); }
-    bool Size(int64_t* n) override { return file_->Size(n); }
-    bool SetEnd() override { return file_->SetEnd(); }
-    bool Flush() override { return file_->Flush(); }
-    bool GetLastWriteTime(FileTime* t) override { return file_->GetLastWriteTime(t); }
-    bool SetLastWriteTime(FileTime t) override { return file_->SetLastWriteTime(t); }
-
-   private:
-    std::unique_ptr<File> file_;
   };
 
   std::unique_ptr<File> Open(const std::string& p, uint32_t a, uint32_t s, Disposition d,
@@ -164,29 +154,14 @@ std::string Pattern(size_t size, int seed) {
 }
 
 Bytes MemberBytes(const Member& m) {
-  Bytes out;
-  const Bytes plain(m.data.begin(), m.data.end());
-  MemberHeader header{m.name, static_cast<int32_t>(plain.size()), 0, 0, m.modified};
-  Bytes data = plain;
-  if (m.compressed) {
-    uLongf length = compressBound(static_cast<uLong>(plain.size()));
-    data.resize(length);
-    EXPECT_EQ(compress(data.data(), &length, plain.data(), static_cast<uLong>(plain.size())),
-              Z_OK);
-    data.resize(length);
-    header.compressed_size = static_cast<int32_t>(length);
-  } else if (!plain.empty()) {
-    header.checksum = StoredChecksum(plain);
-  }
-  EXPECT_TRUE(AppendMemberHeader(header, &out));
-  out.insert(out.end(), data.begin(), data.end());
-  return out;
+  return test::EncodedMember(m.name, m.data, m.compressed, m.modified);
 }
 
-class VolumesReadTest : public ::testing::Test {
+class VolumesReadTest : public test::ReaderFixture {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(tp_.ok()) << tp_.Error();
+    ReaderFixture::SetUp();
+    if (HasFatalFailure()) return;
     Platform& real = tp_.Get();
     drive_folder_ = tp_.Scratch() + "\\drive";
     ASSERT_TRUE(real.files.CreateFolder(drive_folder_));
@@ -196,17 +171,7 @@ class VolumesReadTest : public ::testing::Test {
                                                     real.environment, *clock_, real.terminal,
                                                     real.shell});
     events_ = std::make_unique<Events>(*drive_);
-    had_temp_ = real.environment.Get("TEMP", &saved_temp_);
-    real.environment.Set("TEMP", tp_.Scratch());
-    ResetLogState();
-    SetDefaultArchiveOffset(FULL_STUB_SIZE);
     archive_ = drive_folder_ + "\\setup.exe";
-    out_ = tp_.Scratch() + "\\out";
-  }
-  void TearDown() override {
-    ResetLogState();
-    if (!tp_.ok()) return;
-    if (had_temp_) tp_.Get().environment.Set("TEMP", saved_temp_);
   }
 
   std::unique_ptr<ArchiveEngine> NewEngine() {
@@ -215,29 +180,9 @@ class VolumesReadTest : public ::testing::Test {
     return engine;
   }
 
-  void Write(const std::string& path, const Bytes& bytes) {
-    auto f = tp_.Get().files.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
-    ASSERT_TRUE(f) << path;
-    ASSERT_TRUE(bytes.empty() || f->Write(bytes.data(), bytes.size()));
-  }
-  std::string Read(const std::string& path) {
-    auto f = tp_.Get().files.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
-    if (!f) return "<missing>";
-    std::string text;
-    char buffer[4096];
-    size_t got = 0;
-    while (f->Read(buffer, sizeof buffer, &got) && got > 0) text.append(buffer, got);
-    return text;
-  }
-  // Names in a folder of the real file system, "." and ".." left out.
+  // Names in a folder of the real file system.
   std::vector<std::string> Names(const std::string& folder) {
-    std::vector<FolderEntry> entries;
-    std::vector<std::string> names;
-    if (!tp_.Get().files.ListFolder(folder + "\\*", &entries)) return names;
-    for (const FolderEntry& e : entries) {
-      if (e.name != "." && e.name != "..") names.push_back(e.name);
-    }
-    return names;
+    return test::FolderNames(tp_.Get().files, folder);
   }
 
   // Four volumes, as a writer would leave them:
@@ -276,17 +221,16 @@ class VolumesReadTest : public ::testing::Test {
     const std::vector<Bytes> volumes = {v1, v2, v3, v4};
     for (size_t i = 0; i < volumes.size(); ++i) {
       const std::string name = i == 0 ? "setup.exe" : Format("setup.exe-%d", static_cast<int>(i));
-      Write(drive_folder_ + "\\" + name, volumes[i]);
+      WriteBytes(drive_folder_ + "\\" + name, volumes[i]);
       drive_->disk_of[name] = static_cast<int>(i) + 1;
     }
     drive_->disk = 1;
   }
 
-  std::string Out(const std::string& name) { return out_ + "\\src\\" + name; }
   void ExpectAllExtracted(ArchiveEngine& engine) {
     for (const Member& m : members_) {
       const std::string path = Out(winpath::LastElement(m.name));
-      EXPECT_EQ(Read(path), m.data) << path;
+      EXPECT_EQ(ReadText(path, kShareRead), m.data) << path;
       FileTime time = 0;
       EXPECT_TRUE(tp_.Get().files.GetLastWriteTime(path, &time));
       EXPECT_EQ(time, m.modified) << path;
@@ -294,14 +238,12 @@ class VolumesReadTest : public ::testing::Test {
     for (const MemberEntry& e : engine.members()) EXPECT_EQ(e.status, kMemberExtracted) << e.name;
   }
 
-  test::TestPlatform tp_;
   std::unique_ptr<DiskDrive> drive_;
   std::unique_ptr<WaitingClock> clock_;
   std::unique_ptr<Platform> platform_;
   std::unique_ptr<Events> events_;
   std::vector<Member> members_;
-  std::string drive_folder_, archive_, out_, saved_temp_;
-  bool had_temp_ = false;
+  std::string drive_folder_;
 };
 
 const char kDiskText[] =

@@ -1,11 +1,13 @@
-// A FileSystem that hands every call to another one. Tests derive from it
-// and override the calls they want to change (a chosen free space, a file
-// that reports a huge size, a failing call), leaving the rest real.
+// A FileSystem, and a File, that hand every call to another one. Tests
+// derive from them and override the calls they want to change (a chosen
+// free space, a file that reports a huge size, a failing call), leaving
+// the rest real.
 #ifndef CRX_TESTS_SUPPORT_FORWARDING_FILE_SYSTEM_H
 #define CRX_TESTS_SUPPORT_FORWARDING_FILE_SYSTEM_H
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -62,6 +64,26 @@ class ForwardingFileSystem : public FileSystem {
 
  private:
   FileSystem& real_;
+};
+
+// A File that hands every call to another one; tests derive from it to
+// watch or break the calls they care about. It has no descriptor of its
+// own to give out, so no caller can go round the overrides.
+class ForwardingFile : public File {
+ public:
+  explicit ForwardingFile(std::unique_ptr<File> file) : file_(std::move(file)) {}
+
+  bool Read(void* b, size_t n, size_t* got) override { return file_->Read(b, n, got); }
+  bool Write(const void* d, size_t n) override { return file_->Write(d, n); }
+  bool Seek(int64_t o, SeekFrom f, int64_t* p) override { return file_->Seek(o, f, p); }
+  bool Size(int64_t* n) override { return file_->Size(n); }
+  bool SetEnd() override { return file_->SetEnd(); }
+  bool Flush() override { return file_->Flush(); }
+  bool GetLastWriteTime(FileTime* t) override { return file_->GetLastWriteTime(t); }
+  bool SetLastWriteTime(FileTime t) override { return file_->SetLastWriteTime(t); }
+
+ private:
+  std::unique_ptr<File> file_;
 };
 
 }  // namespace crx::test
