@@ -26,6 +26,7 @@
 #include "common/winpath.h"
 #include "platform/posix/host_paths.h"
 #include "support/file_helpers.h"
+#include "support/host_files.h"
 #include "support/scoped_settings.h"
 #include "support/test_platform.h"
 
@@ -67,23 +68,6 @@ class RebootRoadTest : public ::testing::Test {
   }
   std::string Read(const std::string& path) { return test::ReadWholeFile(p().files, path); }
   std::string Log() { return Read(At("temp\\Kestrova.log")); }
-  static void HostWrite(const std::string& path, const std::string& data) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    std::fwrite(data.data(), 1, data.size(), f);
-    std::fclose(f);
-  }
-  static std::string HostRead(const std::string& path) {
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return "<missing>";
-    std::string text;
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    std::fclose(f);
-    return text;
-  }
-
   // Runs the installation script in the product folder silently.
   int Install(const std::string& script) {
     EXPECT_TRUE(test::WriteWholeFile(p().files, At("product\\install.txt"), script));
@@ -371,11 +355,7 @@ TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
   ASSERT_EQ(0, ::mkdir(odbc_folder.c_str(), 0700)) << odbc_folder;
   ASSERT_TRUE(environment_->Set("ODBCINI", odbc_folder + "/user_odbc.ini"));
   ASSERT_TRUE(environment_->Set("ODBCSYSINI", odbc_folder));
-  HostWrite(odbc_folder + "/odbcinst.ini",
-            std::string("[SQLite3]\nDescription=SQLite3 ODBC Driver\n"
-                        "Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\nSetup=") +
-                CRX_TEST_ODBC_SETUP + "\n");
-  HostWrite(odbc_folder + "/odbc.ini", "");
+  ASSERT_TRUE(test::WriteSqliteOdbcFiles(odbc_folder, CRX_TEST_ODBC_SETUP)) << odbc_folder;
   odbc_lines = "odbc add SQLite3 \"DSN=CrxRoundTrip;Database=" + odbc_folder + "/rt.db;\"\n";
 #endif
   const std::map<std::string, std::string> before = RegistryKeys();
@@ -397,7 +377,8 @@ TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
   // The server ran its registration in its own folder.
   EXPECT_EQ("register\n", Read(home + "\\bin\\server_trace.txt")) << Log();
   if (!odbc_lines.empty()) {
-    EXPECT_NE(std::string::npos, HostRead(odbc_folder + "/user_odbc.ini").find("[CrxRoundTrip]"))
+    EXPECT_NE(std::string::npos,
+              test::HostReadFile(odbc_folder + "/user_odbc.ini").find("[CrxRoundTrip]"))
         << Log();
   }
   const std::string command = RegString(
@@ -418,7 +399,8 @@ TEST_F(RebootRoadTest, UninstallLeavesItsRunningProgramsToTheReboot) {
   EXPECT_EQ("<missing>", RegString("SOFTWARE\\Velmora\\Round Trip\\1.0", "Home"));
   EXPECT_FALSE(p().files.Exists(home + "\\readme.txt"));
   if (!odbc_lines.empty()) {
-    EXPECT_EQ(std::string::npos, HostRead(odbc_folder + "/user_odbc.ini").find("CrxRoundTrip"))
+    EXPECT_EQ(std::string::npos,
+              test::HostReadFile(odbc_folder + "/user_odbc.ini").find("CrxRoundTrip"))
         << Log();
     for (const char* name : {"odbcinst.ini", "odbc.ini", "user_odbc.ini", "rt.db"}) {
       ::unlink((odbc_folder + "/" + name).c_str());

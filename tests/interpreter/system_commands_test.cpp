@@ -17,6 +17,7 @@
 #include "interpreter/registry_key.h"
 #include "interpreter_fixture.h"
 #include "support/file_helpers.h"
+#include "support/host_files.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -493,18 +494,9 @@ class OdbcTest : public SystemCommandsTest {
     ::setenv("HOME", folder_.c_str(), 1);
     ::setenv("ODBCINI", (folder_ + "/user_odbc.ini").c_str(), 1);
     ::setenv("ODBCSYSINI", folder_.c_str(), 1);
-    FILE* f = std::fopen((folder_ + "/odbcinst.ini").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fprintf(f,
-                 "[SQLite3]\nDescription=SQLite3 ODBC Driver\n"
-                 "Driver=/usr/lib/x86_64-linux-gnu/odbc/libsqlite3odbc.so\nSetup=%s\n",
-                 CRX_TEST_ODBC_SETUP);
-    std::fclose(f);
-    // The system's data-source file exists (empty), as the installer
-    // package leaves it.
-    f = std::fopen((folder_ + "/odbc.ini").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    std::fclose(f);
+    // The driver, and the system's data-source file (empty, as the
+    // installer package leaves it).
+    ASSERT_TRUE(WriteSqliteOdbcFiles(folder_, CRX_TEST_ODBC_SETUP)) << folder_;
   }
   void TearDown() override {
     for (const auto& [name, value] : saved_) {
@@ -521,16 +513,7 @@ class OdbcTest : public SystemCommandsTest {
     ::rmdir(folder_.c_str());
     SystemCommandsTest::TearDown();
   }
-  std::string HostFile(const std::string& name) {
-    FILE* f = std::fopen((folder_ + "/" + name).c_str(), "rb");
-    if (f == nullptr) return "<missing>";
-    std::string text;
-    char buffer[512];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-    std::fclose(f);
-    return text;
-  }
+  std::string HostFile(const std::string& name) { return HostReadFile(folder_ + "/" + name); }
   // Opens the data source with the host's own ODBC client.
   int Query(const std::string& dsn) {
     std::string command =
