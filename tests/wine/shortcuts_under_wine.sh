@@ -43,43 +43,17 @@ on_failure() {
   fi
 }
 
-wine_temp=$("$wine" cmd /c echo '%TEMP%' 2>/dev/null | tr -d '\r')
-host_temp=$("$wine" winepath -u "$wine_temp" 2>/dev/null | tr -d '\r')
-host_temp=${host_temp%/}
+host_temp=$(wine_temp_host)
 
-# The shell rewrites the Shell Folders values from the User Shell Folders
-# ones (REG_EXPAND_SZ) when a link is saved, so both are pointed at the
-# test's folders; the latter are put back with their type.
-folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
-user_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
-save_registry_values "$folders|Programs" "$folders|Desktop"
-declare -A user_type user_data
-for name in Programs Desktop; do
-  line=$("$wine" reg query "$user_folders" /v "$name" 2>/dev/null | tr -d '\r' |
-         sed -n "s/^ *$name *\(REG_[A-Z_]*\) *\(.*\)$/\1|\2/p" | head -n 1)
-  user_type[$name]=${line%%|*}
-  user_data[$name]=${line#*|}
-done
+# The links go to folders of the test's own; the shell folder values are
+# put back on the way out.
 # shellcheck disable=SC2317  # called on the way out
-extra_cleanup() {
-  local name
-  for name in Programs Desktop; do
-    if [ -n "${user_type[$name]:-}" ]; then
-      "$wine" reg add "$user_folders" /v "$name" /t "${user_type[$name]}" \
-        /d "${user_data[$name]}" /f >/dev/null 2>&1
-    else
-      "$wine" reg delete "$user_folders" /v "$name" /f >/dev/null 2>&1
-    fi
-  done
-}
+extra_cleanup() { restore_shell_folders; }
 programs="$scratch/Start Menu/Programs"
 desktop=$scratch/Desktop
+point_shell_folders "$programs" "$desktop"
 pkg=$scratch/pkg
-mkdir -p "$programs" "$desktop" "$pkg"
-for key in "$folders" "$user_folders"; do
-  set_registry_value "$key" Programs "$(winpath "$programs")" || fail "cannot set Programs"
-  set_registry_value "$key" Desktop "$(winpath "$desktop")" || fail "cannot set Desktop"
-done
+mkdir -p "$pkg"
 printf 'program' >"$pkg/app.exe"
 
 # Runs the script $1 silently in the package folder; fails unless it ends

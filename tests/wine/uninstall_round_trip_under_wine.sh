@@ -50,8 +50,6 @@ product_key='HKLM\SOFTWARE\Velmora\Round Trip'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Round Trip'
 shared_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\SharedDlls'
 session_key='HKLM\System\CurrentControlSet\Control\Session Manager'
-folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
-user_folders='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
 host_temp=
 home_host=
 vendor_existed=1
@@ -59,20 +57,8 @@ sysdir_host=
 pending_saved=
 vendor_key_existed=1
 
-# A value of wine's registry as "TYPE DATA", empty when missing.
-reg_value() {
-  "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-    sed -n "s/^ *$(printf '%s' "$2" | sed 's/[][\\.*^$/]/\\&/g') *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p" | head -n 1
-}
-# The default value of a key as "TYPE DATA", empty when missing.
-reg_default() {
-  "$wine" reg query "$1" /ve 2>/dev/null | tr -d '\r' |
-    sed -n 's/^ *(Default) *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p' | head -n 1
-}
-
 # shellcheck disable=SC2317  # called on the way out
 extra_cleanup() {
-  local name
   if [ -n "$home_host" ]; then
     rm -rf "$home_host"
     [ "$vendor_existed" = 1 ] || rmdir "$(dirname "$home_host")" 2>/dev/null
@@ -96,14 +82,7 @@ extra_cleanup() {
   # start of the prefix: the value is put back as it was.
   "$wine" reg delete "$session_key" /v PendingFileRenameOperations /f >/dev/null 2>&1
   if [ -n "$pending_saved" ]; then "$wine" regedit /S "$(winpath "$pending_saved")" >/dev/null 2>&1; fi
-  for name in Programs Desktop; do
-    if [ -n "${user_type[$name]:-}" ]; then
-      "$wine" reg add "$user_folders" /v "$name" /t "${user_type[$name]}" \
-        /d "${user_data[$name]}" /f >/dev/null 2>&1
-    else
-      "$wine" reg delete "$user_folders" /v "$name" /f >/dev/null 2>&1
-    fi
-  done
+  restore_shell_folders
 }
 
 # shellcheck disable=SC2317  # called by fail
@@ -114,33 +93,9 @@ on_failure() {
   fi
 }
 
-# The registry's text export of the three hives, one line per value, each
-# headed by its key ("[key] name=data", and "[key]" for the key itself),
-# sorted: two exports compare line by line.
-export_registry() {
-  local hive out=$1
-  : >"$out"
-  for hive in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER HKEY_CLASSES_ROOT; do
-    rm -f "$scratch/export.reg"
-    "$wine" regedit /E "$(winpath "$scratch/export.reg")" "$hive" >/dev/null 2>&1 ||
-      fail "regedit could not export $hive"
-    # UTF-16 text; values continued on the next line end in a back-slash.
-    iconv -f UTF-16 -t UTF-8 "$scratch/export.reg" | tr -d '\r' |
-      awk '/\\$/ { sub(/\\$/, ""); held = held $0; next }
-           { line = held $0; held = "" }
-           line ~ /^\[/ { key = line; print key; next }
-           line != "" && key != "" { print key " " line }' >>"$out"
-  done
-  LC_ALL=C sort -o "$out" "$out"
-}
-
-wine_temp=$("$wine" cmd /c echo '%TEMP%' 2>/dev/null | tr -d '\r')
-host_temp=$("$wine" winepath -u "$wine_temp" 2>/dev/null | tr -d '\r')
-host_temp=${host_temp%/}
-home_host=$("$wine" winepath -u "$home_win" 2>/dev/null | tr -d '\r')
-home_host=${home_host%/}
-sysdir_host=$("$wine" winepath -u 'C:\windows\system32' 2>/dev/null | tr -d '\r')
-sysdir_host=${sysdir_host%/}
+host_temp=$(wine_temp_host)
+home_host=$(host_path_of "$home_win")
+sysdir_host=$(host_path_of 'C:\windows\system32')
 if [ ! -d "$host_temp" ] || [ -z "$home_host" ] || [ ! -d "$sysdir_host" ]; then
   fail "wine cannot name TEMP, HOME or the system folder"
 fi
@@ -160,21 +115,9 @@ fi
 # The shell folders point at the test's own (the prefix's desktop may be
 # the host user's); the shell rewrites Shell Folders from User Shell
 # Folders, so both are set. They are set before the first export.
-save_registry_values "$folders|Programs" "$folders|Desktop"
-declare -A user_type user_data
-for name in Programs Desktop; do
-  line=$("$wine" reg query "$user_folders" /v "$name" 2>/dev/null | tr -d '\r' |
-         sed -n "s/^ *$name *\(REG_[A-Z_]*\) *\(.*\)$/\1|\2/p" | head -n 1)
-  user_type[$name]=${line%%|*}
-  user_data[$name]=${line#*|}
-done
 menu="$scratch/Start Menu/Programs"
 desktop="$scratch/Desk Top"
-mkdir -p "$menu" "$desktop"
-for key in "$folders" "$user_folders"; do
-  set_registry_value "$key" Programs "$(winpath "$menu")" || fail "cannot set Programs"
-  set_registry_value "$key" Desktop "$(winpath "$desktop")" || fail "cannot set Desktop"
-done
+point_shell_folders "$menu" "$desktop"
 
 # Another application's shared file, counted once already.
 printf 'the older common library' >"$sysdir_host/rtcommon.dll"
@@ -289,19 +232,15 @@ done
 say "the interpreter, the starter and their folders wait for the next start"
 
 export_registry "$scratch/after.txt"
-# The only change the removal means to leave: the boot-time requests.
 # The only changes the removal means to leave: the boot-time requests,
 # and the vendor's key with the default value it was made with, when the
 # installation made it (the uninstall script removes the application's
-# key below it). The shared
-# file another application uses keeps its count. The display's keys are
-# wine's display driver's, whatever a program does.
+# key below it). The shared file another application uses keeps its count.
 # shellcheck disable=SC1003  # back-slashes of key paths
-LC_ALL=C comm -3 "$scratch/before.txt" "$scratch/after.txt" |
+registry_changes "$scratch/before.txt" "$scratch/after.txt" |
   grep -vF '[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager] "PendingFileRenameOperations"=' |
   grep -vxiF -e $'\t[HKEY_LOCAL_MACHINE\\Software\\Velmora]' \
-    -e $'\t[HKEY_LOCAL_MACHINE\\Software\\Velmora] @="velmora sub key entries"' |
-  grep -vE '^.?\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\(Hardware Profiles\\Current\\System\\CurrentControlSet\\)?Control\\(Video|Class\\\{4D36E968-E325-11CE-BFC1-08002BE10318\})\\' \
+    -e $'\t[HKEY_LOCAL_MACHINE\\Software\\Velmora] @="velmora sub key entries"' \
   >"$scratch/changes.txt"
 if [ -s "$scratch/changes.txt" ]; then
   say "registry lines only before (no indent) or only after (indented):"

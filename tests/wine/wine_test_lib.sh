@@ -186,3 +186,107 @@ screenshot() {
   mkdir -p "$(dirname "$1")"
   xwd -root -silent | convert xwd:- "$1" 2>/dev/null
 }
+
+# ---------------------------------------------------------------------------
+# Reading wine's registry and folders back, the current user's shell
+# folders pointed at the test's own, and text exports of the registry to
+# compare before and after a run.
+
+shell_folders_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Folders'
+user_shell_folders_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\User Shell Folders'
+shell_folders_pointed=0
+declare -A user_folder_type user_folder_data
+
+# A value of wine's registry as "TYPE DATA", empty when missing.
+reg_value() {
+  "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
+    sed -n "s/^ *$(printf '%s' "$2" | sed 's/[][\\.*^$/]/\\&/g') *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p" | head -n 1
+}
+
+# The default value of key $1 as "TYPE DATA", empty when missing.
+reg_default() {
+  "$wine" reg query "$1" /ve 2>/dev/null | tr -d '\r' |
+    sed -n 's/^ *(Default) *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p' | head -n 1
+}
+
+# The host path of the Windows path $1, without a trailing slash; empty
+# when wine cannot name it.
+host_path_of() {
+  local path
+  path=$("$wine" winepath -u "$1" 2>/dev/null | tr -d '\r')
+  printf '%s' "${path%/}"
+}
+
+# The host path of wine's TEMP folder (wine sets TEMP from its own
+# settings, whatever this shell has).
+wine_temp_host() {
+  host_path_of "$("$wine" cmd /c echo '%TEMP%' 2>/dev/null | tr -d '\r')"
+}
+
+# Points the current user's Programs and Desktop folders at the host
+# folders $1 and $2 (made here). The shell rewrites the Shell Folders
+# values from the User Shell Folders ones (REG_EXPAND_SZ) when a link is
+# saved, so both are set. The Shell Folders values are put back on the way
+# out with the other saved values; the User Shell Folders ones keep their
+# type, so extra_cleanup calls restore_shell_folders for them.
+point_shell_folders() {
+  local name line key
+  save_registry_values "$shell_folders_key|Programs" "$shell_folders_key|Desktop"
+  for name in Programs Desktop; do
+    line=$("$wine" reg query "$user_shell_folders_key" /v "$name" 2>/dev/null | tr -d '\r' |
+           sed -n "s/^ *$name *\(REG_[A-Z_]*\) *\(.*\)$/\1|\2/p" | head -n 1)
+    user_folder_type[$name]=${line%%|*}
+    user_folder_data[$name]=${line#*|}
+  done
+  shell_folders_pointed=1
+  mkdir -p "$1" "$2"
+  for key in "$shell_folders_key" "$user_shell_folders_key"; do
+    set_registry_value "$key" Programs "$(winpath "$1")" || fail "cannot set Programs"
+    set_registry_value "$key" Desktop "$(winpath "$2")" || fail "cannot set Desktop"
+  done
+}
+
+# Puts the User Shell Folders values point_shell_folders changed back as
+# they were, with their type (a value that was not there is deleted).
+restore_shell_folders() {
+  local name
+  [ "$shell_folders_pointed" = 1 ] || return 0
+  for name in Programs Desktop; do
+    if [ -n "${user_folder_type[$name]:-}" ]; then
+      "$wine" reg add "$user_shell_folders_key" /v "$name" /t "${user_folder_type[$name]}" \
+        /d "${user_folder_data[$name]}" /f >/dev/null 2>&1
+    else
+      "$wine" reg delete "$user_shell_folders_key" /v "$name" /f >/dev/null 2>&1
+    fi
+  done
+  shell_folders_pointed=0
+}
+
+# The registry's text export of HKLM, HKCU and HKCR into the file $1, one
+# line per value, each headed by its key ("[key] name=data", and "[key]"
+# for the key itself), sorted: two exports compare line by line.
+export_registry() {
+  local hive out=$1
+  : >"$out"
+  for hive in HKEY_LOCAL_MACHINE HKEY_CURRENT_USER HKEY_CLASSES_ROOT; do
+    rm -f "$scratch/export.reg"
+    "$wine" regedit /E "$(winpath "$scratch/export.reg")" "$hive" >/dev/null 2>&1 ||
+      fail "regedit could not export $hive"
+    # UTF-16 text; values continued on the next line end in a back-slash.
+    iconv -f UTF-16 -t UTF-8 "$scratch/export.reg" | tr -d '\r' |
+      awk '/\\$/ { sub(/\\$/, ""); held = held $0; next }
+           { line = held $0; held = "" }
+           line ~ /^\[/ { key = line; print key; next }
+           line != "" && key != "" { print key " " line }' >>"$out"
+  done
+  LC_ALL=C sort -o "$out" "$out"
+}
+
+# The lines of two exports that differ: those only in $1 as they are,
+# those only in $2 indented by a tab. The display's keys are left out:
+# wine's display driver writes them whatever a program does.
+registry_changes() {
+  # shellcheck disable=SC1003  # back-slashes of key paths
+  LC_ALL=C comm -3 "$1" "$2" |
+    grep -vE '^.?\[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\(Hardware Profiles\\Current\\System\\CurrentControlSet\\)?Control\\(Video|Class\\\{4D36E968-E325-11CE-BFC1-08002BE10318\})\\'
+}
