@@ -25,8 +25,9 @@ function(crx_stub_program target output size)
   target_link_options(${target} PRIVATE -s -Wl,--gc-sections
     -Wl,-Map=${CRX_STUB_DIR}/${target}.map)
   if(CRX_WINDOWS)
-    # A window program: no console of its own.
-    target_link_options(${target} PRIVATE -mwindows)
+    # A window program: no console of its own. The stub flags again: the
+    # Windows stubs are optimised as a whole when they are linked.
+    target_link_options(${target} PRIVATE -mwindows ${CRX_STUB_FLAGS})
   endif()
   set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CRX_STUB_DIR})
   add_custom_command(OUTPUT ${CRX_STUB_DIR}/${output}
@@ -39,11 +40,6 @@ endfunction()
 
 crx_stub_program(CRXdat Cratex.dat ${CRX_FULL_STUB_SIZE})
 crx_stub_program(CRXdat_min Cratexm.dat ${CRX_MIN_STUB_SIZE} CRX_MINIMAL_STUB)
-# The minimal stub has no room for reading across volumes: it compiles the
-# reader itself with CRX_MINIMAL_STUB, which leaves the volume steps out,
-# and its own copy keeps the stub library's reader (and with it the volume
-# reader and the disk prompts) out of the program.
-target_sources(CRXdat_min PRIVATE ${PROJECT_SOURCE_DIR}/src/engine/archive_reader.cpp)
 # Both padded stubs (part of every build): ninja -C <build> crx_stubs
 add_custom_target(crx_stubs ALL DEPENDS ${CRX_STUB_DIR}/Cratex.dat ${CRX_STUB_DIR}/Cratexm.dat)
 if(NOT CRX_WINDOWS)
