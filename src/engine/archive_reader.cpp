@@ -18,17 +18,6 @@ namespace {
 // The caption of the questions the reader asks itself.
 constexpr const char* kCaption = "Cratex";
 
-// The minimal self-extractor compiles this file on its own with
-// CRX_MINIMAL_STUB (src/programs/stubs.cmake) and reads archives of one
-// volume only: it has no room for the disk prompts of volume_reader.cpp.
-// An archive that goes on in another volume then stops where the first
-// volume ends, as a damaged one would.
-#ifdef CRX_MINIMAL_STUB
-constexpr bool kReadsVolumes = false;
-#else
-constexpr bool kReadsVolumes = true;
-#endif
-
 }  // namespace
 
 namespace {
@@ -108,7 +97,7 @@ bool ArchiveReader::Extract(const std::string& path, const std::vector<std::stri
   selection_ = nullptr;
   core_.log.LogLine("ExtractArchive... %s\n", ok ? "Done" : "Errors");
   // Any later read starts again from the first volume.
-  if (kReadsVolumes) MultiVolumeListing(false);
+  MultiVolumeListing(false);
   core_.ShowStatus("Ready");
   return ok;
 }
@@ -241,7 +230,7 @@ bool ArchiveReader::ProcessArchive() {
     return false;
   }
   core_.password_digest = identification_.password_digest;
-  if (kReadsVolumes && !MultiVolumeListing(true)) return false;
+  if (!MultiVolumeListing(true)) return false;
 
   result = ReadTypeRecord(*source_, &type_);
   Report(result);
@@ -293,7 +282,7 @@ ArchiveReader::Step ArchiveReader::ReadNextMember() {
       return Step::kEnd;
     case FormatStatus::kVolumeContinuation:
       // The next member record starts the next volume file.
-      return kReadsVolumes && NextVolume(VolumeNeed::kMarker) ? ReadNextMember() : Step::kError;
+      return NextVolume(VolumeNeed::kMarker) ? ReadNextMember() : Step::kError;
     case FormatStatus::kResyncNeeded:
       Report(result);  // "Invalid File Header (1)"
       if (stub_reader_) return Step::kError;
@@ -343,7 +332,7 @@ bool ArchiveReader::OpenVolumeFile(const std::string& path) {
 bool ArchiveReader::SkipBytes(int64_t distance) {
   if (distance == 0) return true;
   // Only an archive without a block count goes on past this file.
-  if (kReadsVolumes && VolumeAware() && distance > source_->Remaining()) {
+  if (VolumeAware() && distance > source_->Remaining()) {
     if (VolumeSkip(distance)) return true;
     if (volume_failed_) return false;
   } else if (source_->Skip(distance)) {
@@ -410,7 +399,7 @@ bool ArchiveReader::SkipData() {
 bool ArchiveReader::ReadData(uint8_t* buffer, size_t size, size_t* got) {
   *got = ReadFully(*source_, buffer, size);
   // Without a block count the data may go on in the next volume.
-  return *got == size || (kReadsVolumes && VolumeAware() && VolumeRead(buffer, size, got));
+  return *got == size || (VolumeAware() && VolumeRead(buffer, size, got));
 }
 
 // ---------------------------------------------------------------------------

@@ -1,9 +1,8 @@
 // Reading across volumes: the next volume file of an archive that goes on
 // past the end of the current one, asked for disk by disk on a removable
 // drive and taken from beside the first volume on a fixed disk, and the
-// questions of a multi-volume listing. Kept apart from the rest of the
-// reader, so that the minimal self-extractor, which has no room for it,
-// leaves it out (see archive_reader.cpp).
+// questions of a multi-volume listing. Every reader has it, both
+// self-extractors included.
 #include <algorithm>
 
 #include "common/format.h"
