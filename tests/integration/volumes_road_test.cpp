@@ -1,14 +1,13 @@
 // Archives that span several volumes, read by the real programs on the
 // emulated machine: a volume set copied into one folder of a fixed disk is
 // read by crx without a question (a missing volume is a clear failure);
-// the full self-extractor run from a removable drive asks for each disk in
+// both self-extractors run from a removable drive ask for each disk in
 // turn, answered by an answers file that changes the disks.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <memory>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "engine/logs.h"
 #include "support/crx_tool_fixture.h"
 #include "support/recording_ui.h"
+#include "support/volume_set.h"
 #include "platform/posix/host_paths.h"
 #include "platform/posix/machine.h"
 
@@ -26,39 +26,6 @@ namespace crx {
 namespace {
 
 using test::SourceFile;
-
-// Where each member's record and data lie in an archive file.
-struct MemberSpan {
-  size_t record = 0;
-  size_t data = 0;
-  size_t end = 0;
-};
-
-std::vector<MemberSpan> MemberSpans(const std::string& bytes, int32_t offset) {
-  std::vector<MemberSpan> spans;
-  const auto* base = reinterpret_cast<const uint8_t*>(bytes.data());
-  std::span<const uint8_t> archive(base + offset, bytes.size() - static_cast<size_t>(offset));
-  MemorySource source(archive, offset);
-  IdentificationRecord id;
-  TypeRecord type;
-  if (!ReadIdentificationRecord(source, HeaderSearch::kAtOffset, &id).ok()) return spans;
-  if (!ReadTypeRecord(source, &type).ok()) return spans;
-  for (;;) {
-    MemberSpan span;
-    span.record = static_cast<size_t>(source.Position());
-    MemberHeader member;
-    if (!ReadMemberRecord(source, MemberReadOptions{}, &member).ok()) break;
-    span.data = static_cast<size_t>(source.Position());
-    span.end = span.data + static_cast<size_t>(MemberDataSize(member, type.IsEncrypted()));
-    std::vector<uint8_t> skip(span.end - span.data);
-    size_t got = 0;
-    if (!skip.empty() && (!source.Read(skip.data(), skip.size(), &got) || got != skip.size())) {
-      break;
-    }
-    spans.push_back(span);
-  }
-  return spans;
-}
 
 class VolumesRoadTest : public test::CrxToolFixture {
  protected:
@@ -99,26 +66,15 @@ class VolumesRoadTest : public test::CrxToolFixture {
     ASSERT_TRUE(engine.CreateArchive(whole));
     for (const SourceFile& f : files_) ASSERT_TRUE(engine.AddFile(Product(f.relative)));
     ASSERT_TRUE(engine.CloseArchive());
-    std::string bytes = ReadFile(whole);
-    const std::vector<MemberSpan> spans = MemberSpans(bytes, offset);
+    const std::string bytes = ReadFile(whole);
+    const std::vector<test::MemberSpan> spans = test::MemberSpans(bytes, offset);
     ASSERT_EQ(spans.size(), files_.size());
     ASSERT_GT(spans[1].end - spans[1].data, 1000u);
-    for (size_t at : {kBlockCountOffset, kFileCountOffset}) {
-      bytes.replace(static_cast<size_t>(offset) + at, 4, std::string(4, '\0'));
-    }
-    const size_t cut = spans[1].data + (spans[1].end - spans[1].data) / 2;
-    const size_t marker = spans[3].record;
-    Bytes continuation;
-    AppendVolumeContinuation(&continuation);
-    const std::string volumes[3] = {
-        bytes.substr(0, cut),
-        bytes.substr(cut, marker - cut) + std::string(continuation.begin(), continuation.end()),
-        bytes.substr(marker)};
-    for (int i = 0; i < 3; ++i) {
-      std::string path = i == 0 ? first : Format("%s-%d", first.c_str(), i);
-      if (!folders.empty()) {
-        path = folders[static_cast<size_t>(i)] + "\\" + winpath::LastElement(path);
-      }
+    const std::vector<std::string> volumes = test::CutIntoVolumes(bytes, offset, 1, 3);
+    ASSERT_EQ(volumes.size(), 3u);
+    for (size_t i = 0; i < volumes.size(); ++i) {
+      std::string path = i == 0 ? first : Format("%s-%d", first.c_str(), static_cast<int>(i));
+      if (!folders.empty()) path = folders[i] + "\\" + winpath::LastElement(path);
       WriteFile(path, volumes[i]);
     }
   }

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "engine/archive_engine.h"
@@ -18,6 +19,7 @@
 #include "engine/user_interface.h"
 #include "support/file_helpers.h"
 #include "support/test_platform.h"
+#include "support/volume_set.h"
 
 #ifdef _WIN32
 #include <algorithm>
@@ -32,7 +34,6 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <vector>
 
 #include "platform/posix/host_paths.h"
 #include "platform/posix/machine_library.h"
@@ -346,6 +347,36 @@ TEST_F(StubProgramTest, PlainArchivesOpenTheBrowserOfEitherStub) {
     // An answers file without a Browse answer ends the run as unanswered.
     Write(At("answers.txt"), "");
     EXPECT_EQ(97, Run(archive, ""));
+  }
+}
+
+// A plain archive whose disks were copied into one folder: either stub
+// reads on in the volume files beside its own, without a question, where
+// a volume ends inside a member's data and where one ends before a member
+// record.
+TEST_F(StubProgramTest, EitherStubReadsOnInTheVolumeFilesBesideIt) {
+  ASSERT_TRUE(p().environment.Set("CRX_ANSWERS", At("answers.txt")));
+  for (bool minimal : {false, true}) {
+    SCOPED_TRACE(minimal ? "minimal stub" : "full stub");
+    const std::string whole = At(minimal ? "wholem.exe" : "whole.exe");
+    BuildPlain(whole, minimal);
+    const std::vector<std::string> volumes =
+        test::CutIntoVolumes(Read(whole), minimal ? MIN_STUB_SIZE : FULL_STUB_SIZE, 0, 1);
+    ASSERT_EQ(volumes.size(), 3u);
+    const std::string first = At(minimal ? "setm.exe" : "set.exe");
+    Write(first, volumes[0]);
+    Write(first + "-1", volumes[1]);
+    Write(first + "-2", volumes[2]);
+    const std::string out = At(minimal ? "outm" : "out");
+    ASSERT_TRUE(p().files.CreateFolder(out));
+
+    // Any question would find no answer and end the run with 97.
+    Write(At("answers.txt"),
+          "Browse GetAll ToLocations=0 \"OutputFolder=" + out + "\"\n"
+          "Browse Close\n");
+    EXPECT_EQ(kExitDone, Run(first, ""));
+    EXPECT_TRUE(program_bytes_ == Read(out + "\\setup.exe"));
+    EXPECT_TRUE(std::string(20000, 'r') + "\r\nend\r\n" == Read(out + "\\docs\\readme.txt"));
   }
 }
 
