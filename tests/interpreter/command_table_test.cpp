@@ -117,13 +117,6 @@ TEST(CommandTableTest, OptionRules) {
 
 class DispatchTest : public InterpreterTest {
  protected:
-  void Command(const std::string& keyword, const std::string& option = "",
-               std::vector<std::string> args = {}) {
-    K().cmd.Clear();
-    K().cmd.command = keyword;
-    K().cmd.option = option;
-    for (size_t i = 0; i < args.size(); ++i) K().cmd.args[i] = args[i];
-  }
   // Puts the run inside an evaluated branch that does not run.
   void EnterDeadBranch() {
     K().active_index = 0;

@@ -142,6 +142,16 @@ class InterpreterTest : public ::testing::Test {
   Platform& P() { return platform_.Get(); }
   interp::ScriptInterpreter& K() { return interpreter_; }
 
+  // Sets the current command as the command table hands it over; the
+  // handler is then called directly.
+  void Command(const std::string& keyword, const std::string& option = std::string(),
+               const std::vector<std::string>& args = {}) {
+    K().cmd.Clear();
+    K().cmd.command = keyword;
+    K().cmd.option = option;
+    for (size_t i = 0; i < args.size(); ++i) K().cmd.args[i] = args[i];
+  }
+
   TestPlatform platform_;
   ScriptedFrontEnd front_end_;
   RecordingHost host_;

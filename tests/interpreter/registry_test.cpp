@@ -56,14 +56,6 @@ class RegistryTest : public InterpreterTest {
     P().registry.DeleteTree(kHKeyCurrentConfig, key_);
   }
 
-  void Command(const char* keyword, const char* option, std::initializer_list<std::string> args) {
-    K().cmd.Clear();
-    K().cmd.command = keyword;
-    K().cmd.option = option;
-    int i = 0;
-    for (const std::string& a : args) K().cmd.args[i++] = a;
-  }
-
   // A value as stored (type and bytes), "<missing>" when it is not there.
   std::string Stored(RegKey hive, const std::string& key, const std::string& name,
                      uint32_t* type = nullptr) {

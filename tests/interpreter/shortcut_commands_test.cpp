@@ -180,12 +180,10 @@ class ShortcutTest : public InterpreterTest {
     }
   }
 
+  // Sets the current command, which must fit its row of the table.
   void Command(const std::string& keyword, const std::string& option,
-               std::vector<std::string> args) {
-    K().cmd.Clear();
-    K().cmd.command = keyword;
-    K().cmd.option = option;
-    for (size_t i = 0; i < args.size(); ++i) K().cmd.args[i] = args[i];
+               const std::vector<std::string>& args) {
+    InterpreterTest::Command(keyword, option, args);
     ASSERT_TRUE(K().CheckCommandRow()) << keyword << " does not fit its row";
   }
 

@@ -59,13 +59,6 @@ class SystemCommandsTest : public InterpreterTest {
     }
   }
 
-  void Command(const std::string& keyword, const std::string& option,
-               std::vector<std::string> args) {
-    K().cmd.Clear();
-    K().cmd.command = keyword;
-    K().cmd.option = option;
-    for (size_t i = 0; i < args.size(); ++i) K().cmd.args[i] = args[i];
-  }
   // Removed with all its subkeys after the test.
   std::string Owned(RegKey hive, const std::string& key) {
     keys_.push_back({hive, key});
