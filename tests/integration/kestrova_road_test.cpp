@@ -18,14 +18,11 @@
 
 #include "common/winpath.h"
 #include "platform/posix/host_paths.h"
-#include "support/file_helpers.h"
-#include "support/scoped_settings.h"
-#include "support/test_platform.h"
+#include "support/program_fixture.h"
 
 namespace crx {
 namespace {
 
-constexpr const char kSettingsKey[] = "SOFTWARE\\Velmora\\Cratex\\1.00";
 constexpr const char kHome[] = "C:\\Program Files\\Velmora\\Widget Tools";
 constexpr const char kProductKey[] = "SOFTWARE\\Velmora\\Widget Tools\\2.5";
 constexpr const char kUninstallKey[] =
@@ -62,28 +59,19 @@ constexpr const char kInstallScript[] =
     "endif\n"
     "message \"The widget tools are installed.\"\n";
 
-class KestrovaRoadTest : public ::testing::Test {
+class KestrovaRoadTest : public test::ProgramFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tp_.ok()) << tp_.Error();
-    ScopedRegKey key(p().registry);
-    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyLocalMachine, kSettingsKey,
-                                                    RegAccess::kAll, key.Out(), nullptr));
-    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "datafile",
-                                                    HostToWindowsPath(CRX_FULL_STUB_FILE)));
-    ScopedRegKey user(p().registry);
-    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyCurrentUser, kSettingsKey,
-                                                    RegAccess::kAll, user.Out(), nullptr));
-    ASSERT_EQ(kErrorSuccess, p().registry.SetString(user.Get(), "Logging", "1"));
+    NameStubs(HostToWindowsPath(CRX_FULL_STUB_FILE));
+    if (HasFatalFailure()) return;
 
     // The builder, the stub, the launcher and the interpreter inherit these.
-    ASSERT_TRUE(p().files.CreateFolder(At("temp")));
     // The stub's hand-off folder is TEMP, the interpreter's log folder the
     // system's temporary path (TMP first): one folder for both, as on a
     // Windows machine.
-    environment_ = std::make_unique<test::ScopedEnvironment>(p().environment);
-    ASSERT_TRUE(environment_->Set("TEMP", At("temp")));
-    ASSERT_TRUE(environment_->Set("TMP", At("temp")));
+    UseTempFolder(true);
+    if (HasFatalFailure()) return;
     p().environment.Unset("CRX_ANSWERS");
 
     ASSERT_TRUE(p().files.CreateFolder(At("product")));
@@ -106,15 +94,8 @@ class KestrovaRoadTest : public ::testing::Test {
     p().environment.Unset("CRX_ANSWERS");
   }
 
-  Platform& p() { return tp_.Get(); }
-  std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
-  std::string Temp(const std::string& name) { return At("temp\\" + name); }
   std::string Home(const std::string& name) { return std::string(kHome) + "\\" + name; }
 
-  void Write(const std::string& path, const std::string& data) {
-    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
-  }
-  std::string Read(const std::string& path) { return test::ReadWholeFile(p().files, path); }
   // Whether two files hold the same bytes; names both and their sizes when
   // not (programs are too long to print).
   ::testing::AssertionResult SameBytes(const std::string& a, const std::string& b) {
@@ -123,12 +104,6 @@ class KestrovaRoadTest : public ::testing::Test {
     if (x == y) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << a << " (" << x.size() << " bytes) differs from " << b
                                          << " (" << y.size() << " bytes)";
-  }
-
-  int Run(const std::string& command_line, const std::string& folder = std::string()) {
-    StartOptions options;
-    options.folder = folder;
-    return test::RunAndWait(p().processes, command_line, options, 120000);
   }
 
   // A string value of HKLM, or "<missing>".
@@ -171,9 +146,6 @@ class KestrovaRoadTest : public ::testing::Test {
     p().files.DeleteFile(Temp("Cratex.log"));
   }
 
-  test::TestPlatform tp_;
-  // TEMP and TMP, put back when the test ends.
-  std::unique_ptr<test::ScopedEnvironment> environment_;
   std::string data_;
 };
 

@@ -27,8 +27,7 @@
 #include "platform/posix/host_paths.h"
 #include "support/file_helpers.h"
 #include "support/host_files.h"
-#include "support/scoped_settings.h"
-#include "support/test_platform.h"
+#include "support/program_fixture.h"
 
 namespace crx {
 namespace {
@@ -41,16 +40,14 @@ struct ToolResult {
   std::string out;
 };
 
-class RebootRoadTest : public ::testing::Test {
+class RebootRoadTest : public test::ProgramFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tp_.ok()) << tp_.Error();
     // The interpreter's log and TEMP in one folder of the test's own; the
     // programs started here, and by the reboot, inherit it.
-    ASSERT_TRUE(p().files.CreateFolder(At("temp")));
-    environment_ = std::make_unique<test::ScopedEnvironment>(p().environment);
-    ASSERT_TRUE(environment_->Set("TEMP", At("temp")));
-    ASSERT_TRUE(environment_->Set("TMP", At("temp")));
+    UseTempFolder(true);
+    if (HasFatalFailure()) return;
     p().environment.Unset("CRX_ANSWERS");
     ASSERT_TRUE(p().files.CreateFolder(At("product")));
     ASSERT_TRUE(p().files.CopyFile(HostToWindowsPath(CRX_KESTROVA_PROGRAM),
@@ -61,12 +58,6 @@ class RebootRoadTest : public ::testing::Test {
     ASSERT_EQ(kErrorSuccess, p().registry.GetString(key.Get(), "Startup", &startup_));
   }
 
-  Platform& p() { return tp_.Get(); }
-  std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
-  void Write(const std::string& path, const std::string& data) {
-    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
-  }
-  std::string Read(const std::string& path) { return test::ReadWholeFile(p().files, path); }
   std::string Log() { return Read(At("temp\\Kestrova.log")); }
   // Runs the installation script in the product folder silently.
   int Install(const std::string& script) {
@@ -149,10 +140,7 @@ class RebootRoadTest : public ::testing::Test {
 
   void SuspendedThenResumed(const std::string& folder);
 
-  test::TestPlatform tp_;
   std::string startup_;
-  // TEMP and TMP, put back when the test ends.
-  std::unique_ptr<test::ScopedEnvironment> environment_;
 };
 
 // The restart script: state before the restart line (a variable, an alias,

@@ -13,13 +13,10 @@
 
 #include "engine/format.h"
 #include "platform/posix/host_paths.h"
-#include "support/file_helpers.h"
-#include "support/test_platform.h"
+#include "support/program_fixture.h"
 
 namespace crx {
 namespace {
-
-constexpr const char kSettingsKey[] = "SOFTWARE\\Velmora\\Cratex\\1.00";
 
 // Appends "cmd=<its command line>" and "cwd=<its host folder>" to the file
 // CRX_RUN_RECORD names; with CRX_RUN_RESTART set it leaves the restart
@@ -29,26 +26,16 @@ constexpr const char kRecorder[] =
     "[ -n \"$CRX_RUN_RESTART\" ] && : > __restart_env__.tmp\n"
     "printf 'cmd=%s\\ncwd=%s\\n' \"$CRX_COMMAND_LINE\" \"$(pwd)\" >> \"$CRX_RUN_RECORD\"\n";
 
-class SetupRoadTest : public ::testing::Test {
+class SetupRoadTest : public test::ProgramFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tp_.ok()) << tp_.Error();
-    ScopedRegKey key(p().registry);
-    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyLocalMachine, kSettingsKey,
-                                                    RegAccess::kAll, key.Out(), nullptr));
-    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "datafile",
-                                                    HostToWindowsPath(CRX_FULL_STUB_FILE)));
-    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "mdatafile",
-                                                    HostToWindowsPath(CRX_MIN_STUB_FILE)));
-    ScopedRegKey user(p().registry);
-    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyCurrentUser, kSettingsKey,
-                                                    RegAccess::kAll, user.Out(), nullptr));
-    ASSERT_EQ(kErrorSuccess, p().registry.SetString(user.Get(), "Logging", "1"));
+    NameStubs(HostToWindowsPath(CRX_FULL_STUB_FILE), HostToWindowsPath(CRX_MIN_STUB_FILE));
+    if (HasFatalFailure()) return;
 
     // The builder, the stub and the setup program inherit these.
-    ASSERT_TRUE(p().files.CreateFolder(At("temp")));
-    had_temp_ = p().environment.Get("TEMP", &saved_temp_);
-    ASSERT_TRUE(p().environment.Set("TEMP", At("temp")));
+    UseTempFolder(false);
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(p().environment.Set("CRX_RUN_RECORD", WindowsToHostPath(At("record.txt"))));
     ASSERT_TRUE(p().files.CreateFolder(At("product")));
     ASSERT_TRUE(p().files.CreateFolder(At("product\\docs")));
@@ -59,28 +46,6 @@ class SetupRoadTest : public ::testing::Test {
   void TearDown() override {
     p().environment.Unset("CRX_RUN_RECORD");
     p().environment.Unset("CRX_RUN_RESTART");
-    if (had_temp_) {
-      p().environment.Set("TEMP", saved_temp_);
-    } else {
-      p().environment.Unset("TEMP");
-    }
-  }
-
-  Platform& p() { return tp_.Get(); }
-  std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
-  std::string Temp(const std::string& name) { return At("temp\\" + name); }
-
-  void Write(const std::string& path, const std::string& data) {
-    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
-  }
-  std::string Read(const std::string& path) { return test::ReadWholeFile(p().files, path); }
-
-  // Starts a program of the machine and waits for it; its exit status, or
-  // -1 when it did not start or end.
-  int Run(const std::string& command_line, const std::string& folder = std::string()) {
-    StartOptions options;
-    options.folder = folder;
-    return test::RunAndWait(p().processes, command_line, options, 120000);
   }
 
   // Makes the archive At(name) with the builder from a script: setup
@@ -110,10 +75,6 @@ class SetupRoadTest : public ::testing::Test {
     for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
     return text;
   }
-
-  test::TestPlatform tp_;
-  bool had_temp_ = false;
-  std::string saved_temp_;
 };
 
 TEST_F(SetupRoadTest, FullStubRunsTheSetupProgramHandsOffAndRemovesEverything) {

@@ -18,7 +18,7 @@
 #include "engine/scramble.h"
 #include "engine/user_interface.h"
 #include "support/file_helpers.h"
-#include "support/test_platform.h"
+#include "support/program_fixture.h"
 #include "support/volume_set.h"
 
 #ifdef _WIN32
@@ -43,7 +43,6 @@ namespace crx {
 namespace {
 
 constexpr int kExitDone = 0;
-constexpr const char kSettingsKey[] = "SOFTWARE\\Velmora\\Cratex\\1.00";
 
 class QuietUi : public UserInterface {
  public:
@@ -82,7 +81,7 @@ std::string Lower(std::string text) {
   return text;
 }
 
-class StubProgramTest : public ::testing::Test {
+class StubProgramTest : public test::ProgramFixture {
  protected:
   void SetUp() override {
     ASSERT_TRUE(tp_.ok()) << tp_.Error();
@@ -90,20 +89,12 @@ class StubProgramTest : public ::testing::Test {
     full_stub_ = BuildTreePath(CRX_FULL_STUB_FILE);
     min_stub_ = BuildTreePath(CRX_MIN_STUB_FILE);
     ASSERT_FALSE(full_stub_.empty());
-    ScopedRegKey key(p().registry);
-    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyLocalMachine, kSettingsKey,
-                                                    RegAccess::kAll, key.Out(), nullptr));
-    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "datafile", full_stub_));
-    ASSERT_EQ(kErrorSuccess, p().registry.SetString(key.Get(), "mdatafile", min_stub_));
     // The stub's activity log is on, so its lines can be checked.
-    ScopedRegKey user(p().registry);
-    ASSERT_EQ(kErrorSuccess, p().registry.CreateKey(kHKeyCurrentUser, kSettingsKey,
-                                                    RegAccess::kAll, user.Out(), nullptr));
-    ASSERT_EQ(kErrorSuccess, p().registry.SetString(user.Get(), "Logging", "1"));
+    NameStubs(full_stub_, min_stub_);
+    if (HasFatalFailure()) return;
 
-    ASSERT_TRUE(p().files.CreateFolder(At("temp")));
-    had_temp_ = p().environment.Get("TEMP", &saved_temp_);
-    ASSERT_TRUE(p().environment.Set("TEMP", At("temp")));
+    UseTempFolder(false);
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(p().environment.Set("CRX_RUN_RECORD", ProgramSidePath(At("record.txt"))));
     ASSERT_TRUE(p().files.CreateFolder(At("product")));
     WriteSetupProgram(At("product\\setup.exe"));
@@ -114,20 +105,7 @@ class StubProgramTest : public ::testing::Test {
     p().environment.Unset("CRX_ANSWERS");
     p().environment.Unset("CRX_RUN_RECORD");
     p().environment.Unset("CRX_RUN_RESTART");
-    if (had_temp_) {
-      p().environment.Set("TEMP", saved_temp_);
-    } else {
-      p().environment.Unset("TEMP");
-    }
   }
-
-  Platform& p() { return tp_.Get(); }
-  std::string At(const std::string& name) { return tp_.Scratch() + "\\" + name; }
-
-  void Write(const std::string& path, const std::string& data) {
-    ASSERT_TRUE(test::WriteWholeFile(p().files, path, data)) << path;
-  }
-  std::string Read(const std::string& path) { return test::ReadWholeFile(p().files, path); }
 
   // A setup program that appends "cmd=<its command line>" and "cwd=<its
   // folder>" to the file CRX_RUN_RECORD names and, with CRX_RUN_RESTART
@@ -223,11 +201,8 @@ class StubProgramTest : public ::testing::Test {
     EXPECT_EQ(std::string::npos, log.find("error")) << log;
   }
 
-  test::TestPlatform tp_;
   std::string full_stub_, min_stub_;
   std::string program_bytes_;
-  bool had_temp_ = false;
-  std::string saved_temp_;
 };
 
 TEST_F(StubProgramTest, FullStubRunsTheSetupProgramSilentlyAndCleansUp) {
