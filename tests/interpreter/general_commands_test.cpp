@@ -11,6 +11,7 @@
 #include "engine/user_interface.h"
 #include "interpreter/command_table.h"
 #include "interpreter_fixture.h"
+#include "support/child_program.h"
 #include "support/file_helpers.h"
 
 #ifdef _WIN32
@@ -21,23 +22,6 @@
 
 namespace crx::test {
 namespace {
-
-const char kChildFlag[] = "--crx-child";
-
-bool StartedAsChild() {
-#ifdef _WIN32
-  std::vector<std::string> args = cmdline::Split(GetCommandLineA());
-  return args.size() > 1 && args[1] == kChildFlag;
-#else
-  FILE* f = std::fopen("/proc/self/cmdline", "rb");
-  if (!f) return false;
-  char buf[256] = {0};
-  size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-  std::fclose(f);
-  size_t first = std::strlen(buf) + 1;
-  return first < n && std::strcmp(buf + first, kChildFlag) == 0;
-#endif
-}
 
 // The child's jobs: "exit N" exits with N; "tail FILE ..." writes its
 // command-line tail and its current folder to FILE (a relative FILE lands

@@ -12,6 +12,7 @@
 #include "common/cmdline.h"
 #include "common/format.h"
 #include "common/winpath.h"
+#include "support/child_program.h"
 #include "support/test_platform.h"
 
 #ifdef _WIN32
@@ -23,22 +24,8 @@
 namespace crx {
 namespace {
 
-const char kChildFlag[] = "--crx-child";
-
-bool StartedAsChild() {
-#ifdef _WIN32
-  std::vector<std::string> args = cmdline::Split(GetCommandLineA());
-  return args.size() > 1 && args[1] == kChildFlag;
-#else
-  FILE* f = std::fopen("/proc/self/cmdline", "rb");
-  if (!f) return false;
-  char buf[256] = {0};
-  size_t n = std::fread(buf, 1, sizeof buf - 1, f);
-  std::fclose(f);
-  size_t first = std::strlen(buf) + 1;
-  return first < n && std::strcmp(buf + first, kChildFlag) == 0;
-#endif
-}
+using test::kChildFlag;
+using test::StartedAsChild;
 
 bool WriteText(FileSystem& fs, const std::string& path, const std::string& text) {
   std::unique_ptr<File> f = fs.Open(path, kAccessWrite, kShareNone, Disposition::kCreateAlways);
