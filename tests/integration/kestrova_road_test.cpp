@@ -106,17 +106,6 @@ class KestrovaRoadTest : public test::ProgramFixture {
                                          << " (" << y.size() << " bytes)";
   }
 
-  // A string value of HKLM, or "<missing>".
-  std::string RegString(const std::string& key_path, const std::string& name) {
-    ScopedRegKey key(p().registry);
-    if (p().registry.OpenKey(kHKeyLocalMachine, key_path, RegAccess::kRead, key.Out()) !=
-        kErrorSuccess) {
-      return "<missing>";
-    }
-    std::string value;
-    if (p().registry.GetString(key.Get(), name, &value) != kErrorSuccess) return "<missing>";
-    return value;
-  }
   // A 32-bit value of HKLM, or -1.
   int64_t RegDword(const std::string& key_path, const std::string& name) {
     ScopedRegKey key(p().registry);

@@ -127,17 +127,6 @@ class RebootRoadTest : public test::ProgramFixture {
     return keys;
   }
 
-  std::string RegString(const std::string& key_path, const std::string& name) {
-    ScopedRegKey key(p().registry);
-    if (p().registry.OpenKey(kHKeyLocalMachine, key_path, RegAccess::kRead, key.Out()) !=
-        kErrorSuccess) {
-      return "<missing>";
-    }
-    std::string value;
-    if (p().registry.GetString(key.Get(), name, &value) != kErrorSuccess) return "<missing>";
-    return value;
-  }
-
   void SuspendedThenResumed(const std::string& folder);
 
   std::string startup_;

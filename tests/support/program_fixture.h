@@ -69,6 +69,18 @@ class ProgramFixture : public ::testing::Test {
     return RunAndWait(p().processes, command_line, options, 120000);
   }
 
+  // A string value of HKLM, or "<missing>".
+  std::string RegString(const std::string& key_path, const std::string& name) {
+    ScopedRegKey key(p().registry);
+    if (p().registry.OpenKey(kHKeyLocalMachine, key_path, RegAccess::kRead, key.Out()) !=
+        kErrorSuccess) {
+      return "<missing>";
+    }
+    std::string value;
+    if (p().registry.GetString(key.Get(), name, &value) != kErrorSuccess) return "<missing>";
+    return value;
+  }
+
   TestPlatform tp_;
   // Variables set for the test's run: put back when the fixture goes.
   std::unique_ptr<ScopedEnvironment> environment_;
