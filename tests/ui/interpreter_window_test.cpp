@@ -116,6 +116,37 @@ TEST(InterpreterWindow, StaysAfterAnInteractiveRunUntilItIsClosed) {
   EXPECT_FALSE(::IsWindow(other));
 }
 
+// Ends a message loop that would otherwise wait for ever.
+bool watchdog_fired = false;
+void CALLBACK Watchdog(HWND, UINT, UINT_PTR id, DWORD) {
+  ::KillTimer(nullptr, id);
+  watchdog_fired = true;
+  ::PostQuitMessage(99);
+}
+
+TEST(InterpreterWindow, EndsWhenItsCloseWaitedInTheQueueWhileTheRunEnded) {
+  SKIP_WITHOUT_DESKTOP();
+  // The user closes the window while the run finishes without looking at
+  // its messages (a busy machine): the close is taken when "Ready" is
+  // set after the run. The window goes, and the program must end too.
+  ui::InterpreterWindow window;
+  ASSERT_TRUE(window.Create(false));
+  HWND handle = static_cast<HWND>(window.Handle());
+  watchdog_fired = false;
+  const UINT_PTR watchdog = ::SetTimer(nullptr, 0, 10000, Watchdog);
+  const int code = window.RunMessageLoop([&]() {
+    ::PostMessageA(handle, WM_CLOSE, 0, 0);
+    return ui::InterpreterRunEnd{4, true};
+  });
+  if (!watchdog_fired) ::KillTimer(nullptr, watchdog);
+  EXPECT_FALSE(watchdog_fired) << "the message loop went on without a window";
+  EXPECT_EQ(code, 4);
+  EXPECT_FALSE(::IsWindow(handle));
+  // No quit was left behind for a later loop of the thread.
+  MSG msg;
+  EXPECT_FALSE(::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
 // The view as the screen shows it, read back pixel by pixel.
 COLORREF PixelAt(HWND window, int x, int y) {
   HDC dc = ::GetDC(window);

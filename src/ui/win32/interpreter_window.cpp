@@ -146,7 +146,16 @@ void InterpreterWindow::PumpMessages() {
   MSG msg;
   while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     if (msg.message == WM_QUIT) {
-      // Not this loop's to end: noted, and the window goes after the run.
+      if (!running_) {
+        // Outside a run (the status set after it) the quit is the program
+        // loop's: a close that waited in the queue while the run ended
+        // destroys the window here, and without its quit that loop would
+        // wait for ever with no window left. It goes back for that loop.
+        ::PostQuitMessage(static_cast<int>(msg.wParam));
+        return;
+      }
+      // During a run it is not this loop's to end: noted, and the window
+      // goes after the run.
       quit_seen_ = true;
       continue;
     }
