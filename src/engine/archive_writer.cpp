@@ -513,14 +513,7 @@ bool ArchiveWriter::AddFile(const std::string& path, const std::string& name_on_
     return false;
   }
 
-  if (core_.options.compress) {
-    log.LogLine("(compress [%d] %d -> %d)\n", Z_OK, AsInt(size), header.compressed_size);
-    if (encrypted_) {
-      log.LogLine("(encrypt file, %d compressed bytes)\n", header.compressed_size);
-      log.LogText("(scramble...)\n");
-      log.LogLine("(save encrypted file, %d bytes)\n", 2 * header.compressed_size);
-    }
-  }
+  LogCompressedData(size, header);
   if (!core_.archive->Seek(start, SeekFrom::kBegin, nullptr)) {
     Abandon(LastError());
     core_.ShowStatus("Ready");
@@ -673,6 +666,17 @@ void ArchiveWriter::RememberMember(const MemberHeader& header) {
   entry.compressed_size = header.compressed_size;
   entry.modified = header.modified;
   recent_.push_back(std::move(entry));
+}
+
+void ArchiveWriter::LogCompressedData(int64_t size, const MemberHeader& header) {
+  if (!core_.options.compress) return;
+  EngineLog& log = core_.log;
+  log.LogLine("(compress [%d] %d -> %d)\n", Z_OK, AsInt(size), header.compressed_size);
+  if (encrypted_) {
+    log.LogLine("(encrypt file, %d compressed bytes)\n", header.compressed_size);
+    log.LogText("(scramble...)\n");
+    log.LogLine("(save encrypted file, %d bytes)\n", 2 * header.compressed_size);
+  }
 }
 
 bool ArchiveWriter::WriteMemberHeader(const MemberHeader& header) {

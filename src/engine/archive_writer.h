@@ -127,6 +127,10 @@ class ArchiveWriter {
                                  int64_t* got, std::vector<uint8_t>* collect = nullptr);
   DataResult WriteStoredData(File& file, MemberHeader* header, int64_t* got,
                              std::vector<uint8_t>* collect = nullptr);
+  // The activity log's account of a member whose data was compressed (and,
+  // in an encrypted archive, scrambled): size bytes became *header's
+  // compressed size. Nothing for a stored member.
+  void LogCompressedData(int64_t size, const MemberHeader& header);
   // Between pieces of a member: window messages, and whether to stop.
   bool QuitBetweenPieces();
   DeflatePipeline& Pipeline();

@@ -7,8 +7,6 @@
 // measures the disks from the first change on. Either way the member data
 // is written in blocks of the block size, and a member header that does
 // not fit ends the volume with VOLUME_CONTINUATION.
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdlib>
 
@@ -271,14 +269,7 @@ bool ArchiveWriter::AddMemberToVolumes(const std::string& path, const std::strin
     core_.ShowStatus("Ready");
     return false;
   }
-  if (core_.options.compress) {
-    log.LogLine("(compress [%d] %d -> %d)\n", Z_OK, AsInt(size), header.compressed_size);
-    if (encrypted_) {
-      log.LogLine("(encrypt file, %d compressed bytes)\n", header.compressed_size);
-      log.LogText("(scramble...)\n");
-      log.LogLine("(save encrypted file, %d bytes)\n", 2 * header.compressed_size);
-    }
-  }
+  LogCompressedData(size, header);
   if (!HeaderFits(fit_name) || !WriteMemberHeader(header)) {
     core_.ShowStatus("Ready");
     return false;
