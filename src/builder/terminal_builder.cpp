@@ -263,6 +263,8 @@ void TerminalHost::ShowBrowser(const std::string& path) {
   Platform& p = platform();
   const bool unattended = unattended_;
   options.make_feedback = [&p, unattended]() { return ui::MakeFeedback(p, unattended); };
+  ui::OwnFeedbackWindow list_window(options.make_feedback);
+  options.own_feedback = &list_window;
   ui::ShowArchiveBrowser(platform(), ui(), front_end(), options);
 }
 

@@ -78,6 +78,25 @@ class EngineHooks : public PolicyHooks {
   virtual void EndFeedback() {}
 };
 
+// A feedback window the reader opens of its own accord: when it lists an
+// archive that may span several disks of a removable drive, outside silent
+// mode and with no window attached by the caller, it shows "List Archive"
+// while it walks the disks and closes it at the end. The program supplies
+// it (ui::OwnFeedbackWindow shows the window of the program's front-end);
+// without one the listing shows none.
+class OwnFeedback {
+ public:
+  virtual ~OwnFeedback() = default;
+  // Opens a new window with a title and a range; false when none can be
+  // shown.
+  virtual bool Open(const std::string& title, int range) = 0;
+  virtual void SetText(const std::string& text) = 0;
+  // Stops (false) or restarts (true) the animation while a question is up.
+  virtual void Animate(bool on) = 0;
+  // Ends the window and destroys it.
+  virtual void Close() = 0;
+};
+
 // The option letters of SetOptions.
 struct EngineOptions {
   bool subdirectories = true;  // D
@@ -100,6 +119,8 @@ struct EngineCore {
   ExtractPolicy policy;
   EngineHooks default_hooks;
   EngineHooks* hooks = &default_hooks;  // never null
+  // The reader's own listing window (not owned); null: none.
+  OwnFeedback* own_feedback = nullptr;
 
   EngineOptions options;
   std::string ignore_list;      // ":OBJ:EXE:" (upper case), loaded on first use
@@ -178,6 +199,9 @@ class ArchiveEngine {
   int32_t block_size() const { return core_.block_size; }
   // Not owned; null goes back to the do-nothing hooks.
   void set_hooks(EngineHooks* hooks);
+  // The window a multi-volume listing shows when the caller attached none
+  // (not owned; null: none).
+  void set_own_feedback(OwnFeedback* feedback) { core_.own_feedback = feedback; }
 
   // The user asked to stop (the Quit Processing command, the browser's Quit
   // button); the operation stops at its next checkpoint.

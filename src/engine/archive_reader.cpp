@@ -240,6 +240,7 @@ bool ArchiveReader::ProcessArchive() {
   }
   core_.setup_info = type_.setup;
   core_.policy.set_setup(type_.IsSetup());
+  ReadInBlocks();
 
   member_index_ = -1;
   end_reached_ = false;
@@ -397,6 +398,11 @@ bool ArchiveReader::SkipData() {
 }
 
 bool ArchiveReader::ReadData(uint8_t* buffer, size_t size, size_t* got) {
+  // From a removable drive, block by block, ready for the next disk.
+  if (removable_ && VolumeAware()) {
+    *got = 0;
+    return VolumeRead(buffer, size, got);
+  }
   *got = ReadFully(*source_, buffer, size);
   // Without a block count the data may go on in the next volume.
   return *got == size || (VolumeAware() && VolumeRead(buffer, size, got));

@@ -176,6 +176,16 @@ class ArchiveReader {
   // (begin) whether to go on (false: the user declined or quit), and at the
   // end the first volume asked back. Does nothing for other walks.
   bool MultiVolumeListing(bool begin);
+  // The reader's own "List Archive" window for a multi-volume listing on a
+  // removable drive, when the caller attached none: opened and put in
+  // place of the caller's hooks for the walk, closed (and the caller's
+  // hooks back) at its end.
+  void OpenOwnFeedback();
+  void CloseOwnFeedback();
+  // On a removable drive an archive without a block count is read a block
+  // at a time from here on: the current volume file is read through a
+  // file that hands out at most a block per read.
+  void ReadInBlocks();
   bool SelectionHas(const std::string& name) const;
 
   EngineCore& core_;
@@ -199,6 +209,10 @@ class ArchiveReader {
   // A multi-volume listing on a removable drive is under way: it ends by
   // asking for the first volume again.
   bool multi_volume_listing_ = false;
+  // While the own listing window is up: the hooks that send texts and the
+  // animation to it, and the caller's hooks they stand in for.
+  std::unique_ptr<EngineHooks> own_hooks_;
+  EngineHooks* caller_hooks_ = nullptr;
 
   IdentificationRecord identification_;
   TypeRecord type_;

@@ -4,6 +4,7 @@
 // questions of a multi-volume listing. Every reader has it, both
 // self-extractors included.
 #include <algorithm>
+#include <memory>
 
 #include "common/format.h"
 #include "engine/archive_reader.h"
@@ -18,10 +19,88 @@ namespace {
 
 constexpr const char* kCaption = "Cratex";
 
+// The reader's own listing window: "List Archive", with a bar of this range.
+constexpr const char* kOwnFeedbackTitle = "List Archive";
+constexpr int kOwnFeedbackRange = 100;
+
+// The hooks of a listing that shows the reader's own window: the member
+// texts and the animation go to that window, everything else to the
+// caller's hooks.
+class OwnWindowHooks : public EngineHooks {
+ public:
+  OwnWindowHooks(EngineHooks& caller, OwnFeedback& window) : caller_(caller), window_(window) {}
+  void ProcessMessages() override { caller_.ProcessMessages(); }
+  bool UserQuit() override { return caller_.UserQuit(); }
+  void Animate(bool on) override { window_.Animate(on); }
+  void StatusText(const std::string& text) override { caller_.StatusText(text); }
+  bool HasFeedback() override { return true; }
+  void FeedbackText(const std::string& text) override { window_.SetText(text); }
+  void EndFeedback() override { caller_.EndFeedback(); }
+
+ private:
+  EngineHooks& caller_;
+  OwnFeedback& window_;
+};
+
+// A volume file on a removable drive, read at most a block at a time, so
+// that the end of each volume is met block by block.
+class BlockFile : public File {
+ public:
+  BlockFile(std::unique_ptr<File> file, size_t block) : file_(std::move(file)), block_(block) {}
+  bool Read(void* buffer, size_t size, size_t* got) override {
+    return file_->Read(buffer, std::min(size, block_), got);
+  }
+  bool Write(const void* data, size_t size) override { return file_->Write(data, size); }
+  bool Seek(int64_t offset, SeekFrom from, int64_t* position) override {
+    return file_->Seek(offset, from, position);
+  }
+  bool Size(int64_t* size) override { return file_->Size(size); }
+  bool SetEnd() override { return file_->SetEnd(); }
+  bool Flush() override { return file_->Flush(); }
+  bool GetLastWriteTime(FileTime* time) override { return file_->GetLastWriteTime(time); }
+  bool SetLastWriteTime(FileTime time) override { return file_->SetLastWriteTime(time); }
+
+ private:
+  std::unique_ptr<File> file_;
+  size_t block_;
+};
+
 }  // namespace
+
+void ArchiveReader::OpenOwnFeedback() {
+  // Only for a person at the screen, and never over the caller's window.
+  if (core_.log.silent() || core_.hooks->HasFeedback() || core_.own_feedback == nullptr) return;
+  if (!core_.own_feedback->Open(kOwnFeedbackTitle, kOwnFeedbackRange)) return;
+  caller_hooks_ = core_.hooks;
+  own_hooks_ = std::make_unique<OwnWindowHooks>(*caller_hooks_, *core_.own_feedback);
+  core_.hooks = own_hooks_.get();
+  core_.policy.set_hooks(core_.hooks);
+}
+
+void ArchiveReader::CloseOwnFeedback() {
+  if (!own_hooks_) return;
+  core_.hooks = caller_hooks_;
+  core_.policy.set_hooks(core_.hooks);
+  own_hooks_.reset();
+  caller_hooks_ = nullptr;
+  core_.own_feedback->Close();
+}
+
+void ArchiveReader::ReadInBlocks() {
+  if (!removable_ || !VolumeAware() || identification_.block_size <= 0 || !core_.archive) return;
+  // What the source has read ahead is dropped: the file goes back to the
+  // next byte the walk wants.
+  const int64_t position = source_->Position();
+  if (!core_.archive->Seek(position, SeekFrom::kBegin, nullptr)) return;
+  core_.archive = std::make_unique<BlockFile>(std::move(core_.archive),
+                                              static_cast<size_t>(identification_.block_size));
+  source_ = std::make_unique<ArchiveSource>(*core_.archive, core_.open_file_size, position);
+}
 
 bool ArchiveReader::MultiVolumeListing(bool begin) {
   if (!begin) {
+    // The own window goes before the first volume is asked back.
+    CloseOwnFeedback();
     if (!multi_volume_listing_) return true;
     multi_volume_listing_ = false;
     core_.hooks->Animate(false);
@@ -45,7 +124,10 @@ bool ArchiveReader::MultiVolumeListing(bool begin) {
     }
     core_.hooks->Animate(true);
   }
-  if (identification_.block_count == 0) multi_volume_listing_ = true;
+  if (identification_.block_count == 0) {
+    multi_volume_listing_ = true;
+    OpenOwnFeedback();
+  }
   return true;
 }
 
@@ -108,6 +190,7 @@ bool ArchiveReader::NextVolume(VolumeNeed need) {
   }
   ++volume_;
   core_.volume_number = volume_;
+  ReadInBlocks();
   return true;
 }
 

@@ -117,6 +117,8 @@ class WindowHost : public builder::DocumentHost {
     options.make_feedback = [&platform, unattended]() {
       return ui::MakeFeedback(platform, unattended, ui::MakeWin32Feedback);
     };
+    ui::OwnFeedbackWindow list_window(options.make_feedback);
+    options.own_feedback = &list_window;
     ui::ShowArchiveBrowser(platform, ui(), front_end(), options);
   }
 

@@ -41,6 +41,7 @@
 #include "ui/browser.h"
 #include "ui/console/browser_console.h"
 #include "ui/feedback.h"
+#include "ui/feedback_hooks.h"
 #include "ui/password_dialogs.h"
 #include "ui/service.h"
 
@@ -180,7 +181,12 @@ class Tool {
   Tool(Platform& platform, ui::TerminalNotices& ui, ui::FrontEnd& front_end, bool unattended,
        const Arguments& args)
       : platform_(platform), ui_(ui), front_end_(front_end), unattended_(unattended),
-        args_(args), engine_(platform, ui) {}
+        args_(args),
+        list_window_([&platform, unattended]() { return ui::MakeFeedback(platform, unattended); }),
+        engine_(platform, ui) {
+    // Listing an archive that spans disks shows the progress of its own.
+    engine_.set_own_feedback(&list_window_);
+  }
 
   int Run() {
     archive_ = MachinePath(args_.file);
@@ -351,6 +357,7 @@ class Tool {
     options.make_feedback = [&platform, unattended]() {
       return ui::MakeFeedback(platform, unattended);
     };
+    options.own_feedback = &list_window_;
     const int result = ui::ShowArchiveBrowser(platform_, ui_, front_end_, options);
     if (result != ui::kBrowserClosed || ui_.errors() != 0) return Fail("browsing failed");
     return kExitOk;
@@ -361,6 +368,7 @@ class Tool {
   ui::FrontEnd& front_end_;
   bool unattended_;
   const Arguments& args_;
+  ui::OwnFeedbackWindow list_window_;
   ArchiveEngine engine_;
   std::string archive_;
 };

@@ -19,6 +19,7 @@
 #include "stub/stub_variant.h"
 #include "ui/browser.h"
 #include "ui/feedback.h"
+#include "ui/feedback_hooks.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -132,6 +133,9 @@ int Main() {
   stub::StubHost stub_host{platform, *service, service->front_end(),
                            [&platform, unattended]() { return MakeFeedback(platform, unattended); },
                            ProcessMessages};
+  // Listing an archive that spans disks shows a window of its own.
+  ui::OwnFeedbackWindow list_window(stub_host.make_feedback);
+  stub_host.own_feedback = &list_window;
 #ifdef _WIN32
 #ifdef CRX_MINIMAL_STUB
   // The list box form has no "open with the associated application".

@@ -19,6 +19,7 @@ bool BrowseOwnArchive(HandoverContext& context, bool list_only) {
   options.stub_reader = true;
   options.own_offset = context.variant.archive_offset;
   options.make_feedback = host.make_feedback;
+  options.own_feedback = host.own_feedback;
   options.native = host.browser;
   options.send_dde = host.send_dde;
   options.silent = context.silent_mode.silent();

@@ -51,6 +51,9 @@ struct StubHost {
   ui::DdeSender send_dde = nullptr;
   // The user's locale (LCID) for the browser's date.
   uint32_t locale = 1033;
+  // The window the browser's listing of an archive that spans disks shows
+  // (not owned); null: none.
+  OwnFeedback* own_feedback = nullptr;
 };
 
 // Runs the stub. command_tail is the command line after the program name.

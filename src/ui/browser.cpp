@@ -87,6 +87,7 @@ ArchiveBrowser::ArchiveBrowser(Platform& platform, UserInterface& ui, FrontEnd& 
       engine_(platform, ui),
       hooks_(std::make_unique<Hooks>(*this)) {
   engine_.set_hooks(hooks_.get());
+  engine_.set_own_feedback(options_.own_feedback);
   engine_.log().set_silent(options_.silent);
   if (options_.stub_reader) engine_.set_stub_reader(true, options_.own_offset);
 }

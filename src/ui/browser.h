@@ -118,6 +118,9 @@ struct BrowserOptions {
   bool silent = false;
   // Makes a feedback window for a long extraction; null: none is shown.
   std::function<std::unique_ptr<Feedback>()> make_feedback;
+  // The window the listing of an archive that spans disks shows (not
+  // owned, e.g. an OwnFeedbackWindow); null: none.
+  OwnFeedback* own_feedback = nullptr;
   // The interactive dialog of the program (Win32 or the terminal). Null,
   // or an unattended run (CRX_ANSWERS set): the "Browse" dialogs through
   // the front-end.

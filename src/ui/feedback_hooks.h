@@ -8,7 +8,10 @@
 #ifndef CRX_UI_FEEDBACK_HOOKS_H
 #define CRX_UI_FEEDBACK_HOOKS_H
 
+#include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 
 #include "engine/archive_engine.h"
 #include "ui/feedback.h"
@@ -41,6 +44,39 @@ class FeedbackHooks : public EngineHooks {
 
  private:
   Feedback* feedback_ = nullptr;
+};
+
+// The window the engine's reader shows of its own accord while it lists an
+// archive that spans disks (ArchiveEngine::set_own_feedback): a new window
+// of the program's front-end for each listing, made by maker (the Win32
+// window, the terminal's progress line, or the recording one of unattended
+// runs), ended and destroyed when the listing is over.
+class OwnFeedbackWindow : public OwnFeedback {
+ public:
+  using Maker = std::function<std::unique_ptr<Feedback>()>;
+  explicit OwnFeedbackWindow(Maker maker) : maker_(std::move(maker)) {}
+
+  bool Open(const std::string& title, int range) override {
+    window_ = maker_ ? maker_() : nullptr;
+    if (window_ && window_->Open(title, range)) return true;
+    window_.reset();
+    return false;
+  }
+  void SetText(const std::string& text) override {
+    if (window_) window_->SetText(text);
+  }
+  void Animate(bool on) override {
+    if (window_) window_->Animate(!on);
+  }
+  void Close() override {
+    if (!window_) return;
+    if (window_->Phase() == FeedbackPhase::kRunning) window_->End(kFeedbackSuccess);
+    window_.reset();
+  }
+
+ private:
+  Maker maker_;
+  std::unique_ptr<Feedback> window_;
 };
 
 }  // namespace crx::ui

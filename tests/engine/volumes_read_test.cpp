@@ -7,10 +7,12 @@
 // the questions are answered by a script that may change the disk first.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/filetime.h"
@@ -23,6 +25,8 @@
 #include "support/forwarding_file_system.h"
 #include "support/reader_fixture.h"
 #include "support/test_platform.h"
+#include "ui/feedback.h"
+#include "ui/feedback_hooks.h"
 
 namespace crx {
 namespace {
@@ -40,6 +44,31 @@ class DiskDrive : public test::ForwardingFileSystem {
   int disk = 1;  // 0: no disk in the drive
   std::map<std::string, int> disk_of;  // file name -> its disk
   std::string failing;  // a file whose reads fail with a CRC error
+  // With record_reads: every read of a file on the drive (name, bytes asked).
+  bool record_reads = false;
+  std::vector<std::pair<std::string, size_t>> reads;
+
+  class RecordingFile : public File {
+   public:
+    RecordingFile(std::unique_ptr<File> file, DiskDrive& drive, std::string name)
+        : file_(std::move(file)), drive_(drive), name_(std::move(name)) {}
+    bool Read(void* b, size_t n, size_t* got) override {
+      drive_.reads.emplace_back(name_, n);
+      return file_->Read(b, n, got);
+    }
+    bool Write(const void* d, size_t n) override { return file_->Write(d, n); }
+    bool Seek(int64_t o, SeekFrom f, int64_t* p) override { return file_->Seek(o, f, p); }
+    bool Size(int64_t* n) override { return file_->Size(n); }
+    bool SetEnd() override { return file_->SetEnd(); }
+    bool Flush() override { return file_->Flush(); }
+    bool GetLastWriteTime(FileTime* t) override { return file_->GetLastWriteTime(t); }
+    bool SetLastWriteTime(FileTime t) override { return file_->SetLastWriteTime(t); }
+
+   private:
+    std::unique_ptr<File> file_;
+    DiskDrive& drive_;
+    std::string name_;
+  };
 
   class FailingFile : public test::ForwardingFile {
    public:
@@ -67,6 +96,10 @@ class DiskDrive : public test::ForwardingFileSystem {
     }
     std::unique_ptr<File> file = ForwardingFileSystem::Open(p, a, s, d, attr);
     if (file && p == failing) return std::make_unique<FailingFile>(std::move(file));
+    if (file && record_reads && p.size() > folder_.size()) {
+      return std::make_unique<RecordingFile>(std::move(file), *this,
+                                             p.substr(folder_.size() + 1));
+    }
     return file;
   }
   DriveType GetDriveType(const std::string& root) override {
@@ -462,6 +495,156 @@ TEST_F(VolumesReadTest, ReadErrorOnTheDiskIsReportedAndStops) {
   EXPECT_TRUE(events_->Has("ERROR READING REMOVABLE MEDIA\nerror number = 23 (0x17)\n"));
   EXPECT_EQ(events_->Count("INSERT DISK NUMBER"), 1) << "a read error asks for no other disk";
   EXPECT_TRUE(Names(out_ + "\\src").empty());
+}
+
+// A recorded feedback window that, when it is destroyed, leaves its
+// transcript and a mark in the event list.
+class ClosingWindow : public ui::RecordingFeedback {
+ public:
+  ClosingWindow(Clock& clock, Events& events, std::vector<std::string>& transcripts)
+      : RecordingFeedback(clock), events_(events), transcripts_(transcripts) {}
+  ~ClosingWindow() override {
+    transcripts_.push_back(Transcript());
+    events_.events.push_back("window destroyed");
+  }
+
+ private:
+  Events& events_;
+  std::vector<std::string>& transcripts_;
+};
+
+TEST_F(VolumesReadTest, ListingAcrossDisksShowsItsOwnWindowWhenTheCallerHasNone) {
+  WriteVolumes();
+  int made = 0;
+  std::vector<std::string> transcripts;
+  ui::OwnFeedbackWindow own([&]() -> std::unique_ptr<ui::Feedback> {
+    ++made;
+    return std::make_unique<ClosingWindow>(*clock_, *events_, transcripts);
+  });
+  auto engine = NewEngine();
+  engine->set_own_feedback(&own);
+  const std::deque<Answer> walk = {{kIdYes, -1}, {kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+  events_->answers = walk;
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  EXPECT_EQ(engine->members().size(), 3u);
+  ASSERT_EQ(made, 1);
+  ASSERT_EQ(transcripts.size(), 1u) << "the window is destroyed at the end of the listing";
+  // The member texts and the animation around each disk prompt go to the
+  // window; it ends as a success.
+  EXPECT_EQ(transcripts[0],
+            "Open(\"List Archive\",100)=1\n"
+            "SetText(\"a.bin\")=1\n"
+            "Animate(1)=1\nAnimate(0)=1\n"
+            "Animate(1)=1\nAnimate(0)=1\n"
+            "SetText(\"b.txt\")=1\n"
+            "Animate(1)=1\nAnimate(0)=1\n"
+            "SetText(\"c.txt\")=1\n"
+            "End(1)=1\n");
+  // The caller's hooks see only the questions before and after: the window
+  // is gone before the first volume is asked back.
+  const std::vector<std::string> expected_tail = {
+      "window destroyed", "animate:off",
+      "box:Cratex|List operation completed.\n\nRE-INSERT THE FIRST VOLUME OF THE ARCHIVE",
+      "animate:on"};
+  ASSERT_GE(events_->events.size(), expected_tail.size());
+  EXPECT_EQ(std::vector<std::string>(events_->events.end() - 4, events_->events.end()),
+            expected_tail);
+  EXPECT_EQ(std::count(events_->events.begin(), events_->events.end(), "animate:off"), 2)
+      << "before the question to go on, and before the first volume is asked back";
+
+  // A listing that stops at a cancelled disk prompt closes the window too.
+  drive_->disk = 1;
+  events_->answers = {{kIdYes, -1}, {kIdCancel, -1}};
+  EXPECT_FALSE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  EXPECT_EQ(made, 2);
+  ASSERT_EQ(transcripts.size(), 2u);
+  EXPECT_NE(transcripts[1].find("End(1)=1"), std::string::npos) << transcripts[1];
+
+  // Declining to list opens no window; neither do a fixed disk, an
+  // extraction or silent mode.
+  drive_->disk = 1;
+  events_->answers = {{kIdNo, -1}};
+  EXPECT_FALSE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  events_->answers = {{kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  drive_->removable = false;
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  drive_->removable = true;
+  drive_->disk = 1;
+  engine->log().set_silent(true);
+  events_->answers = walk;
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  EXPECT_EQ(made, 2);
+}
+
+TEST_F(VolumesReadTest, ListingAcrossDisksLeavesTheCallersWindowAlone) {
+  WriteVolumes();
+  int made = 0;
+  ui::OwnFeedbackWindow own([&]() -> std::unique_ptr<ui::Feedback> {
+    ++made;
+    return std::make_unique<ui::RecordingFeedback>(*clock_);
+  });
+  ui::RecordingFeedback caller(*clock_);
+  ASSERT_TRUE(caller.Open("Browse", 3));
+  ui::FeedbackHooks hooks;
+  hooks.Attach(&caller);
+  auto engine = NewEngine();
+  engine->set_hooks(&hooks);
+  engine->set_own_feedback(&own);
+  events_->answers = {{kIdYes, -1}, {kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+  ASSERT_TRUE(engine->ListArchive(archive_));
+  engine->CloseArchive();
+  EXPECT_EQ(made, 0);
+  EXPECT_EQ(hooks.attached(), &caller);
+  EXPECT_EQ(caller.Phase(), ui::FeedbackPhase::kRunning) << "not ended by the listing";
+  const std::string transcript = caller.Transcript();
+  EXPECT_NE(transcript.find("SetText(\"c.txt\")=1"), std::string::npos) << transcript;
+  EXPECT_EQ(transcript.find("End("), std::string::npos) << transcript;
+  engine->set_hooks(nullptr);
+}
+
+// On a removable drive the member data of an archive without counts is
+// read a block at a time, from the first member on: only the headers come
+// in a larger read.
+TEST_F(VolumesReadTest, DataOnARemovableDriveIsReadABlockAtATime) {
+  WriteVolumes();
+  drive_->record_reads = true;
+  auto engine = NewEngine();
+  events_->answers = {{kIdOk, 2}, {kIdOk, 3}, {kIdOk, 4}};
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  ExpectAllExtracted(*engine);
+  int large_on_first = 0;
+  int on_continuations = 0;
+  for (const auto& [name, size] : drive_->reads) {
+    if (name == "setup.exe") {
+      large_on_first += size > static_cast<size_t>(kBlock) ? 1 : 0;
+    } else {
+      ++on_continuations;
+      EXPECT_LE(size, static_cast<size_t>(kBlock)) << name;
+    }
+  }
+  EXPECT_LE(large_on_first, 1) << "only the read that fetched the headers";
+  EXPECT_GT(on_continuations, 3);
+
+  // A volume set on a fixed disk is read as any file is.
+  drive_->reads.clear();
+  drive_->removable = false;
+  for (const std::string& n : Names(out_ + "\\src")) tp_.Get().files.DeleteFile(Out(n));
+  ASSERT_TRUE(engine->ExtractArchive(archive_, nullptr, out_));
+  engine->CloseArchive();
+  ExpectAllExtracted(*engine);
+  size_t largest = 0;
+  for (const auto& [name, size] : drive_->reads) {
+    if (name == "setup.exe-1") largest = std::max(largest, size);
+  }
+  EXPECT_GT(largest, static_cast<size_t>(kBlock));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "engine/format.h"
 #include "engine/logs.h"
 #include "engine/user_interface.h"
+#include "support/forwarding_file_system.h"
 #include "support/test_platform.h"
 
 namespace crx {
@@ -653,6 +654,99 @@ TEST_F(VolumesWriteTest, VerificationAsksForTheFirstDisk) {
             "CAN'T FIND REQUIRED FILE ON MEDIA...\n'A:\\out.exe'\nRetry or Cancel Verification");
   EXPECT_EQ(clock_.slept, slept + 1000) << "a second for the drive before reading";
   EXPECT_FALSE(engine_->options().verify) << "the verify option is left as it was";
+}
+
+// Records the size of every read of a file on A:.
+class ReadSizes : public test::ForwardingFileSystem {
+ public:
+  explicit ReadSizes(FileSystem& real) : ForwardingFileSystem(real) {}
+  std::vector<std::pair<std::string, size_t>> reads;
+
+  std::unique_ptr<File> Open(const std::string& p, uint32_t a, uint32_t s, Disposition d,
+                             uint32_t attr) override {
+    std::unique_ptr<File> file = ForwardingFileSystem::Open(p, a, s, d, attr);
+    if (!file || p.compare(0, 3, "A:\\") != 0) return file;
+    return std::make_unique<Recorded>(std::move(file), *this, p.substr(3));
+  }
+
+ private:
+  class Recorded : public File {
+   public:
+    Recorded(std::unique_ptr<File> file, ReadSizes& owner, std::string name)
+        : file_(std::move(file)), owner_(owner), name_(std::move(name)) {}
+    bool Read(void* b, size_t n, size_t* got) override {
+      owner_.reads.emplace_back(name_, n);
+      return file_->Read(b, n, got);
+    }
+    bool Write(const void* d, size_t n) override { return file_->Write(d, n); }
+    bool Seek(int64_t o, SeekFrom f, int64_t* p) override { return file_->Seek(o, f, p); }
+    bool Size(int64_t* n) override { return file_->Size(n); }
+    bool SetEnd() override { return file_->SetEnd(); }
+    bool Flush() override { return file_->Flush(); }
+    bool GetLastWriteTime(FileTime* t) override { return file_->GetLastWriteTime(t); }
+    bool SetLastWriteTime(FileTime t) override { return file_->SetLastWriteTime(t); }
+
+   private:
+    std::unique_ptr<File> file_;
+    ReadSizes& owner_;
+    std::string name_;
+  };
+};
+
+// Hard mode with a small block size set: the first member does not fit on
+// the first disk, so the volume ends inside its data. Reading it back from
+// the drive goes a block at a time from the first member on (only the
+// headers come in one larger read) and joins the two parts.
+TEST_F(VolumesWriteTest, FirstMemberAcrossTheFirstDiskIsReadBackABlockAtATime) {
+  MakeDrive(kFloppy, 2);
+  SetUserValue("SoftEOM", "0");
+  SetUserValue("BlockSize", "512");
+  auto sources = Sources({1400000, 3000});
+  ui_.answers = {{kIdOk, 2}};
+  Run run = Build(sources);
+  ASSERT_TRUE(run.closed);
+  std::vector<Bytes> files = VolumeFiles(2);
+  Volumes v = DecodeVolumes(files, FULL_STUB_SIZE);
+  ExpectMembers(v, sources);
+  EXPECT_EQ(v.id.block_size, 512);
+  EXPECT_EQ(v.data_crossings, 1);
+  EXPECT_EQ(v.header_volume, (std::vector<size_t>{0, 1})) << "the second member on disk 2";
+
+  ASSERT_TRUE(platform_->disks->InsertDisk('A', 1));
+  ReadSizes sizes(platform_->files);
+  Platform reading{sizes,           platform_->registry, platform_->processes,
+                   platform_->environment, clock_, platform_->terminal, platform_->shell,
+                   platform_->disks};
+  ui_.asked.clear();
+  ui_.answers = {{kIdOk, 2}};
+  ArchiveEngine reader(reading, ui_);
+  reader.log().set_silent(true);
+  const std::string out = tp_.Scratch() + "\\back";
+  ASSERT_TRUE(reader.ExtractArchive("A:\\out.exe", nullptr, out));
+  reader.CloseArchive();
+  EXPECT_EQ(ui_.asked, std::vector<std::string>{"read disk 2"});
+  for (size_t i = 0; i < sources.size(); ++i) {
+    Bytes back;
+    auto f = tp_.Get().files.Open(Format("%s\\f%d.bin", out.c_str(), static_cast<int>(i)),
+                                  kAccessRead, kShareRead, Disposition::kOpenExisting);
+    ASSERT_TRUE(f) << i;
+    uint8_t buffer[65536];
+    size_t got = 0;
+    while (f->Read(buffer, sizeof buffer, &got) && got > 0) back.insert(back.end(), buffer, buffer + got);
+    EXPECT_TRUE(back == sources[i].second) << "member " << i;
+  }
+  int larger = 0;
+  size_t data_reads = 0;
+  for (const auto& [name, size] : sizes.reads) {
+    if (size > 512) {
+      ++larger;
+      EXPECT_EQ(name, "out.exe") << "a continuation file is read in blocks";
+    } else {
+      ++data_reads;
+    }
+  }
+  EXPECT_LE(larger, 1) << "only the read that fetched the headers";
+  EXPECT_GT(data_reads, 1400000u / 512);
 }
 
 }  // namespace
