@@ -4,6 +4,7 @@
 // boot-time replacement.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -155,11 +156,22 @@ uint32_t CopyOver(FileSystem& files, Processes& processes, File& source,
 void ScriptInterpreter::CountCopySpace() {
   const std::string& source = cmd.args[0];
   SetStatus(Format("calculate disk space: %s...", cmd.args[1].c_str()));
-  std::unique_ptr<File> file =
-      platform.files.Open(source, kAccessRead, kShareRead | kShareWrite, Disposition::kOpenExisting);
-  if (!file) return;
+  // Only the size counts: one look at the file where the system has it,
+  // else an open. A file that exists counts even while another program
+  // holds it locked (the copy may find it free, and counting it keeps the
+  // space check on the safe side); a folder counts nothing.
   int64_t size = 0;
-  if (!file->Size(&size) || size < 0) return;
+  FolderEntry info;
+  if (platform.files.GetFileInfo(source, &info)) {
+    if ((info.attributes & kAttrDirectory) != 0 || info.size > uint64_t{INT64_MAX}) return;
+    size = static_cast<int64_t>(info.size);
+  } else {
+    if (LastError() != kErrorNotSupported) return;
+    std::unique_ptr<File> file = platform.files.Open(source, kAccessRead,
+                                                     kShareRead | kShareWrite,
+                                                     Disposition::kOpenExisting);
+    if (!file || !file->Size(&size) || size < 0) return;
+  }
   const int64_t counted = CountedSize(size);
   needed_total += static_cast<uint64_t>(counted);
   LogF("# diskspace needed by <%s> = %lld bytes (total = %s)\n", source.c_str(),
@@ -363,6 +375,10 @@ bool ScriptInterpreter::CmdCopy() {
   std::string destination = cmd.args[1];
   SetVariable("COPY_TARGET", destination);
 
+  // The command's file calls look at the two folders once (see BeginBatch);
+  // a question to the person ends the batch, since an answer may take long.
+  std::optional<FileBatch> batch(std::in_place, platform.files);
+
   if (cmd.HasOption('r')) {
     std::string shared = SharedNameOf(*this, destination);
     if (!shared.empty() && shared != destination) {
@@ -422,12 +438,24 @@ bool ScriptInterpreter::CmdCopy() {
   }
   // One look at the destination serves the age comparison, the read-only
   // step and the copy.
-  const uint32_t destination_attributes = platform.files.GetAttributes(destination);
+  uint32_t destination_attributes = kInvalidAttributes;
+  FileTime destination_time = 0;
+  bool destination_time_known = false;
+  FolderEntry destination_info;
+  if (platform.files.GetFileInfo(destination, &destination_info)) {
+    destination_attributes = destination_info.attributes;
+    destination_time = destination_info.last_write;
+    destination_time_known = true;
+  } else if (LastError() == kErrorNotSupported) {
+    destination_attributes = platform.files.GetAttributes(destination);
+    destination_time_known =
+        destination_attributes != kInvalidAttributes &&
+        (destination_attributes & kAttrDirectory) == 0 &&
+        platform.files.GetLastWriteTime(destination, &destination_time);
+  }
   const bool destination_exists = destination_attributes != kInvalidAttributes &&
                                   (destination_attributes & kAttrDirectory) == 0;
-  FileTime destination_time = 0;
-  const bool destination_time_known =
-      destination_exists && platform.files.GetLastWriteTime(destination, &destination_time);
+  destination_time_known = destination_time_known && destination_exists;
 
   if (source_time_known && destination_time_known) {
     const SystemTime d = LocalCalendar(platform, destination_time);
@@ -439,6 +467,7 @@ bool ScriptInterpreter::CmdCopy() {
           "on\n%02d/%02d/%04d %02d:%02d\n\nwith one last modified on\n%02d/%02d/%04d %02d:%02d\n",
           destination.c_str(), d.day, d.month, d.year, d.hour, d.minute, s.day, s.month, s.year,
           s.hour, s.minute);
+      if (!silent_mode.silent()) batch.reset();
       bool replace = silent_mode.silent() ? silent_replace_older
                             : ReplaceNewerDecision(*this, policy, question, destination);
       if (!replace) {
@@ -458,6 +487,7 @@ bool ScriptInterpreter::CmdCopy() {
           "%02d:%02d\n",
           destination.c_str(), d.day, d.month, d.year, d.hour, d.minute, s.day, s.month, s.year,
           s.hour, s.minute);
+      batch.reset();
       if (Message(question, kMbYesNo | kMbIconQuestion | kMbTopmost) != kIdYes) {
         Log("# ...replace existing? no...\n");
         MaintainRefCount(*this, destination);
@@ -468,6 +498,7 @@ bool ScriptInterpreter::CmdCopy() {
   }
 
   // The copy.
+  if (!batch) batch.emplace(platform.files);
   if (destination_exists && (destination_attributes & kAttrReadOnly)) {
     platform.files.SetAttributes(destination, WithoutReadOnly(destination_attributes));
   }
@@ -491,6 +522,7 @@ bool ScriptInterpreter::CmdCopy() {
     error = in->Seek(0, SeekFrom::kBegin, nullptr) ? copy() : LastError();
   }
   in.reset();
+  batch.reset();
   if (error == 0) {
     copied_files.push_back(destination);
     MaintainRefCount(*this, destination);

@@ -234,6 +234,28 @@ class FileSystem {
   // The program writes where its user tells it (the builder, crx).
   virtual void AllowAllWrites() {}
 
+  // GetFileAttributesEx: the attributes, size and last-write time of a
+  // file or folder in one look (info->name and short_name stay empty). A
+  // file system that has no such look answers false with
+  // kErrorNotSupported; callers then use the calls above.
+  virtual bool GetFileInfo(const std::string& path, FolderEntry* info) {
+    (void)path;
+    (void)info;
+    SetLastError(kErrorNotSupported);
+    return false;
+  }
+
+  // Several calls about the same few folders in a row (one command of a
+  // script): from BeginBatch to its EndBatch the emulated machine looks at
+  // a folder's path once and then trusts the folder it found, instead of
+  // looking again for every call. This process's own renames and removals
+  // of folders end that trust at once; another program's rename of a
+  // folder during the batch is seen from the next batch on, as if it had
+  // come a moment later. Batches nest. No-ops where lookups cost nothing
+  // to repeat. FileBatch below keeps one open for a scope.
+  virtual void BeginBatch() {}
+  virtual void EndBatch() {}
+
   // A call refused by this guard fails with kErrorAccessDenied and writes
   // one line to standard error naming the path and how to allow it.
 
@@ -249,6 +271,18 @@ class FileSystem {
     uint32_t a = GetAttributes(path);
     return a != kInvalidAttributes && (a & kAttrDirectory) == 0;
   }
+};
+
+// A batch of file-system calls (FileSystem::BeginBatch) for a scope.
+class FileBatch {
+ public:
+  explicit FileBatch(FileSystem& files) : files_(files) { files_.BeginBatch(); }
+  ~FileBatch() { files_.EndBatch(); }
+  FileBatch(const FileBatch&) = delete;
+  FileBatch& operator=(const FileBatch&) = delete;
+
+ private:
+  FileSystem& files_;
 };
 
 // ---------------------------------------------------------------------------

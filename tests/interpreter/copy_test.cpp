@@ -2,6 +2,7 @@
 // replace rules, reference counts, copies that fail part-way, and files in
 // use handed to the boot-time replacement.
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "common/filetime.h"
@@ -40,6 +41,30 @@ TEST_F(CopyTest, PreScanCountsSizePlusRemainderPerGroup) {
   EXPECT_EQ(0, K().groups[0].files);
   ASSERT_FALSE(host_.statuses.empty());
   EXPECT_EQ("calculate disk space: C:\\App\\a.bin...", host_.statuses[0]);
+}
+
+// The pre-scan needs only sizes: on the emulated machine a file that
+// another handle holds without sharing still counts (its copy may find it
+// free; Windows' pre-scan opens the file and counts it only when it can),
+// and a folder never counts.
+TEST_F(CopyTest, PreScanCountsLockedFilesButNoFolders) {
+  Write(At("held.bin"), std::string(5000, 'h'));
+  std::unique_ptr<File> holder = P().files.Open(At("held.bin"), kAccessRead | kAccessWrite,
+                                                kShareNone, Disposition::kOpenExisting);
+  ASSERT_TRUE(holder);
+  Command("", At("held.bin"), "C:\\App\\held.bin", "G3");
+  K().CountCopySpace();
+#ifdef _WIN32
+  holder.reset();
+  K().CountCopySpace();
+#endif
+  EXPECT_EQ(5000u + 5000u % 2048u, K().needed_total);
+  EXPECT_EQ(1, K().groups[3].files);
+  ASSERT_TRUE(P().files.CreateFolder(At("folder.bin")));
+  Command("", At("folder.bin"), "C:\\App\\folder.bin", "G3");
+  K().CountCopySpace();
+  EXPECT_EQ(5000u + 5000u % 2048u, K().needed_total);
+  EXPECT_EQ(1, K().groups[3].files);
 }
 
 TEST_F(CopyTest, SpaceIsCheckedOncePerHome) {

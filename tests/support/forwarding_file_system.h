@@ -58,6 +58,11 @@ class ForwardingFileSystem : public FileSystem {
   }
   void AllowWritesBelow(const std::string& f) override { real_.AllowWritesBelow(f); }
   void AllowAllWrites() override { real_.AllowAllWrites(); }
+  bool GetFileInfo(const std::string& p, FolderEntry* i) override {
+    return real_.GetFileInfo(p, i);
+  }
+  void BeginBatch() override { real_.BeginBatch(); }
+  void EndBatch() override { real_.EndBatch(); }
 
  protected:
   FileSystem& real() { return real_; }

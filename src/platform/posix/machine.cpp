@@ -388,14 +388,43 @@ bool Machine::FindEntry(int dir_fd, const struct stat* dir_st, const std::string
   return found;
 }
 
-std::shared_ptr<const HostFolder> Machine::OpenFolderAt(const std::string& path,
-                                                        struct stat* st) const {
+void Machine::BeginBatch() const {
+  std::lock_guard<std::mutex> lock(cache_mutex_);
+  if (batch_depth_++ == 0) ++batch_;
+}
+
+void Machine::EndBatch() const {
+  std::lock_guard<std::mutex> lock(cache_mutex_);
+  if (batch_depth_ > 0) --batch_depth_;
+}
+
+void Machine::ForgetFolderChecks() const {
+  std::lock_guard<std::mutex> lock(cache_mutex_);
+  if (batch_depth_ > 0) ++batch_;
+}
+
+std::shared_ptr<const HostFolder> Machine::OpenFolderAt(const std::string& path, struct stat* st,
+                                                        bool* checked) const {
+  *checked = true;
+  {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    if (batch_depth_ > 0) {
+      auto it = open_folders_.find(path);
+      if (it != open_folders_.end() && it->second.checked_in == batch_) {
+        *checked = false;
+        return it->second.folder;
+      }
+    }
+  }
   if (::stat(path.c_str(), st) != 0 || !S_ISDIR(st->st_mode)) return nullptr;
   {
     std::lock_guard<std::mutex> lock(cache_mutex_);
     auto it = open_folders_.find(path);
     if (it != open_folders_.end()) {
-      if (it->second.dev == st->st_dev && it->second.ino == st->st_ino) return it->second.folder;
+      if (it->second.dev == st->st_dev && it->second.ino == st->st_ino) {
+        it->second.checked_in = batch_depth_ > 0 ? batch_ : 0;
+        return it->second.folder;
+      }
       open_folders_.erase(it);  // another folder is there now
     }
   }
@@ -407,7 +436,7 @@ std::shared_ptr<const HostFolder> Machine::OpenFolderAt(const std::string& path,
   if (::fstat(fd, st) != 0) return nullptr;
   std::lock_guard<std::mutex> lock(cache_mutex_);
   if (open_folders_.size() >= kMaxOpenFolders) open_folders_.clear();
-  open_folders_[path] = OpenFolder{folder, st->st_dev, st->st_ino};
+  open_folders_[path] = OpenFolder{folder, st->st_dev, st->st_ino, batch_depth_ > 0 ? batch_ : 0};
   return folder;
 }
 
@@ -866,13 +895,14 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   // missing.
   std::shared_ptr<const HostFolder> kept;  // the handle dir_fd belongs to, if not this call
   struct stat kept_st;
+  bool kept_checked = false;  // kept_st is the stat of the kept folder now
   int dir_fd = -1;
   size_t first = 0;
   {
     std::string parent = host;
     for (size_t i = 0; i + 1 < elements.size(); ++i) parent += "/" + elements[i];
     if (parent.size() < kLongHostPath) {
-      kept = OpenFolderAt(parent.empty() ? root : parent, &kept_st);
+      kept = OpenFolderAt(parent.empty() ? root : parent, &kept_st, &kept_checked);
       if (kept) dir_fd = kept->fd();
     } else {
       dir_fd = OpenInSteps(root, elements, elements.size() - 1);
@@ -905,7 +935,9 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
       }
     }
     // Only the last element is looked up in a kept folder.
-    const struct stat* dir_st = kept ? &kept_st : nullptr;
+    // A folder trusted in a batch may have changed since its look: the
+    // cache then asks the open folder itself.
+    const struct stat* dir_st = kept && kept_checked ? &kept_st : nullptr;
     if (all_found && FindEntry(dir_fd, dir_st, element, last ? out : nullptr, &actual)) {
       host += "/" + actual;
       if (last) {

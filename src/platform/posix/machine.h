@@ -197,6 +197,13 @@ class Machine {
   // processes are seen through the stamp. NoteAdded and NoteRemoved note
   // p's last element.
   bool StampFolder(ResolvedPath* p) const;
+  // A batch of lookups (FileSystem::BeginBatch): while one is open, a kept
+  // folder whose path was looked at in this batch is used without looking
+  // again. ForgetFolderChecks ends that for the rest of the batch (this
+  // process renamed or removed a folder).
+  void BeginBatch() const;
+  void EndBatch() const;
+  void ForgetFolderChecks() const;
   // How many times a folder's names were read for a lookup (for tests).
   size_t FolderReads() const {
     std::lock_guard<std::mutex> lock(cache_mutex_);
@@ -236,9 +243,11 @@ class Machine {
   bool FindEntry(int dir_fd, const struct stat* dir_st, const std::string& name,
                  ResolvedPath* last, std::string* actual) const;
   // The open folder at a host path (links followed) and its stat; nullptr
-  // when there is none. Kept open for the next lookup (see Resolve).
-  std::shared_ptr<const HostFolder> OpenFolderAt(const std::string& path,
-                                                 struct stat* st) const;
+  // when there is none. Kept open for the next lookup (see Resolve). Inside
+  // a batch a folder already looked at in it comes without a look:
+  // *checked is then false and *st not filled.
+  std::shared_ptr<const HostFolder> OpenFolderAt(const std::string& path, struct stat* st,
+                                                 bool* checked) const;
 
   std::string folder_;
   bool is_new_ = false;
@@ -252,7 +261,10 @@ class Machine {
     std::shared_ptr<const HostFolder> folder;
     dev_t dev = 0;
     ino_t ino = 0;
+    uint64_t checked_in = 0;  // the batch whose look found it (0: none)
   };
+  mutable int batch_depth_ = 0;
+  mutable uint64_t batch_ = 0;  // the current batch's number, when batch_depth_ > 0
   mutable std::map<std::string, OpenFolder> open_folders_;  // by host path
 };
 

@@ -51,12 +51,15 @@ constexpr uint32_t kStoredBits = kAttrReadOnly | kAttrHidden | kAttrSystem | kAt
 
 // The lock bytes, counted back from the largest offset a lock can name.
 constexpr off_t kLockBase = INT64_MAX - 16;
+// The order makes the common sets runs, each taken or asked with one call:
+// a reader that shares reading holds 0-2 and asks about 3-4, a writer that
+// shares nothing holds 1-4.
 enum LockByte : off_t {
   kHasRead = 0,
-  kHasWrite = 1,
-  kDeniesRead = 2,
-  kDeniesWrite = 3,
-  kDeniesDelete = 4,
+  kDeniesWrite = 1,
+  kDeniesDelete = 2,
+  kHasWrite = 3,
+  kDeniesRead = 4,
 };
 
 // Sets of lock bytes, one bit per byte.
@@ -501,6 +504,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     if (!MayWrite(p, false)) return false;
     ShareGuard guard(lock_fd_);
     if (DeleteBlocked(at)) return Fail(kErrorSharingViolation);
+    if (S_ISLNK(st.st_mode)) machine_.ForgetFolderChecks();  // it may lead to a folder
     machine_.StampFolder(&p);
     if (::unlinkat(at.dir, at.name, 0) != 0) return Fail(Win32ErrorFromErrno(errno));
     machine_.NoteRemoved(p);
@@ -514,6 +518,23 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
   bool ReplaceFile(const std::string& from, const std::string& to) override {
     return Move(from, to, true);
   }
+
+  bool GetFileInfo(const std::string& path, FolderEntry* info) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    struct stat st;
+    if (!p.exists || !LeafStat(p, &st)) return Fail(MissingError(p));
+    *info = FolderEntry();
+    info->attributes = AttributesOf(p.at, st);
+    // A link is described by what it points at, as for an open file.
+    if (S_ISLNK(st.st_mode) && !TargetStat(p, &st)) return Fail(MissingError(p));
+    info->size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    info->last_write = MtimeOf(st);
+    return true;
+  }
+
+  void BeginBatch() override { machine_.BeginBatch(); }
+  void EndBatch() override { machine_.EndBatch(); }
 
   uint32_t GetAttributes(const std::string& path) override {
     ResolvedPath p;
@@ -576,6 +597,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
         return Fail(kErrorDirectory);
       }
       if (!MayWrite(p, false)) return false;
+      machine_.ForgetFolderChecks();
       machine_.StampFolder(&p);
       if (::unlink(p.at.c_str()) != 0) return Fail(Win32ErrorFromErrno(errno));
       machine_.NoteRemoved(p);
@@ -592,6 +614,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
       return Fail(kErrorSharingViolation);
     }
     if (!MayWrite(p, false)) return false;
+    machine_.ForgetFolderChecks();
     machine_.StampFolder(&p);
     if (::rmdir(p.at.c_str()) != 0) {
       return Fail(errno == EEXIST ? kErrorDirNotEmpty : Win32ErrorFromErrno(errno));
@@ -1201,6 +1224,10 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     ShareGuard guard(lock_fd_);
     if (!S_ISDIR(sst.st_mode) && DeleteBlocked(from_at)) return Fail(kErrorSharingViolation);
     if (dst_exists && !same_file && DeleteBlocked(to_at)) return Fail(kErrorSharingViolation);
+    // A folder (or a link, which may lead to one) changes the paths below it.
+    if (S_ISDIR(sst.st_mode) || S_ISLNK(sst.st_mode) || (dst_exists && S_ISLNK(dst_st.st_mode))) {
+      machine_.ForgetFolderChecks();
+    }
     // The folders' stamps just before the change keep the lookup cache
     // current: one look when both names are in the same folder.
     auto same_folder = [&] {

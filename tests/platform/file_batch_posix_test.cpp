@@ -1,0 +1,144 @@
+// Batches of file calls on the emulated machine (folders looked at once per
+// batch) and the one-look file information.
+#include <gtest/gtest.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "platform/posix/machine.h"
+#include "platform/posix/posix_platform.h"
+
+namespace crx {
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  return ::remove(path);
+}
+
+class FileBatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char folder[] = "/tmp/crx-batch-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    folder_ = folder;
+    std::string error;
+    machine_ = Machine::Open(folder_ + "/machine", &error);
+    ASSERT_TRUE(machine_) << error;
+    files_ = NewPosixFileSystem(*machine_);
+    ASSERT_TRUE(files_->CreateFolder("C:\\Dir"));
+    ASSERT_TRUE(files_->CreateFolder("C:\\Dir\\Sub"));
+    ASSERT_TRUE(WriteNew("C:\\Dir\\Sub\\a.txt", "first"));
+  }
+  void TearDown() override {
+    files_.reset();
+    machine_.reset();
+    if (!folder_.empty()) ::nftw(folder_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+  std::string Host(const std::string& rest) { return folder_ + "/machine/drive_c/Dir/" + rest; }
+  bool WriteNew(const std::string& path, const std::string& text) {
+    std::unique_ptr<File> f =
+        files_->Open(path, kAccessWrite, kShareNone, Disposition::kCreateNew, 0);
+    return f && f->Write(text.data(), text.size());
+  }
+  static std::string ReadHost(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  bool HostExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+  std::string folder_;
+  std::unique_ptr<Machine> machine_;
+  std::unique_ptr<FileSystem> files_;
+};
+
+// Inside a batch a folder is trusted after one look, but never past this
+// process's own rename or removal of a folder, and never past the batch.
+TEST_F(FileBatchTest, TrustEndsWithOwnFolderChangesAndWithTheBatch) {
+  {
+    FileBatch batch(*files_);
+    ASSERT_NE(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\a.txt"));
+    // Renamed away and made again by this process: new files go to the
+    // new folder, the old name's file is gone from the path.
+    ASSERT_TRUE(files_->MoveFile("C:\\Dir\\Sub", "C:\\Dir\\Old"));
+    ASSERT_TRUE(files_->CreateFolder("C:\\Dir\\Sub"));
+    EXPECT_EQ(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\a.txt"));
+    ASSERT_TRUE(WriteNew("C:\\Dir\\Sub\\b.txt", "second"));
+    EXPECT_EQ("second", ReadHost(Host("Sub/b.txt")));
+    EXPECT_FALSE(HostExists(Host("Old/b.txt")));
+
+    // Removed and made again, in a nested batch.
+    FileBatch inner(*files_);
+    ASSERT_NE(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Old\\a.txt"));
+    ASSERT_TRUE(files_->DeleteFile("C:\\Dir\\Old\\a.txt"));
+    ASSERT_TRUE(files_->RemoveFolder("C:\\Dir\\Old"));
+    ASSERT_TRUE(files_->CreateFolder("C:\\Dir\\Old"));
+    ASSERT_TRUE(WriteNew("C:\\Dir\\Old\\c.txt", "third")) << LastError();
+    EXPECT_EQ("third", ReadHost(Host("Old/c.txt")));
+  }
+  // After the batches another program's change of the path is seen at once.
+  ASSERT_NE(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\b.txt"));
+  {
+    FileBatch batch(*files_);
+    ASSERT_NE(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\b.txt"));
+  }
+  ASSERT_EQ(0, ::rename(Host("Sub").c_str(), Host("Elsewhere").c_str()));
+  ASSERT_EQ(0, ::mkdir(Host("Sub").c_str(), 0755));
+  EXPECT_EQ(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\b.txt"));
+  ASSERT_TRUE(WriteNew("C:\\Dir\\Sub\\d.txt", "fourth"));
+  EXPECT_EQ("fourth", ReadHost(Host("Sub/d.txt")));
+  EXPECT_FALSE(HostExists(Host("Elsewhere/d.txt")));
+}
+
+// Names this process adds to and removes from a trusted folder are found
+// as they are: the folder's cached names follow, with no stale answers.
+TEST_F(FileBatchTest, OwnChangesInATrustedFolderAreSeen) {
+  FileBatch batch(*files_);
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = "C:\\Dir\\Sub\\f" + std::to_string(i) + ".bin";
+    ASSERT_EQ(kInvalidAttributes, files_->GetAttributes(name));
+    ASSERT_TRUE(WriteNew(name, "data"));
+    EXPECT_NE(kInvalidAttributes, files_->GetAttributes("c:\\dir\\sub\\F" + std::to_string(i) +
+                                                        ".BIN"));
+  }
+  ASSERT_TRUE(files_->DeleteFile("C:\\Dir\\Sub\\f3.bin"));
+  EXPECT_EQ(kInvalidAttributes, files_->GetAttributes("C:\\DIR\\SUB\\F3.BIN"));
+  EXPECT_EQ(kErrorFileNotFound, LastError());
+}
+
+TEST_F(FileBatchTest, FileInfoDescribesFilesFoldersAndMissingPaths) {
+  std::unique_ptr<File> f = files_->Open("C:\\Dir\\Sub\\h.bin", kAccessWrite, kShareNone,
+                                         Disposition::kCreateNew, kAttrHidden);
+  ASSERT_TRUE(f);
+  ASSERT_TRUE(f->Write(std::string(5000, 'h').data(), 5000));
+  const FileTime when = 132000000000000000ULL;
+  ASSERT_TRUE(f->SetLastWriteTime(when));
+  f.reset();
+  ASSERT_TRUE(files_->SetAttributes("C:\\Dir\\Sub\\h.bin", kAttrHidden | kAttrReadOnly));
+
+  FolderEntry info;
+  info.name = "left over";
+  ASSERT_TRUE(files_->GetFileInfo("c:\\dir\\SUB\\H.BIN", &info));
+  EXPECT_EQ(5000u, info.size);
+  EXPECT_EQ(when, info.last_write);
+  EXPECT_EQ(files_->GetAttributes("C:\\Dir\\Sub\\h.bin"), info.attributes);
+  EXPECT_EQ(kAttrHidden | kAttrReadOnly, info.attributes & (kAttrHidden | kAttrReadOnly));
+  EXPECT_TRUE(info.name.empty());
+
+  ASSERT_TRUE(files_->GetFileInfo("C:\\Dir\\Sub", &info));
+  EXPECT_NE(0u, info.attributes & kAttrDirectory);
+  EXPECT_EQ(0u, info.size);
+
+  EXPECT_FALSE(files_->GetFileInfo("C:\\Dir\\Sub\\none.bin", &info));
+  EXPECT_EQ(kErrorFileNotFound, LastError());
+  EXPECT_FALSE(files_->GetFileInfo("C:\\Dir\\None\\none.bin", &info));
+  EXPECT_EQ(kErrorPathNotFound, LastError());
+}
+
+}  // namespace
+}  // namespace crx
