@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "interpreter/script_interpreter.h"
+#include "support/file_helpers.h"
 #include "support/test_platform.h"
 #include "ui/dialog.h"
 #include "ui/feedback.h"
@@ -141,6 +142,15 @@ class InterpreterTest : public ::testing::Test {
 
   Platform& P() { return platform_.Get(); }
   interp::ScriptInterpreter& K() { return interpreter_; }
+
+  // The interpreter's log as written so far (it lies in the system's
+  // temporary folder).
+  std::string LogText() {
+    K().FlushLog();
+    std::string temp = P().environment.TempPath();
+    if (!temp.empty() && temp.back() == '\\') temp.pop_back();
+    return ReadWholeFile(P().files, temp + "\\Kestrova.log");
+  }
 
   // Sets the current command as the command table hands it over; the
   // handler is then called directly.

@@ -187,10 +187,6 @@ class ShortcutTest : public InterpreterTest {
     ASSERT_TRUE(K().CheckCommandRow()) << keyword << " does not fit its row";
   }
 
-  std::string LogText() {
-    K().FlushLog();
-    return ReadWholeFile(P().files, P().environment.TempPath() + "Kestrova.log");
-  }
 
   // Reads a link back with lnkinfo and checks what it points at.
   void ExpectLink(const std::string& link, const std::string& target,

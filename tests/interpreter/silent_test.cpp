@@ -18,12 +18,6 @@ class SilentTest : public InterpreterTest {
     ASSERT_TRUE(K().OpenLog());
     K().logging = true;
   }
-  std::string LogText() {
-    K().FlushLog();
-    std::string temp = P().environment.TempPath();
-    if (!temp.empty() && temp.back() == '\\') temp.pop_back();
-    return ReadWholeFile(P().files, temp + "\\Kestrova.log");
-  }
   void WriteResponses(const std::string& name, const std::string& text) {
     ASSERT_TRUE(WriteWholeFile(P().files, platform_.Scratch() + "\\" + name, text));
   }

@@ -91,10 +91,6 @@ class SystemCommandsTest : public InterpreterTest {
     ASSERT_EQ(kErrorSuccess, P().registry.SetDword(k.Get(), path, count));
     shared_values_.push_back(path);
   }
-  std::string LogText() {
-    K().FlushLog();
-    return ReadWholeFile(P().files, P().environment.TempPath() + "Kestrova.log");
-  }
   bool Logged(const std::string& line) { return LogText().find(line) != std::string::npos; }
   std::string LastShown() { return front_end_.shown.empty() ? "" : front_end_.shown.back().text; }
   std::string At(const std::string& name) { return platform_.Scratch() + "\\" + name; }

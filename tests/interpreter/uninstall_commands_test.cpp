@@ -45,12 +45,6 @@ class UninstallCommandsTest : public InterpreterTest {
     K().SplitLine(K().ExpandLine(line));
     return K().Dispatch();
   }
-  std::string LogText() {
-    K().FlushLog();
-    std::string temp = P().environment.TempPath();
-    if (!temp.empty() && temp.back() == '\\') temp.pop_back();
-    return ReadWholeFile(P().files, temp + "\\Kestrova.log");
-  }
   void Version(const std::string& ver) {
     ScopedRegKey key(P().registry);
     ASSERT_EQ(0, P().registry.CreateKey(kHKeyLocalMachine,
