@@ -58,12 +58,49 @@ extra_cleanup() {
   local pid
   for pid in $(servers); do kill "$pid" 2>/dev/null; done
 }
+# The programs of this wine prefix that run now (each "pid command line").
+prefix_processes() {
+  local pid
+  for pid in $(pgrep -f '\.exe' 2>/dev/null); do
+    { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" &&
+      printf '%s %s\n' "$pid" "$({ tr '\0' ' ' <"/proc/$pid/cmdline"; } 2>/dev/null)"
+  done
+}
+
+# True when wine's RPC service runs: COM starts a local server and hands
+# its class object to the client through it.
+rpc_service_runs() {
+  "$wine" net start 2>/dev/null | tr -d '\r' | grep -q 'Remote Procedure Call'
+}
+
 # shellcheck disable=SC2317
 on_failure() {
   find "$WINEPREFIX/drive_c" -name 'Cratex_*.err' -newer "$scratch/started" 2>/dev/null |
     while read -r err; do say "error log $err:"; cat "$err"; done
+  say "the programs of the wine prefix still running:"
+  prefix_processes | sed 's/^/  /'
+  say "wine's running services:"
+  "$wine" net start 2>/dev/null | tr -d '\r' | sed 's/^/  /'
 }
 touch "$scratch/started"
+
+# A clean start: servers of this build and clients left by an earlier run
+# are ended (by their own ids; other programs of the shared wine server
+# are left alone).
+for pid in $(servers); do kill "$pid" 2>/dev/null; done
+for pid in $(prefix_processes | grep -F 'cscript.exe' | grep -F 'automation-wine.' | cut -d' ' -f1); do
+  kill "$pid" 2>/dev/null
+done
+
+# COM cannot start the server without the RPC service: started when it
+# is not running yet (wine starts it on demand, which takes long on a busy
+# machine), and a clear failure rather than a client that waits for ever.
+if ! rpc_service_runs; then
+  timeout 90 "$wine" net start RpcSs >"$scratch/rpcss.out" 2>&1
+  for _ in $(seq 1 30); do rpc_service_runs && break; sleep 1; done
+  rpc_service_runs || { tr -d '\r' <"$scratch/rpcss.out";
+    fail "wine's RPC service (RpcSs) does not run and cannot be started: COM cannot start the server"; }
+fi
 
 # The stub the builder copies: a stand-in of the full stub's size.
 head -c 217088 /dev/zero >"$scratch/Cratex.dat"
@@ -140,6 +177,7 @@ run_client() {
     >"$scratch/$phase.out" 2>&1
   local status=$?
   tr -d '\r' <"$scratch/$phase.out" | sed "s/^/  $phase: /"
+  [ $status -ne 124 ] || fail "the $phase client did not end within 180 s (status 124)"
   [ $status -eq 0 ] || fail "the $phase client ended with status $status"
   grep -q '^ok ' "$scratch/$phase.out" || fail "the $phase client made no call"
 }
