@@ -670,24 +670,16 @@ class ReadSizes : public test::ForwardingFileSystem {
   }
 
  private:
-  class Recorded : public File {
+  class Recorded : public test::ForwardingFile {
    public:
     Recorded(std::unique_ptr<File> file, ReadSizes& owner, std::string name)
-        : file_(std::move(file)), owner_(owner), name_(std::move(name)) {}
+        : ForwardingFile(std::move(file)), owner_(owner), name_(std::move(name)) {}
     bool Read(void* b, size_t n, size_t* got) override {
       owner_.reads.emplace_back(name_, n);
-      return file_->Read(b, n, got);
+      return ForwardingFile::Read(b, n, got);
     }
-    bool Write(const void* d, size_t n) override { return file_->Write(d, n); }
-    bool Seek(int64_t o, SeekFrom f, int64_t* p) override { return file_->Seek(o, f, p); }
-    bool Size(int64_t* n) override { return file_->Size(n); }
-    bool SetEnd() override { return file_->SetEnd(); }
-    bool Flush() override { return file_->Flush(); }
-    bool GetLastWriteTime(FileTime* t) override { return file_->GetLastWriteTime(t); }
-    bool SetLastWriteTime(FileTime t) override { return file_->SetLastWriteTime(t); }
 
    private:
-    std::unique_ptr<File> file_;
     ReadSizes& owner_;
     std::string name_;
   };
