@@ -17,7 +17,11 @@
 #    may be left running and no archive, not even a half-written file.
 #
 # Needs wine64 with its cscript.exe; no display is needed (the server has
-# no window). WINEPREFIX is <WIN64_BUILD>/wineprefix.
+# no window). COM hands the server's class object to the client through
+# wine's RPC service (RpcSs): the test starts it when it is not listed,
+# and on failure shows the prefix's programs and services.
+# Servers and clients this test left behind in an earlier run are ended
+# first. WINEPREFIX is <WIN64_BUILD>/wineprefix.
 # Exit status: 0 passed, 1 failed, 77 skipped.
 set -uo pipefail
 
@@ -67,9 +71,9 @@ prefix_processes() {
   done
 }
 
-# True when wine's RPC service runs: COM starts a local server and hands
-# its class object to the client through it.
-rpc_service_runs() {
+# True when wine's service manager lists its RPC service: COM starts a
+# local server and hands its class object to the client through it.
+rpc_service_listed() {
   "$wine" net start 2>/dev/null | tr -d '\r' | grep -q 'Remote Procedure Call'
 }
 
@@ -92,14 +96,15 @@ for pid in $(prefix_processes | grep -F 'cscript.exe' | grep -F 'automation-wine
   kill "$pid" 2>/dev/null
 done
 
-# COM cannot start the server without the RPC service: started when it
-# is not running yet (wine starts it on demand, which takes long on a busy
-# machine), and a clear failure rather than a client that waits for ever.
-if ! rpc_service_runs; then
+# The RPC service is started when it is not listed (wine starts it on
+# demand, which takes long on a busy machine). A prefix booted on a busy
+# machine may have two service managers that answer differently, so a
+# service that cannot be started here is only reported: the clients show
+# whether COM works.
+if ! rpc_service_listed; then
   timeout 90 "$wine" net start RpcSs >"$scratch/rpcss.out" 2>&1
-  for _ in $(seq 1 30); do rpc_service_runs && break; sleep 1; done
-  rpc_service_runs || { tr -d '\r' <"$scratch/rpcss.out";
-    fail "wine's RPC service (RpcSs) does not run and cannot be started: COM cannot start the server"; }
+  rpc_service_listed ||
+    say "wine's RPC service (RpcSs) is not listed: $(tr -d '\r' <"$scratch/rpcss.out" | tr '\n' ' ')"
 fi
 
 # The stub the builder copies: a stand-in of the full stub's size.
