@@ -1,60 +1,23 @@
 // Batches of file calls on the emulated machine (folders looked at once per
 // batch) and the one-look file information.
 #include <gtest/gtest.h>
-#include <ftw.h>
-#include <sys/stat.h>
-#include <stdlib.h>
-#include <unistd.h>
 
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 
-#include "platform/posix/machine.h"
-#include "platform/posix/posix_platform.h"
+#include "support/machine_folder_fixture.h"
 
 namespace crx {
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return ::remove(path);
-}
-
-class FileBatchTest : public ::testing::Test {
+class FileBatchTest : public test::MachineFolderTest {
  protected:
   void SetUp() override {
-    char folder[] = "/tmp/crx-batch-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(folder));
-    folder_ = folder;
-    std::string error;
-    machine_ = Machine::Open(folder_ + "/machine", &error);
-    ASSERT_TRUE(machine_) << error;
-    files_ = NewPosixFileSystem(*machine_);
-    ASSERT_TRUE(files_->CreateFolder("C:\\Dir"));
+    MachineFolderTest::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(files_->CreateFolder("C:\\Dir\\Sub"));
     ASSERT_TRUE(WriteNew("C:\\Dir\\Sub\\a.txt", "first"));
   }
-  void TearDown() override {
-    files_.reset();
-    machine_.reset();
-    if (!folder_.empty()) ::nftw(folder_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-  }
-  std::string Host(const std::string& rest) { return folder_ + "/machine/drive_c/Dir/" + rest; }
-  bool WriteNew(const std::string& path, const std::string& text) {
-    std::unique_ptr<File> f =
-        files_->Open(path, kAccessWrite, kShareNone, Disposition::kCreateNew, 0);
-    return f && f->Write(text.data(), text.size());
-  }
-  static std::string ReadHost(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
-  bool HostExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-  std::string folder_;
-  std::unique_ptr<Machine> machine_;
-  std::unique_ptr<FileSystem> files_;
 };
 
 // Inside a batch a folder is trusted after one look, but never past this

@@ -3,45 +3,19 @@
 // that differ only in case, 8.3 aliases after the cache is current, and
 // share modes across every pair of accesses and sharings, and copies.
 #include <gtest/gtest.h>
-#include <ftw.h>
-#include <sys/stat.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
-#include <iterator>
-#include <memory>
 #include <string>
 
 #include "common/format.h"
-#include "platform/posix/machine.h"
-#include "platform/posix/posix_platform.h"
+#include "support/machine_folder_fixture.h"
 
 namespace crx {
 namespace {
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return ::remove(path);
-}
-
-class LookupCacheTest : public ::testing::Test {
+class LookupCacheTest : public test::MachineFolderTest {
  protected:
-  void SetUp() override {
-    char folder[] = "/tmp/crx-lookup-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(folder));
-    folder_ = folder;
-    std::string error;
-    machine_ = Machine::Open(folder_ + "/machine", &error);
-    ASSERT_TRUE(machine_) << error;
-    files_ = NewPosixFileSystem(*machine_);
-    ASSERT_TRUE(files_->CreateFolder("C:\\Dir"));
-  }
-  void TearDown() override {
-    files_.reset();
-    machine_.reset();
-    if (!folder_.empty()) ::nftw(folder_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
-  }
-  std::string Host(const std::string& name) { return folder_ + "/machine/drive_c/Dir/" + name; }
   // The host name a Windows path resolves to ("" when it names nothing).
   std::string Found(const std::string& path) {
     ResolvedPath p;
@@ -49,15 +23,6 @@ class LookupCacheTest : public ::testing::Test {
     if (!machine_->Resolve(path, &p, &error) || !p.exists) return "";
     return p.leaf;
   }
-  bool WriteNew(const std::string& path, const std::string& text) {
-    std::unique_ptr<File> f =
-        files_->Open(path, kAccessWrite, kShareNone, Disposition::kCreateNew, 0);
-    return f && f->Write(text.data(), text.size());
-  }
-
-  std::string folder_;
-  std::unique_ptr<Machine> machine_;
-  std::unique_ptr<FileSystem> files_;
 };
 
 TEST_F(LookupCacheTest, ExtractingIntoAFolderReadsItsNamesOnce) {
