@@ -83,6 +83,10 @@ on_failure() {
     while read -r err; do say "error log $err:"; cat "$err"; done
   say "the programs of the wine prefix still running:"
   prefix_processes | sed 's/^/  /'
+  local managers
+  managers=$(prefix_processes | grep -ci 'system32\\services\.exe')
+  [ "$managers" -gt 1 ] &&
+    say "$managers service managers run in the prefix: start its wine server again (scripts/wine-prefix)"
   say "wine's running services:"
   "$wine" net start 2>/dev/null | tr -d '\r' | sed 's/^/  /'
 }
@@ -97,10 +101,14 @@ for pid in $(prefix_processes | grep -F 'cscript.exe' | grep -F 'automation-wine
 done
 
 # The RPC service is started when it is not listed (wine starts it on
-# demand, which takes long on a busy machine). A prefix booted on a busy
-# machine may have two service managers that answer differently, so a
-# service that cannot be started here is only reported: the clients show
-# whether COM works.
+# demand, which takes long on a busy machine). A service that cannot be
+# started here is only reported: the clients show whether COM works. Two
+# service managers in the prefix (left by the boot of a fresh prefix when
+# its server was not started again, see scripts/wine-prefix) make COM hang:
+# that is reported too.
+managers=$(prefix_processes | grep -ci 'system32\\services\.exe')
+[ "$managers" -gt 1 ] &&
+  say "warning: $managers service managers run in the prefix (COM may hang); scripts/wine-prefix starts its wine server again"
 if ! rpc_service_listed; then
   timeout 90 "$wine" net start RpcSs >"$scratch/rpcss.out" 2>&1
   rpc_service_listed ||
