@@ -162,7 +162,7 @@ void ScriptInterpreter::CountCopySpace() {
   // space check on the safe side); a folder counts nothing.
   int64_t size = 0;
   FolderEntry info;
-  if (platform.files.GetFileInfo(source, &info)) {
+  if (platform.files.GetFileSizeInfo(source, &info)) {
     if ((info.attributes & kAttrDirectory) != 0 || info.size > uint64_t{INT64_MAX}) return;
     size = static_cast<int64_t>(info.size);
   } else {
@@ -510,8 +510,11 @@ bool ScriptInterpreter::CmdCopy() {
   const bool folder_known = winpath::EqualsNoCase(folder, copy_folder);
   if (!folder_known) copy_folder = CreateFolders(folder) ? folder : std::string();
   LogF("# ...copy '%s' --> '%s'...\n", source.c_str(), destination.c_str());
-  uint32_t source_attributes = platform.files.GetAttributes(source);
-  if (source_attributes == kInvalidAttributes) source_attributes = 0;
+  uint32_t source_attributes = 0;
+  if (!in->GetAttributes(&source_attributes)) {
+    source_attributes = platform.files.GetAttributes(source);
+    if (source_attributes == kInvalidAttributes) source_attributes = 0;
+  }
   auto copy = [&]() {
     return CopyOver(platform.files, platform.processes, *in, source_attributes,
                     source_time_known ? &source_time : nullptr, destination, destination_exists);

@@ -551,8 +551,11 @@ void WriteLogHead(ScriptInterpreter& k) {
 }
 
 // The pre-scan: every command is read as in the real run, with the log
-// off, and only copy commands are given to the disk-space accounting.
+// off, and only copy commands are given to the disk-space accounting. It
+// is one batch of file look-ups: it only counts bytes, and its script
+// lines name a few folders many times.
 void Prescan(ScriptInterpreter& k) {
+  FileBatch batch(k.platform.files);
   const bool was_logging = k.logging;
   k.logging = false;
   k.prescan = true;

@@ -138,6 +138,14 @@ class File {
   virtual bool Flush() = 0;
   virtual bool GetLastWriteTime(FileTime* time) = 0;
   virtual bool SetLastWriteTime(FileTime time) = 0;
+  // The attributes of the open file (GetFileInformationByHandle), without
+  // a second look-up of its path. False with kErrorNotSupported where a
+  // file cannot tell; callers then ask the file system by path.
+  virtual bool GetAttributes(uint32_t* attributes) {
+    (void)attributes;
+    SetLastError(kErrorNotSupported);
+    return false;
+  }
   // The system's descriptor of the file on the emulated machine; -1 where
   // there is none.
   virtual int Descriptor() const { return -1; }
@@ -245,10 +253,20 @@ class FileSystem {
     return false;
   }
 
+  // GetFileInfo for callers that only count bytes: the size, the
+  // last-write time and whether the path is a folder (the attributes hold
+  // kAttrDirectory or kAttrNormal, nothing else), where that costs less
+  // than the full answer.
+  virtual bool GetFileSizeInfo(const std::string& path, FolderEntry* info) {
+    return GetFileInfo(path, info);
+  }
+
   // Several calls about the same few folders in a row (one command of a
   // script): from BeginBatch to its EndBatch the emulated machine looks at
   // a folder's path once and then trusts the folder it found, instead of
-  // looking again for every call. This process's own renames and removals
+  // looking again for every call; while the names it keeps of that folder
+  // are the ones of that look (or follow this process's own changes since),
+  // a name they lack is missing without a question to the system. This process's own renames and removals
   // of folders end that trust at once; another program's rename of a
   // folder during the batch is seen from the next batch on, as if it had
   // come a moment later. Batches nest. No-ops where lookups cost nothing

@@ -2,6 +2,8 @@
 // batch) and the one-look file information.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <memory>
 #include <string>
 
@@ -74,6 +76,40 @@ TEST_F(FileBatchTest, OwnChangesInATrustedFolderAreSeen) {
   EXPECT_EQ(kErrorFileNotFound, LastError());
 }
 
+// A trusted folder answers for a name it lacks without asking the system
+// only while its kept names are the ones of the batch's own look: a name
+// another program added before the batch is found in it, whatever the
+// batch looked at first.
+TEST_F(FileBatchTest, NamesAddedByOthersBeforeTheBatchAreFound) {
+  // The folder's names are read and kept by a miss.
+  EXPECT_EQ(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\missing.txt"));
+  // Another program adds a file (later than the folder's last change by at
+  // least one tick of the file system's clock, so that the folder's times
+  // tell).
+  ::usleep(20000);
+  WriteHost(Host("Sub/other.txt"), "theirs");
+  {
+    FileBatch batch(*files_);
+    // The batch's first look is an exact hit that needs no kept names.
+    ASSERT_NE(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\a.txt"));
+    EXPECT_NE(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\other.txt"));
+    EXPECT_NE(kInvalidAttributes, files_->GetAttributes("C:\\DIR\\SUB\\OTHER.TXT"));
+    std::unique_ptr<File> f = files_->Open("C:\\Dir\\Sub\\other.txt", kAccessWrite,
+                                           kShareNone, Disposition::kOpenExisting);
+    EXPECT_TRUE(f) << LastError();
+    f.reset();
+    // A new file made in the batch is there for the batch's next calls,
+    // and a second create of it is refused.
+    EXPECT_EQ(kInvalidAttributes, files_->GetAttributes("C:\\Dir\\Sub\\new.txt"));
+    ASSERT_TRUE(WriteNew("C:\\Dir\\Sub\\new.txt", "ours"));
+    EXPECT_FALSE(files_->Open("C:\\Dir\\Sub\\NEW.TXT", kAccessWrite, kShareNone,
+                              Disposition::kCreateNew));
+    EXPECT_EQ(kErrorFileExists, LastError());
+  }
+  EXPECT_EQ("ours", ReadHost(Host("Sub/new.txt")));
+  EXPECT_EQ("theirs", ReadHost(Host("Sub/other.txt")));
+}
+
 TEST_F(FileBatchTest, FileInfoDescribesFilesFoldersAndMissingPaths) {
   std::unique_ptr<File> f = files_->Open("C:\\Dir\\Sub\\h.bin", kAccessWrite, kShareNone,
                                          Disposition::kCreateNew, kAttrHidden);
@@ -101,6 +137,38 @@ TEST_F(FileBatchTest, FileInfoDescribesFilesFoldersAndMissingPaths) {
   EXPECT_EQ(kErrorFileNotFound, LastError());
   EXPECT_FALSE(files_->GetFileInfo("C:\\Dir\\None\\none.bin", &info));
   EXPECT_EQ(kErrorPathNotFound, LastError());
+
+  // The size-only look: the same size and time, the folder flag and
+  // nothing else of the attributes, the same errors.
+  ASSERT_TRUE(files_->GetFileSizeInfo("c:\\dir\\SUB\\H.BIN", &info));
+  EXPECT_EQ(5000u, info.size);
+  EXPECT_EQ(when, info.last_write);
+  EXPECT_EQ(uint32_t{kAttrNormal}, info.attributes);
+  ASSERT_TRUE(files_->GetFileSizeInfo("C:\\Dir\\Sub", &info));
+  EXPECT_EQ(uint32_t{kAttrDirectory}, info.attributes);
+  EXPECT_FALSE(files_->GetFileSizeInfo("C:\\Dir\\Sub\\none.bin", &info));
+  EXPECT_EQ(kErrorFileNotFound, LastError());
+  EXPECT_FALSE(files_->GetFileSizeInfo("C:\\Dir\\None\\none.bin", &info));
+  EXPECT_EQ(kErrorPathNotFound, LastError());
+
+  // An open file tells its own attributes, as its path does: before and
+  // after its time was read, and for a file made outside the machine.
+  std::unique_ptr<File> open =
+      files_->Open("C:\\Dir\\Sub\\h.bin", kAccessRead, kShareRead, Disposition::kOpenExisting);
+  ASSERT_TRUE(open);
+  uint32_t attributes = 0;
+  ASSERT_TRUE(open->GetAttributes(&attributes));
+  EXPECT_EQ(files_->GetAttributes("C:\\Dir\\Sub\\h.bin"), attributes);
+  FileTime time = 0;
+  ASSERT_TRUE(open->GetLastWriteTime(&time));
+  ASSERT_TRUE(open->GetAttributes(&attributes));
+  EXPECT_EQ(kAttrHidden | kAttrReadOnly, attributes & (kAttrHidden | kAttrReadOnly));
+  WriteHost(Host("Sub/plain.txt"), "made outside");
+  open = files_->Open("C:\\Dir\\Sub\\plain.txt", kAccessRead, kShareRead,
+                      Disposition::kOpenExisting);
+  ASSERT_TRUE(open);
+  ASSERT_TRUE(open->GetAttributes(&attributes));
+  EXPECT_EQ(uint32_t{kAttrArchive}, attributes);
 }
 
 }  // namespace

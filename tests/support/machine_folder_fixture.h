@@ -50,6 +50,12 @@ class MachineFolderTest : public ::testing::Test {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   static bool HostExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+  // Writes a file as another program would, past the machine.
+  static void WriteHost(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    ASSERT_TRUE(out.good()) << path;
+  }
 
   std::string folder_;
   std::unique_ptr<Machine> machine_;

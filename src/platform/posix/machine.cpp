@@ -301,9 +301,26 @@ std::string ResolvedPath::Sibling(const std::string& name) const {
 // Finds `name` in the open folder dir_fd: the exact spelling first, else a
 // case-insensitive match from the folder's cached names (read again when
 // the folder changed), else an 8.3 alias. `last`, when given, receives the
-// folder's stamp when the cache was consulted.
-bool Machine::FindEntry(int dir_fd, const struct stat* dir_st, const std::string& name,
-                        ResolvedPath* last, std::string* actual) const {
+// folder's stamp when the cache was consulted. A folder trusted in a batch
+// (`trusted`: its stamp as the batch saw it) whose cached names are the
+// ones of that stamp is not asked about a name they lack.
+bool Machine::FindEntry(int dir_fd, const struct stat* dir_st, const FolderStamp* trusted,
+                        const std::string& name, ResolvedPath* last,
+                        std::string* actual) const {
+  const bool may_be_alias = name.find('~') != std::string::npos && winpath::IsShortName(name);
+  if (trusted && !may_be_alias) {
+    std::lock_guard<std::mutex> lock(cache_mutex_);
+    auto it = cache_.find({trusted->dev, trusted->ino});
+    if (it != cache_.end() && it->second.stamp.Same(*trusted) &&
+        it->second.names.find(winpath::ToUpperAscii(name)) == it->second.names.end()) {
+      if (last) {
+        last->stamp = *trusted;
+        last->stamp_known = true;
+      }
+      errno = ENOENT;
+      return false;
+    }
+  }
   struct stat st;
   if (::fstatat(dir_fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     *actual = name;
@@ -325,7 +342,6 @@ bool Machine::FindEntry(int dir_fd, const struct stat* dir_st, const std::string
     last->stamp_known = true;
   }
   const std::string key = winpath::ToUpperAscii(name);
-  const bool may_be_alias = name.find('~') != std::string::npos && winpath::IsShortName(name);
   bool found = false;
   bool current = false;  // the cached names are the folder's names now
   {
@@ -404,7 +420,8 @@ void Machine::ForgetFolderChecks() const {
 }
 
 std::shared_ptr<const HostFolder> Machine::OpenFolderAt(const std::string& path, struct stat* st,
-                                                        bool* checked) const {
+                                                        bool* checked,
+                                                        FolderStamp* trusted) const {
   *checked = true;
   {
     std::lock_guard<std::mutex> lock(cache_mutex_);
@@ -412,6 +429,7 @@ std::shared_ptr<const HostFolder> Machine::OpenFolderAt(const std::string& path,
       auto it = open_folders_.find(path);
       if (it != open_folders_.end() && it->second.checked_in == batch_) {
         *checked = false;
+        *trusted = it->second.seen;
         return it->second.folder;
       }
     }
@@ -423,6 +441,7 @@ std::shared_ptr<const HostFolder> Machine::OpenFolderAt(const std::string& path,
     if (it != open_folders_.end()) {
       if (it->second.dev == st->st_dev && it->second.ino == st->st_ino) {
         it->second.checked_in = batch_depth_ > 0 ? batch_ : 0;
+        it->second.seen = StampOf(*st);
         return it->second.folder;
       }
       open_folders_.erase(it);  // another folder is there now
@@ -436,7 +455,8 @@ std::shared_ptr<const HostFolder> Machine::OpenFolderAt(const std::string& path,
   if (::fstat(fd, st) != 0) return nullptr;
   std::lock_guard<std::mutex> lock(cache_mutex_);
   if (open_folders_.size() >= kMaxOpenFolders) open_folders_.clear();
-  open_folders_[path] = OpenFolder{folder, st->st_dev, st->st_ino, batch_depth_ > 0 ? batch_ : 0};
+  open_folders_[path] =
+      OpenFolder{folder, st->st_dev, st->st_ino, batch_depth_ > 0 ? batch_ : 0, StampOf(*st)};
   return folder;
 }
 
@@ -491,7 +511,15 @@ void Machine::NoteNames(const ResolvedPath& p, const std::string& removed,
       f.case_twins = true;  // the first spelling read stays the one found
     }
   }
-  f.stamp = StampOf(st);
+  // A batch that trusts this folder as it saw it goes on trusting it with
+  // this change: nothing else changed it in between.
+  const FolderStamp now = StampOf(st);
+  for (auto& [path, open] : open_folders_) {
+    if (open.dev == st.st_dev && open.ino == st.st_ino && open.seen.Same(p.stamp)) {
+      open.seen = now;
+    }
+  }
+  f.stamp = now;
 }
 
 void Machine::NoteAdded(const ResolvedPath& p) const { NoteNames(p, std::string(), p.leaf); }
@@ -896,13 +924,14 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   std::shared_ptr<const HostFolder> kept;  // the handle dir_fd belongs to, if not this call
   struct stat kept_st;
   bool kept_checked = false;  // kept_st is the stat of the kept folder now
+  FolderStamp kept_trusted;   // else: its stamp as this batch trusts it
   int dir_fd = -1;
   size_t first = 0;
   {
     std::string parent = host;
     for (size_t i = 0; i + 1 < elements.size(); ++i) parent += "/" + elements[i];
     if (parent.size() < kLongHostPath) {
-      kept = OpenFolderAt(parent.empty() ? root : parent, &kept_st, &kept_checked);
+      kept = OpenFolderAt(parent.empty() ? root : parent, &kept_st, &kept_checked, &kept_trusted);
       if (kept) dir_fd = kept->fd();
     } else {
       dir_fd = OpenInSteps(root, elements, elements.size() - 1);
@@ -938,7 +967,9 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     // A folder trusted in a batch may have changed since its look: the
     // cache then asks the open folder itself.
     const struct stat* dir_st = kept && kept_checked ? &kept_st : nullptr;
-    if (all_found && FindEntry(dir_fd, dir_st, element, last ? out : nullptr, &actual)) {
+    const FolderStamp* trusted = kept && !kept_checked ? &kept_trusted : nullptr;
+    if (all_found &&
+        FindEntry(dir_fd, dir_st, trusted, element, last ? out : nullptr, &actual)) {
       host += "/" + actual;
       if (last) {
         out->parent_exists = true;

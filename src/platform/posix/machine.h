@@ -199,7 +199,8 @@ class Machine {
   bool StampFolder(ResolvedPath* p) const;
   // A batch of lookups (FileSystem::BeginBatch): while one is open, a kept
   // folder whose path was looked at in this batch is used without looking
-  // again. ForgetFolderChecks ends that for the rest of the batch (this
+  // again, and its cached names, while they are the ones of that look,
+  // answer for a name they lack. ForgetFolderChecks ends that for the rest of the batch (this
   // process renamed or removed a folder).
   void BeginBatch() const;
   void EndBatch() const;
@@ -240,14 +241,16 @@ class Machine {
     std::map<std::string, std::string> names;
     bool case_twins = false;  // some names differ only in case
   };
-  bool FindEntry(int dir_fd, const struct stat* dir_st, const std::string& name,
-                 ResolvedPath* last, std::string* actual) const;
+  bool FindEntry(int dir_fd, const struct stat* dir_st, const FolderStamp* trusted,
+                 const std::string& name, ResolvedPath* last, std::string* actual) const;
   // The open folder at a host path (links followed) and its stat; nullptr
   // when there is none. Kept open for the next lookup (see Resolve). Inside
   // a batch a folder already looked at in it comes without a look:
-  // *checked is then false and *st not filled.
+  // *checked is then false, *st not filled, and *trusted receives the
+  // folder's stamp as that look saw it (moved on by this process's own
+  // changes since, see NoteNames).
   std::shared_ptr<const HostFolder> OpenFolderAt(const std::string& path, struct stat* st,
-                                                 bool* checked) const;
+                                                 bool* checked, FolderStamp* trusted) const;
 
   std::string folder_;
   bool is_new_ = false;
@@ -262,6 +265,7 @@ class Machine {
     dev_t dev = 0;
     ino_t ino = 0;
     uint64_t checked_in = 0;  // the batch whose look found it (0: none)
+    FolderStamp seen;         // the folder's stamp at that look
   };
   mutable int batch_depth_ = 0;
   mutable uint64_t batch_ = 0;  // the current batch's number, when batch_depth_ > 0

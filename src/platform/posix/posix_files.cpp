@@ -156,18 +156,24 @@ uint32_t LinkAttributes(const std::string& host) {
   return kAttrReparsePoint | (folder ? kAttrDirectory : kAttrArchive);
 }
 
+// The attributes of a file or folder (not a link) of the given mode whose
+// stored bits are `stored` (has: it has some).
+uint32_t AttributesFrom(mode_t mode, bool has, uint32_t stored) {
+  uint32_t attrs = 0;
+  if (S_ISDIR(mode)) {
+    attrs = kAttrDirectory | (stored & kStoredBits);
+  } else {
+    attrs = has ? (stored & (kAttrHidden | kAttrSystem | kAttrArchive)) : kAttrArchive;
+    if ((mode & 0222) == 0) attrs |= kAttrReadOnly;
+  }
+  return attrs == 0 ? kAttrNormal : attrs;
+}
+
 uint32_t AttributesOf(const std::string& host, const struct stat& st) {
   if (S_ISLNK(st.st_mode)) return LinkAttributes(host);
   uint32_t stored = 0;
   bool has = ReadStoredBits(host, &stored);
-  uint32_t attrs = 0;
-  if (S_ISDIR(st.st_mode)) {
-    attrs = kAttrDirectory | (stored & kStoredBits);
-  } else {
-    attrs = has ? (stored & (kAttrHidden | kAttrSystem | kAttrArchive)) : kAttrArchive;
-    if ((st.st_mode & 0222) == 0) attrs |= kAttrReadOnly;
-  }
-  return attrs == 0 ? kAttrNormal : attrs;
+  return AttributesFrom(st.st_mode, has, stored);
 }
 
 bool IsReadOnlyFile(const struct stat& st) {
@@ -339,6 +345,27 @@ class PosixFile : public File {
     if (::fstat(fd_, &st) != 0) return Fail(Win32ErrorFromErrno(errno));
     *time = MtimeOf(st);
     size_seen_ = st.st_size;
+    mode_seen_ = st.st_mode;
+    return true;
+  }
+
+  // The file's own attributes (an open link is the file it leads to). The
+  // mode comes from the handle's last stat when it had one: the copy that
+  // asks has just read the file's time.
+  bool GetAttributes(uint32_t* attributes) override {
+    if (mode_seen_ == 0) {
+      struct stat st;
+      if (::fstat(fd_, &st) != 0) return Fail(Win32ErrorFromErrno(errno));
+      mode_seen_ = st.st_mode;
+    }
+    char buf[32];
+    ssize_t n = ::fgetxattr(fd_, kAttributesXattr, buf, sizeof buf - 1);
+    uint32_t stored = 0;
+    if (n > 0) {
+      buf[n] = '\0';
+      stored = static_cast<uint32_t>(std::strtoul(buf, nullptr, 10)) & kStoredBits;
+    }
+    *attributes = AttributesFrom(mode_seen_, n > 0, stored);
     return true;
   }
 
@@ -373,6 +400,7 @@ class PosixFile : public File {
   bool archive_marked_ = false;
   bool at_start_ = true;
   int64_t size_seen_ = -1;
+  mode_t mode_seen_ = 0;  // the mode the handle's last stat saw; 0: none yet
   std::string host_;
   const MachineDrive* drive_;
 };
@@ -528,6 +556,20 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     info->attributes = AttributesOf(p.at, st);
     // A link is described by what it points at, as for an open file.
     if (S_ISLNK(st.st_mode) && !TargetStat(p, &st)) return Fail(MissingError(p));
+    info->size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
+    info->last_write = MtimeOf(st);
+    return true;
+  }
+
+  // As GetFileInfo without reading the stored attribute bits.
+  bool GetFileSizeInfo(const std::string& path, FolderEntry* info) override {
+    ResolvedPath p;
+    if (!Resolve(path, &p)) return false;
+    struct stat st;
+    if (!p.exists || !LeafStat(p, &st)) return Fail(MissingError(p));
+    if (S_ISLNK(st.st_mode) && !TargetStat(p, &st)) return Fail(MissingError(p));
+    *info = FolderEntry();
+    info->attributes = S_ISDIR(st.st_mode) ? kAttrDirectory : kAttrNormal;
     info->size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     info->last_write = MtimeOf(st);
     return true;

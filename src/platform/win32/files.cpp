@@ -87,6 +87,13 @@ class Win32File final : public File {
     return ::SetFileTime(handle_, nullptr, nullptr, &ft) != FALSE;
   }
 
+  bool GetAttributes(uint32_t* attributes) override {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(handle_, &info)) return false;
+    *attributes = info.dwFileAttributes;
+    return true;
+  }
+
  private:
   HANDLE handle_;
 };
