@@ -108,12 +108,6 @@ on_failure() {
   fi
 }
 
-# A value of wine's registry as "TYPE DATA", empty when missing.
-reg_value() {
-  "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-    sed -n "s/^ *$(printf '%s' "$2" | sed 's/[][\\.*^$/]/\\&/g') *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p" | head -n 1
-}
-
 # Wine sets TEMP from its own settings, whatever this shell has.
 wine_temp=$("$wine" cmd /c echo '%TEMP%' 2>/dev/null | tr -d '\r')
 host_temp=$("$wine" winepath -u "$wine_temp" 2>/dev/null | tr -d '\r')

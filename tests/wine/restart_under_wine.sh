@@ -52,11 +52,6 @@ host_temp=
 pending_saved=
 vendor_key_existed=1
 
-reg_value() {
-  "$wine" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' |
-    sed -n "s/^ *$2 *\(REG_[A-Z_]*\) *\(.*\)$/\1 \2/p" | head -n 1
-}
-
 # shellcheck disable=SC2317  # called on the way out
 extra_cleanup() {
   "$wine" reg delete "$demo_key" /f >/dev/null 2>&1
