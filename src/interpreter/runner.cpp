@@ -146,7 +146,9 @@ void ScriptInterpreter::LogF(const char* format, ...) {
   Log(text);
 }
 
-void ScriptInterpreter::FlushLog() {
+void ScriptInterpreter::FlushLog() { WriteLogBuffer(); }
+
+void ScriptInterpreter::SyncLog() {
   WriteLogBuffer();
   if (log_) log_->Flush();
 }
@@ -656,6 +658,7 @@ RunResult Ended(ScriptInterpreter& k, int exit_code, bool keep_window) {
   k.CloseRenameBatch();
   FinalizeHandOff(k);
   k.RemoveKeptSetupFolder();
+  k.SyncLog();
   RunResult result;
   result.exit_code = exit_code;
   result.keep_window = keep_window;

@@ -194,7 +194,12 @@ class ScriptInterpreter {
       __attribute__((format(printf, 2, 3)))
 #endif
       ;
+  // Hands the gathered lines to the system, so that a program reading the
+  // log now finds them. SyncLog also asks the system to keep them on disk:
+  // done once, when the run ends (a sync at every flush cost more than a
+  // small installation's copies, whose files are not synced either).
   void FlushLog();
+  void SyncLog();
 
   // ---- variables.cpp -------------------------------------------------------
   void SetBuiltInVariables();
@@ -494,7 +499,7 @@ class ScriptInterpreter {
     ScriptInterpreter& k_;
   };
 
-  // Writes the gathered log lines (FlushLog also asks the system to keep them).
+  // Writes the gathered log lines.
   void WriteLogBuffer();
   static constexpr size_t kLogBufferSize = 4096;
   static constexpr uint32_t kLogBufferMilliseconds = 200;
