@@ -66,42 +66,62 @@ std::string MissingLibrary(const std::string& machine, const std::string& path) 
 bool InstallMachineLibrary(const std::string& machine_folder, const std::string& source,
                            std::string* error) {
   int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in < 0) {
+  struct stat source_st;
+  if (in < 0 || ::fstat(in, &source_st) != 0) {
     *error = Format("cannot read the machine library %s: %s", source.c_str(), std::strerror(errno));
-    return false;
-  }
-  std::string data;
-  bool read = ReadWhole(in, &data);
-  ::close(in);
-  if (!read) {
-    *error = Format("cannot read the machine library %s: %s", source.c_str(), std::strerror(errno));
+    if (in >= 0) ::close(in);
     return false;
   }
 
   const std::string folder = machine_folder + "/" + kMachineLibraryFolder;
   if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
     *error = Format("cannot create %s: %s", folder.c_str(), std::strerror(errno));
+    ::close(in);
     return false;
   }
   struct stat st;
   if (::lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
     *error = Format("%s is not a folder of this user's own", folder.c_str());
+    ::close(in);
     return false;
   }
   if ((st.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
     *error = Format("cannot make %s private: %s", folder.c_str(), std::strerror(errno));
+    ::close(in);
     return false;
   }
 
+  // A copy made from this very file carries its size and modification
+  // time: then nothing needs reading (every program opens the machine, and
+  // the library is most of a megabyte). Otherwise the bytes are compared,
+  // and a copy found identical takes the source's time for the next start.
   const std::string target = folder + "/" + kMachineLibraryFile;
   int old = ::open(target.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (old >= 0) {
+  bool old_usable = old >= 0 && ::fstat(old, &st) == 0 && S_ISREG(st.st_mode) &&
+                    OnlyUsersOwn(st) && st.st_size == source_st.st_size;
+  if (old_usable && st.st_mtim.tv_sec == source_st.st_mtim.tv_sec &&
+      st.st_mtim.tv_nsec == source_st.st_mtim.tv_nsec) {
+    ::close(old);
+    ::close(in);
+    return true;
+  }
+  std::string data;
+  bool read = ReadWhole(in, &data);
+  ::close(in);
+  if (!read) {
+    if (old >= 0) ::close(old);
+    *error = Format("cannot read the machine library %s: %s", source.c_str(), std::strerror(errno));
+    return false;
+  }
+  const struct timespec times[2] = {{0, UTIME_OMIT}, source_st.st_mtim};
+  if (old_usable) {
     std::string present;
-    bool same = ::fstat(old, &st) == 0 && S_ISREG(st.st_mode) && OnlyUsersOwn(st) &&
-                static_cast<size_t>(st.st_size) == data.size() && ReadWhole(old, &present) &&
-                present == data;
+    const bool same = ReadWhole(old, &present) && present == data;
+    if (same) ::futimens(old, times);
     ::close(old);
     if (same) return true;
+  } else if (old >= 0) {
+    ::close(old);
   }
 
   std::string temporary = folder + "/." + kMachineLibraryFile + ".XXXXXX";
@@ -110,7 +130,7 @@ bool InstallMachineLibrary(const std::string& machine_folder, const std::string&
     *error = Format("cannot create a file in %s: %s", folder.c_str(), std::strerror(errno));
     return false;
   }
-  bool written = WriteWhole(out, data) && ::fchmod(out, 0700) == 0;
+  bool written = WriteWhole(out, data) && ::fchmod(out, 0700) == 0 && ::futimens(out, times) == 0;
   int saved = errno;
   if (::close(out) != 0 && written) {
     written = false;

@@ -40,8 +40,10 @@ struct MachineEntry {
 
 // Puts a copy of the library file `source` into the machine folder's
 // lib/ (created with mode 0700) unless an identical copy is there. The copy
-// is written under a temporary name and renamed into place, so a stub
-// never loads a half-written file. False with *error when it cannot.
+// keeps the source's modification time, and one with the source's size and
+// time counts as identical unread. The copy is written under a temporary
+// name and renamed into place, so a stub never loads a half-written file.
+// False with *error when it cannot.
 bool InstallMachineLibrary(const std::string& machine_folder, const std::string& source,
                            std::string* error);
 
