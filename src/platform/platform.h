@@ -266,11 +266,12 @@ class FileSystem {
   // a folder's path once and then trusts the folder it found, instead of
   // looking again for every call; while the names it keeps of that folder
   // are the ones of that look (or follow this process's own changes since),
-  // a name they lack is missing without a question to the system. This process's own renames and removals
-  // of folders end that trust at once; another program's rename of a
-  // folder during the batch is seen from the next batch on, as if it had
-  // come a moment later. Batches nest. No-ops where lookups cost nothing
-  // to repeat. FileBatch below keeps one open for a scope.
+  // a name they lack is missing without a question to the system. This
+  // process's own renames and removals of folders end that trust at once;
+  // another program's rename of a folder, or new file in it, during the
+  // batch is seen from the next batch on, as if it had come a moment later.
+  // Batches nest. No-ops where lookups cost nothing to repeat. FileBatch
+  // below keeps one open for a scope.
   virtual void BeginBatch() {}
   virtual void EndBatch() {}
 
