@@ -132,14 +132,25 @@ class ShareGuard {
   std::lock_guard<std::mutex> hold_;
 };
 
-// Stored attribute bits; false when the file has none.
-bool ReadStoredBits(const std::string& host, uint32_t* bits) {
-  char buf[32];
-  ssize_t n = ::getxattr(host.c_str(), kAttributesXattr, buf, sizeof buf - 1);
+// Stored attribute bits from the text of the attribute (n bytes read into
+// buf, which has room for one more); false when the file has none.
+bool ParseStoredBits(char* buf, ssize_t n, uint32_t* bits) {
   if (n <= 0) return false;
   buf[n] = '\0';
   *bits = static_cast<uint32_t>(std::strtoul(buf, nullptr, 10)) & kStoredBits;
   return true;
+}
+
+bool ReadStoredBits(const std::string& host, uint32_t* bits) {
+  char buf[32];
+  return ParseStoredBits(buf, ::getxattr(host.c_str(), kAttributesXattr, buf, sizeof buf - 1),
+                         bits);
+}
+
+// The same for an open file.
+bool ReadStoredBits(int fd, uint32_t* bits) {
+  char buf[32];
+  return ParseStoredBits(buf, ::fgetxattr(fd, kAttributesXattr, buf, sizeof buf - 1), bits);
 }
 
 int WriteStoredBits(const std::string& host, uint32_t bits) {
@@ -358,14 +369,9 @@ class PosixFile : public File {
       if (::fstat(fd_, &st) != 0) return Fail(Win32ErrorFromErrno(errno));
       mode_seen_ = st.st_mode;
     }
-    char buf[32];
-    ssize_t n = ::fgetxattr(fd_, kAttributesXattr, buf, sizeof buf - 1);
     uint32_t stored = 0;
-    if (n > 0) {
-      buf[n] = '\0';
-      stored = static_cast<uint32_t>(std::strtoul(buf, nullptr, 10)) & kStoredBits;
-    }
-    *attributes = AttributesFrom(mode_seen_, n > 0, stored);
+    const bool has = ReadStoredBits(fd_, &stored);
+    *attributes = AttributesFrom(mode_seen_, has, stored);
     return true;
   }
 
@@ -383,13 +389,7 @@ class PosixFile : public File {
     if (archive_marked_) return;
     archive_marked_ = true;
     uint32_t bits = 0;
-    char buf[32];
-    ssize_t n = ::fgetxattr(fd_, kAttributesXattr, buf, sizeof buf - 1);
-    if (n > 0) {
-      buf[n] = '\0';
-      bits = static_cast<uint32_t>(std::strtoul(buf, nullptr, 10));
-    }
-    if (n > 0 && (bits & kAttrArchive)) return;
+    if (ReadStoredBits(fd_, &bits) && (bits & kAttrArchive)) return;
     std::string text = Format("%u", (bits | kAttrArchive) & kStoredBits);
     ::fsetxattr(fd_, kAttributesXattr, text.data(), text.size(), 0);
   }
