@@ -87,11 +87,13 @@ uint32_t ProbeForWriting(FileSystem& files, const std::string& path) {
 // attributes, as CopyFile does. A destination that does not exist is
 // written in place (a failed attempt deletes what it wrote). One that
 // exists is either its old self or the complete new file, never a part: the
-// data goes to a new file beside it, which then replaces it. Returns 0, or
-// the Win32 error that stopped it; nothing of the attempt is left behind.
+// data goes to a new file beside it, which then replaces it. `made`, when
+// given, is the destination just made by the caller. Returns 0, or the Win32
+// error that stopped it; nothing of the attempt is left behind.
 uint32_t CopyOver(FileSystem& files, Processes& processes, File& source,
                   uint32_t source_attributes, const FileTime* source_time,
-                  const std::string& destination, bool existed) {
+                  const std::string& destination, bool existed,
+                  std::unique_ptr<File> made) {
   // A destination that another program holds open (a library in use) is
   // refused here already, before anything is written.
   if (existed) {
@@ -100,8 +102,10 @@ uint32_t CopyOver(FileSystem& files, Processes& processes, File& source,
   }
 
   std::string target;  // the file being written
-  std::unique_ptr<File> out;
-  if (!existed) {
+  std::unique_ptr<File> out = std::move(made);
+  if (out) {
+    target = destination;
+  } else if (!existed) {
     out = files.Open(destination, kAccessWrite, kShareNone, Disposition::kCreateNew);
     if (out) {
       target = destination;
@@ -436,13 +440,18 @@ bool ScriptInterpreter::CmdCopy() {
     if (windows.empty()) windows = platform.environment.WindowsFolder();
     if (winpath::HasDriveLetter(windows)) destination[0] = windows[0];
   }
-  // One look at the destination serves the age comparison, the read-only
-  // step and the copy.
+  // Most destinations are new: making the file at once is the cheapest
+  // way to learn that it was not there. Else one look at the destination
+  // serves the age comparison, the read-only step and the copy.
+  std::unique_ptr<File> made =
+      platform.files.Open(destination, kAccessWrite, kShareNone, Disposition::kCreateNew);
   uint32_t destination_attributes = kInvalidAttributes;
   FileTime destination_time = 0;
   bool destination_time_known = false;
   FolderEntry destination_info;
-  if (platform.files.GetFileInfo(destination, &destination_info)) {
+  if (made) {
+    // nothing to compare with
+  } else if (platform.files.GetFileInfo(destination, &destination_info)) {
     destination_attributes = destination_info.attributes;
     destination_time = destination_info.last_write;
     destination_time_known = true;
@@ -517,7 +526,8 @@ bool ScriptInterpreter::CmdCopy() {
   }
   auto copy = [&]() {
     return CopyOver(platform.files, platform.processes, *in, source_attributes,
-                    source_time_known ? &source_time : nullptr, destination, destination_exists);
+                    source_time_known ? &source_time : nullptr, destination, destination_exists,
+                    std::move(made));
   };
   uint32_t error = copy();
   if (error == kErrorPathNotFound && folder_known) {

@@ -442,6 +442,12 @@ TEST_F(FilesTest, FullPathAndCurrentFolder) {
   EXPECT_EQ(s + "\\name", fs().FullPath(s + "\\name. ."));
   EXPECT_EQ(s + "\\dir\\", fs().FullPath(s + "\\dir\\"));
   EXPECT_EQ("C:\\", fs().FullPath("C:\\..\\.."));
+  // Paths that are nearly full already.
+  EXPECT_EQ(s + "\\a\\b", fs().FullPath(s + "\\a\\\\b"));
+  EXPECT_EQ(s + "\\a", fs().FullPath(s + "\\a\\."));
+  EXPECT_EQ(s + "\\a", fs().FullPath(s + "\\a\\b\\.."));
+  EXPECT_EQ(s + "\\a", fs().FullPath(s + "\\a."));
+  EXPECT_EQ(s + "\\a\\.b\\c", fs().FullPath(s + "\\a\\.b\\c"));
 
   std::string before = fs().CurrentFolder();
   ASSERT_TRUE(fs().CreateFolder(At("cwd")));

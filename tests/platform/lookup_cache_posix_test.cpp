@@ -67,6 +67,23 @@ TEST_F(LookupCacheTest, NamesThatDifferOnlyInCaseStayFound) {
   EXPECT_EQ(0, ::access(Host("Other.txt").c_str(), F_OK));
 }
 
+// A new file is made exclusively: any spelling of a name this process
+// knows, and a name another program made since, is refused.
+TEST_F(LookupCacheTest, MakingANewFileRefusesEveryExistingName) {
+  ASSERT_TRUE(WriteNew("C:\\Dir\\Made.txt", "first"));
+  EXPECT_FALSE(files_->Open("C:\\Dir\\MADE.TXT", kAccessWrite, kShareNone,
+                            Disposition::kCreateNew));
+  EXPECT_EQ(kErrorFileExists, LastError());
+  std::ofstream(Host("Other.txt")) << "theirs";
+  EXPECT_FALSE(files_->Open("C:\\Dir\\Other.txt", kAccessWrite, kShareNone,
+                            Disposition::kCreateNew));
+  EXPECT_EQ(kErrorFileExists, LastError());
+  std::ifstream in(Host("Other.txt"));
+  std::string kept;
+  in >> kept;
+  EXPECT_EQ("theirs", kept);
+}
+
 TEST_F(LookupCacheTest, ShortAliasesAreFoundWhileTheCacheIsCurrent) {
   ASSERT_TRUE(WriteNew("C:\\Dir\\A long file name.text", "long"));
   EXPECT_EQ("", Found("C:\\Dir\\missing"));  // the folder's names are read now

@@ -2,15 +2,20 @@
 // share modes, removable drives, the environment rule, attributes on the
 // host and boot-time moves.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pthread.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "common/format.h"
 #include "platform/posix/host_paths.h"
@@ -165,6 +170,78 @@ TEST(MachineTest, ShareModesHoldAcrossProcesses) {
   EXPECT_TRUE(fs.Open(path, kAccessWrite, kShareNone, Disposition::kOpenExisting));
   EXPECT_TRUE(fs.DeleteFile(path));
   for (int fd : {to_parent[0], to_parent[1], to_child[0], to_child[1]}) ::close(fd);
+}
+
+// Programs racing for one file never hold it together, and a program that
+// died holding the machine's share lock does not stop the others.
+TEST(MachineTest, ShareLockSerialisesProgramsAndOutlivesThem) {
+  test::TestPlatform tp;
+  ASSERT_TRUE(tp.ok()) << tp.Error();
+  FileSystem& fs = tp.Get().files;
+  const std::string path = tp.Scratch() + "\\raced.txt";
+  ASSERT_TRUE(fs.Open(path, kAccessWrite, kShareNone, Disposition::kCreateNew));
+
+  // Each open that succeeds counts itself in shared memory while it holds
+  // the file; two at once is a share-mode failure.
+  struct Counts {
+    std::atomic<int> holders;
+    std::atomic<int> overlaps;
+    std::atomic<int> opened;
+  };
+  void* shared = ::mmap(nullptr, sizeof(Counts), PROT_READ | PROT_WRITE,
+                        MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(MAP_FAILED, shared);
+  Counts* counts = new (shared) Counts{{0}, {0}, {0}};
+  std::vector<pid_t> children;
+  for (int c = 0; c < 4; ++c) {
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      for (int i = 0; i < 300; ++i) {
+        std::unique_ptr<File> f =
+            fs.Open(path, kAccessWrite, kShareNone, Disposition::kOpenExisting);
+        if (!f) continue;
+        counts->opened++;
+        if (counts->holders++ != 0) counts->overlaps++;
+        counts->holders--;
+      }
+      ::_exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    EXPECT_EQ(0, WEXITSTATUS(status));
+  }
+  EXPECT_EQ(0, counts->overlaps.load());
+  EXPECT_GT(counts->opened.load(), 0);
+  ::munmap(shared, sizeof(Counts));
+
+  // A program dies while it holds the lock (taken here as the programs take
+  // it: the mutex after the file's 8-byte mark).
+  struct Mapped {
+    uint64_t magic;
+    pthread_mutex_t mutex;
+  };
+  const std::string lock_file = tp.MachineFolder() + "/share.lock";
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int fd = ::open(lock_file.c_str(), O_RDWR);
+    void* map = fd < 0 ? MAP_FAILED
+                       : ::mmap(nullptr, sizeof(Mapped), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) ::_exit(2);
+    ::_exit(::pthread_mutex_lock(&static_cast<Mapped*>(map)->mutex) == 0 ? 0 : 3);
+  }
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_EQ(0, WEXITSTATUS(status));
+  // A lock left held would stop this open for good: the alarm ends the test.
+  ::alarm(20);
+  EXPECT_TRUE(fs.Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting));
+  EXPECT_TRUE(fs.DeleteFile(path));
+  ::alarm(0);
 }
 
 TEST(MachineTest, RemovableDriveHasCapacityAndDisks) {

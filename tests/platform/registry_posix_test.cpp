@@ -152,6 +152,41 @@ TEST_F(RegistryDatabaseTest, AKeyDeletedByAnotherProgramIsDeletedForAll) {
   EXPECT_EQ(kErrorSuccess, first->CloseKey(key));
 }
 
+// A program that opened a key path before finds what another program made
+// of it since: the key gone, the key made anew (with another id), a key
+// deeper down, and the case of the names ignored throughout.
+TEST_F(RegistryDatabaseTest, KeyPathsFollowOtherProgramsChanges) {
+  std::unique_ptr<Registry> first = Open();
+  std::unique_ptr<Registry> second = Open();
+  ASSERT_TRUE(first && second);
+  auto opens = [&](const std::string& path) {
+    return first->OpenKey(kHKeyLocalMachine, path, RegAccess::kRead,
+                          ScopedRegKey(*first).Out());
+  };
+  ASSERT_EQ(kErrorSuccess, second->CreateKey(kHKeyLocalMachine, "A\\B\\C", RegAccess::kAll,
+                                             ScopedRegKey(*second).Out(), nullptr));
+  EXPECT_EQ(kErrorSuccess, opens("A\\B\\C"));
+  EXPECT_EQ(kErrorSuccess, opens("a\\b\\c"));
+  EXPECT_EQ(kErrorFileNotFound, opens("A\\B\\C\\D"));
+
+  ASSERT_EQ(kErrorSuccess, second->DeleteKey(kHKeyLocalMachine, "A\\B\\C"));
+  EXPECT_EQ(kErrorFileNotFound, opens("A\\B\\C"));
+  EXPECT_EQ(kErrorSuccess, opens("A\\B"));
+
+  {
+    ScopedRegKey again(*second);
+    ASSERT_EQ(kErrorSuccess, second->CreateKey(kHKeyLocalMachine, "A\\B\\C\\D",
+                                               RegAccess::kAll, again.Out(), nullptr));
+    ASSERT_EQ(kErrorSuccess, second->SetString(again.Get(), "v", "new"));
+  }
+  ScopedRegKey found(*first);
+  ASSERT_EQ(kErrorSuccess,
+            first->OpenKey(kHKeyLocalMachine, "A\\b\\C\\d", RegAccess::kRead, found.Out()));
+  std::string value;
+  EXPECT_EQ(kErrorSuccess, first->GetString(found.Get(), "v", &value));
+  EXPECT_EQ("new", value);
+}
+
 // Writes count values "<prefix><i>" one by one, each call its own
 // transaction, creating a key per ten values on the way; reads every
 // value back. Returns the number of failures.

@@ -303,11 +303,18 @@ std::string ResolvedPath::Sibling(const std::string& name) const {
 // the folder changed), else an 8.3 alias. `last`, when given, receives the
 // folder's stamp when the cache was consulted. A folder trusted in a batch
 // (`trusted`: its stamp as the batch saw it) whose cached names are the
-// ones of that stamp is not asked about a name they lack.
+// ones of that stamp is not asked about a name they lack; nor is a folder
+// just looked at (dir_st) when the caller is `creating` the name (see
+// Resolve).
 bool Machine::FindEntry(int dir_fd, const struct stat* dir_st, const FolderStamp* trusted,
-                        const std::string& name, ResolvedPath* last,
+                        bool creating, const std::string& name, ResolvedPath* last,
                         std::string* actual) const {
   const bool may_be_alias = name.find('~') != std::string::npos && winpath::IsShortName(name);
+  FolderStamp now;
+  if (creating && !trusted && dir_st) {
+    now = StampOf(*dir_st);
+    trusted = &now;
+  }
   if (trusted && !may_be_alias) {
     std::lock_guard<std::mutex> lock(cache_mutex_);
     auto it = cache_.find({trusted->dev, trusted->ino});
@@ -811,8 +818,42 @@ const MachineDrive* Machine::FindDrive(char letter) const {
   return nullptr;
 }
 
+namespace {
+
+// True when path is already a full path as FullPath would give it: a drive
+// root, then elements that are neither empty (but for one trailing
+// separator) nor "." or "..", with backslashes only, and no trailing dot
+// or blank on a last element. Most paths the programs use look like that.
+bool IsPlainFullPath(const std::string& path) {
+  if (path.size() < 3 || path[1] != ':' || path[2] != '\\' ||
+      !std::isalpha(static_cast<unsigned char>(path[0]))) {
+    return false;
+  }
+  size_t start = 3;  // of the current element
+  for (size_t i = 3; i <= path.size(); ++i) {
+    const char c = i < path.size() ? path[i] : '\\';
+    if (c == '/') return false;
+    if (c != '\\') continue;
+    const size_t n = i - start;
+    if (i == path.size()) {
+      // The last element: none (a root, or one trailing separator), or one
+      // that keeps its last character.
+      if (n > 0 && (path[i - 1] == '.' || path[i - 1] == ' ')) return false;
+    } else if (n == 0) {
+      return false;
+    }
+    if (n == 1 && path[start] == '.') return false;
+    if (n == 2 && path[start] == '.' && path[start + 1] == '.') return false;
+    start = i + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::string Machine::FullPath(const std::string& path) const {
   if (path.empty()) return "";
+  if (IsPlainFullPath(path)) return path;
   std::string p = winpath::ToBackslashes(path);
   std::string root;
   std::string rest;
@@ -871,7 +912,8 @@ std::string Machine::FullPath(const std::string& path) const {
   return out;
 }
 
-bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* error) const {
+bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* error,
+                      bool creating) const {
   *out = ResolvedPath();
   std::string full = FullPath(path);
   if (full.empty()) {
@@ -969,7 +1011,8 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     const struct stat* dir_st = kept && kept_checked ? &kept_st : nullptr;
     const FolderStamp* trusted = kept && !kept_checked ? &kept_trusted : nullptr;
     if (all_found &&
-        FindEntry(dir_fd, dir_st, trusted, element, last ? out : nullptr, &actual)) {
+        FindEntry(dir_fd, dir_st, trusted, creating && last, element, last ? out : nullptr,
+                  &actual)) {
       host += "/" + actual;
       if (last) {
         out->parent_exists = true;

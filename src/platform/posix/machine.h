@@ -4,7 +4,8 @@
 // Layout of the machine folder:
 //   machine.ini   the settings (below), written when the machine is created
 //   registry.db   the registry (sqlite_registry.h)
-//   share.lock    serialises share-mode checks between the machine's programs
+//   share.lock    the mutex that serialises share-mode checks between the
+//                 machine's programs (posix_files.cpp)
 //   drive_c/      drive C:
 //
 // The settings file is an INI file:
@@ -185,7 +186,11 @@ class Machine {
   // to the one before, the exact spelling is tried first, and a folder's
   // names are read only on a miss and then kept (see NoteAdded) until the
   // folder changes.
-  bool Resolve(const std::string& path, ResolvedPath* out, uint32_t* error) const;
+  // `creating`: the caller makes the last element exclusively when it is
+  // missing, which itself tells whether that exact name is there; a name
+  // the folder's current cached names lack then counts as missing unasked.
+  bool Resolve(const std::string& path, ResolvedPath* out, uint32_t* error,
+               bool creating = false) const;
   // Keeping the lookup cache current when this process changes a folder:
   // StampFolder takes the stamp of p's folder (call it just before the
   // change when Resolve did not take it: an exact hit of the last element
@@ -242,7 +247,8 @@ class Machine {
     bool case_twins = false;  // some names differ only in case
   };
   bool FindEntry(int dir_fd, const struct stat* dir_st, const FolderStamp* trusted,
-                 const std::string& name, ResolvedPath* last, std::string* actual) const;
+                 bool creating, const std::string& name, ResolvedPath* last,
+                 std::string* actual) const;
   // The open folder at a host path (links followed) and its stat; nullptr
   // when there is none. Kept open for the next lookup (see Resolve). Inside
   // a batch a folder already looked at in it comes without a look:

@@ -8,8 +8,10 @@
 // F_OFD_GETLK whether another description holds a byte that conflicts
 // with it, so conflicts are seen across processes as well as between two
 // handles of one process; the locks go away when the handle closes. The
-// check and the taking of the locks happen under a lock on the machine's
-// share.lock file, so two programs cannot slip past each other.
+// check and the taking of the locks happen under the machine's share lock,
+// so two programs cannot slip past each other: a process-shared mutex kept
+// in the machine's share.lock file, which costs no system call while no
+// other program holds it (a file lock there costs two per open).
 //
 // Attributes: read-only is a file without write permission bits (folders
 // keep it with the other bits); hidden, system and archive are kept in the
@@ -20,8 +22,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
@@ -110,26 +114,106 @@ bool HoldBytes(int fd, unsigned bytes) {
 
 bool HoldByte(int fd, LockByte byte) { return HoldBytes(fd, Bit(byte)); }
 
-// Holds the machine-wide share lock (see above) while it lives.
-class ShareGuard {
+// The machine-wide share lock (see above). Every program of the machine
+// maps the mutex from share.lock; the first to find the file without it
+// sets it up, under a file lock that each program takes once, when it
+// maps the file. A program that dies holding the mutex leaves it to the
+// next taker, which is told so and goes on: what the mutex guards are the
+// open-file-description locks, and the kernel dropped the dead program's
+// with its handles. Where the file cannot be mapped, a file lock on it
+// serves instead; failing that, only this process's threads are kept apart.
+class ShareLock {
  public:
-  explicit ShareGuard(int lock_fd) : lock_fd_(lock_fd), hold_(Mutex()) {
-    if (lock_fd_ >= 0) {
-      while (::flock(lock_fd_, LOCK_EX) != 0 && errno == EINTR) {
+  explicit ShareLock(const std::string& path) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) return;
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+    struct stat st;
+    if (::fstat(fd_, &st) == 0 &&
+        (st.st_size >= static_cast<off_t>(sizeof(Shared)) ||
+         ::ftruncate(fd_, sizeof(Shared)) == 0)) {
+      void* map = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+      if (map != MAP_FAILED) {
+        shared_ = static_cast<Shared*>(map);
+        if (shared_->magic != kMagic && !Setup()) {
+          ::munmap(map, sizeof(Shared));
+          shared_ = nullptr;
+        }
+      }
+    }
+    ::flock(fd_, LOCK_UN);
+  }
+  ~ShareLock() {
+    if (shared_) ::munmap(shared_, sizeof(Shared));
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ShareLock(const ShareLock&) = delete;
+  ShareLock& operator=(const ShareLock&) = delete;
+
+  void Lock() {
+    ThreadMutex().lock();
+    if (shared_) {
+      if (::pthread_mutex_lock(&shared_->mutex) == EOWNERDEAD) {
+        ::pthread_mutex_consistent(&shared_->mutex);
+      }
+    } else if (fd_ >= 0) {
+      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
       }
     }
   }
-  ~ShareGuard() {
-    if (lock_fd_ >= 0) ::flock(lock_fd_, LOCK_UN);
+  void Unlock() {
+    if (shared_) {
+      ::pthread_mutex_unlock(&shared_->mutex);
+    } else if (fd_ >= 0) {
+      ::flock(fd_, LOCK_UN);
+    }
+    ThreadMutex().unlock();
   }
 
+  // True when the lock is the shared mutex (for tests of the fallback).
+  bool Mapped() const { return shared_ != nullptr; }
+
  private:
-  static std::mutex& Mutex() {
+  // The mark of a set-up mutex; the size of the mutex is part of it, so a
+  // program built with another layout never takes the file's for its own.
+  static constexpr uint64_t kMagic = 0x4352584c4f434b00u | sizeof(pthread_mutex_t);
+  struct Shared {
+    uint64_t magic;
+    pthread_mutex_t mutex;
+  };
+
+  // Called with the file lock held, so no program uses the mutex meanwhile:
+  // programs use it only once the mark is there.
+  bool Setup() {
+    pthread_mutexattr_t attr;
+    if (::pthread_mutexattr_init(&attr) != 0) return false;
+    bool ok = ::pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
+              ::pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
+              ::pthread_mutex_init(&shared_->mutex, &attr) == 0;
+    ::pthread_mutexattr_destroy(&attr);
+    if (!ok) return false;
+    __atomic_store_n(&shared_->magic, kMagic, __ATOMIC_RELEASE);
+    return true;
+  }
+
+  static std::mutex& ThreadMutex() {
     static std::mutex mutex;
     return mutex;
   }
-  int lock_fd_;
-  std::lock_guard<std::mutex> hold_;
+
+  int fd_ = -1;
+  Shared* shared_ = nullptr;
+};
+
+// Holds the share lock while it lives.
+class ShareGuard {
+ public:
+  explicit ShareGuard(ShareLock& lock) : lock_(lock) { lock_.Lock(); }
+  ~ShareGuard() { lock_.Unlock(); }
+
+ private:
+  ShareLock& lock_;
 };
 
 // Stored attribute bits from the text of the attribute (n bytes read into
@@ -459,13 +543,8 @@ struct FolderId {
 
 class PosixFileSystem : public FileSystem, public DiskChanger {
  public:
-  explicit PosixFileSystem(Machine& machine) : machine_(machine) {
-    std::string lock = machine_.Folder() + "/share.lock";
-    lock_fd_ = ::open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  }
-  ~PosixFileSystem() override {
-    if (lock_fd_ >= 0) ::close(lock_fd_);
-  }
+  explicit PosixFileSystem(Machine& machine)
+      : machine_(machine), share_lock_(machine_.Folder() + "/share.lock") {}
 
   std::unique_ptr<File> Open(const std::string& path, uint32_t access, uint32_t share,
                              Disposition disposition, uint32_t attributes) override {
@@ -530,7 +609,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     if (S_ISDIR(st.st_mode)) return Fail(kErrorAccessDenied);
     if (!S_ISLNK(st.st_mode) && IsReadOnlyFile(st)) return Fail(kErrorAccessDenied);
     if (!MayWrite(p, false)) return false;
-    ShareGuard guard(lock_fd_);
+    ShareGuard guard(share_lock_);
     if (DeleteBlocked(at)) return Fail(kErrorSharingViolation);
     if (S_ISLNK(st.st_mode)) machine_.ForgetFolderChecks();  // it may lead to a folder
     machine_.StampFolder(&p);
@@ -836,9 +915,9 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
   }
 
  private:
-  bool Resolve(const std::string& path, ResolvedPath* out) {
+  bool Resolve(const std::string& path, ResolvedPath* out, bool creating = false) {
     uint32_t error = 0;
-    if (!machine_.Resolve(path, out, &error)) return Fail(error);
+    if (!machine_.Resolve(path, out, &error, creating)) return Fail(error);
     return true;
   }
 
@@ -1085,7 +1164,9 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
                                  Disposition disposition, uint32_t attributes,
                                  bool check_hidden) {
     ResolvedPath p;
-    if (!Resolve(path, &p)) return nullptr;
+    // A new file is made exclusively (below), which settles whether it
+    // is there.
+    if (!Resolve(path, &p, disposition == Disposition::kCreateNew)) return nullptr;
     return OpenResolved(p, path, access, share, disposition, attributes, check_hidden);
   }
 
@@ -1159,7 +1240,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
       }
     }
     if ((want_write || truncate || !exists) && !MayWrite(p, !no_follow)) return nullptr;
-    ShareGuard guard(lock_fd_);
+    ShareGuard guard(share_lock_);
     const int follow = no_follow ? O_NOFOLLOW : 0;
     int flags = O_CLOEXEC | follow | (want_write ? O_RDWR : O_RDONLY);
     // A new file is always made exclusively: never through a link or over
@@ -1263,7 +1344,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
       if (target_host.compare(0, prefix.size(), prefix) == 0) return Fail(kErrorAccessDenied);
     }
     if (!MayWrite(src, false) || !MayWrite(dst, false)) return false;
-    ShareGuard guard(lock_fd_);
+    ShareGuard guard(share_lock_);
     if (!S_ISDIR(sst.st_mode) && DeleteBlocked(from_at)) return Fail(kErrorSharingViolation);
     if (dst_exists && !same_file && DeleteBlocked(to_at)) return Fail(kErrorSharingViolation);
     // A folder (or a link, which may lead to one) changes the paths below it.
@@ -1324,7 +1405,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
   }
 
   Machine& machine_;
-  int lock_fd_ = -1;
+  ShareLock share_lock_;
   bool all_writes_ = false;
   // The machine's own writable folders, found on the first check.
   bool writable_known_ = false;

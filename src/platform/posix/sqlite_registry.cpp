@@ -22,6 +22,8 @@ constexpr long kErrorRegistryIoFailed = 1016;
 // up to 16383.
 constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
+// The most key steps a registry keeps in mind (a few hundred KB).
+constexpr size_t kMaxSteps = 4096;
 
 // The database layout this code writes, kept in PRAGMA user_version.
 constexpr int kSchemaVersion = 1;
@@ -254,6 +256,8 @@ class SqliteRegistry : public Registry {
   long Resolve(RegKey key, int64_t* key_id, bool* writable);
   long KeyExists(int64_t key_id, bool* exists);
   long FindChild(int64_t parent, const std::string& name, int64_t* child);
+  // Walks names from key `from` (see steps_).
+  long FindPath(int64_t from, const std::vector<std::string>& names, int64_t* key_id);
   // Walks names from parent, creating the missing keys; *created tells
   // whether the last key was new. Runs inside a write transaction.
   long EnsurePath(int64_t parent, const std::vector<std::string>& names,
@@ -268,6 +272,11 @@ class SqliteRegistry : public Registry {
       delete_key_values_, enum_key_, query_value_, set_value_, delete_value_,
       enum_value_;
   std::map<RegKey, Handle> handles_;
+  // The steps FindChild took: (parent id, folded name) -> child id. A key
+  // keeps its id and its parent while it exists, and ids are never given
+  // again (AUTOINCREMENT), so a chain of steps stands for as long as the
+  // key it ends at exists: one question instead of one per name.
+  std::map<std::pair<int64_t, std::string>, int64_t> steps_;
   RegKey next_handle_ = 0x100;
   int64_t hklm_ = 0, hkcu_ = 0, hku_ = 0, hkcr_ = 0, hkcc_ = 0;
 };
@@ -477,15 +486,49 @@ long SqliteRegistry::Resolve(RegKey key, int64_t* key_id, bool* writable) {
 }
 
 long SqliteRegistry::FindChild(int64_t parent, const std::string& name, int64_t* child) {
+  std::string folded = Fold(name);
   Use use(find_child_);
-  use.Int(1, parent).Blob(2, Fold(name));
+  use.Int(1, parent).Blob(2, folded);
   int rc = use.Step();
   if (rc == SQLITE_ROW) {
     *child = use.ColumnInt(0);
+    if (steps_.size() >= kMaxSteps) steps_.clear();
+    steps_[{parent, std::move(folded)}] = *child;
     return kErrorSuccess;
   }
   if (rc == SQLITE_DONE) return kErrorFileNotFound;
   return ErrorFromSqlite(rc);
+}
+
+long SqliteRegistry::FindPath(int64_t from, const std::vector<std::string>& names,
+                              int64_t* key_id) {
+  // The longest chain of known steps, checked once at its end.
+  int64_t known = from;
+  size_t steps = 0;
+  for (; steps < names.size(); ++steps) {
+    auto it = steps_.find({known, Fold(names[steps])});
+    if (it == steps_.end()) break;
+    known = it->second;
+  }
+  int64_t current = from;
+  size_t walked = 0;
+  if (steps > 0) {
+    bool exists = false;
+    long rc = KeyExists(known, &exists);
+    if (rc != kErrorSuccess) return rc;
+    if (exists) {
+      current = known;
+      walked = steps;
+    } else {
+      steps_.clear();
+    }
+  }
+  for (; walked < names.size(); ++walked) {
+    long rc = FindChild(current, names[walked], &current);
+    if (rc != kErrorSuccess) return rc;
+  }
+  *key_id = current;
+  return kErrorSuccess;
 }
 
 long SqliteRegistry::EnsurePath(int64_t parent, const std::vector<std::string>& names,
@@ -536,10 +579,8 @@ long SqliteRegistry::OpenKey(RegKey parent, const std::string& sub_key, RegAcces
     std::vector<std::string> names;
     rc = SplitKeyPath(sub_key, &names);
     if (rc != kErrorSuccess) return rc;
-    for (const std::string& name : names) {
-      rc = FindChild(current, name, &current);
-      if (rc != kErrorSuccess) return rc;
-    }
+    rc = FindPath(current, names, &current);
+    if (rc != kErrorSuccess) return rc;
     *key = AddHandle(current, access == RegAccess::kAll);
     return kErrorSuccess;
   });
@@ -598,10 +639,8 @@ long SqliteRegistry::DeleteKey(RegKey parent, const std::string& sub_key) {
     bool writable = false;
     rc = Resolve(parent, &current, &writable);
     if (rc != kErrorSuccess) return rc;
-    for (const std::string& name : names) {
-      rc = FindChild(current, name, &current);
-      if (rc != kErrorSuccess) return rc;
-    }
+    rc = FindPath(current, names, &current);
+    if (rc != kErrorSuccess) return rc;
     // An empty sub key names the parent itself. The hives cannot go, and a
     // key with subkeys is refused as Windows NT does.
     if (IsHiveKey(current)) return kErrorAccessDenied;
