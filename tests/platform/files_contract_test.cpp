@@ -63,6 +63,18 @@ TEST_F(FilesTest, DispositionsAndTheirErrors) {
   // A folder is not a file.
   EXPECT_FALSE(fs().Open(tp_.Scratch(), kAccessRead, kShareRead, Disposition::kOpenExisting));
   EXPECT_EQ(kErrorAccessDenied, LastError());
+  // Another spelling opens the same file; a handle for reading tells the
+  // file's time as the path does.
+  {
+    std::unique_ptr<File> other =
+        fs().Open(At("A.TXT"), kAccessRead, kShareRead, Disposition::kOpenExisting);
+    ASSERT_TRUE(other) << LastError();
+    EXPECT_EQ("hello", ReadFile(At("a.TXT")));
+    FileTime by_handle = 0, by_path = 0;
+    ASSERT_TRUE(other->GetLastWriteTime(&by_handle));
+    ASSERT_TRUE(fs().GetLastWriteTime(path, &by_path));
+    EXPECT_EQ(by_path, by_handle);
+  }
 
   // OPEN_ALWAYS keeps the data and says the file was there.
   f = fs().Open(path, kAccessRead, kShareRead, Disposition::kOpenAlways);

@@ -913,7 +913,7 @@ std::string Machine::FullPath(const std::string& path) const {
 }
 
 bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* error,
-                      bool creating) const {
+                      LeafUse use) const {
   *out = ResolvedPath();
   std::string full = FullPath(path);
   if (full.empty()) {
@@ -1005,13 +1005,21 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
         continue;
       }
     }
+    if (last && all_found && use == LeafUse::kOpen) {
+      host += "/" + element;
+      out->parent_exists = true;
+      out->exists = true;
+      out->leaf = element;
+      out->leaf_unverified = true;
+      continue;
+    }
     // Only the last element is looked up in a kept folder.
     // A folder trusted in a batch may have changed since its look: the
     // cache then asks the open folder itself.
     const struct stat* dir_st = kept && kept_checked ? &kept_st : nullptr;
     const FolderStamp* trusted = kept && !kept_checked ? &kept_trusted : nullptr;
     if (all_found &&
-        FindEntry(dir_fd, dir_st, trusted, creating && last, element, last ? out : nullptr,
+        FindEntry(dir_fd, dir_st, trusted, use == LeafUse::kCreate && last, element, last ? out : nullptr,
                   &actual)) {
       host += "/" + actual;
       if (last) {

@@ -116,6 +116,9 @@ struct FolderStamp {
   bool Same(const FolderStamp& o) const;
 };
 
+// What a caller of Machine::Resolve does with the last element of the path.
+enum class LeafUse { kLook, kCreate, kOpen };
+
 // A Windows path resolved to the host file system.
 struct ResolvedPath {
   std::string windows;     // full Windows path, no trailing separator but a root's
@@ -141,6 +144,9 @@ struct ResolvedPath {
   // again.
   struct stat leaf_stat = {};
   bool leaf_stat_known = false;
+  // LeafUse::kOpen: the last element is the name as given, not looked at;
+  // exists then only says that its folder does.
+  bool leaf_unverified = false;
 
   // The system-call path of another name in the same folder.
   std::string Sibling(const std::string& name) const;
@@ -186,11 +192,15 @@ class Machine {
   // to the one before, the exact spelling is tried first, and a folder's
   // names are read only on a miss and then kept (see NoteAdded) until the
   // folder changes.
-  // `creating`: the caller makes the last element exclusively when it is
-  // missing, which itself tells whether that exact name is there; a name
-  // the folder's current cached names lack then counts as missing unasked.
+  // `use` says what the caller does with the last element next. kCreate:
+  // it makes the element exclusively when missing, which itself tells
+  // whether that exact name is there, so a name the folder's current cached
+  // names lack counts as missing unasked. kOpen: it opens the element as
+  // spelled, which tells the same; the element is then not looked at
+  // (leaf_unverified), and the caller looks it up again should the open
+  // find nothing.
   bool Resolve(const std::string& path, ResolvedPath* out, uint32_t* error,
-               bool creating = false) const;
+               LeafUse use = LeafUse::kLook) const;
   // Keeping the lookup cache current when this process changes a folder:
   // StampFolder takes the stamp of p's folder (call it just before the
   // change when Resolve did not take it: an exact hit of the last element

@@ -435,7 +435,20 @@ class PosixFile : public File {
     return true;
   }
 
+  // The handle's stat when it was opened answers GetLastWriteTime (see
+  // OpenResolved).
+  void KeepOpenedTime(const struct stat& st) {
+    opened_time_ = MtimeOf(st);
+    opened_time_known_ = true;
+    size_seen_ = st.st_size;
+    mode_seen_ = st.st_mode;
+  }
+
   bool GetLastWriteTime(FileTime* time) override {
+    if (opened_time_known_) {
+      *time = opened_time_;
+      return true;
+    }
     struct stat st;
     if (::fstat(fd_, &st) != 0) return Fail(Win32ErrorFromErrno(errno));
     *time = MtimeOf(st);
@@ -485,6 +498,8 @@ class PosixFile : public File {
   bool at_start_ = true;
   int64_t size_seen_ = -1;
   mode_t mode_seen_ = 0;  // the mode the handle's last stat saw; 0: none yet
+  FileTime opened_time_ = 0;
+  bool opened_time_known_ = false;
   std::string host_;
   const MachineDrive* drive_;
 };
@@ -915,9 +930,9 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
   }
 
  private:
-  bool Resolve(const std::string& path, ResolvedPath* out, bool creating = false) {
+  bool Resolve(const std::string& path, ResolvedPath* out, LeafUse use = LeafUse::kLook) {
     uint32_t error = 0;
-    if (!machine_.Resolve(path, out, &error, creating)) return Fail(error);
+    if (!machine_.Resolve(path, out, &error, use)) return Fail(error);
     return true;
   }
 
@@ -1164,9 +1179,21 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
                                  Disposition disposition, uint32_t attributes,
                                  bool check_hidden) {
     ResolvedPath p;
-    // A new file is made exclusively (below), which settles whether it
-    // is there.
-    if (!Resolve(path, &p, disposition == Disposition::kCreateNew)) return nullptr;
+    // A new file is made exclusively (below), which settles whether it is
+    // there; a file opened for reading as it exists is opened as spelled,
+    // and looked up only when that finds nothing.
+    const bool reading = disposition == Disposition::kOpenExisting &&
+                         (access & kAccessWrite) == 0 && (attributes & kOpenNoFollow) == 0;
+    const LeafUse use = disposition == Disposition::kCreateNew ? LeafUse::kCreate
+                        : reading                               ? LeafUse::kOpen
+                                                                : LeafUse::kLook;
+    if (!Resolve(path, &p, use)) return nullptr;
+    if (p.leaf_unverified) {
+      std::unique_ptr<PosixFile> file =
+          OpenResolved(p, path, access, share, disposition, attributes, check_hidden);
+      if (file || LastError() != kErrorFileNotFound) return file;
+      if (!Resolve(path, &p)) return nullptr;
+    }
     return OpenResolved(p, path, access, share, disposition, attributes, check_hidden);
   }
 
@@ -1199,8 +1226,12 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
       Fail(kErrorCantAccessFile);
       return nullptr;
     }
-    bool exists = p.exists && TargetStat(p, &st);
-    if (exists) {
+    // An element not looked at (reading only) is looked at through the
+    // handle, below.
+    bool exists = p.leaf_unverified || (p.exists && TargetStat(p, &st));
+    if (p.leaf_unverified) {
+      // only read and opened as it exists: nothing to check beforehand
+    } else if (exists) {
       if (S_ISDIR(st.st_mode)) {
         Fail(kErrorAccessDenied);
         return nullptr;
@@ -1252,6 +1283,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     }
     if (fd < 0) {
       Fail(errno == EEXIST             ? kErrorFileExists
+           : errno == ENOENT && p.leaf_unverified ? kErrorFileNotFound
            : errno == ELOOP && no_follow ? kErrorCantAccessFile
                                          : Win32ErrorFromErrno(errno));
       return nullptr;
@@ -1274,6 +1306,14 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
                             ((share & kShareWrite) ? 0 : Bit(kDeniesWrite)) |
                             ((share & kShareDelete) ? 0 : Bit(kDeniesDelete));
       HoldBytes(fd, held);  // a description opened write-only cannot hold read locks
+    }
+    struct stat opened;
+    if (p.leaf_unverified) {
+      if (::fstat(fd, &opened) != 0 || S_ISDIR(opened.st_mode)) {
+        ::close(fd);
+        Fail(kErrorAccessDenied);
+        return nullptr;
+      }
     }
     if (exists && truncate && ::ftruncate(fd, 0) != 0) {
       uint32_t err = Win32ErrorFromErrno(errno);
@@ -1303,6 +1343,9 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     auto file = std::make_unique<PosixFile>(fd, can_read, want_write, p.host, p.drive);
     // Writes need not mark a file whose archive bit was just set.
     if (archive_set) file->ArchiveMarked();
+    // While a handle that shares no writing is open, no program of the
+    // machine can write the file: its time stays what the open saw.
+    if (p.leaf_unverified && !(share & kShareWrite)) file->KeepOpenedTime(opened);
     // OPEN_ALWAYS and CREATE_ALWAYS tell the caller that the file existed.
     SetLastError(exists && (disposition == Disposition::kOpenAlways ||
                             disposition == Disposition::kCreateAlways)
