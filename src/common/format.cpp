@@ -4,21 +4,26 @@
 
 namespace crx {
 
-std::string FormatV(const char* format, va_list args) {
-  std::string out;
+void AppendFormatV(std::string* out, const char* format, va_list args) {
   va_list copy;
   va_copy(copy, args);
   char small[256];
   int n = std::vsnprintf(small, sizeof small, format, copy);
   va_end(copy);
-  if (n < 0) return out;
+  if (n < 0) return;
   if (static_cast<size_t>(n) < sizeof small) {
-    out.assign(small, static_cast<size_t>(n));
-    return out;
+    out->append(small, static_cast<size_t>(n));
+    return;
   }
-  out.resize(static_cast<size_t>(n) + 1);
-  std::vsnprintf(out.data(), out.size(), format, args);
-  out.resize(static_cast<size_t>(n));
+  const size_t old = out->size();
+  out->resize(old + static_cast<size_t>(n) + 1);
+  std::vsnprintf(out->data() + old, static_cast<size_t>(n) + 1, format, args);
+  out->resize(old + static_cast<size_t>(n));
+}
+
+std::string FormatV(const char* format, va_list args) {
+  std::string out;
+  AppendFormatV(&out, format, args);
   return out;
 }
 
@@ -33,7 +38,7 @@ std::string Format(const char* format, ...) {
 void AppendFormat(std::string* out, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  *out += FormatV(format, args);
+  AppendFormatV(out, format, args);
   va_end(args);
 }
 

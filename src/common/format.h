@@ -19,6 +19,7 @@ std::string Format(const char* format, ...) CRX_PRINTF(1, 2);
 std::string FormatV(const char* format, va_list args) CRX_PRINTF(1, 0);
 // Appends to *out instead of returning a new string.
 void AppendFormat(std::string* out, const char* format, ...) CRX_PRINTF(2, 3);
+void AppendFormatV(std::string* out, const char* format, va_list args) CRX_PRINTF(2, 0);
 
 // text without its leading and trailing spaces and tabs (the fields of
 // dialogs and the lines of builder scripts are trimmed this way).

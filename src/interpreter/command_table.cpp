@@ -1,6 +1,8 @@
 #include "interpreter/command_table.h"
 
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 #include "engine/user_interface.h"
 
@@ -156,10 +158,14 @@ std::string Fill(const char* text, const char* marker, const std::string& value)
 std::span<const CommandRow> CommandTable() { return kRows; }
 
 const CommandRow* FindCommandRow(const std::string& keyword) {
-  for (const CommandRow& row : kRows) {
-    if (keyword == row.keyword) return &row;
-  }
-  return nullptr;
+  // Every command line asks: the rows by keyword, made on the first call.
+  static const std::unordered_map<std::string_view, const CommandRow*> by_keyword = [] {
+    std::unordered_map<std::string_view, const CommandRow*> map;
+    for (const CommandRow& row : kRows) map.emplace(row.keyword, &row);
+    return map;
+  }();
+  auto it = by_keyword.find(keyword);
+  return it == by_keyword.end() ? nullptr : it->second;
 }
 
 bool OptionFitsRow(const CommandRow& row, const std::string& option) {

@@ -125,6 +125,11 @@ bool ScriptInterpreter::OpenLog() {
 void ScriptInterpreter::Log(const std::string& text) {
   if (!logging || !log_ || text.empty()) return;
   log_buffer_ += text;
+  Logged();
+}
+
+// Writes the buffered lines out when there are many or they have waited.
+void ScriptInterpreter::Logged() {
   const uint32_t now = platform.clock.TickCount();
   if (log_buffer_.size() >= kLogBufferSize || now - log_written_at_ >= kLogBufferMilliseconds) {
     WriteLogBuffer();
@@ -139,11 +144,13 @@ void ScriptInterpreter::WriteLogBuffer() {
 }
 
 void ScriptInterpreter::LogF(const char* format, ...) {
+  if (!logging || !log_) return;
+  const size_t before = log_buffer_.size();
   va_list args;
   va_start(args, format);
-  std::string text = FormatV(format, args);
+  AppendFormatV(&log_buffer_, format, args);
   va_end(args);
-  Log(text);
+  if (log_buffer_.size() != before) Logged();
 }
 
 void ScriptInterpreter::FlushLog() { WriteLogBuffer(); }

@@ -501,6 +501,7 @@ class ScriptInterpreter {
 
   // Writes the gathered log lines.
   void WriteLogBuffer();
+  void Logged();
   static constexpr size_t kLogBufferSize = 4096;
   static constexpr uint32_t kLogBufferMilliseconds = 200;
 

@@ -971,7 +971,7 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   size_t first = 0;
   {
     std::string parent = host;
-    for (size_t i = 0; i + 1 < elements.size(); ++i) parent += "/" + elements[i];
+    for (size_t i = 0; i + 1 < elements.size(); ++i) parent.append(1, '/').append(elements[i]);
     if (parent.size() < kLongHostPath) {
       kept = OpenFolderAt(parent.empty() ? root : parent, &kept_st, &kept_checked, &kept_trusted);
       if (kept) dir_fd = kept->fd();
@@ -993,7 +993,7 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
       // The exact spelling of a folder opens in one step.
       int next = ::openat(dir_fd, element.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
       if (next >= 0) {
-        host += "/" + element;
+        host.append(1, '/').append(element);
         ::close(dir_fd);
         dir_fd = next;
         continue;
@@ -1001,12 +1001,12 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
       if (errno != ENOENT) {
         // A file (or a link to nothing) in the middle of a path: not found.
         all_found = false;
-        host += "/" + element;
+        host.append(1, '/').append(element);
         continue;
       }
     }
     if (last && all_found && use == LeafUse::kOpen) {
-      host += "/" + element;
+      host.append(1, '/').append(element);
       out->parent_exists = true;
       out->exists = true;
       out->leaf = element;
@@ -1021,7 +1021,7 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     if (all_found &&
         FindEntry(dir_fd, dir_st, trusted, use == LeafUse::kCreate && last, element, last ? out : nullptr,
                   &actual)) {
-      host += "/" + actual;
+      host.append(1, '/').append(actual);
       if (last) {
         out->parent_exists = true;
         out->exists = true;
@@ -1042,14 +1042,15 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
         out->leaf = element;
       }
       all_found = false;
-      host += "/" + element;
+      host.append(1, '/').append(element);
     }
   }
   out->host = host;
   if (out->parent_exists) {
     out->folder = kept ? kept : std::make_shared<HostFolder>(dir_fd);
     dir_fd = -1;
-    out->at = out->Sibling(out->leaf);
+    // host ends in the leaf: a short one is the system-call path itself.
+    out->at = host.size() < kLongHostPath ? host : out->Sibling(out->leaf);
   } else {
     out->at = host;
   }
