@@ -1019,8 +1019,8 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     const struct stat* dir_st = kept && kept_checked ? &kept_st : nullptr;
     const FolderStamp* trusted = kept && !kept_checked ? &kept_trusted : nullptr;
     if (all_found &&
-        FindEntry(dir_fd, dir_st, trusted, use == LeafUse::kCreate && last, element, last ? out : nullptr,
-                  &actual)) {
+        FindEntry(dir_fd, dir_st, trusted, use == LeafUse::kCreate && last, element,
+                  last ? out : nullptr, &actual)) {
       host.append(1, '/').append(actual);
       if (last) {
         out->parent_exists = true;

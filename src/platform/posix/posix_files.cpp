@@ -171,12 +171,9 @@ class ShareLock {
     ThreadMutex().unlock();
   }
 
-  // True when the lock is the shared mutex (for tests of the fallback).
-  bool Mapped() const { return shared_ != nullptr; }
-
  private:
-  // The mark of a set-up mutex; the size of the mutex is part of it, so a
-  // program built with another layout never takes the file's for its own.
+  // The mark of a set-up mutex. The size of the mutex is part of it: a file
+  // that a build with another layout of the mutex set up is set up again.
   static constexpr uint64_t kMagic = 0x4352584c4f434b00u | sizeof(pthread_mutex_t);
   struct Shared {
     uint64_t magic;
@@ -478,6 +475,7 @@ class PosixFile : public File {
     ts[0].tv_nsec = UTIME_OMIT;
     ts[1] = ToTimespec(time);
     if (::futimens(fd_, ts) != 0) return Fail(Win32ErrorFromErrno(errno));
+    opened_time_known_ = false;
     return true;
   }
 
