@@ -84,6 +84,35 @@ TEST_F(LookupCacheTest, MakingANewFileRefusesEveryExistingName) {
   EXPECT_EQ("theirs", kept);
 }
 
+// Files opened for reading are opened by the path as given; when that
+// finds nothing, the path is looked up, so other spellings of the folders
+// and the file are found and the error names what is missing.
+TEST_F(LookupCacheTest, ReadingOpensFindEverySpellingAndSayWhatIsMissing) {
+  ASSERT_TRUE(files_->CreateFolder("C:\\Dir\\Sub"));
+  ASSERT_TRUE(WriteNew("C:\\Dir\\Sub\\Read.txt", "data"));
+  for (const char* path : {"C:\\Dir\\Sub\\Read.txt", "c:\\DIR\\sub\\READ.TXT"}) {
+    std::unique_ptr<File> f =
+        files_->Open(path, kAccessRead, kShareRead, Disposition::kOpenExisting);
+    ASSERT_TRUE(f) << path << " error " << LastError();
+    char buf[8];
+    size_t got = 0;
+    ASSERT_TRUE(f->Read(buf, sizeof buf, &got));
+    EXPECT_EQ("data", std::string(buf, got));
+  }
+  EXPECT_FALSE(files_->Open("C:\\Dir\\Sub\\None.txt", kAccessRead, kShareRead,
+                            Disposition::kOpenExisting));
+  EXPECT_EQ(kErrorFileNotFound, LastError());
+  EXPECT_FALSE(files_->Open("C:\\Dir\\None\\Read.txt", kAccessRead, kShareRead,
+                            Disposition::kOpenExisting));
+  EXPECT_EQ(kErrorPathNotFound, LastError());
+  EXPECT_FALSE(files_->Open("C:\\Dir\\Sub\\Read.txt\\x", kAccessRead, kShareRead,
+                            Disposition::kOpenExisting));
+  EXPECT_EQ(kErrorPathNotFound, LastError());
+  EXPECT_FALSE(files_->Open("C:\\Dir\\SUB", kAccessRead, kShareRead,
+                            Disposition::kOpenExisting));
+  EXPECT_EQ(kErrorAccessDenied, LastError());
+}
+
 TEST_F(LookupCacheTest, ShortAliasesAreFoundWhileTheCacheIsCurrent) {
   ASSERT_TRUE(WriteNew("C:\\Dir\\A long file name.text", "long"));
   EXPECT_EQ("", Found("C:\\Dir\\missing"));  // the folder's names are read now

@@ -958,6 +958,21 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     return true;
   }
   std::string host = root == "/" ? "" : root;
+  if (use == LeafUse::kOpen) {
+    // The whole path as spelled, opened in one call by the caller; should
+    // that find nothing, the caller looks the path up.
+    for (const std::string& e : elements) host.append(1, '/').append(e);
+    if (host.size() < kLongHostPath) {
+      out->host = host;
+      out->at = host;
+      out->leaf = elements.back();
+      out->exists = true;
+      out->parent_exists = true;
+      out->leaf_unverified = true;
+      return true;
+    }
+    host = root == "/" ? "" : root;
+  }
   // Usually every folder on the way exists in the spelling given: then the
   // folder's kept handle (or one open of the whole folder path, links
   // followed as below) stands for the walk. Any failure walks element by
@@ -1006,6 +1021,7 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
       }
     }
     if (last && all_found && use == LeafUse::kOpen) {
+      // A long path: opened in its folder by the caller.
       host.append(1, '/').append(element);
       out->parent_exists = true;
       out->exists = true;

@@ -1281,7 +1281,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
     }
     if (fd < 0) {
       Fail(errno == EEXIST             ? kErrorFileExists
-           : errno == ENOENT && p.leaf_unverified ? kErrorFileNotFound
+           : (errno == ENOENT || errno == ENOTDIR) && p.leaf_unverified ? kErrorFileNotFound
            : errno == ELOOP && no_follow ? kErrorCantAccessFile
                                          : Win32ErrorFromErrno(errno));
       return nullptr;
