@@ -203,6 +203,7 @@ TEST(MachineTest, ShareLockSerialisesProgramsAndOutlivesThem) {
         if (!f) continue;
         counts->opened++;
         if (counts->holders++ != 0) counts->overlaps++;
+        ::usleep(100);  // holds the file a while
         counts->holders--;
       }
       ::_exit(0);
