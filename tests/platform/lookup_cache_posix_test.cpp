@@ -99,18 +99,18 @@ TEST_F(LookupCacheTest, ReadingOpensFindEverySpellingAndSayWhatIsMissing) {
     ASSERT_TRUE(f->Read(buf, sizeof buf, &got));
     EXPECT_EQ("data", std::string(buf, got));
   }
-  EXPECT_FALSE(files_->Open("C:\\Dir\\Sub\\None.txt", kAccessRead, kShareRead,
-                            Disposition::kOpenExisting));
-  EXPECT_EQ(kErrorFileNotFound, LastError());
-  EXPECT_FALSE(files_->Open("C:\\Dir\\None\\Read.txt", kAccessRead, kShareRead,
-                            Disposition::kOpenExisting));
-  EXPECT_EQ(kErrorPathNotFound, LastError());
-  EXPECT_FALSE(files_->Open("C:\\Dir\\Sub\\Read.txt\\x", kAccessRead, kShareRead,
-                            Disposition::kOpenExisting));
-  EXPECT_EQ(kErrorPathNotFound, LastError());
-  EXPECT_FALSE(files_->Open("C:\\Dir\\SUB", kAccessRead, kShareRead,
-                            Disposition::kOpenExisting));
-  EXPECT_EQ(kErrorAccessDenied, LastError());
+  const struct {
+    const char* path;
+    uint32_t error;
+  } refused[] = {{"C:\\Dir\\Sub\\None.txt", kErrorFileNotFound},
+                 {"C:\\Dir\\None\\Read.txt", kErrorPathNotFound},
+                 {"C:\\Dir\\Sub\\Read.txt\\x", kErrorPathNotFound},
+                 {"C:\\Dir\\SUB", kErrorAccessDenied}};
+  for (const auto& r : refused) {
+    EXPECT_FALSE(files_->Open(r.path, kAccessRead, kShareRead, Disposition::kOpenExisting))
+        << r.path;
+    EXPECT_EQ(r.error, LastError()) << r.path;
+  }
 }
 
 TEST_F(LookupCacheTest, ShortAliasesAreFoundWhileTheCacheIsCurrent) {

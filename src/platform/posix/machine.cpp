@@ -960,7 +960,8 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   std::string host = root == "/" ? "" : root;
   if (use == LeafUse::kOpen) {
     // The whole path as spelled, opened in one call by the caller; should
-    // that find nothing, the caller looks the path up.
+    // that find nothing, the caller looks the path up. A path too long for
+    // one call is looked up at once.
     for (const std::string& e : elements) host.append(1, '/').append(e);
     if (host.size() < kLongHostPath) {
       out->host = host;
@@ -1019,15 +1020,6 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
         host.append(1, '/').append(element);
         continue;
       }
-    }
-    if (last && all_found && use == LeafUse::kOpen) {
-      // A long path: opened in its folder by the caller.
-      host.append(1, '/').append(element);
-      out->parent_exists = true;
-      out->exists = true;
-      out->leaf = element;
-      out->leaf_unverified = true;
-      continue;
     }
     // Only the last element is looked up in a kept folder.
     // A folder trusted in a batch may have changed since its look: the

@@ -144,8 +144,8 @@ struct ResolvedPath {
   // again.
   struct stat leaf_stat = {};
   bool leaf_stat_known = false;
-  // LeafUse::kOpen: the path is the one given, not looked at (a short one
-  // has no `folder`); exists and parent_exists say nothing then.
+  // LeafUse::kOpen: the path is the one given, not looked at (there is no
+  // `folder`); exists and parent_exists say nothing then.
   bool leaf_unverified = false;
 
   // The system-call path of another name in the same folder.
@@ -195,10 +195,10 @@ class Machine {
   // `use` says what the caller does with the last element next. kCreate:
   // it makes the element exclusively when missing, which itself tells
   // whether that exact name is there, so a name the folder's current cached
-  // names lack counts as missing unasked. kOpen: it opens the element as
-  // spelled, which tells the same; the path is then not looked at
-  // (leaf_unverified), and the caller looks it up should the open find
-  // nothing.
+  // names lack counts as missing unasked. kOpen: it opens the path as
+  // spelled, which tells the same; a path short enough for one system call
+  // is then not looked at (leaf_unverified), and the caller looks it up
+  // should the open find nothing.
   bool Resolve(const std::string& path, ResolvedPath* out, uint32_t* error,
                LeafUse use = LeafUse::kLook) const;
   // Keeping the lookup cache current when this process changes a folder:

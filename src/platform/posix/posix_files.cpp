@@ -1224,12 +1224,10 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
       Fail(kErrorCantAccessFile);
       return nullptr;
     }
-    // An element not looked at (reading only) is looked at through the
-    // handle, below.
+    // A path not looked at (reading only) is looked at through the handle,
+    // below.
     bool exists = p.leaf_unverified || (p.exists && TargetStat(p, &st));
-    if (p.leaf_unverified) {
-      // only read and opened as it exists: nothing to check beforehand
-    } else if (exists) {
+    if (exists && !p.leaf_unverified) {
       if (S_ISDIR(st.st_mode)) {
         Fail(kErrorAccessDenied);
         return nullptr;
@@ -1252,7 +1250,7 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
           return nullptr;
         }
       }
-    } else {
+    } else if (!exists) {
       if (disposition == Disposition::kOpenExisting ||
           disposition == Disposition::kTruncateExisting) {
         Fail(MissingError(p));
