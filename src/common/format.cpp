@@ -1,10 +1,134 @@
 #include "common/format.h"
 
 #include <cstdio>
+#include <type_traits>
 
 namespace crx {
 
+namespace {
+
+// Whether every conversion of format is one that AppendPlain does: %%, %s,
+// %c and the integers %d, %i, %u with no size or with l, ll or z; no
+// flags, width or precision.
+bool IsPlain(const char* format) {
+  for (const char* f = format; *f; ++f) {
+    if (*f != '%') continue;
+    ++f;
+    if (*f == 'l') {
+      ++f;
+      if (*f == 'l') ++f;
+    } else if (*f == 'z') {
+      ++f;
+      if (*f != 'u') return false;
+    }
+    switch (*f) {
+      case '%':
+      case 's':
+      case 'c':
+      case 'd':
+      case 'i':
+      case 'u':
+        break;
+      default:
+        return false;
+    }
+    if ((f[-1] == 'l' || f[-1] == 'z') && (*f == 's' || *f == 'c' || *f == '%')) return false;
+  }
+  return true;
+}
+
+template <typename T>
+void AppendNumber(std::string* out, T value) {
+  char digits[24];
+  char* end = digits + sizeof digits;
+  char* p = end;
+  // A negative number's digits are taken on the negative side, so that the
+  // smallest one needs no special case.
+  bool negative = false;
+  if constexpr (std::is_signed_v<T>) negative = value < 0;
+  if (negative) {
+    do {
+      *--p = static_cast<char>('0' - value % 10);
+      value /= 10;
+    } while (value != 0);
+    *--p = '-';
+  } else {
+    do {
+      *--p = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0);
+  }
+  out->append(p, static_cast<size_t>(end - p));
+}
+
+// What vsnprintf would write for a format IsPlain accepts, without its
+// general machinery (log lines are formatted by the thousand).
+void AppendPlain(std::string* out, const char* format, va_list args) {
+  const char* run = format;
+  const char* f = format;
+  for (; *f; ++f) {
+    if (*f != '%') continue;
+    out->append(run, static_cast<size_t>(f - run));
+    ++f;
+    int longs = 0;
+    bool size = false;
+    while (*f == 'l') {
+      ++longs;
+      ++f;
+    }
+    if (*f == 'z') {
+      size = true;
+      ++f;
+    }
+    switch (*f) {
+      case '%':
+        out->push_back('%');
+        break;
+      case 's': {
+        const char* text = va_arg(args, const char*);
+        out->append(text ? text : "(null)");
+        break;
+      }
+      case 'c':
+        out->push_back(static_cast<char>(va_arg(args, int)));
+        break;
+      case 'd':
+      case 'i':
+        if (longs == 2) {
+          AppendNumber(out, va_arg(args, long long));
+        } else if (longs == 1) {
+          AppendNumber(out, va_arg(args, long));
+        } else {
+          AppendNumber(out, va_arg(args, int));
+        }
+        break;
+      default:  // 'u'
+        if (size) {
+          AppendNumber(out, va_arg(args, size_t));
+        } else if (longs == 2) {
+          AppendNumber(out, va_arg(args, unsigned long long));
+        } else if (longs == 1) {
+          AppendNumber(out, va_arg(args, unsigned long));
+        } else {
+          AppendNumber(out, va_arg(args, unsigned));
+        }
+        break;
+    }
+    run = f + 1;
+  }
+  out->append(run, static_cast<size_t>(f - run));
+}
+
+}  // namespace
+
 void AppendFormatV(std::string* out, const char* format, va_list args) {
+  if (IsPlain(format)) {
+    va_list copy;
+    va_copy(copy, args);
+    AppendPlain(out, format, copy);
+    va_end(copy);
+    return;
+  }
   va_list copy;
   va_copy(copy, args);
   char small[256];

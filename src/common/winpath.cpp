@@ -196,6 +196,9 @@ std::string StripTrailingSeparator(const std::string& path) {
 std::vector<std::string> Elements(const std::string& path) {
   std::vector<std::string> out;
   size_t i = RootLength(path);
+  size_t separators = 0;
+  for (size_t j = i; j < path.size(); ++j) separators += IsSeparator(path[j]) ? 1 : 0;
+  out.reserve(separators + 1);
   while (i < path.size()) {
     size_t j = i;
     while (j < path.size() && !IsSeparator(path[j])) ++j;

@@ -159,7 +159,7 @@ uint32_t CopyOver(FileSystem& files, Processes& processes, File& source,
 
 void ScriptInterpreter::CountCopySpace() {
   const std::string& source = cmd.args[0];
-  SetStatus(Format("calculate disk space: %s...", cmd.args[1].c_str()));
+  SetStatusF("calculate disk space: %s...", cmd.args[1].c_str());
   // Only the size counts: one look at the file where the system has it,
   // else an open. A file that exists counts even while another program
   // holds it locked (the copy may find it free, and counting it keeps the

@@ -172,6 +172,15 @@ void ScriptInterpreter::SetStatus(const std::string& text) {
   host.SetStatus(text);
 }
 
+void ScriptInterpreter::SetStatusF(const char* format, ...) {
+  if (silent_mode.silent()) return;
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatV(format, args);
+  va_end(args);
+  host.SetStatus(text);
+}
+
 // ---------------------------------------------------------------------------
 // Reading script files
 
@@ -472,11 +481,11 @@ bool ScriptInterpreter::Execute() {
   if ((cmd.command == "call" || cmd.command == "return") && !MayRun()) return true;
 
   if (cmd.command == "copy") {
-    SetStatus(Format("copy file: %s...", cmd.args[1].c_str()));
+    SetStatusF("copy file: %s...", cmd.args[1].c_str());
   } else {
-    SetStatus(Format("%s %s %s %s %s %s %s", cmd.command.c_str(), cmd.option.c_str(),
-                     cmd.args[0].c_str(), cmd.args[1].c_str(), cmd.args[2].c_str(),
-                     cmd.args[3].c_str(), cmd.args[4].c_str()));
+    SetStatusF("%s %s %s %s %s %s %s", cmd.command.c_str(), cmd.option.c_str(),
+               cmd.args[0].c_str(), cmd.args[1].c_str(), cmd.args[2].c_str(),
+               cmd.args[3].c_str(), cmd.args[4].c_str());
   }
 
   cancelled = false;

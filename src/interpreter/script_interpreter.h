@@ -164,6 +164,12 @@ class ScriptInterpreter {
   void LogCommandRecord();
   // Sets the status text (nothing in silent mode).
   void SetStatus(const std::string& text);
+  // SetStatus of a formatted text; nothing is formatted in silent mode.
+  void SetStatusF(const char* format, ...)
+#if defined(__GNUC__)
+      __attribute__((format(printf, 2, 3)))
+#endif
+      ;
   // Opens a script file into the slot at the current depth (logged).
   bool OpenScript(const std::string& path);
   // Reads lines (following call and return) until the next command is in

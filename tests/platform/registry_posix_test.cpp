@@ -1,8 +1,11 @@
 // The emulated machine's registry database on its own: persistence,
 // several programs of one machine at once, and files that are not usable.
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <sqlite3.h>
@@ -185,6 +188,115 @@ TEST_F(RegistryDatabaseTest, KeyPathsFollowOtherProgramsChanges) {
   std::string value;
   EXPECT_EQ(kErrorSuccess, first->GetString(found.Get(), "v", &value));
   EXPECT_EQ("new", value);
+}
+
+// A program keeps in mind what it read while no program of the machine
+// changes the registry (each read below is asked twice, the second time
+// answered from memory). Every change by another program is seen at the
+// next read: a key made where there was none, a value set, changed and
+// deleted, a key with more values than are kept at once, and a change by a
+// program that died before it could say it had made one.
+TEST_F(RegistryDatabaseTest, ReadsKeptInMindSeeEveryChange) {
+  std::unique_ptr<Registry> first = Open();
+  std::unique_ptr<Registry> second = Open();
+  ASSERT_TRUE(first && second);
+  const std::string path = "SOFTWARE\\Shared";
+  auto value_of = [&](const std::string& name) {
+    ScopedRegKey key(*first);
+    long rc = first->OpenKey(kHKeyLocalMachine, path, RegAccess::kRead, key.Out());
+    if (rc != kErrorSuccess) return Format("open: %ld", rc);
+    std::string text;
+    rc = first->GetString(key.Get(), name, &text);
+    return rc == kErrorSuccess ? text : Format("get: %ld", rc);
+  };
+  auto expect = [&](const std::string& name, const std::string& want) {
+    EXPECT_EQ(want, value_of(name)) << name;
+    EXPECT_EQ(want, value_of(name)) << name << ", asked again";
+  };
+  const std::string kMissing = Format("get: %ld", long{kErrorFileNotFound});
+
+  expect("v", Format("open: %ld", long{kErrorFileNotFound}));
+  ScopedRegKey key(*second);
+  ASSERT_EQ(kErrorSuccess,
+            second->CreateKey(kHKeyLocalMachine, path, RegAccess::kAll, key.Out(), nullptr));
+  expect("v", kMissing);
+  ASSERT_EQ(kErrorSuccess, second->SetString(key.Get(), "v", "one"));
+  expect("V", "one");
+  ASSERT_EQ(kErrorSuccess, second->SetString(key.Get(), "v", "two"));
+  expect("v", "two");
+  ASSERT_EQ(kErrorSuccess, second->DeleteValue(key.Get(), "v"));
+  expect("v", kMissing);
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(kErrorSuccess, second->SetString(key.Get(), Format("n%d", i), Format("%d", i)));
+  }
+  expect("n0", "0");
+  expect("N299", "299");
+  expect("n300", kMissing);
+  ASSERT_EQ(kErrorSuccess, second->DeleteTree(kHKeyLocalMachine, path));
+  expect("v", Format("open: %ld", long{kErrorFileNotFound}));
+  ASSERT_EQ(kErrorSuccess,
+            second->CreateKey(kHKeyLocalMachine, path, RegAccess::kAll, key.Out(), nullptr));
+  ASSERT_EQ(kErrorSuccess, second->SetString(key.Get(), "v", "one"));
+  ASSERT_EQ(kErrorSuccess, second->SetString(key.Get(), "other", "died"));
+
+  // A program takes the registry's mutex as a writer does (making the
+  // count beside it odd), lets the first read meanwhile, changes the value
+  // and dies before it can end its change.
+  struct Mapped {
+    uint64_t magic;
+    pthread_mutex_t mutex;
+    uint64_t count;
+  };
+  int to_child[2];
+  int to_parent[2];
+  ASSERT_EQ(0, ::pipe(to_child));
+  ASSERT_EQ(0, ::pipe(to_parent));
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    int fd = ::open((path_ + ".lock").c_str(), O_RDWR);
+    void* map = fd < 0 ? MAP_FAILED
+                       : ::mmap(nullptr, sizeof(Mapped), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (map == MAP_FAILED) ::_exit(2);
+    Mapped* shared = static_cast<Mapped*>(map);
+    if (::pthread_mutex_lock(&shared->mutex) != 0) ::_exit(3);
+    shared->count += 1;
+    char c = 0;
+    if (::write(to_parent[1], &c, 1) != 1 || ::read(to_child[0], &c, 1) != 1) ::_exit(4);
+    sqlite3* db = nullptr;
+    if (sqlite3_open(path_.c_str(), &db) != SQLITE_OK ||
+        sqlite3_exec(db,
+                     "UPDATE vals SET data = (SELECT data FROM vals WHERE fold = "
+                     "CAST('OTHER' AS BLOB)) WHERE fold = CAST('V' AS BLOB)",
+                     nullptr, nullptr, nullptr) != SQLITE_OK) {
+      ::_exit(5);
+    }
+    ::_exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(1, ::read(to_parent[0], &c, 1));
+  expect("v", "one");
+  ASSERT_EQ(1, ::write(to_child[1], &c, 1));
+  int status = 0;
+  ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(0, WEXITSTATUS(status));
+  for (int fd : {to_child[0], to_child[1], to_parent[0], to_parent[1]}) ::close(fd);
+  expect("v", "died");
+  // The next writer takes the mutex over (an alarm ends the test should it
+  // wait for the dead program instead).
+  ::alarm(20);
+  ASSERT_EQ(kErrorSuccess, second->SetString(key.Get(), "v", "after"));
+  ::alarm(0);
+  expect("v", "after");
+  // The program's own change, and the key deleted by the other.
+  {
+    ScopedRegKey own(*first);
+    ASSERT_EQ(kErrorSuccess,
+              first->CreateKey(kHKeyLocalMachine, path, RegAccess::kAll, own.Out(), nullptr));
+    ASSERT_EQ(kErrorSuccess, first->SetString(own.Get(), "v", "mine"));
+  }
+  expect("v", "mine");
 }
 
 // Writes count values "<prefix><i>" one by one, each call its own

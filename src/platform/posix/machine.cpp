@@ -533,9 +533,10 @@ void Machine::NoteAdded(const ResolvedPath& p) const { NoteNames(p, std::string(
 
 void Machine::NoteRemoved(const ResolvedPath& p) const { NoteNames(p, p.leaf, std::string()); }
 
-std::string MachineDrive::Root() const {
+const std::string& MachineDrive::Root() const {
+  static const std::string kNone;
   if (type == DriveType::kRemovable && !media.empty()) {
-    if (current_media < 1 || current_media > static_cast<int>(media.size())) return "";
+    if (current_media < 1 || current_media > static_cast<int>(media.size())) return kNone;
     return media[static_cast<size_t>(current_media - 1)];
   }
   return folder;
@@ -930,7 +931,7 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     *error = kErrorPathNotFound;
     return false;
   }
-  std::string root = drive->Root();
+  const std::string& root = drive->Root();
   if (root.empty()) {
     *error = kErrorNotReady;
     return false;

@@ -6,6 +6,8 @@
 //   registry.db   the registry (sqlite_registry.h)
 //   share.lock    the mutex that serialises share-mode checks between the
 //                 machine's programs (posix_files.cpp)
+//   registry.db.lock  the mutex and change count that tell the machine's
+//                 programs when the registry changed (sqlite_registry.cpp)
 //   drive_c/      drive C:
 //
 // The settings file is an INI file:
@@ -76,7 +78,7 @@ struct MachineDrive {
   std::vector<uint32_t> media_serials;
 
   // The host folder the drive's root is at now ("" when no disk is in).
-  std::string Root() const;
+  const std::string& Root() const;
   bool IsEmulatedRemovable() const { return type == DriveType::kRemovable && !media.empty(); }
 };
 

@@ -22,10 +22,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <pthread.h>
 #include <stdlib.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/xattr.h>
@@ -40,6 +38,7 @@
 
 #include "common/format.h"
 #include "common/winpath.h"
+#include "platform/posix/machine_mutex.h"
 #include "platform/posix/posix_platform.h"
 
 namespace crx {
@@ -114,93 +113,41 @@ bool HoldBytes(int fd, unsigned bytes) {
 
 bool HoldByte(int fd, LockByte byte) { return HoldBytes(fd, Bit(byte)); }
 
-// The machine-wide share lock (see above). Every program of the machine
-// maps the mutex from share.lock; the first to find the file without it
-// sets it up, under a file lock that each program takes once, when it
-// maps the file. A program that dies holding the mutex leaves it to the
-// next taker, which is told so and goes on: what the mutex guards are the
-// open-file-description locks, and the kernel dropped the dead program's
-// with its handles. Where the file cannot be mapped, a file lock on it
-// serves instead; failing that, only this process's threads are kept apart.
+// The machine-wide share lock (see above): the machine's mutex in
+// share.lock. What it guards are the open-file-description locks, and the
+// kernel drops a dead program's with its handles, so a program that died
+// holding it leaves nothing to repair. Where the file cannot be mapped, a
+// file lock on it serves instead; failing that, only this process's
+// threads are kept apart.
 class ShareLock {
  public:
-  explicit ShareLock(const std::string& path) {
-    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd_ < 0) return;
-    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    struct stat st;
-    if (::fstat(fd_, &st) == 0 &&
-        (st.st_size >= static_cast<off_t>(sizeof(Shared)) ||
-         ::ftruncate(fd_, sizeof(Shared)) == 0)) {
-      void* map = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-      if (map != MAP_FAILED) {
-        shared_ = static_cast<Shared*>(map);
-        if (shared_->magic != kMagic && !Setup()) {
-          ::munmap(map, sizeof(Shared));
-          shared_ = nullptr;
-        }
-      }
-    }
-    ::flock(fd_, LOCK_UN);
-  }
-  ~ShareLock() {
-    if (shared_) ::munmap(shared_, sizeof(Shared));
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ShareLock(const ShareLock&) = delete;
-  ShareLock& operator=(const ShareLock&) = delete;
+  explicit ShareLock(const std::string& path) : mutex_(path) {}
 
   void Lock() {
     ThreadMutex().lock();
-    if (shared_) {
-      if (::pthread_mutex_lock(&shared_->mutex) == EOWNERDEAD) {
-        ::pthread_mutex_consistent(&shared_->mutex);
-      }
-    } else if (fd_ >= 0) {
-      while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    if (mutex_.Shared()) {
+      mutex_.Lock(-1, nullptr);
+    } else if (mutex_.Fd() >= 0) {
+      while (::flock(mutex_.Fd(), LOCK_EX) != 0 && errno == EINTR) {
       }
     }
   }
   void Unlock() {
-    if (shared_) {
-      ::pthread_mutex_unlock(&shared_->mutex);
-    } else if (fd_ >= 0) {
-      ::flock(fd_, LOCK_UN);
+    if (mutex_.Shared()) {
+      mutex_.Unlock();
+    } else if (mutex_.Fd() >= 0) {
+      ::flock(mutex_.Fd(), LOCK_UN);
     }
     ThreadMutex().unlock();
   }
 
  private:
-  // The mark of a set-up mutex. The size of the mutex is part of it: a file
-  // that a build with another layout of the mutex set up is set up again.
-  static constexpr uint64_t kMagic = 0x4352584c4f434b00u | sizeof(pthread_mutex_t);
-  struct Shared {
-    uint64_t magic;
-    pthread_mutex_t mutex;
-  };
-
-  // Called with the file lock held, so no program uses the mutex meanwhile:
-  // programs use it only once the mark is there.
-  bool Setup() {
-    pthread_mutexattr_t attr;
-    if (::pthread_mutexattr_init(&attr) != 0) return false;
-    bool ok = ::pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
-              ::pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
-              ::pthread_mutex_init(&shared_->mutex, &attr) == 0;
-    ::pthread_mutexattr_destroy(&attr);
-    if (!ok) return false;
-    __atomic_store_n(&shared_->magic, kMagic, __ATOMIC_RELEASE);
-    return true;
-  }
-
   static std::mutex& ThreadMutex() {
     static std::mutex mutex;
     return mutex;
   }
 
-  int fd_ = -1;
-  Shared* shared_ = nullptr;
+  MachineMutex mutex_;
 };
 
 // Holds the share lock while it lives.

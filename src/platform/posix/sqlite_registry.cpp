@@ -7,9 +7,11 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <unordered_set>
 #include <vector>
 
 #include "common/format.h"
+#include "platform/posix/machine_mutex.h"
 
 namespace crx {
 
@@ -24,6 +26,13 @@ constexpr size_t kMaxKeyNameLength = 255;
 constexpr size_t kMaxValueNameLength = 16383;
 // The most key steps a registry keeps in mind (a few hundred KB).
 constexpr size_t kMaxSteps = 4096;
+// The most answers the read memo keeps (see SqliteRegistry::Memo), and the
+// most values of one key it reads at once.
+constexpr size_t kMaxMemoEntries = 4096;
+constexpr size_t kMaxMemoKeyValues = 256;
+// The memo's mark for "no answers kept": never a count the mutex file holds
+// while no change is under way (those are even).
+constexpr uint64_t kNoMemo = 1;
 
 // The database layout this code writes, kept in PRAGMA user_version.
 constexpr int kSchemaVersion = 1;
@@ -161,6 +170,13 @@ class SqliteRegistry : public Registry {
   explicit SqliteRegistry(sqlite3* db) : db_(db) {}
   ~SqliteRegistry() override;
 
+  // Shares the machine's change count through the mutex file at path (see
+  // Memo). Without it every read asks the database.
+  void UseChangeCount(const std::string& path) {
+    changes_ = std::make_unique<MachineMutex>(path);
+    if (!changes_->Shared()) changes_.reset();
+  }
+
   // Prepares the database for use; false with a message on failure.
   bool Initialize(const std::string& path, std::string* error);
 
@@ -183,6 +199,9 @@ class SqliteRegistry : public Registry {
   // A write transaction: BEGIN IMMEDIATE takes the database's write lock at
   // once (waiting up to the busy timeout), so a change never has to be
   // retried after reading a state another program has since changed.
+  // The whole transaction, from before BEGIN to after COMMIT or ROLLBACK,
+  // runs holding the machine's registry mutex with the change count odd
+  // (see Memo).
   class WriteTransaction {
    public:
     explicit WriteTransaction(SqliteRegistry& registry) : registry_(registry) {}
@@ -191,8 +210,18 @@ class SqliteRegistry : public Registry {
         Use use(registry_.rollback_);
         use.Step();
       }
+      EndChange();
     }
     long Begin() {
+      MachineMutex* changes = registry_.changes_.get();
+      if (changes) {
+        if (!changes->Lock(kBusyTimeoutMs, nullptr)) return kErrorLockViolation;
+        // An odd count here was left by a program that died changing the
+        // registry: moving it on by two drops every memo of the time before.
+        uint64_t count = changes->Count();
+        changes->SetCount(count % 2 == 0 ? count + 1 : count + 2);
+        changing_ = true;
+      }
       Use use(registry_.begin_);
       int rc = use.Step();
       if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
@@ -200,16 +229,55 @@ class SqliteRegistry : public Registry {
       return kErrorSuccess;
     }
     long Commit() {
-      Use use(registry_.commit_);
-      int rc = use.Step();
-      if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
+      {
+        Use use(registry_.commit_);
+        int rc = use.Step();
+        if (rc != SQLITE_DONE) return ErrorFromSqlite(rc);
+      }
       open_ = false;
+      EndChange();
       return kErrorSuccess;
     }
 
    private:
+    void EndChange() {
+      if (!changing_) return;
+      MachineMutex* changes = registry_.changes_.get();
+      changes->SetCount(changes->Count() + 1);
+      changes->Unlock();
+      changing_ = false;
+    }
+
     SqliteRegistry& registry_;
     bool open_ = false;
+    bool changing_ = false;
+  };
+
+  // The reads of one call use the memo while the change count is even and
+  // the one it was kept at; the answers read meanwhile join it when the
+  // count is still that at the end, after the read transaction (declare
+  // this first, so it ends last).
+  class MemoScope {
+   public:
+    explicit MemoScope(SqliteRegistry& registry) : registry_(registry) {
+      if (!registry_.changes_) return;
+      uint64_t count = registry_.changes_->Count();
+      Memo& memo = registry_.memo_;
+      if (count != memo.at) memo.Clear();
+      memo.at = count % 2 == 0 ? count : kNoMemo;
+      registry_.memo_active_ = memo.at != kNoMemo;
+    }
+    ~MemoScope() {
+      if (!registry_.memo_active_) return;
+      registry_.memo_active_ = false;
+      __atomic_thread_fence(__ATOMIC_SEQ_CST);
+      if (registry_.changes_->Count() != registry_.memo_.at) registry_.memo_.Clear();
+    }
+    MemoScope(const MemoScope&) = delete;
+    MemoScope& operator=(const MemoScope&) = delete;
+
+   private:
+    SqliteRegistry& registry_;
   };
 
   // A read of several statements (a key path walked one name at a time,
@@ -265,12 +333,62 @@ class SqliteRegistry : public Registry {
   RegKey AddHandle(int64_t key_id, bool writable);
   bool IsHiveKey(int64_t key_id) const;
 
+  // What this program read from the database, kept while no program of
+  // the machine has changed the registry since. Every change runs holding
+  // the machine's registry mutex (registry.db.lock beside the database),
+  // with the count beside the mutex made odd before it and even again
+  // after it. A read that starts and ends with the same even count saw a
+  // state nobody changed meanwhile, so its answers stand for as long as the
+  // count stays there. A program that dies changing the registry leaves
+  // the count odd, which keeps every memo unused until the next change.
+  struct Memo {
+    struct Value {
+      uint32_t type;
+      std::string data;
+    };
+    uint64_t at = kNoMemo;
+    std::unordered_set<int64_t> keys;  // keys that exist
+    // (parent id, folded name) -> child id, 0 when there is no such child;
+    // the same for whole sub key paths as given to OpenKey.
+    std::map<std::pair<int64_t, std::string>, int64_t> children;
+    std::map<std::pair<int64_t, std::string>, int64_t> paths;
+    // Every value of a key, by folded name.
+    std::map<int64_t, std::map<std::string, Value>> values;
+    size_t entries = 0;
+
+    void Clear() {
+      at = kNoMemo;
+      keys.clear();
+      children.clear();
+      paths.clear();
+      values.clear();
+      entries = 0;
+    }
+    // Makes room for n more answers.
+    void Reserve(size_t n) {
+      if (entries + n <= kMaxMemoEntries) {
+        entries += n;
+        return;
+      }
+      uint64_t kept_at = at;
+      Clear();
+      at = kept_at;
+      entries = n;
+    }
+  };
+  // The values of a key from the memo, read into it first when there are
+  // few enough; nullptr when the memo is not in use or the key has too many.
+  const std::map<std::string, Memo::Value>* MemoValues(int64_t key_id, long* rc);
+
   sqlite3* db_;
   std::mutex mutex_;
+  std::unique_ptr<MachineMutex> changes_;
+  Memo memo_;
+  bool memo_active_ = false;
   Statement begin_, begin_read_, commit_, rollback_;
   Statement key_exists_, find_child_, insert_key_, has_child_, delete_key_,
       delete_key_values_, enum_key_, query_value_, set_value_, delete_value_,
-      enum_value_;
+      enum_value_, key_values_;
   std::map<RegKey, Handle> handles_;
   // The steps FindChild took: (parent id, folded name) -> child id. A key
   // keeps its id and its parent while it exists, and ids are never given
@@ -313,6 +431,7 @@ bool SqliteRegistry::PrepareStatements() {
       {&delete_value_, "DELETE FROM vals WHERE key = ?1 AND fold = ?2"},
       {&enum_value_,
        "SELECT name, type, data FROM vals WHERE key = ?1 ORDER BY id LIMIT 1 OFFSET ?2"},
+      {&key_values_, "SELECT fold, type, data FROM vals WHERE key = ?1 LIMIT ?2"},
   };
   for (const Row& row : rows) {
     if (row.statement->Prepare(db_, row.sql) != SQLITE_OK) return false;
@@ -440,11 +559,19 @@ bool SqliteRegistry::Initialize(const std::string& path, std::string* error) {
 }
 
 long SqliteRegistry::KeyExists(int64_t key_id, bool* exists) {
+  if (memo_active_ && memo_.keys.count(key_id)) {
+    *exists = true;
+    return kErrorSuccess;
+  }
   Use use(key_exists_);
   use.Int(1, key_id);
   int rc = use.Step();
   if (rc == SQLITE_ROW) {
     *exists = true;
+    if (memo_active_) {
+      memo_.Reserve(1);
+      memo_.keys.insert(key_id);
+    }
     return kErrorSuccess;
   }
   if (rc == SQLITE_DONE) {
@@ -487,17 +614,51 @@ long SqliteRegistry::Resolve(RegKey key, int64_t* key_id, bool* writable) {
 
 long SqliteRegistry::FindChild(int64_t parent, const std::string& name, int64_t* child) {
   std::string folded = Fold(name);
+  if (memo_active_) {
+    auto it = memo_.children.find({parent, folded});
+    if (it != memo_.children.end()) {
+      if (it->second == 0) return kErrorFileNotFound;
+      *child = it->second;
+      return kErrorSuccess;
+    }
+  }
   Use use(find_child_);
   use.Int(1, parent).Blob(2, folded);
   int rc = use.Step();
-  if (rc == SQLITE_ROW) {
-    *child = use.ColumnInt(0);
-    if (steps_.size() >= kMaxSteps) steps_.clear();
-    steps_[{parent, std::move(folded)}] = *child;
-    return kErrorSuccess;
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) return ErrorFromSqlite(rc);
+  int64_t found = rc == SQLITE_ROW ? use.ColumnInt(0) : 0;
+  if (memo_active_) {
+    memo_.Reserve(1);
+    memo_.children[{parent, folded}] = found;
   }
-  if (rc == SQLITE_DONE) return kErrorFileNotFound;
-  return ErrorFromSqlite(rc);
+  if (found == 0) return kErrorFileNotFound;
+  *child = found;
+  if (steps_.size() >= kMaxSteps) steps_.clear();
+  steps_[{parent, std::move(folded)}] = found;
+  return kErrorSuccess;
+}
+
+const std::map<std::string, SqliteRegistry::Memo::Value>* SqliteRegistry::MemoValues(
+    int64_t key_id, long* rc) {
+  *rc = kErrorSuccess;
+  if (!memo_active_) return nullptr;
+  auto it = memo_.values.find(key_id);
+  if (it != memo_.values.end()) return &it->second;
+  std::map<std::string, Memo::Value> values;
+  Use use(key_values_);
+  use.Int(1, key_id).Int(2, static_cast<int64_t>(kMaxMemoKeyValues) + 1);
+  int step;
+  while ((step = use.Step()) == SQLITE_ROW) {
+    if (values.size() == kMaxMemoKeyValues) return nullptr;
+    values[use.ColumnBytes(0)] =
+        Memo::Value{static_cast<uint32_t>(use.ColumnInt(1)), use.ColumnBytes(2)};
+  }
+  if (step != SQLITE_DONE) {
+    *rc = ErrorFromSqlite(step);
+    return nullptr;
+  }
+  memo_.Reserve(values.size() + 1);
+  return &(memo_.values[key_id] = std::move(values));
 }
 
 long SqliteRegistry::FindPath(int64_t from, const std::vector<std::string>& names,
@@ -571,15 +732,30 @@ bool SqliteRegistry::IsHiveKey(int64_t key_id) const {
 long SqliteRegistry::OpenKey(RegKey parent, const std::string& sub_key, RegAccess access,
                              RegKey* key) {
   return Guarded([&]() -> long {
+    MemoScope memo(*this);
     ReadTransaction transaction(*this);
     int64_t current = 0;
     bool writable = false;
     long rc = Resolve(parent, &current, &writable);
     if (rc != kErrorSuccess) return rc;
+    std::pair<int64_t, std::string> path;
+    if (memo_active_) {
+      path = {current, Fold(sub_key)};
+      auto it = memo_.paths.find(path);
+      if (it != memo_.paths.end()) {
+        if (it->second == 0) return kErrorFileNotFound;
+        *key = AddHandle(it->second, access == RegAccess::kAll);
+        return kErrorSuccess;
+      }
+    }
     std::vector<std::string> names;
     rc = SplitKeyPath(sub_key, &names);
     if (rc != kErrorSuccess) return rc;
     rc = FindPath(current, names, &current);
+    if (memo_active_ && (rc == kErrorSuccess || rc == kErrorFileNotFound)) {
+      memo_.Reserve(1);
+      memo_.paths[std::move(path)] = rc == kErrorSuccess ? current : 0;
+    }
     if (rc != kErrorSuccess) return rc;
     *key = AddHandle(current, access == RegAccess::kAll);
     return kErrorSuccess;
@@ -691,13 +867,23 @@ long SqliteRegistry::DeleteValue(RegKey key, const std::string& name) {
 long SqliteRegistry::QueryValue(RegKey key, const std::string& name, uint32_t* type,
                                 std::string* data) {
   return Guarded([&]() -> long {
+    MemoScope memo(*this);
     ReadTransaction transaction(*this);
     int64_t key_id = 0;
     bool writable = false;
     long rc = Resolve(key, &key_id, &writable);
     if (rc != kErrorSuccess) return rc;
+    std::string folded = Fold(name);
+    if (const auto* values = MemoValues(key_id, &rc)) {
+      auto it = values->find(folded);
+      if (it == values->end()) return kErrorFileNotFound;
+      if (type) *type = it->second.type;
+      if (data) *data = it->second.data;
+      return kErrorSuccess;
+    }
+    if (rc != kErrorSuccess) return rc;
     Use use(query_value_);
-    use.Int(1, key_id).Blob(2, Fold(name));
+    use.Int(1, key_id).Blob(2, folded);
     int step = use.Step();
     if (step == SQLITE_DONE) return kErrorFileNotFound;
     if (step != SQLITE_ROW) return ErrorFromSqlite(step);
@@ -732,6 +918,7 @@ long SqliteRegistry::SetValue(RegKey key, const std::string& name, uint32_t type
 
 long SqliteRegistry::EnumKey(RegKey key, uint32_t index, std::string* name) {
   return Guarded([&]() -> long {
+    MemoScope memo(*this);
     ReadTransaction transaction(*this);
     int64_t key_id = 0;
     bool writable = false;
@@ -750,6 +937,7 @@ long SqliteRegistry::EnumKey(RegKey key, uint32_t index, std::string* name) {
 long SqliteRegistry::EnumValue(RegKey key, uint32_t index, std::string* name,
                                uint32_t* type, std::string* data) {
   return Guarded([&]() -> long {
+    MemoScope memo(*this);
     ReadTransaction transaction(*this);
     int64_t key_id = 0;
     bool writable = false;
@@ -786,6 +974,10 @@ std::unique_ptr<Registry> OpenSqliteRegistry(const std::string& database_path,
     }
     auto registry = std::make_unique<SqliteRegistry>(db);
     if (!registry->Initialize(database_path, error)) return nullptr;
+    // Only now: a file that is no registry gets no mutex file beside it.
+    // Setting up a database changes nothing another program could have
+    // read, as the hives are made before any program reads.
+    registry->UseChangeCount(database_path + ".lock");
     return registry;
   } catch (const std::bad_alloc&) {
     *error = "out of memory opening the registry database";
