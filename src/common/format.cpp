@@ -7,36 +7,6 @@ namespace crx {
 
 namespace {
 
-// Whether every conversion of format is one that AppendPlain does: %%, %s,
-// %c and the integers %d, %i, %u with no size or with l, ll or z; no
-// flags, width or precision.
-bool IsPlain(const char* format) {
-  for (const char* f = format; *f; ++f) {
-    if (*f != '%') continue;
-    ++f;
-    if (*f == 'l') {
-      ++f;
-      if (*f == 'l') ++f;
-    } else if (*f == 'z') {
-      ++f;
-      if (*f != 'u') return false;
-    }
-    switch (*f) {
-      case '%':
-      case 's':
-      case 'c':
-      case 'd':
-      case 'i':
-      case 'u':
-        break;
-      default:
-        return false;
-    }
-    if ((f[-1] == 'l' || f[-1] == 'z') && (*f == 's' || *f == 'c' || *f == '%')) return false;
-  }
-  return true;
-}
-
 template <typename T>
 void AppendNumber(std::string* out, T value) {
   char digits[24];
@@ -61,9 +31,12 @@ void AppendNumber(std::string* out, T value) {
   out->append(p, static_cast<size_t>(end - p));
 }
 
-// What vsnprintf would write for a format IsPlain accepts, without its
-// general machinery (log lines are formatted by the thousand).
-void AppendPlain(std::string* out, const char* format, va_list args) {
+// Appends what vsnprintf would write, without its general machinery (log
+// lines are formatted by the thousand), for formats whose conversions are
+// all %%, %s, %c or the integers %d, %i, %u with no size or with l, ll or
+// z (%zu only); no flags, width or precision. False, with part of the
+// text appended, at the first conversion of another kind.
+bool AppendPlain(std::string* out, const char* format, va_list args) {
   const char* run = format;
   const char* f = format;
   for (; *f; ++f) {
@@ -72,15 +45,22 @@ void AppendPlain(std::string* out, const char* format, va_list args) {
     ++f;
     int longs = 0;
     bool size = false;
-    while (*f == 'l') {
+    if (*f == 'l') {
+      ++f;
       ++longs;
+      if (*f == 'l') {
+        ++f;
+        ++longs;
+      }
+    } else if (*f == 'z') {
       ++f;
-    }
-    if (*f == 'z') {
       size = true;
-      ++f;
     }
-    switch (*f) {
+    const char conversion = *f;
+    const bool sized = longs > 0 || size;
+    if (sized && conversion != 'd' && conversion != 'i' && conversion != 'u') return false;
+    if (size && conversion != 'u') return false;
+    switch (conversion) {
       case '%':
         out->push_back('%');
         break;
@@ -102,7 +82,7 @@ void AppendPlain(std::string* out, const char* format, va_list args) {
           AppendNumber(out, va_arg(args, int));
         }
         break;
-      default:  // 'u'
+      case 'u':
         if (size) {
           AppendNumber(out, va_arg(args, size_t));
         } else if (longs == 2) {
@@ -113,21 +93,26 @@ void AppendPlain(std::string* out, const char* format, va_list args) {
           AppendNumber(out, va_arg(args, unsigned));
         }
         break;
+      default:
+        return false;
     }
     run = f + 1;
   }
   out->append(run, static_cast<size_t>(f - run));
+  return true;
 }
 
 }  // namespace
 
 void AppendFormatV(std::string* out, const char* format, va_list args) {
-  if (IsPlain(format)) {
+  {
+    const size_t before = out->size();
     va_list copy;
     va_copy(copy, args);
-    AppendPlain(out, format, copy);
+    const bool plain = AppendPlain(out, format, copy);
     va_end(copy);
-    return;
+    if (plain) return;
+    out->resize(before);
   }
   va_list copy;
   va_copy(copy, args);

@@ -193,18 +193,28 @@ std::string StripTrailingSeparator(const std::string& path) {
   return path.substr(0, end);
 }
 
-std::vector<std::string> Elements(const std::string& path) {
-  std::vector<std::string> out;
+void Elements(const std::string& path, std::vector<std::string>* out) {
+  size_t count = 0;
   size_t i = RootLength(path);
-  size_t separators = 0;
-  for (size_t j = i; j < path.size(); ++j) separators += IsSeparator(path[j]) ? 1 : 0;
-  out.reserve(separators + 1);
   while (i < path.size()) {
     size_t j = i;
     while (j < path.size() && !IsSeparator(path[j])) ++j;
-    if (j > i) out.push_back(path.substr(i, j - i));
+    if (j > i) {
+      if (count < out->size()) {
+        (*out)[count].assign(path, i, j - i);
+      } else {
+        out->emplace_back(path, i, j - i);
+      }
+      ++count;
+    }
     i = j + 1;
   }
+  out->resize(count);
+}
+
+std::vector<std::string> Elements(const std::string& path) {
+  std::vector<std::string> out;
+  Elements(path, &out);
   return out;
 }
 

@@ -43,6 +43,9 @@ std::string ToBackslashes(const std::string& path);
 std::string StripTrailingSeparator(const std::string& path);
 // Splits the part after the root into elements, dropping empty ones.
 std::vector<std::string> Elements(const std::string& path);
+// The same into *out, whose strings are reused (no allocation for a path
+// no longer than the one before).
+void Elements(const std::string& path, std::vector<std::string>* out);
 // Resolves "." and ".." elements of an absolute path textually; ".." at
 // the root stays at the root. Returns the result with back-slashes.
 std::string Normalize(const std::string& path);

@@ -197,6 +197,24 @@ bool ReadScriptLine(ScriptInterpreter& k, ScriptInterpreter::ScriptSlot& slot,
   bool cut = false;
   int last = -1;  // the last character of the line, kept or dropped
   for (;;) {
+    // A run of ordinary characters is taken from the read-ahead buffer at
+    // once; line ends go through Get below.
+    if (slot.position < slot.buffer.size()) {
+      const char* begin = slot.buffer.data() + slot.position;
+      const char* end = slot.buffer.data() + slot.buffer.size();
+      const char* p = begin;
+      while (p < end && *p != '\n' && *p != '\r') ++p;
+      if (p > begin) {
+        const size_t n = static_cast<size_t>(p - begin);
+        const size_t room = line->size() < kLineLimit ? kLineLimit - line->size() : 0;
+        line->append(begin, n < room ? n : room);
+        if (n > room) cut = true;
+        last = static_cast<unsigned char>(p[-1]);
+        read_any = true;
+        slot.position += n;
+        continue;
+      }
+    }
     int c = slot.Get();
     if (c < 0) break;
     read_any = true;
@@ -225,20 +243,21 @@ bool ReadScriptLine(ScriptInterpreter& k, ScriptInterpreter::ScriptSlot& slot,
   return read_any;
 }
 
-// Converts a split word into its field: protected blanks become blanks,
-// grave accents go, and a word longer than the field is cut to it.
-std::string ToField(ScriptInterpreter& k, const std::string& word, size_t field) {
-  std::string out;
-  out.reserve(word.size());
-  for (char c : word) {
+// Puts a split word (size bytes at word) into its field *out: protected
+// blanks become blanks, grave accents go, and a word longer than the field
+// is cut to it.
+void ToField(ScriptInterpreter& k, const char* word, size_t size, size_t field,
+             std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < size; ++i) {
+    const char c = word[i];
     if (c == '`') continue;
-    out.push_back(c == kProtectedBlank ? ' ' : c);
+    out->push_back(c == kProtectedBlank ? ' ' : c);
   }
-  if (out.size() > field) {
-    out.resize(field);
-    k.LogF("# word cut to %d characters <%s>\n", static_cast<int>(field), out.c_str());
+  if (out->size() > field) {
+    out->resize(field);
+    k.LogF("# word cut to %d characters <%s>\n", static_cast<int>(field), out->c_str());
   }
-  return out;
 }
 
 }  // namespace
@@ -261,9 +280,8 @@ bool ScriptInterpreter::OpenScript(const std::string& path) {
   return true;
 }
 
-void ScriptInterpreter::SplitLine(const std::string& expanded) {
+void ScriptInterpreter::SplitLine(std::string line) {
   cmd.Clear();
-  std::string line = expanded;
   // Quote characters toggle their state only outside the other two kinds
   // and turn into blanks; blanks inside any quotes are protected.
   bool in_double = false;
@@ -284,26 +302,35 @@ void ScriptInterpreter::SplitLine(const std::string& expanded) {
     }
   }
 
-  std::vector<std::string> words;
+  // The words: where each begins in line, and its length.
+  struct Word {
+    size_t begin;
+    size_t size;
+  } words[kMaxWords];
+  int count = 0;
   size_t i = 0;
-  while (static_cast<int>(words.size()) < kMaxWords) {
+  while (count < kMaxWords) {
     while (i < line.size() && line[i] == ' ') ++i;
     if (i == line.size()) break;
     size_t end = line.find(' ', i);
     if (end == std::string::npos) end = line.size();
-    words.push_back(line.substr(i, end - i));
+    words[count++] = Word{i, end - i};
     i = end;
   }
-  if (words.empty()) return;
+  if (count == 0) return;
 
-  cmd.command = ToField(*this, words[0], kKeywordField);
-  size_t first_arg = 1;
-  if (words.size() > 1 && words[1][0] == '-') {
-    cmd.option = ToField(*this, words[1], kKeywordField);
+  const char* text = line.data();
+  auto field = [&](int w, size_t size, std::string* out) {
+    ToField(*this, text + words[w].begin, words[w].size, size, out);
+  };
+  field(0, kKeywordField, &cmd.command);
+  int first_arg = 1;
+  if (count > 1 && text[words[1].begin] == '-') {
+    field(1, kKeywordField, &cmd.option);
     first_arg = 2;
   }
-  for (int a = 0; a < kArgumentFields && first_arg + a < words.size(); ++a) {
-    cmd.args[a] = ToField(*this, words[first_arg + a], kArgumentField);
+  for (int a = 0; a < kArgumentFields && first_arg + a < count; ++a) {
+    field(first_arg + a, kArgumentField, &cmd.args[a]);
   }
 }
 

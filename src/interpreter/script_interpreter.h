@@ -156,7 +156,7 @@ class ScriptInterpreter {
   RunResult Run(const std::string& command_line);
   // Turns one expanded line into the current command (quoting, splitting,
   // protected blanks, grave accents, field cuts). Public for tests.
-  void SplitLine(const std::string& expanded);
+  void SplitLine(std::string line);
   // Executes the current command: status text, single-step question,
   // dispatch, failure report and clean-up. Returns success.
   bool Execute();

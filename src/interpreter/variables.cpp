@@ -231,11 +231,16 @@ std::string ScriptInterpreter::VariableText(const std::string& name) {
 
 std::string ScriptInterpreter::ExpandLine(const std::string& raw) {
   std::string out;
+  out.reserve(raw.size() + 64);
   size_t i = 0;
   while (i < raw.size()) {
     if (raw[i] != '$') {
-      if (out.size() + 1 < kExpandedLimit) out.push_back(raw[i]);
-      ++i;
+      // The characters up to the next '$', as many as the limit leaves room for.
+      size_t stop = raw.find('$', i);
+      if (stop == std::string::npos) stop = raw.size();
+      const size_t room = out.size() + 1 < kExpandedLimit ? kExpandedLimit - 1 - out.size() : 0;
+      out.append(raw, i, stop - i < room ? stop - i : room);
+      i = stop;
       continue;
     }
     size_t end = i + 1;

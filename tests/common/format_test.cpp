@@ -30,6 +30,8 @@ TEST(Format, WritesWhatPrintfWrites) {
   // Widths, precision, flags and other conversions go to the C library.
   EXPECT_AS_PRINTF("%5d|%-4s|%.2s|%08x|%X|%02u", 42, "ab", "abcdef", 0xbeefu, 255u, 7u);
   EXPECT_AS_PRINTF("%p %% %s", static_cast<void*>(nullptr), "after");
+  // ... also after plain conversions, which are then written once only.
+  EXPECT_AS_PRINTF("%s then %d then %5.1f", "text", -3, 2.5);
   // A long result, and appending to what is there.
   std::string long_text(1000, 'q');
   EXPECT_EQ(long_text + "=5", Format("%s=%d", long_text.c_str(), 5));

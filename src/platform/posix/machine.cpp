@@ -936,7 +936,9 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     *error = kErrorNotReady;
     return false;
   }
-  std::vector<std::string> elements = winpath::Elements(full);
+  // Every lookup splits a path; the strings of the last split are reused.
+  thread_local std::vector<std::string> elements;
+  winpath::Elements(full, &elements);
   for (const std::string& e : elements) {
     if (HasInvalidNameCharacter(e)) {
       *error = kErrorInvalidName;
@@ -944,7 +946,11 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     }
   }
   out->drive = drive;
-  out->windows = winpath::StripTrailingSeparator(full);
+  if (full.size() > 3 && winpath::IsSeparator(full.back())) {
+    out->windows = winpath::StripTrailingSeparator(full);
+  } else {
+    out->windows = std::move(full);
+  }
   out->is_root = elements.empty();
   // Each folder is opened relative to the one before (links on the way are
   // followed, as Windows follows folder links), so a lookup costs one step

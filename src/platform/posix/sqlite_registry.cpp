@@ -283,14 +283,21 @@ class SqliteRegistry : public Registry {
   // A read of several statements (a key path walked one name at a time,
   // a handle checked and then its value read) in one transaction: the
   // database is locked and checked for other programs' changes once, and
-  // every statement sees the same state.
+  // every statement sees the same state. It begins with the first
+  // statement (Reading), so a call the memo answers whole touches nothing.
   class ReadTransaction {
    public:
     explicit ReadTransaction(SqliteRegistry& registry) : registry_(registry) {
+      registry_.read_ = this;
+    }
+    void Open() {
+      if (begun_) return;
+      begun_ = true;
       Use use(registry_.begin_read_);
       open_ = use.Step() == SQLITE_DONE;
     }
     ~ReadTransaction() {
+      registry_.read_ = nullptr;
       if (!open_) return;
       Use use(registry_.commit_);
       if (use.Step() != SQLITE_DONE) {
@@ -303,8 +310,13 @@ class SqliteRegistry : public Registry {
 
    private:
     SqliteRegistry& registry_;
+    bool begun_ = false;
     bool open_ = false;
   };
+  // Call before a statement that reads.
+  void Reading() {
+    if (read_) read_->Open();
+  }
 
   template <typename F>
   long Guarded(F&& body) {
@@ -383,6 +395,7 @@ class SqliteRegistry : public Registry {
   sqlite3* db_;
   std::mutex mutex_;
   std::unique_ptr<MachineMutex> changes_;
+  ReadTransaction* read_ = nullptr;  // the read transaction of the call under way
   Memo memo_;
   bool memo_active_ = false;
   Statement begin_, begin_read_, commit_, rollback_;
@@ -563,6 +576,7 @@ long SqliteRegistry::KeyExists(int64_t key_id, bool* exists) {
     *exists = true;
     return kErrorSuccess;
   }
+  Reading();
   Use use(key_exists_);
   use.Int(1, key_id);
   int rc = use.Step();
@@ -622,6 +636,7 @@ long SqliteRegistry::FindChild(int64_t parent, const std::string& name, int64_t*
       return kErrorSuccess;
     }
   }
+  Reading();
   Use use(find_child_);
   use.Int(1, parent).Blob(2, folded);
   int rc = use.Step();
@@ -645,6 +660,7 @@ const std::map<std::string, SqliteRegistry::Memo::Value>* SqliteRegistry::MemoVa
   auto it = memo_.values.find(key_id);
   if (it != memo_.values.end()) return &it->second;
   std::map<std::string, Memo::Value> values;
+  Reading();
   Use use(key_values_);
   use.Int(1, key_id).Int(2, static_cast<int64_t>(kMaxMemoKeyValues) + 1);
   int step;
@@ -882,6 +898,7 @@ long SqliteRegistry::QueryValue(RegKey key, const std::string& name, uint32_t* t
       return kErrorSuccess;
     }
     if (rc != kErrorSuccess) return rc;
+    Reading();
     Use use(query_value_);
     use.Int(1, key_id).Blob(2, folded);
     int step = use.Step();
@@ -924,6 +941,7 @@ long SqliteRegistry::EnumKey(RegKey key, uint32_t index, std::string* name) {
     bool writable = false;
     long rc = Resolve(key, &key_id, &writable);
     if (rc != kErrorSuccess) return rc;
+    Reading();
     Use use(enum_key_);
     use.Int(1, key_id).Int(2, index);
     int step = use.Step();
@@ -943,6 +961,7 @@ long SqliteRegistry::EnumValue(RegKey key, uint32_t index, std::string* name,
     bool writable = false;
     long rc = Resolve(key, &key_id, &writable);
     if (rc != kErrorSuccess) return rc;
+    Reading();
     Use use(enum_value_);
     use.Int(1, key_id).Int(2, index);
     int step = use.Step();
