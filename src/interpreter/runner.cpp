@@ -5,6 +5,7 @@
 // hand-off.
 
 #include <cstdarg>
+#include <cstring>
 
 #include "common/format.h"
 #include "common/winpath.h"
@@ -248,11 +249,16 @@ bool ReadScriptLine(ScriptInterpreter& k, ScriptInterpreter::ScriptSlot& slot,
 // is cut to it.
 void ToField(ScriptInterpreter& k, const char* word, size_t size, size_t field,
              std::string* out) {
-  out->clear();
-  for (size_t i = 0; i < size; ++i) {
-    const char c = word[i];
-    if (c == '`') continue;
-    out->push_back(c == kProtectedBlank ? ' ' : c);
+  if (std::memchr(word, '`', size) == nullptr &&
+      std::memchr(word, kProtectedBlank, size) == nullptr) {
+    out->assign(word, size);
+  } else {
+    out->clear();
+    for (size_t i = 0; i < size; ++i) {
+      const char c = word[i];
+      if (c == '`') continue;
+      out->push_back(c == kProtectedBlank ? ' ' : c);
+    }
   }
   if (out->size() > field) {
     out->resize(field);

@@ -126,7 +126,18 @@ std::string HostComputerName() {
 // Characters Windows refuses in a file name.
 bool HasInvalidNameCharacter(const std::string& element) {
   for (unsigned char c : element) {
-    if (c < 32 || std::strchr("<>:\"|?*", c) != nullptr) return true;
+    switch (c) {
+      case '<':
+      case '>':
+      case ':':
+      case '"':
+      case '|':
+      case '?':
+      case '*':
+        return true;
+      default:
+        if (c < 32) return true;
+    }
   }
   return false;
 }
