@@ -841,11 +841,14 @@ bool IsPlainFullPath(const std::string& path) {
       !std::isalpha(static_cast<unsigned char>(path[0]))) {
     return false;
   }
+  if (path.find('/') != std::string::npos) return false;
+  const char* text = path.data();
   size_t start = 3;  // of the current element
-  for (size_t i = 3; i <= path.size(); ++i) {
-    const char c = i < path.size() ? path[i] : '\\';
-    if (c == '/') return false;
-    if (c != '\\') continue;
+  while (start <= path.size()) {
+    // The element ends at the next separator, or at the end of the path.
+    const void* separator = std::memchr(text + start, '\\', path.size() - start);
+    const size_t i =
+        separator ? static_cast<size_t>(static_cast<const char*>(separator) - text) : path.size();
     const size_t n = i - start;
     if (i == path.size()) {
       // The last element: none (a root, or one trailing separator), or one
@@ -975,23 +978,32 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     if (dir_fd >= 0) ::close(dir_fd);
     return true;
   }
-  std::string host = root == "/" ? "" : root;
+  // The host path of the root ("" for the host's root) with room for the rest.
+  static const std::string kHostRoot;
+  const std::string& host_root = root == "/" ? kHostRoot : root;
+  auto host_path = [&]() {
+    std::string start;
+    start.reserve(host_root.size() + out->windows.size() + 1);
+    start = host_root;
+    return start;
+  };
   if (use == LeafUse::kOpen) {
     // The whole path as spelled, opened in one call by the caller; should
     // that find nothing, the caller looks the path up. A path too long for
     // one call is looked up at once.
-    for (const std::string& e : elements) host.append(1, '/').append(e);
-    if (host.size() < kLongHostPath) {
-      out->host = host;
-      out->at = host;
+    std::string whole = host_path();
+    for (const std::string& e : elements) whole.append(1, '/').append(e);
+    if (whole.size() < kLongHostPath) {
+      out->at = whole;
+      out->host = std::move(whole);
       out->leaf = elements.back();
       out->exists = true;
       out->parent_exists = true;
       out->leaf_unverified = true;
       return true;
     }
-    host = root == "/" ? "" : root;
   }
+  std::string host;
   // Usually every folder on the way exists in the spelling given: then the
   // folder's kept handle (or one open of the whole folder path, links
   // followed as below) stands for the walk. Any failure walks element by
@@ -1004,7 +1016,7 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   int dir_fd = -1;
   size_t first = 0;
   {
-    std::string parent = host;
+    std::string parent = host_path();
     for (size_t i = 0; i + 1 < elements.size(); ++i) parent.append(1, '/').append(elements[i]);
     if (parent.size() < kLongHostPath) {
       kept = OpenFolderAt(parent.empty() ? root : parent, &kept_st, &kept_checked, &kept_trusted);
@@ -1017,7 +1029,10 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
       first = elements.size() - 1;
     }
   }
-  if (dir_fd < 0) dir_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd < 0) {
+    host = host_path();
+    dir_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  }
   bool all_found = dir_fd >= 0;
   for (size_t i = first; i < elements.size(); ++i) {
     const std::string& element = elements[i];
@@ -1071,14 +1086,15 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
       host.append(1, '/').append(element);
     }
   }
-  out->host = host;
   if (out->parent_exists) {
     out->folder = kept ? kept : std::make_shared<HostFolder>(dir_fd);
     dir_fd = -1;
     // host ends in the leaf: a short one is the system-call path itself.
-    out->at = host.size() < kLongHostPath ? host : out->Sibling(out->leaf);
+    out->host = std::move(host);
+    out->at = out->host.size() < kLongHostPath ? out->host : out->Sibling(out->leaf);
   } else {
     out->at = host;
+    out->host = std::move(host);
   }
   if (dir_fd >= 0 && !kept) ::close(dir_fd);
   return true;
