@@ -1,6 +1,7 @@
 #include "common/format.h"
 
 #include <cstdio>
+#include <cstring>
 #include <type_traits>
 
 namespace crx {
@@ -38,9 +39,7 @@ void AppendNumber(std::string* out, T value) {
 // text appended, at the first conversion of another kind.
 bool AppendPlain(std::string* out, const char* format, va_list args) {
   const char* run = format;
-  const char* f = format;
-  for (; *f; ++f) {
-    if (*f != '%') continue;
+  for (const char* f = std::strchr(format, '%'); f; f = std::strchr(f + 1, '%')) {
     out->append(run, static_cast<size_t>(f - run));
     ++f;
     int longs = 0;
@@ -98,7 +97,7 @@ bool AppendPlain(std::string* out, const char* format, va_list args) {
     }
     run = f + 1;
   }
-  out->append(run, static_cast<size_t>(f - run));
+  out->append(run);
   return true;
 }
 

@@ -294,6 +294,8 @@ void ScriptInterpreter::SplitLine(std::string line) {
   bool in_single = false;
   bool in_back = false;
   for (char& c : line) {
+    // Most characters are none of the four that matter here.
+    if (c != '"' && c != '\'' && c != '`' && c != ' ') continue;
     if (c == '"' && !in_single && !in_back) {
       in_double = !in_double;
       c = ' ';
