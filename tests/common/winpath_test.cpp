@@ -71,6 +71,14 @@ TEST(WinPath, ElementsParentsAndExtensions) {
   EXPECT_EQ(Elements("C:\\a\\\\b/c\\"), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(Elements("\\\\srv\\share\\x"), (std::vector<std::string>{"x"}));
   EXPECT_TRUE(Elements("C:\\").empty());
+  // Splitting into a vector used before: longer elements, then fewer.
+  std::vector<std::string> reused;
+  Elements("C:\\a long first element\\b\\c\\d", &reused);
+  EXPECT_EQ(reused, (std::vector<std::string>{"a long first element", "b", "c", "d"}));
+  Elements("D:/x\\yy", &reused);
+  EXPECT_EQ(reused, (std::vector<std::string>{"x", "yy"}));
+  Elements("C:\\", &reused);
+  EXPECT_TRUE(reused.empty());
 }
 
 TEST(WinPath, JoinStripAndNormalize) {

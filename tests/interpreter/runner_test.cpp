@@ -155,6 +155,18 @@ TEST_F(RunnerTest, AnOverlongLineIsCutAndItsTailIsNoCommand) {
             std::string::npos);
 }
 
+// The file is read 4 KB at a time: a CR LF split between two reads, a
+// continued line and an overlong line across a read read as anywhere else.
+TEST_F(RunnerTest, LinesAcrossReadsReadAsAnywhereElse) {
+  const std::string filler = "#" + std::string(4086, 'f') + "\n";  // the CR below is byte 4095
+  Write("chunks.txt", filler + "first a\r\nsecond b \\\nc\nmessage " + std::string(4200, 'x') +
+                          " tail\nlast\n");
+  std::vector<std::string> commands = ReadAll("chunks.txt");
+  std::vector<std::string> expected = {"first||a", "second||b|c", "message||" + std::string(255, 'x'),
+                                       "last|"};
+  EXPECT_EQ(commands, expected);
+}
+
 TEST_F(RunnerTest, CallAndReturnFollowScriptFilesAndLogThem) {
   StartLog();
   Write("main.txt", "one\ncall -r sub.txt\nthree\ncall other.txt\nfive\nreturn\nnever\n");
