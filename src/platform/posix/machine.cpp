@@ -950,8 +950,8 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     *error = kErrorNotReady;
     return false;
   }
-  // Every lookup splits a path; the strings of the last split are reused.
-  thread_local std::vector<std::string> elements;
+  std::vector<std::string> elements;
+  elements.reserve(16);
   winpath::Elements(full, &elements);
   for (const std::string& e : elements) {
     if (HasInvalidNameCharacter(e)) {
