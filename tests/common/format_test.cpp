@@ -25,7 +25,9 @@ TEST(Format, WritesWhatPrintfWrites) {
   EXPECT_AS_PRINTF("%u %u", 0u, UINT_MAX);
   EXPECT_AS_PRINTF("%ld %ld %lu", LONG_MIN, LONG_MAX, ULONG_MAX);
   EXPECT_AS_PRINTF("%lld %lld %llu", LLONG_MIN, LLONG_MAX, ULLONG_MAX);
+#if !defined(_WIN32)  // the Windows C library's format checks know no %zu
   EXPECT_AS_PRINTF("%zu <%s>", static_cast<size_t>(SIZE_MAX), "end");
+#endif
   EXPECT_AS_PRINTF("# <%s> REF COUNT = %d\n", "C:\\Program Files\\x.dll", 7);
   // Widths, precision, flags and other conversions go to the C library.
   EXPECT_AS_PRINTF("%5d|%-4s|%.2s|%08x|%X|%02u", 42, "ab", "abcdef", 0xbeefu, 255u, 7u);
