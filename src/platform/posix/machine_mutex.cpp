@@ -59,7 +59,7 @@ bool MachineMutex::Setup() {
   return true;
 }
 
-bool MachineMutex::Lock(int timeout_ms, bool* owner_died) {
+bool MachineMutex::Lock(int timeout_ms) {
   int rc;
   if (timeout_ms < 0) {
     rc = ::pthread_mutex_lock(&shared_->mutex);
@@ -74,7 +74,6 @@ bool MachineMutex::Lock(int timeout_ms, bool* owner_died) {
     }
     rc = ::pthread_mutex_timedlock(&shared_->mutex, &until);
   }
-  if (owner_died) *owner_died = rc == EOWNERDEAD;
   if (rc == EOWNERDEAD) {
     ::pthread_mutex_consistent(&shared_->mutex);
     return true;

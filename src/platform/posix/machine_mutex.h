@@ -32,9 +32,8 @@ class MachineMutex {
 
   // Takes the shared mutex; call only when Shared(). Waits at most
   // timeout_ms (no limit when negative) and returns false when it could
-  // not be had. *owner_died (may be null) tells whether the program that
-  // held it last died holding it.
-  bool Lock(int timeout_ms, bool* owner_died);
+  // not be had. A mutex whose holder died is taken over.
+  bool Lock(int timeout_ms);
   void Unlock();
 
   // The shared counter (only when Shared()). Set it only with the mutex

@@ -126,7 +126,7 @@ class ShareLock {
   void Lock() {
     ThreadMutex().lock();
     if (mutex_.Shared()) {
-      mutex_.Lock(-1, nullptr);
+      mutex_.Lock(-1);
     } else if (mutex_.Fd() >= 0) {
       while (::flock(mutex_.Fd(), LOCK_EX) != 0 && errno == EINTR) {
       }

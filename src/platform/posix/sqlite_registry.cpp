@@ -215,7 +215,7 @@ class SqliteRegistry : public Registry {
     long Begin() {
       MachineMutex* changes = registry_.changes_.get();
       if (changes) {
-        if (!changes->Lock(kBusyTimeoutMs, nullptr)) return kErrorLockViolation;
+        if (!changes->Lock(kBusyTimeoutMs)) return kErrorLockViolation;
         // An odd count here was left by a program that died changing the
         // registry: moving it on by two drops every memo of the time before.
         uint64_t count = changes->Count();
