@@ -193,29 +193,21 @@ std::string StripTrailingSeparator(const std::string& path) {
   return path.substr(0, end);
 }
 
-void Elements(const std::string& path, std::vector<std::string>* out) {
-  size_t count = 0;
+void ElementViews(const std::string& path, std::vector<std::string_view>* out) {
+  out->clear();
   size_t i = RootLength(path);
   while (i < path.size()) {
     size_t j = i;
-    while (j < path.size() && !IsSeparator(path[j])) ++j;
-    if (j > i) {
-      if (count < out->size()) {
-        (*out)[count].assign(path, i, j - i);
-      } else {
-        out->emplace_back(path, i, j - i);
-      }
-      ++count;
-    }
+    while (j < path.size() && path[j] != '\\' && path[j] != '/') ++j;
+    if (j > i) out->push_back(std::string_view(path).substr(i, j - i));
     i = j + 1;
   }
-  out->resize(count);
 }
 
 std::vector<std::string> Elements(const std::string& path) {
-  std::vector<std::string> out;
-  Elements(path, &out);
-  return out;
+  std::vector<std::string_view> views;
+  ElementViews(path, &views);
+  return std::vector<std::string>(views.begin(), views.end());
 }
 
 std::string Normalize(const std::string& path) {

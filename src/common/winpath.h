@@ -6,6 +6,7 @@
 #define CRX_COMMON_WINPATH_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace crx {
@@ -43,9 +44,8 @@ std::string ToBackslashes(const std::string& path);
 std::string StripTrailingSeparator(const std::string& path);
 // Splits the part after the root into elements, dropping empty ones.
 std::vector<std::string> Elements(const std::string& path);
-// The same into *out, whose strings are reused (no allocation for a path
-// no longer than the one before).
-void Elements(const std::string& path, std::vector<std::string>* out);
+// The same as views into `path` (valid while it is), into *out.
+void ElementViews(const std::string& path, std::vector<std::string_view>* out);
 // Resolves "." and ".." elements of an absolute path textually; ".." at
 // the root stays at the root. Returns the result with back-slashes.
 std::string Normalize(const std::string& path);

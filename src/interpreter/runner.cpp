@@ -4,6 +4,7 @@
 // error report and clean-up, the end-of-run report and the finalize
 // hand-off.
 
+#include <array>
 #include <cstdarg>
 #include <cstring>
 
@@ -203,8 +204,9 @@ bool ReadScriptLine(ScriptInterpreter& k, ScriptInterpreter::ScriptSlot& slot,
     if (slot.position < slot.buffer.size()) {
       const char* begin = slot.buffer.data() + slot.position;
       const char* end = slot.buffer.data() + slot.buffer.size();
-      const char* p = begin;
-      while (p < end && *p != '\n' && *p != '\r') ++p;
+      const char* p = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
+      if (!p) p = end;
+      if (const void* cr = std::memchr(begin, '\r', p - begin)) p = static_cast<const char*>(cr);
       if (p > begin) {
         const size_t n = static_cast<size_t>(p - begin);
         const size_t room = line->size() < kLineLimit ? kLineLimit - line->size() : 0;
@@ -293,9 +295,14 @@ void ScriptInterpreter::SplitLine(std::string line) {
   bool in_double = false;
   bool in_single = false;
   bool in_back = false;
+  // Most characters are none of the four that matter here.
+  static constexpr auto kMatters = [] {
+    std::array<bool, 256> table{};
+    table['"'] = table['\''] = table['`'] = table[' '] = true;
+    return table;
+  }();
   for (char& c : line) {
-    // Most characters are none of the four that matter here.
-    if (c != '"' && c != '\'' && c != '`' && c != ' ') continue;
+    if (!kMatters[static_cast<unsigned char>(c)]) continue;
     if (c == '"' && !in_single && !in_back) {
       in_double = !in_double;
       c = ' ';
@@ -457,9 +464,7 @@ bool ScriptInterpreter::ReadNextCommand() {
       continue;
     }
     if (line.empty() || line[0] == '#') continue;
-    for (char& c : line) {
-      if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-    }
+    for (char& c : line) c = static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
     if (single_step && !prescan) Message("read input line...\n<" + line + ">", kMbIconAsterisk);
 
     raw_line = line;

@@ -71,14 +71,17 @@ TEST(WinPath, ElementsParentsAndExtensions) {
   EXPECT_EQ(Elements("C:\\a\\\\b/c\\"), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(Elements("\\\\srv\\share\\x"), (std::vector<std::string>{"x"}));
   EXPECT_TRUE(Elements("C:\\").empty());
-  // Splitting into a vector used before: longer elements, then fewer.
-  std::vector<std::string> reused;
-  Elements("C:\\a long first element\\b\\c\\d", &reused);
-  EXPECT_EQ(reused, (std::vector<std::string>{"a long first element", "b", "c", "d"}));
-  Elements("D:/x\\yy", &reused);
-  EXPECT_EQ(reused, (std::vector<std::string>{"x", "yy"}));
-  Elements("C:\\", &reused);
-  EXPECT_TRUE(reused.empty());
+  // Views into the path, into a vector used before: longer elements, then fewer.
+  std::vector<std::string_view> views;
+  const std::string first = "C:\\a long first element\\b/c\\d";
+  ElementViews(first, &views);
+  EXPECT_EQ(views, (std::vector<std::string_view>{"a long first element", "b", "c", "d"}));
+  EXPECT_EQ(views[1].data(), first.data() + 24);
+  const std::string second = "D:/x\\yy\\";
+  ElementViews(second, &views);
+  EXPECT_EQ(views, (std::vector<std::string_view>{"x", "yy"}));
+  ElementViews("C:\\", &views);
+  EXPECT_TRUE(views.empty());
 }
 
 TEST(WinPath, JoinStripAndNormalize) {

@@ -105,12 +105,19 @@ TEST_F(LookupCacheTest, ReadingOpensFindEverySpellingAndSayWhatIsMissing) {
   } refused[] = {{"C:\\Dir\\Sub\\None.txt", kErrorFileNotFound},
                  {"C:\\Dir\\None\\Read.txt", kErrorPathNotFound},
                  {"C:\\Dir\\Sub\\Read.txt\\x", kErrorPathNotFound},
-                 {"C:\\Dir\\SUB", kErrorAccessDenied}};
+                 {"C:\\Dir\\SUB", kErrorAccessDenied},
+                 // A trailing separator names a folder, never the file.
+                 {"C:\\Dir\\Sub\\Read.txt\\", kErrorInvalidName},
+                 {"C:\\Dir\\Sub\\Read.txt/", kErrorInvalidName}};
   for (const auto& r : refused) {
     EXPECT_FALSE(files_->Open(r.path, kAccessRead, kShareRead, Disposition::kOpenExisting))
         << r.path;
     EXPECT_EQ(r.error, LastError()) << r.path;
   }
+  EXPECT_FALSE(files_->Open("C:\\Dir\\Sub\\New.txt\\", kAccessWrite, kShareNone,
+                            Disposition::kCreateNew));
+  EXPECT_EQ(kErrorInvalidName, LastError());
+  EXPECT_NE(0, ::access(Host("Sub/New.txt").c_str(), F_OK));
 }
 
 TEST_F(LookupCacheTest, ShortAliasesAreFoundWhileTheCacheIsCurrent) {

@@ -124,7 +124,7 @@ std::string HostComputerName() {
 }
 
 // Characters Windows refuses in a file name.
-bool HasInvalidNameCharacter(const std::string& element) {
+bool HasInvalidNameCharacter(std::string_view element) {
   for (unsigned char c : element) {
     switch (c) {
       case '<':
@@ -272,14 +272,14 @@ std::string FdPath(int fd) { return Format("/proc/self/fd/%d", fd); }
 // path too long for one system call: in steps of as many whole elements
 // as one call takes, each relative to the folder before (links followed).
 // -1 when a step fails.
-int OpenInSteps(const std::string& root, const std::vector<std::string>& elements,
+int OpenInSteps(const std::string& root, const std::vector<std::string_view>& elements,
                 size_t count) {
   int fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   size_t i = 0;
   while (fd >= 0 && i < count) {
-    std::string step = elements[i++];
+    std::string step(elements[i++]);
     while (i < count && step.size() + 1 + elements[i].size() < kLongHostPath) {
-      step += "/" + elements[i++];
+      step.append(1, '/').append(elements[i++]);
     }
     int next = ::openat(fd, step.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     ::close(fd);
@@ -530,11 +530,20 @@ void Machine::NoteNames(const ResolvedPath& p, const std::string& removed,
     }
   }
   // A batch that trusts this folder as it saw it goes on trusting it with
-  // this change: nothing else changed it in between.
+  // this change: nothing else changed it in between. The folder is kept
+  // under the path Resolve opened it by, p's own folder path; should it
+  // also be kept under another path (through a link), the batch only looks
+  // at it again there.
   const FolderStamp now = StampOf(st);
-  for (auto& [path, open] : open_folders_) {
-    if (open.dev == st.st_dev && open.ino == st.st_ino && open.seen.Same(p.stamp)) {
-      open.seen = now;
+  if (batch_depth_ > 0) {
+    const size_t slash = p.host.find_last_of('/');
+    if (slash != std::string::npos) {
+      auto open = open_folders_.find(slash == 0 ? std::string_view("/")
+                                                : std::string_view(p.host).substr(0, slash));
+      if (open != open_folders_.end() && open->second.dev == st.st_dev && open->second.ino == st.st_ino &&
+          open->second.seen.Same(p.stamp)) {
+        open->second.seen = now;
+      }
     }
   }
   f.stamp = now;
@@ -950,21 +959,22 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     *error = kErrorNotReady;
     return false;
   }
-  std::vector<std::string> elements;
+  if (full.size() > 3 && winpath::IsSeparator(full.back())) {
+    out->windows = winpath::StripTrailingSeparator(full);
+  } else {
+    out->windows = std::move(full);
+  }
+  // The elements, as views into out->windows.
+  std::vector<std::string_view> elements;
   elements.reserve(16);
-  winpath::Elements(full, &elements);
-  for (const std::string& e : elements) {
+  winpath::ElementViews(out->windows, &elements);
+  for (std::string_view e : elements) {
     if (HasInvalidNameCharacter(e)) {
       *error = kErrorInvalidName;
       return false;
     }
   }
   out->drive = drive;
-  if (full.size() > 3 && winpath::IsSeparator(full.back())) {
-    out->windows = winpath::StripTrailingSeparator(full);
-  } else {
-    out->windows = std::move(full);
-  }
   out->is_root = elements.empty();
   // Each folder is opened relative to the one before (links on the way are
   // followed, as Windows follows folder links), so a lookup costs one step
@@ -992,11 +1002,11 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
     // that find nothing, the caller looks the path up. A path too long for
     // one call is looked up at once.
     std::string whole = host_path();
-    for (const std::string& e : elements) whole.append(1, '/').append(e);
+    for (std::string_view e : elements) whole.append(1, '/').append(e);
     if (whole.size() < kLongHostPath) {
       out->at = whole;
       out->host = std::move(whole);
-      out->leaf = elements.back();
+      out->leaf.assign(elements.back());
       out->exists = true;
       out->parent_exists = true;
       out->leaf_unverified = true;
@@ -1035,7 +1045,7 @@ bool Machine::Resolve(const std::string& path, ResolvedPath* out, uint32_t* erro
   }
   bool all_found = dir_fd >= 0;
   for (size_t i = first; i < elements.size(); ++i) {
-    const std::string& element = elements[i];
+    const std::string element(elements[i]);
     const bool last = i + 1 == elements.size();
     std::string actual;
     if (all_found && !last) {

@@ -54,10 +54,13 @@
 #include <time.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -255,7 +258,7 @@ class Machine {
   // reading order when several differ only in case).
   struct FolderNames {
     FolderStamp stamp;
-    std::map<std::string, std::string> names;
+    std::unordered_map<std::string, std::string> names;
     bool case_twins = false;  // some names differ only in case
   };
   bool FindEntry(int dir_fd, const struct stat* dir_st, const FolderStamp* trusted,
@@ -287,7 +290,14 @@ class Machine {
   };
   mutable int batch_depth_ = 0;
   mutable uint64_t batch_ = 0;  // the current batch's number, when batch_depth_ > 0
-  mutable std::map<std::string, OpenFolder> open_folders_;  // by host path
+  // By host path; looked up by the parts of longer paths too.
+  struct PathHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view path) const {
+      return std::hash<std::string_view>()(path);
+    }
+  };
+  mutable std::unordered_map<std::string, OpenFolder, PathHash, std::equal_to<>> open_folders_;
 };
 
 // Writes the values a Windows installation has that programs read (shell

@@ -1151,8 +1151,9 @@ class PosixFileSystem : public FileSystem, public DiskChanger {
       Fail(kErrorAccessDenied);
       return nullptr;
     }
-    std::string full = machine_.FullPath(path);
-    if (!full.empty() && winpath::IsSeparator(full.back())) {
+    // A path with a trailing separator names a folder, not a file (p is
+    // not a root, so the full path keeps the separator).
+    if (winpath::IsSeparator(path.back())) {
       Fail(kErrorInvalidName);
       return nullptr;
     }
