@@ -130,7 +130,7 @@ TEST_F(GeneralCommandsTest, RunSetsTheExitCodeOrReturnsAtOnce) {
 TEST_F(GeneralCommandsTest, RunQuotesWordsWithBlanksAndStartsInTheCurrentFolder) {
   ASSERT_TRUE(P().files.SetCurrentFolder(platform_.Scratch()));
   Command("run", "", {Self(), kChildFlag, "tail", "out.txt", "a b", "c\td", "e"});
-  ASSERT_TRUE(K().CmdRun());
+  ASSERT_TRUE(K().CmdRun()) << LastShown();
   std::string out = Read("out.txt");
   EXPECT_NE(out.find("tail out.txt \"a b\" \"c\td\" e\n"), std::string::npos) << out;
   EXPECT_NE(out.find("\n" + P().files.CurrentFolder()), std::string::npos) << out;

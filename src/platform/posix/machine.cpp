@@ -540,8 +540,8 @@ void Machine::NoteNames(const ResolvedPath& p, const std::string& removed,
     if (slash != std::string::npos) {
       auto open = open_folders_.find(slash == 0 ? std::string_view("/")
                                                 : std::string_view(p.host).substr(0, slash));
-      if (open != open_folders_.end() && open->second.dev == st.st_dev && open->second.ino == st.st_ino &&
-          open->second.seen.Same(p.stamp)) {
+      if (open != open_folders_.end() && open->second.dev == st.st_dev &&
+          open->second.ino == st.st_ino && open->second.seen.Same(p.stamp)) {
         open->second.seen = now;
       }
     }
