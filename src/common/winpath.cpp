@@ -198,7 +198,7 @@ void ElementViews(const std::string& path, std::vector<std::string_view>* out) {
   size_t i = RootLength(path);
   while (i < path.size()) {
     size_t j = i;
-    while (j < path.size() && path[j] != '\\' && path[j] != '/') ++j;
+    while (j < path.size() && !IsSeparator(path[j])) ++j;
     if (j > i) out->push_back(std::string_view(path).substr(i, j - i));
     i = j + 1;
   }
