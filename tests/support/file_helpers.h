@@ -6,6 +6,7 @@
 #define CRX_TESTS_SUPPORT_FILE_HELPERS_H
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 
@@ -42,7 +43,12 @@ inline std::string ReadWholeFile(FileSystem& files, const std::string& path,
 inline int RunAndWait(Processes& processes, const std::string& command_line,
                       const StartOptions& options, uint32_t timeout_ms) {
   std::unique_ptr<Process> process = processes.Start(command_line, options);
-  if (!process) return -1;
+  if (!process) {
+    // Says why, for a start that fails only now and then.
+    std::fprintf(stderr, "could not start %s: error %u\n", command_line.c_str(),
+                 static_cast<unsigned>(LastError()));
+    return -1;
+  }
   if (process->Wait(timeout_ms) != WaitResult::kDone) {
     process->Terminate(1);
     return -1;
